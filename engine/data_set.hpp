@@ -1,0 +1,121 @@
+// The training data set and the readers of data files.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fatal.hpp"
+#include "outfile.hpp"
+#include "tokens.hpp"
+
+// Column kinds of the kind line.
+constexpr int kSkipColumn = 0;
+constexpr int kOrdinal = 1;
+constexpr int kNominal = 3;
+constexpr int kResponseColumn = -1;
+
+struct DataSet {
+  int ncov = 0;
+  int ncase = 0;
+  int nclass = 0;
+  std::vector<std::vector<double>> X;  // X[j][i]: covariate j of case i; missing cells hold missing_code
+  std::vector<int> y;                  // class 0..nclass-1 of each case
+  std::vector<int> class_label;        // distinct response labels, ascending
+  std::vector<int> ncat;               // 1 ordinal; number of categories of a nominal covariate
+  std::vector<int> ncat_orig;          // kinds as read: 1 or 3
+  std::vector<std::string> name;
+  double missing_code = -9.0;
+  bool has_missing = false;
+  std::vector<std::vector<int>> ori_catg;        // nominal: data-file code of each category
+  std::vector<std::vector<std::string>> X_char;  // wren: each covariate cell as spelled in the file
+};
+
+struct ReadOptions {
+  bool nan_is_missing = true;  // "NaN" counts as missing (kestrel); otherwise it is invalid
+  bool keep_text = false;      // keep the text of every covariate cell (wren)
+};
+
+struct ColumnLayout {
+  std::vector<int> col_kind;  // per column: kSkipColumn, kOrdinal, kNominal or kResponseColumn
+  int ncov = 0;
+};
+
+// Kind code of a one-letter token, or 2 when the token is no kind letter.
+int kind_letter(std::string_view token);
+
+// Reads the kind line of a training file with its messages. `empty_message` is printed when
+// the file holds no token at all.
+ColumnLayout read_kind_line(TokenReader& in, const char* empty_message);
+
+// Skips `n` tokens; false when the file ends first.
+bool skip_tokens(TokenReader& in, std::size_t n);
+
+bool is_missing_token(std::string_view token, bool nan_is_missing);
+
+// Data rows: on_cell(case_index, column, token) is called for every token in file order and
+// returns false to reject the file. A file that ends inside a row is reported in `unfinished`.
+struct RowScan {
+  int rows = 0;             // complete rows
+  bool rejected = false;    // on_cell said no
+  bool unfinished = false;  // the file ended inside a row
+  int unfinished_column = 0;
+  std::string last_token;
+};
+
+template <class OnCell>
+RowScan scan_rows(TokenReader& in, int ncols, OnCell&& on_cell) {
+  RowScan scan;
+  std::string_view tok;
+  for (;; ++scan.rows) {
+    for (int j = 0; j < ncols; ++j) {
+      if (!in.next(tok)) {
+        if (j > 0) {
+          scan.unfinished = true;
+          scan.unfinished_column = j;
+          scan.last_token.assign(in.last_token());
+        }
+        return scan;
+      }
+      if (!on_cell(scan.rows, j, tok)) {
+        scan.rejected = true;
+        return scan;
+      }
+    }
+  }
+}
+
+// The training readers' message for a file that ends inside a row.
+[[noreturn]] void unfinished_row_error(const RowScan& scan);
+
+// The response label of a token that passed the number check: its leading integer. False when
+// it does not fit an int.
+bool parse_label(std::string_view token, int& label);
+
+// Builds class_label, nclass and y from the labels of all cases ("only one response.\n" when
+// fewer than two distinct labels).
+void code_classes(const std::vector<int>& labels, DataSet& d);
+
+// Reads a training data file (kestrel, wren) and writes Part I of the report: the head and
+// the per-covariate summary lines, recoding nominal covariates. The Part II banner is left to
+// the caller.
+void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options, DataSet& d);
+
+// Head of Part I: the star lines down to the column headings.
+void write_summary_head(OutFile& report, const DataSet& d);
+
+// Per-covariate summary lines and the recoding of nominal covariates.
+void data_summary(DataSet& d, OutFile& report);
+
+void write_part2_banner(OutFile& report, int ntree);
+
+// The covariate screen by share of missing values: usable when the count of missing cells is
+// at most ncase * max_missing truncated. Nominal cells are told missing by their category's
+// data-file code.
+std::vector<int> screen_missing(const DataSet& d, double max_missing, int& nusable);
+
+// Whether `count` missing cells of `ncase` cases are within the share (no integer overflow).
+bool within_missing_share(long long count, int ncase, double max_missing);
+
+// Integer part of a double, saturated at the int range.
+int trunc_int(double v);

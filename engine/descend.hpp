@@ -1,0 +1,41 @@
+// A tree kept for prediction, and the descent of a case to its terminal node.
+#pragma once
+
+#include <vector>
+
+#include "tree.hpp"
+
+struct StoredTree {
+  int nnd = 0;
+  std::vector<int> spv, dt;
+  std::vector<double> spvl;
+  std::vector<int> nodeclass, na_right;
+};
+
+// Copies the fields of a grown (and written) tree.
+StoredTree store_tree(const TreeRecord& t);
+
+// Sends a case from the root to a terminal node and returns that node's class. value_of(v) is
+// the case's value of covariate v (a double, or a genotype code); `missing` is the missing
+// value of ordinal covariates; category_codes(v) are the data-file codes of v's categories.
+// For a case with one covariate substituted, pass a value_of that reads it elsewhere.
+template <class ValueOf, class CategoryCodes>
+int descend(const StoredTree& t, const std::vector<int>& ncat, double missing, ValueOf&& value_of,
+            CategoryCodes&& category_codes) {
+  int a = 0;
+  while (t.dt[a] != 0) {
+    const int v = t.spv[a];
+    const double x = value_of(v);
+    bool right = false;
+    if (ncat[v] < 2) {
+      right = x == missing ? t.na_right[a] == 1 : x > t.spvl[a];
+    } else {
+      const std::vector<int>& codes = category_codes(v);
+      const int own = codes[static_cast<int>(x)];
+      for (long long code = static_cast<long long>(t.spvl[a]); code != 0 && !right; code /= 10)
+        right = codes[code % 10 - 1] == own;
+    }
+    a = right ? t.dt[a] + 1 : t.dt[a];
+  }
+  return t.nodeclass[a];
+}

@@ -1,0 +1,59 @@
+// Fatal errors and guarded allocation.
+//
+// Nothing below main exits the process: every fatal condition throws FatalError carrying the
+// exact text for standard error, and each program's main prints it and returns 255.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct FatalError {
+  std::string text;
+};
+
+// Throws FatalError with `text` as it stands.
+[[noreturn]] void fail(std::string text);
+
+// The two-line form used for exhausted memory and the allocation messages.
+[[noreturn]] void fatal_error(const std::string& message);
+
+// printf-style formatting into a std::string.
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Runs a program body, turning FatalError into its message on standard error and status 255.
+int guarded_main(const std::function<int()>& body);
+
+// Zero-filled vectors; exhausted memory ends through fatal_error with the routine's message.
+template <class T>
+std::vector<T> guarded_vector(std::size_t n, const char* message) {
+  try {
+    return std::vector<T>(n);
+  } catch (const std::bad_alloc&) {
+    fatal_error(message);
+  } catch (const std::length_error&) {
+    fatal_error(message);
+  }
+}
+
+std::vector<int> ivector(std::size_t n);
+std::vector<double> dvector(std::size_t n);
+std::vector<std::vector<double>> matrix(std::size_t nrow, std::size_t ncol);
+std::vector<std::vector<int>> imatrix(std::size_t nrow, std::size_t ncol);
+std::vector<int> icopy_point_array(const int* source, std::size_t n);
+std::vector<double> dcopy_point_array(const double* source, std::size_t n);
+
+// Runs `grow` (a push_back, resize...) and reports exhausted memory with `message`.
+template <class F>
+void guarded_grow(F&& grow, const char* message) {
+  try {
+    grow();
+  } catch (const std::bad_alloc&) {
+    fatal_error(message);
+  } catch (const std::length_error&) {
+    fatal_error(message);
+  }
+}

@@ -1,0 +1,51 @@
+#include "outfile.hpp"
+
+#include <cstdarg>
+
+#include "fatal.hpp"
+
+const char* const kOverwriteMessage = "Cannot over-write to file %s. It seems protected.\n";
+
+OutFile::OutFile(const std::string& path, const char* mode, const char* open_message) : path_(path) {
+  file_ = std::fopen(path.c_str(), mode);
+  if (!file_) fail(format(open_message ? open_message : kOverwriteMessage, path.c_str()));
+}
+
+OutFile::~OutFile() {
+  if (file_) std::fclose(file_);
+}
+
+void OutFile::write_failed() {
+  std::fclose(file_);
+  file_ = nullptr;
+  fail(format(kOverwriteMessage, path_.c_str()));
+}
+
+void OutFile::printf(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int r = std::vfprintf(file_, fmt, ap);
+  va_end(ap);
+  if (r < 0) write_failed();
+}
+
+void OutFile::write(const char* data, std::size_t size) {
+  if (size && std::fwrite(data, 1, size, file_) != size) write_failed();
+}
+
+void OutFile::flush() {
+  if (std::fflush(file_) != 0) write_failed();
+}
+
+void OutFile::close() {
+  if (!file_) return;
+  bool bad = std::fflush(file_) != 0 || std::ferror(file_);
+  bool closed_bad = std::fclose(file_) != 0;
+  file_ = nullptr;
+  if (bad || closed_bad) fail(format(kOverwriteMessage, path_.c_str()));
+}
+
+void create_empty(const std::string& path, const char* open_message) {
+  OutFile f(path, "w", open_message);
+  f.close();
+}

@@ -1,0 +1,35 @@
+// Output text files whose every write, flush and close is checked.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+class OutFile {
+ public:
+  // "w": create or empty; "a": append. On failure throws `open_message` formatted with the path
+  // (by default the over-write message).
+  OutFile(const std::string& path, const char* mode, const char* open_message = nullptr);
+  ~OutFile();
+  OutFile(const OutFile&) = delete;
+  OutFile& operator=(const OutFile&) = delete;
+
+  void printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  void write(const char* data, std::size_t size);
+  void puts(const std::string& text) { write(text.data(), text.size()); }
+  void flush();
+  // Closes and checks that everything reached the file.
+  void close();
+
+  const std::string& path() const { return path_; }
+
+ private:
+  [[noreturn]] void write_failed();
+
+  std::string path_;
+  std::FILE* file_ = nullptr;
+};
+
+// Creates or empties a file and closes it at once.
+void create_empty(const std::string& path, const char* open_message = nullptr);
+
+extern const char* const kOverwriteMessage;

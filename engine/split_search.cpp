@@ -1,0 +1,163 @@
+#include "split_search.hpp"
+
+void SplitScratch::prepare(int nclass, int max_codes) {
+  const std::size_t cells = static_cast<std::size_t>(max_codes) * nclass;
+  left.assign(nclass, 0);
+  right.assign(nclass, 0);
+  total.assign(nclass, 0);
+  miss.assign(nclass, 0);
+  if (hist.size() < cells) hist.resize(cells);
+  if (run_code.size() < static_cast<std::size_t>(max_codes)) {
+    run_code.resize(max_codes);
+    run_size.resize(max_codes);
+  }
+  if (run_cls.size() < cells) run_cls.resize(cells);
+}
+
+double split_impurity(const int* left, int nL, const int* right, int nR, int n, int nclass, int impurity_rule) {
+  const double dn = n, dl = nL, dr = nR;
+  if (impurity_rule == 1) {
+    double e = 0.0;
+    for (int k = 0; k < nclass; ++k)
+      if (left[k] > 0) e -= (left[k] / dn) * std::log(left[k] / dl);
+    for (int k = 0; k < nclass; ++k)
+      if (right[k] > 0) e -= (right[k] / dn) * std::log(right[k] / dr);
+    return e;
+  }
+  double g = 1.0;
+  for (int k = 0; k < nclass; ++k) g -= (static_cast<double>(left[k]) * left[k]) / (dl * dn);
+  for (int k = 0; k < nclass; ++k) g -= (static_cast<double>(right[k]) * right[k]) / (dr * dn);
+  return g;
+}
+
+double node_impurity(const int* counts, int n, int nclass, int impurity_rule) {
+  const double dn = n;
+  if (impurity_rule == 1) {
+    double e = 0.0;
+    for (int k = 0; k < nclass; ++k)
+      if (counts[k] > 0) e -= (counts[k] / dn) * std::log(counts[k] / dn);
+    return e;
+  }
+  double g = 1.0;
+  for (int k = 0; k < nclass; ++k) g -= (static_cast<double>(counts[k]) * counts[k]) / (dn * dn);
+  return g;
+}
+
+namespace {
+
+// One pass over the cuts between non-missing runs. `base` cases (the missing ones when they go
+// left) start on the left with class counts `base_cls`.
+void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
+                  SplitScratch& w, OrdinalSplit& best) {
+  const int nclass = s.nclass;
+  for (int k = 0; k < nclass; ++k) {
+    w.left[k] = base_cls ? base_cls[k] : 0;
+    w.right[k] = w.total[k] - w.left[k];
+  }
+  int nL = base;
+  for (int q = 0; q + 1 < nruns; ++q) {
+    const int* cls = &w.run_cls[static_cast<std::size_t>(q) * nclass];
+    for (int k = 0; k < nclass; ++k) {
+      w.left[k] += cls[k];
+      w.right[k] -= cls[k];
+    }
+    nL += w.run_size[q];
+    const int nR = n - nL;
+    if (nL < s.minnode || nR < s.minnode) continue;
+    double imp = split_impurity(w.left.data(), nL, w.right.data(), nR, n, nclass, s.impurity_rule);
+    if (imp < best.score) {
+      best.score = imp;
+      best.cut_code = w.run_code[q];
+      best.na_right = na_right;
+    }
+  }
+}
+
+}  // namespace
+
+OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w) {
+  OrdinalSplit best{static_cast<double>(s.nclass), -1, 0};
+  if (m == 0) {
+    ordinal_pass(nruns, n, 0, nullptr, 0, s, w, best);
+  } else {
+    ordinal_pass(nruns, n, m, w.miss.data(), 0, s, w, best);  // missing values to the left
+    // Missing values to the right: the missing cases stay on the right throughout.
+    ordinal_pass(nruns, n, 0, nullptr, 1, s, w, best);
+  }
+  return best;
+}
+
+NominalSplit sweep_nominal_categories(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w) {
+  const int nclass = s.nclass;
+  NominalSplit best{static_cast<double>(nclass), 1};
+  int present[32];
+  int size[32];
+  int P = 0;
+  for (int c = 0; c < ncode; ++c) {
+    int sz = 0;
+    const int* h = &w.hist[static_cast<std::size_t>(c) * nclass];
+    for (int k = 0; k < nclass; ++k) sz += h[k];
+    if (sz > 0) {
+      present[P] = c;
+      size[P] = sz;
+      ++P;
+    }
+  }
+  if (P <= 1) return best;
+  for (int k = 0; k < nclass; ++k) {
+    w.left[k] = w.total[k];
+    w.right[k] = 0;
+  }
+  int nL = n, nR = 0;
+  const unsigned all_right = (1u << (P - 1)) - 1;
+  unsigned pattern = 0;
+  const bool top_is_missing = present[P - 1] == missing;
+  for (unsigned j = 1; j <= all_right; ++j) {
+    const int k = std::countr_zero(j);
+    const int* h = &w.hist[static_cast<std::size_t>(present[k]) * nclass];
+    if ((j >> (k + 1)) & 1u) {  // back from the right to the left
+      pattern -= 1u << k;
+      for (int c = 0; c < nclass; ++c) {
+        w.left[c] += h[c];
+        w.right[c] -= h[c];
+      }
+      nL += size[k];
+      nR -= size[k];
+    } else {
+      pattern += 1u << k;
+      for (int c = 0; c < nclass; ++c) {
+        w.left[c] -= h[c];
+        w.right[c] += h[c];
+      }
+      nL -= size[k];
+      nR += size[k];
+    }
+    if (top_is_missing && pattern == all_right) continue;  // missing against all observed
+    if (nL < s.minnode || nR < s.minnode) continue;
+    double imp = split_impurity(w.left.data(), nL, w.right.data(), nR, n, nclass, s.impurity_rule);
+    if (imp < best.score) {
+      best.score = imp;
+      best.step = static_cast<int>(j);
+    }
+  }
+  return best;
+}
+
+void gray_bits(int step, int* bits, int count) {
+  const int g = step ^ (step >> 1);
+  for (int i = 0; i < count; ++i) bits[i] = (g >> i) & 1;
+}
+
+double encode_category_set(const std::vector<int>& present, int step, std::vector<char>& right) {
+  const int P = static_cast<int>(present.size());
+  std::fill(right.begin(), right.end(), 0);
+  int bits[32] = {0};
+  if (P > 1) gray_bits(step, bits, P - 1);
+  long long code = 0;
+  for (int k = 0; k + 1 < P; ++k) {
+    if (!bits[k]) continue;
+    right[present[k]] = 1;
+    code = 10 * code + (present[k] + 1);
+  }
+  return static_cast<double>(code);
+}

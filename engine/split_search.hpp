@@ -1,0 +1,173 @@
+// Split searches at one node: the best cut-off of an ordinal covariate and the best category
+// subset of a nominal one. Written once over a column-access type (codes per data row), so
+// every program and every covariate store shares them.
+//
+// A column `col` answers col(row) with a small integer code: for an ordinal covariate codes are
+// ordered like the values, and one code (`missing`, or -1) stands for a missing value; for a
+// nominal covariate the code is the category.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+struct SearchSettings {
+  int nclass = 2;
+  int minnode = 1;
+  int impurity_rule = 0;  // 1 entropy, any other value Gini
+};
+
+struct OrdinalSplit {
+  double score;  // nclass when no admissible cut exists
+  int cut_code;  // code of the largest value sent left
+  int na_right;  // 1: missing values go right
+};
+
+struct NominalSplit {
+  double score;  // nclass when no admissible subset exists
+  int step;      // Gray-code step of the best subset
+};
+
+// Work tables of the searches, reused for every node of a tree.
+struct SplitScratch {
+  std::vector<int> left, right, total, miss;
+  std::vector<int> hist;            // code * nclass + class
+  std::vector<int> run_code, run_size, run_cls;
+  std::vector<std::uint64_t> keys;  // code << 32 | class
+  void prepare(int nclass, int max_codes);
+};
+
+double split_impurity(const int* left, int nL, const int* right, int nR, int n, int nclass, int impurity_rule);
+double node_impurity(const int* counts, int n, int nclass, int impurity_rule);
+
+// The sweep over the non-missing runs (ascending codes) with both missing-value passes.
+// Runs are in scratch.run_code/run_size/run_cls; missing class counts in scratch.miss (m cases);
+// class totals in scratch.total.
+OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w);
+
+// Gray-code enumeration over per-category class counts (scratch.hist, `ncode` categories).
+NominalSplit sweep_nominal_categories(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w);
+
+// Right-going categories of the Gray-code step among the present ones: fills right[c] and
+// returns the category set code (one decimal digit c+1 per right-going category, ascending).
+double encode_category_set(const std::vector<int>& present, int step, std::vector<char>& right);
+
+// Bits of the Gray pattern of step j for the first `count` present categories.
+void gray_bits(int step, int* bits, int count);
+
+// Counts (code, class) pairs of the node's cases into scratch.hist and the class totals.
+template <class Col>
+void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y, int nclass, SplitScratch& w) {
+  std::fill(w.hist.begin(), w.hist.begin() + static_cast<std::size_t>(ncode) * nclass, 0);
+  std::fill(w.total.begin(), w.total.begin() + nclass, 0);
+  for (int k = 0; k < n; ++k) {
+    const int row = rows[k];
+    const int c = y[row];
+    ++w.hist[static_cast<std::size_t>(col(row)) * nclass + c];
+    ++w.total[c];
+  }
+}
+
+// Runs of equal codes from a class histogram over all codes.
+inline int runs_from_histogram(int ncode, int missing, int nclass, SplitScratch& w, int& m) {
+  int nruns = 0;
+  m = 0;
+  std::fill(w.miss.begin(), w.miss.begin() + nclass, 0);
+  for (int code = 0; code < ncode; ++code) {
+    const int* h = &w.hist[static_cast<std::size_t>(code) * nclass];
+    int size = 0;
+    for (int k = 0; k < nclass; ++k) size += h[k];
+    if (size == 0) continue;
+    if (code == missing) {
+      for (int k = 0; k < nclass; ++k) w.miss[k] = h[k];
+      m = size;
+      continue;
+    }
+    w.run_code[nruns] = code;
+    w.run_size[nruns] = size;
+    std::copy(h, h + nclass, &w.run_cls[static_cast<std::size_t>(nruns) * nclass]);
+    ++nruns;
+  }
+  return nruns;
+}
+
+// Runs of equal codes by sorting the node's (code, class) pairs.
+template <class Col>
+int runs_by_sorting(const Col& col, int missing, const int* rows, int n, const int* y, int nclass, SplitScratch& w,
+                    int& m) {
+  w.keys.resize(n);
+  std::fill(w.total.begin(), w.total.begin() + nclass, 0);
+  std::fill(w.miss.begin(), w.miss.begin() + nclass, 0);
+  for (int k = 0; k < n; ++k) {
+    const int row = rows[k];
+    w.keys[k] = (static_cast<std::uint64_t>(col(row)) << 32) | static_cast<std::uint32_t>(y[row]);
+    ++w.total[y[row]];
+  }
+  std::sort(w.keys.begin(), w.keys.begin() + n);
+  int nruns = 0;
+  m = 0;
+  for (int k = 0; k < n;) {
+    const int code = static_cast<int>(w.keys[k] >> 32);
+    int* cls;
+    if (code == missing) {
+      cls = w.miss.data();
+    } else {
+      w.run_code[nruns] = code;
+      w.run_size[nruns] = 0;
+      cls = &w.run_cls[static_cast<std::size_t>(nruns) * nclass];
+      std::fill(cls, cls + nclass, 0);
+    }
+    int size = 0;
+    for (; k < n && static_cast<int>(w.keys[k] >> 32) == code; ++k, ++size) ++cls[w.keys[k] & 0xffffffffu];
+    if (code == missing)
+      m = size;
+    else
+      w.run_size[nruns++] = size;
+  }
+  return nruns;
+}
+
+// Best cut-off of an ordinal covariate over the node's cases (rows[0..n-1]).
+template <class Col>
+OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* rows, int n, const int* y,
+                           const SearchSettings& s, SplitScratch& w) {
+  int m = 0;
+  int nruns;
+  // Few distinct values against the node's size: count per code; otherwise sort the node.
+  if (static_cast<long long>(ncode) <= 2LL * n + 16) {
+    count_codes(col, ncode, rows, n, y, s.nclass, w);
+    nruns = runs_from_histogram(ncode, missing, s.nclass, w, m);
+  } else {
+    nruns = runs_by_sorting(col, missing, rows, n, y, s.nclass, w, m);
+  }
+  return sweep_ordinal_runs(nruns, m, n, s, w);
+}
+
+// The reference form of the ordinal search: always sorts. Tests compare it with the fast form.
+template <class Col>
+OrdinalSplit ordinal_split_sorted(const Col& col, int missing, const int* rows, int n, const int* y,
+                                  const SearchSettings& s, SplitScratch& w) {
+  int m = 0;
+  int nruns = runs_by_sorting(col, missing, rows, n, y, s.nclass, w, m);
+  return sweep_ordinal_runs(nruns, m, n, s, w);
+}
+
+// Best category subset of a nominal covariate; `missing` is the missing category or -1.
+template <class Col>
+NominalSplit nominal_split(const Col& col, int ncode, int missing, const int* rows, int n, const int* y,
+                           const SearchSettings& s, SplitScratch& w) {
+  count_codes(col, ncode, rows, n, y, s.nclass, w);
+  return sweep_nominal_categories(ncode, missing, n, s, w);
+}
+
+// Categories present among the node's cases, ascending.
+template <class Col>
+void present_categories(const Col& col, int ncode, const int* rows, int n, std::vector<int>& present) {
+  std::vector<char> seen(ncode, 0);
+  for (int k = 0; k < n; ++k) seen[col(rows[k])] = 1;
+  present.clear();
+  for (int c = 0; c < ncode; ++c)
+    if (seen[c]) present.push_back(c);
+}

@@ -1,0 +1,113 @@
+#include "tokens.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kChunk = 1 << 20;
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+}  // namespace
+
+TokenReader::TokenReader(std::FILE* file) : file_(file), buf_(kChunk) {}
+
+bool TokenReader::fill() {
+  if (eof_) return false;
+  if (!last_.empty() && last_.data() >= buf_.data() && last_.data() < buf_.data() + buf_.size()) {
+    saved_.assign(last_);
+    last_ = saved_;
+  }
+  if (pos_ > 0) {
+    std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+    end_ -= pos_;
+    pos_ = 0;
+  }
+  if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
+  std::size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, file_);
+  if (got == 0) {
+    eof_ = true;
+    return false;
+  }
+  end_ += got;
+  if (at_start_) {
+    at_start_ = false;
+    if (end_ >= 3 && std::memcmp(buf_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
+  }
+  return true;
+}
+
+bool TokenReader::next(std::string_view& token) {
+  line_break_ = false;
+  for (;;) {
+    while (pos_ < end_ && is_space(buf_[pos_])) {
+      if (buf_[pos_] == '\n') line_break_ = true;
+      ++pos_;
+    }
+    if (pos_ < end_) break;
+    if (!fill()) return false;
+  }
+  std::size_t scanned = pos_;
+  for (;;) {
+    while (scanned < end_ && !is_space(buf_[scanned])) ++scanned;
+    if (scanned < end_ || eof_) break;
+    std::size_t offset = scanned - pos_;
+    if (!fill()) break;
+    scanned = pos_ + offset;
+  }
+  token = std::string_view(buf_.data() + pos_, scanned - pos_);
+  last_ = token;
+  pos_ = scanned;
+  return true;
+}
+
+void TokenReader::rewind() {
+  std::rewind(file_);
+  pos_ = end_ = 0;
+  eof_ = false;
+  at_start_ = true;
+  line_break_ = false;
+  last_ = {};
+}
+
+std::FILE* open_for_reading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
+
+bool parse_number(std::string_view token, double& value) {
+  // Plain decimal tokens are by far the most common: convert a copy with strtod, which reads
+  // exactly what the "%lf" conversion reads.
+  char small[64];
+  std::string large;
+  const char* text;
+  if (token.size() < sizeof small) {
+    std::memcpy(small, token.data(), token.size());
+    small[token.size()] = '\0';
+    text = small;
+  } else {
+    large.assign(token);
+    text = large.c_str();
+  }
+  char* stop = nullptr;
+  double v = std::strtod(text, &stop);
+  if (stop == text || !std::isfinite(v)) return false;
+  value = v;
+  return true;
+}
+
+long long option_long(const char* text) {
+  errno = 0;
+  long long v = std::strtoll(text, nullptr, 10);
+  return v;
+}
+
+int option_int(const char* text) {
+  long long v = option_long(text);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+double option_double(const char* text) { return std::strtod(text, nullptr); }

@@ -1,0 +1,50 @@
+// Buffered reading of a text file as white-space separated tokens.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TokenReader {
+ public:
+  explicit TokenReader(std::FILE* file);
+
+  // The next token; false at the end of the file. The view stays valid until the next call.
+  bool next(std::string_view& token);
+
+  // Whether a line end came between the previous token and the last one read.
+  bool line_break_before() const { return line_break_; }
+
+  // The last token returned by next(); still valid after next() has reached the end.
+  std::string_view last_token() const { return last_; }
+
+  // Back to the start of the file (a byte-order mark is skipped again).
+  void rewind();
+
+ private:
+  bool fill();
+
+  std::FILE* file_;
+  std::vector<char> buf_;
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+  bool eof_ = false;
+  bool at_start_ = true;
+  bool line_break_ = false;
+  std::string_view last_;
+  std::string saved_;  // last_ when the buffer had to move under it
+};
+
+// Opens a file for reading in binary mode; nullptr when it cannot be opened.
+std::FILE* open_for_reading(const std::string& path);
+
+// Reads the leading number of a token as the "%lf" conversion does. False when the token does
+// not start with a number or the number is not finite.
+bool parse_number(std::string_view token, double& value);
+
+// Reads the leading decimal integer of a command-line value: blanks skipped, stops at the
+// first character that does not fit, 0 when there is no number; clamped to the int range.
+int option_int(const char* text);
+long long option_long(const char* text);
+double option_double(const char* text);

@@ -1,0 +1,63 @@
+#include "tree.hpp"
+
+#include "random.hpp"
+
+TreeRecord::TreeRecord(int cap, int nclass)
+    : capacity(cap),
+      spv(cap, -1),
+      dt(cap, 0),
+      na_right(cap, 0),
+      parent(cap, 0),
+      node_size(cap, 0),
+      nodeclass(cap, 0),
+      spvl(cap, 0.0),
+      begin(cap, 0),
+      count(cap, 0),
+      split_table(2 * nclass, 0) {}
+
+void TreeRecord::reset(const int* sample_rows, int n) {
+  rows.assign(sample_rows, sample_rows + n);
+  if (scratch_rows.size() < static_cast<std::size_t>(n)) scratch_rows.resize(n);
+  std::fill(spv.begin(), spv.end(), -1);
+  std::fill(dt.begin(), dt.end(), 0);
+  std::fill(spvl.begin(), spvl.end(), 0.0);
+  std::fill(na_right.begin(), na_right.end(), 0);
+  nnd = 1;
+  begin[0] = 0;
+  count[0] = n;
+}
+
+int node_cases(const TreeRecord& t, int i) {
+  const int n = t.count[i];
+  if (n == 0) {
+    const int p = t.parent[i];
+    fail(format("The split using variable %d at a value of %f results in", t.spv[p] + 1, t.spvl[p]) +
+         " an empty node\n");
+  }
+  return n;
+}
+
+void draw_candidates(const GrowSettings& g, std::vector<int>& candidates) {
+  candidates.clear();
+  const auto& usable = *g.var_usable;
+  if (g.draw_from_pool) {
+    const auto& pool = *g.var_pool;
+    const int nusable = static_cast<int>(pool.size());
+    std::vector<int> drawn;
+    for (int j = 0; j < g.nsplitvar; ++j) {
+      int r;
+      do r = rand_below(nusable);
+      while (std::find(drawn.begin(), drawn.end(), r) != drawn.end());
+      drawn.push_back(r);
+      candidates.push_back(pool[r]);
+    }
+  } else {
+    const int ncov = static_cast<int>(usable.size());
+    for (int j = 0; j < g.nsplitvar; ++j) {
+      int v;
+      do v = rand_below(ncov);
+      while (!usable[v] || std::find(candidates.begin(), candidates.end(), v) != candidates.end());
+      candidates.push_back(v);
+    }
+  }
+}

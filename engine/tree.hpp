@@ -1,0 +1,185 @@
+// The tree record and the breadth-first growth of one tree.
+//
+// A tree is a set of parallel per-node arrays; node 0 is the root and the daughters of a split
+// node i are dt[i] (left) and dt[i] + 1 (right), appended at the end. The cases of the sample
+// are kept in one array `rows` (their data rows) in which every node owns a contiguous slice,
+// in sample order; a split divides the slice with a stable partition.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fatal.hpp"
+#include "split_search.hpp"
+
+struct TreeRecord {
+  int capacity = 0;
+  int nnd = 1;
+  std::vector<int> spv, dt, na_right, parent, node_size, nodeclass;
+  std::vector<double> spvl;
+  std::vector<std::string> spvl_char;  // wren: the cut-off as the data file spelled it
+  std::vector<int> begin, count;       // each node's slice of `rows`
+  std::vector<int> rows;               // data row of every sample case
+  std::vector<int> split_table;        // 2*nclass counts of the last split
+  std::vector<int> scratch_rows;
+
+  TreeRecord(int capacity, int nclass);
+
+  // Every case in the root, every node slot cleared (dt 0, spv -1, spvl 0.0, na_right 0).
+  void reset(const int* sample_rows, int n);
+
+  const int* node_rows(int i) const { return rows.data() + begin[i]; }
+};
+
+// The node's cases: their data rows and number. A node without cases stops the run with the
+// empty-node message naming its parent's split.
+int node_cases(const TreeRecord& t, int i);
+
+// Partitions node i's cases to new daughters nnd (left) and nnd+1 (right) by goes_right(row),
+// fills the split table (class c: right count at 2(nclass-1-c), left count next to it) and
+// appends the daughters.
+template <class GoesRight>
+void partition_node(TreeRecord& t, int i, const int* y, int nclass, GoesRight&& goes_right) {
+  std::fill(t.split_table.begin(), t.split_table.end(), 0);
+  int* slice = t.rows.data() + t.begin[i];
+  const int n = t.count[i];
+  int nleft = 0, nright = 0;
+  for (int k = 0; k < n; ++k) {
+    const int row = slice[k];
+    const int cell = 2 * (nclass - 1 - y[row]);
+    if (goes_right(row)) {
+      t.scratch_rows[nright++] = row;
+      ++t.split_table[cell];
+    } else {
+      slice[nleft++] = row;
+      ++t.split_table[cell + 1];
+    }
+  }
+  std::copy(t.scratch_rows.begin(), t.scratch_rows.begin() + nright, slice + nleft);
+  const int left = t.nnd;
+  t.begin[left] = t.begin[i];
+  t.count[left] = nleft;
+  t.begin[left + 1] = t.begin[i] + nleft;
+  t.count[left + 1] = nright;
+  t.parent[left] = t.parent[left + 1] = i;
+  t.dt[i] = left;
+  t.nnd += 2;
+}
+
+// Whether a node may be split: more than one case, at least two classes, and some usable
+// covariate (in index order) with two different codes among its cases.
+template <class Store>
+bool node_splittable(const Store& store, const int* rows, int n, const int* y, const std::vector<int>& var_usable) {
+  if (n <= 1) return false;
+  bool two_classes = false;
+  for (int k = 1; k < n && !two_classes; ++k) two_classes = y[rows[k]] != y[rows[0]];
+  if (!two_classes) return false;
+  const int ncov = static_cast<int>(var_usable.size());
+  for (int v = 0; v < ncov; ++v) {
+    if (!var_usable[v]) continue;
+    auto col = store.column(v);
+    const int first = col(rows[0]);
+    for (int k = 1; k < n; ++k)
+      if (col(rows[k]) != first) return true;
+  }
+  return false;
+}
+
+// The best split of one candidate covariate at a node.
+struct Candidate {
+  double score;
+  double value;  // ordinal: the cut-off; nominal: the Gray-code step
+  int cut_code;
+  int na_right;
+};
+
+template <class Store>
+Candidate search_candidate(const Store& store, int v, const int* rows, int n, const int* y, const SearchSettings& s,
+                           SplitScratch& w) {
+  auto col = store.column(v);
+  if (store.nominal(v)) {
+    NominalSplit r = nominal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w);
+    return {r.score, static_cast<double>(r.step), -1, 0};
+  }
+  OrdinalSplit r = ordinal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w);
+  return {r.score, r.cut_code >= 0 ? store.cut_value(v, r.cut_code) : 0.0, r.cut_code, r.na_right};
+}
+
+// Splits node i on covariate v with the search's result: a nominal step becomes the category
+// set code in spvl[i]; an ordinal split sends missing codes by na_right and larger codes right.
+template <class Store>
+void apply_split(const Store& store, TreeRecord& t, int i, int v, const Candidate& c, const int* y, int nclass,
+                 std::vector<int>& present, std::vector<char>& right) {
+  t.spv[i] = v;
+  auto col = store.column(v);
+  if (store.nominal(v)) {
+    present_categories(col, store.ncode(v), t.node_rows(i), t.count[i], present);
+    right.assign(store.ncode(v), 0);
+    t.spvl[i] = encode_category_set(present, static_cast<int>(c.value), right);
+    partition_node(t, i, y, nclass, [&](int row) { return right[col(row)] != 0; });
+  } else {
+    t.spvl[i] = c.value;
+    t.na_right[i] = c.na_right;
+    const int missing = store.missing(v);
+    const int cut = c.cut_code;
+    const bool na_right = c.na_right != 0;
+    partition_node(t, i, y, nclass, [&](int row) {
+      const int code = col(row);
+      return code == missing ? na_right : code > cut;
+    });
+  }
+}
+
+struct GrowSettings {
+  SearchSettings search;
+  int nsplitvar = 0;
+  bool impurity_test = false;  // refuse splits that lower the node impurity by less than 0.00001
+  bool draw_from_pool = true;  // draw positions in var_pool; otherwise covariates, redrawing unusable ones
+  const std::vector<int>* var_usable = nullptr;
+  const std::vector<int>* var_pool = nullptr;
+};
+
+// Draws the node's candidate covariates, distinct, in draw order.
+void draw_candidates(const GrowSettings& g, std::vector<int>& candidates);
+
+// Grows one tree on the sample (data rows sample_rows[0..n-1]) breadth-first: nodes are split in
+// number order while fewer than capacity-1 nodes exist. on_split(v, i, node_size, split_table)
+// is called after every accepted split.
+template <class Store, class OnSplit>
+void grow_tree(const Store& store, const int* y, const int* sample_rows, int n, TreeRecord& t, const GrowSettings& g,
+               SplitScratch& w, OnSplit&& on_split) {
+  t.reset(sample_rows, n);
+  std::vector<int> candidates;
+  std::vector<int> present;
+  std::vector<char> right;
+  const int nclass = g.search.nclass;
+  for (int i = 0; i < t.nnd; ++i) {
+    const int size = node_cases(t, i);
+    t.node_size[i] = size;
+    if (t.nnd >= t.capacity - 1) continue;
+    const int* rows = t.node_rows(i);
+    if (!node_splittable(store, rows, size, y, *g.var_usable)) continue;
+    draw_candidates(g, candidates);
+    Candidate best{static_cast<double>(nclass), 0.0, -1, 0};
+    int best_v = -1;
+    for (int v : candidates) {
+      Candidate c = search_candidate(store, v, rows, size, y, g.search, w);
+      if (c.score < best.score) {
+        best = c;
+        best_v = v;
+        t.spv[i] = v;
+        t.spvl[i] = c.value;
+        t.na_right[i] = c.na_right;
+      }
+    }
+    if (!(best.score < nclass)) continue;
+    if (g.impurity_test) {
+      std::fill(w.total.begin(), w.total.end(), 0);
+      for (int k = 0; k < size; ++k) ++w.total[y[rows[k]]];
+      if (node_impurity(w.total.data(), size, nclass, g.search.impurity_rule) - best.score < 0.00001) continue;
+    }
+    apply_split(store, t, i, best_v, best, y, nclass, present, right);
+    on_split(best_v, i, size, t.split_table);
+  }
+}

@@ -1,0 +1,23 @@
+#include "tree_text.hpp"
+
+int majority_class(const int* counts, int nclass) {
+  int best = 0, best_count = 0;
+  for (int k = 0; k < nclass; ++k) {
+    if (counts[k] > best_count) {
+      best = k;
+      best_count = counts[k];
+    }
+  }
+  return best;
+}
+
+void write_category_set(OutFile& out, double code, const std::vector<int>& category_codes) {
+  long long v = static_cast<long long>(code);
+  bool first = true;
+  while (v != 0) {
+    const int d = static_cast<int>(v % 10);
+    out.printf(first ? "%d" : ",%d", category_codes[d - 1]);
+    first = false;
+    v /= 10;
+  }
+}

@@ -1,0 +1,57 @@
+// The text line of a grown tree in the report, and the class of its terminal nodes.
+#pragma once
+
+#include <vector>
+
+#include "outfile.hpp"
+#include "tree.hpp"
+
+// How an ordinal cut-off is written.
+enum class CutStyle {
+  six_decimals,  // "%lf" of the cut-off
+  integer,       // the cut-off truncated, "|NA" when missing values go right
+  text,          // the cut-off as spelled in the data file, "|NA" when missing values go right
+};
+
+// Index of the largest count; ties go to the lowest class.
+int majority_class(const int* counts, int nclass);
+
+// Writes one category set: the codes of the listed categories, last digit first.
+void write_category_set(OutFile& out, double code, const std::vector<int>& category_codes);
+
+// Appends the node entries of the tree and the line end; fills nodeclass of terminal nodes.
+// category_codes(v) gives the data-file codes of covariate v's categories.
+template <class CategoryCodes>
+void write_tree_line(OutFile& out, TreeRecord& t, const int* y, int nclass, const std::vector<int>& ncat,
+                     CategoryCodes&& category_codes, CutStyle style) {
+  std::vector<int> counts(nclass);
+  for (int i = 0; i < t.nnd; ++i) {
+    if (t.dt[i] != 0) {
+      const int c = t.spv[i];
+      if (ncat[c] > 1) {
+        out.printf("%d %d %d {", i + 1, t.dt[i] + 1, c + 1);
+        write_category_set(out, t.spvl[i], category_codes(c));
+        out.puts("} ");
+      } else if (style == CutStyle::six_decimals) {
+        out.printf("%d %d %d %lf ", i + 1, t.dt[i] + 1, c + 1, t.spvl[i]);
+      } else {
+        out.printf("%d %d %d ", i + 1, t.dt[i] + 1, c + 1);
+        if (style == CutStyle::integer)
+          out.printf("%d", static_cast<int>(t.spvl[i]));
+        else
+          out.puts(t.spvl_char[i]);
+        out.puts(t.na_right[i] == 1 ? "|NA " : " ");
+      }
+      continue;
+    }
+    std::fill(counts.begin(), counts.end(), 0);
+    const int* rows = t.node_rows(i);
+    int n = t.count[i];
+    for (int k = 0; k < n; ++k) ++counts[y[rows[k]]];
+    if (n == 0) continue;
+    t.nodeclass[i] = majority_class(counts.data(), nclass);
+    out.printf("%d %d ", i + 1, 0);
+    for (int k = 0; k < nclass; ++k) out.printf("%d ", counts[k]);
+  }
+  out.puts("\n");
+}

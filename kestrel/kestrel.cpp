@@ -1,0 +1,156 @@
+// kestrel's command line, run set-up and forest passes.
+#include "kestrel.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "coded_covariates.hpp"
+#include "options.hpp"
+#include "random.hpp"
+#include "run_clock.hpp"
+#include "tree.hpp"
+#include "tree_text.hpp"
+
+KestrelSettings parse_kestrel_args(int argc, const char* const* argv) {
+  KestrelSettings s;
+  parse_options(argc, argv,
+                {
+                    {"-t", [&](const char* v) { s.data_file = v; }},
+                    {"-n", [&](const char* v) { s.ntree = option_int(v); }},
+                    {"-r", [&](const char* v) { s.max_missing = option_double(v); }},
+                    {"-fdr", [&](const char* v) { s.fdr_level = option_double(v); }},
+                    {"-m",
+                     [&](const char* v) {
+                       s.nsplitvar = option_int(v);
+                       s.nsplitvar_given = true;
+                     }},
+                    {"-perm", [&](const char* v) { s.nperm = option_int(v); }},
+                    {"-minnode", [&](const char* v) { s.minnode = option_int(v); }},
+                    {"-s", [&](const char* v) { s.impurity_rule = option_int(v); }},
+                    {"-seed",
+                     [&](const char* v) {
+                       s.seed = static_cast<std::uint32_t>(option_long(v));
+                       s.seed_given = true;
+                     }},
+                });
+  return s;
+}
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+void print_progress(int ntree, int t, const RunClock& clock) {
+  if (ntree < 10)
+    std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", t + 1, clock.seconds());
+  else if ((t + 1) % 1000 == 0)
+    std::printf("Number of trees completed: %d.    Running time: %fs\n", t + 1, clock.seconds());
+}
+
+// The nperm + 1 passes: pass 0 on the data as read, then each pass on a further shuffle of the
+// response. Every pass grows ntree trees on all cases and keeps each covariate's largest split
+// statistic.
+PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<int>& var_usable, int nsplitvar,
+                       const std::string& inf_path, const std::string& importance_path) {
+  const CodedCovariates store = code_covariates(d);
+  int max_codes = 1;
+  for (int v = 0; v < d.ncov; ++v) max_codes = std::max(max_codes, store.ncode(v));
+  SplitScratch scratch;
+  scratch.prepare(d.nclass, max_codes);
+  TreeRecord tree(1000, d.nclass);
+
+  std::vector<int> sample_row(d.ncase);
+  for (int i = 0; i < d.ncase; ++i) sample_row[i] = i;
+  std::vector<int> var_pool;
+  for (int j = 0; j < d.ncov; ++j)
+    if (var_usable[j]) var_pool.push_back(j);
+
+  GrowSettings g;
+  g.search = {d.nclass, s.minnode, s.impurity_rule};
+  g.nsplitvar = nsplitvar;
+  g.impurity_test = true;
+  g.draw_from_pool = true;
+  g.var_usable = &var_usable;
+  g.var_pool = &var_pool;
+
+  PassResults r;
+  r.where.assign(d.ncov, {-1, -1});
+  r.trace_spv.resize(std::max(s.ntree, 0));
+  r.trace_parent.resize(std::max(s.ntree, 0));
+  std::vector<double> mcc_max(d.ncov);
+  RunClock clock;
+  for (int p = 0; p <= s.nperm; ++p) {
+    if (p >= 1) shuffle_ints(d.y.data(), d.ncase);
+    std::fill(mcc_max.begin(), mcc_max.end(), 0.0);
+    for (int t = 0; t < s.ntree; ++t) {
+      grow_tree(store, d.y.data(), sample_row.data(), d.ncase, tree, g, scratch,
+                [&](int v, int node, int n, const std::vector<int>& table) {
+                  const double stat = split_chisq(table, d.nclass, n);
+                  if (stat > mcc_max[v]) {
+                    mcc_max[v] = stat;
+                    if (p == 0) r.where[v] = {t, node};
+                  }
+                });
+      if (p == 0) {
+        OutFile report(inf_path, "a");
+        report.printf("%d: ", t + 1);
+        write_tree_line(
+            report, tree, d.y.data(), d.nclass, d.ncat, [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
+            CutStyle::six_decimals);
+        report.close();
+        r.trace_spv[t].assign(tree.spv.begin(), tree.spv.begin() + tree.nnd);
+        r.trace_parent[t].assign(tree.parent.begin(), tree.parent.begin() + tree.nnd);
+      }
+      print_progress(s.ntree, t, clock);
+    }
+    if (p == 0) {
+      r.mcc_obs = mcc_max;
+      append_pass0_importance(importance_path, d, var_usable, r.mcc_obs);
+    } else {
+      double largest = 0.0;
+      for (double m : mcc_max) largest = std::max(largest, m);
+      r.perm_max.push_back(largest);
+      append_permuted_max(importance_path, p, largest);
+    }
+    std::time_t now = std::time(nullptr);
+    std::printf("finish permute %d at: %s", p, std::ctime(&now));
+  }
+  return r;
+}
+
+}  // namespace
+
+int run_kestrel(const KestrelSettings& s) {
+  seed_random(s.seed_given ? s.seed : static_cast<std::uint32_t>(std::time(nullptr)));
+  std::unique_ptr<std::FILE, FileCloser> data(open_for_reading(s.data_file));
+  if (!data) fail(format(" Data file %s does not exist!\n", s.data_file.c_str()));
+  const std::string inf_path = s.data_file + ".inf";
+  const std::string importance_path = s.data_file + ".importance";
+
+  DataSet d;
+  {
+    OutFile report(inf_path, "w");
+    TokenReader in(data.get());
+    read_data_file(in, report, ReadOptions{}, d);
+    write_part2_banner(report, s.ntree);
+    report.close();
+    data.reset();
+  }
+
+  int nusable = 0;
+  const std::vector<int> var_usable = screen_missing(d, s.max_missing, nusable);
+  const int nsplitvar = s.nsplitvar_given ? s.nsplitvar : static_cast<int>(std::sqrt(static_cast<double>(nusable)));
+  if (nsplitvar > nusable)
+    fail(format("The number of candidate covariates per node (-m %d) exceeds the %d usable covariates.\n", nsplitvar,
+                nusable));
+  create_empty(importance_path);
+
+  PassResults r = run_passes(s, d, var_usable, nsplitvar, inf_path, importance_path);
+  write_final_importance(importance_path, d, var_usable, r, s.nperm);
+  std::printf("Finish building.\n");
+  return 0;
+}
