@@ -1,0 +1,23 @@
+# Two entry points for a newcomer: `make example` and `make test`.
+BUILD ?= build
+JOBS ?= 2
+
+.PHONY: build example test clean
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DFORESTS_TESTS=ON
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Runs each program on its shipped example in $(BUILD)/example-run.
+example: build
+	rm -rf $(BUILD)/example-run && mkdir -p $(BUILD)/example-run
+	cp examples/*.txt $(BUILD)/example-run/
+	cd $(BUILD)/example-run && ../kestrel/kestrel -t sample.txt -seed 7
+	@echo; echo "Results in $(BUILD)/example-run:"; ls $(BUILD)/example-run | grep -v '\.txt$$' || true
+	@echo; cat $(BUILD)/example-run/sample.txt.importance
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include "random.hpp"
+
+TEST(Random, FirstDrawsFromStateOne) {
+  seed_random(1);
+  EXPECT_EQ(rand_draw(), 41);
+  EXPECT_EQ(rand_draw(), 18467);
+  EXPECT_EQ(rand_draw(), 6334);
+}
+
+TEST(Random, RandBelowUsesOneDrawBelow32767AndTwoFrom32767) {
+  seed_random(1);
+  EXPECT_EQ(rand_below(1), 0);  // still consumes a draw
+  EXPECT_EQ(rand_draw(), 18467);
+
+  seed_random(5);
+  rand_below(32766);
+  std::uint32_t after_one = random_state();
+  seed_random(5);
+  rand_draw();
+  EXPECT_EQ(random_state(), after_one);
+
+  // 32767: k = 2, each try takes two draws: a = r1 * 2, b = r2 / 32768 * 2.
+  seed_random(1);
+  int r = rand_below(32767);
+  seed_random(1);
+  int a = rand_draw() * 2;
+  int b = static_cast<int>(rand_draw() / 32768.0 * 2);
+  if (a + b < 32767) EXPECT_EQ(r, a + b);
+}
+
+TEST(Random, RandBelowLargeBoundStaysInRange) {
+  seed_random(123);
+  for (int i = 0; i < 20000; ++i) {
+    int r = rand_below(100000);
+    ASSERT_GE(r, 0);
+    ASSERT_LT(r, 100000);
+  }
+}
+
+TEST(Random, ShuffleTakesNMinusOneDrawsAndPermutes) {
+  int one[1] = {7};
+  seed_random(9);
+  shuffle_ints(one, 1);
+  shuffle_ints(one, 0);
+  EXPECT_EQ(random_state(), 9u);
+  EXPECT_EQ(one[0], 7);
+
+  int a[6] = {0, 1, 2, 3, 4, 5};
+  seed_random(9);
+  shuffle_ints(a, 6);
+  std::uint32_t after = random_state();
+  seed_random(9);
+  for (int m = 6; m >= 2; --m) rand_below(m);
+  EXPECT_EQ(random_state(), after);
+  std::sort(a, a + 6);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(a[i], i);
+}

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "split_search.hpp"
+
+namespace {
+
+struct Node {
+  std::vector<int> code, y, rows;
+  Node(std::vector<int> c, std::vector<int> cls) : code(std::move(c)), y(std::move(cls)) {
+    for (std::size_t i = 0; i < code.size(); ++i) rows.push_back(static_cast<int>(i));
+  }
+  int operator()(int row) const { return code[row]; }
+  int n() const { return static_cast<int>(rows.size()); }
+};
+
+SplitScratch scratch(int nclass, int ncode) {
+  SplitScratch w;
+  w.prepare(nclass, ncode);
+  return w;
+}
+
+}  // namespace
+
+TEST(Impurity, WorkedValues) {
+  int l[2] = {3, 0}, r[2] = {0, 2};
+  EXPECT_EQ(split_impurity(l, 3, r, 2, 5, 2, 1), 0.0);
+  EXPECT_EQ(split_impurity(l, 3, r, 2, 5, 2, 0), 0.0);
+  int a[2] = {1, 1};
+  EXPECT_NEAR(split_impurity(a, 2, a, 2, 4, 2, 1), 0.693147, 1e-6);
+  EXPECT_DOUBLE_EQ(split_impurity(a, 2, a, 2, 4, 2, 0), 0.5);
+  int c[3] = {4, 0, 2};
+  EXPECT_NEAR(node_impurity(c, 6, 3, 1), 0.636514, 1e-6);
+  EXPECT_NEAR(node_impurity(c, 6, 3, 0), 1.0 - (16.0 + 4.0) / 36.0, 1e-12);
+}
+
+TEST(OrdinalSplit, CutOffsAreObservedValuesBelowTheLargest) {
+  // Codes 0,1,1,2,2 stand for values 1,2,2,3,3. Classes make cut 1 the best, cut 2 second.
+  Node node({0, 1, 1, 2, 2}, {0, 1, 1, 1, 1});
+  SearchSettings s{2, 1, 0};
+  auto w = scratch(2, 8);
+  OrdinalSplit r = ordinal_split(node, 3, -1, node.rows.data(), node.n(), node.y.data(), s, w);
+  EXPECT_EQ(r.cut_code, 0);
+  EXPECT_EQ(r.score, 0.0);
+  s.minnode = 2;  // cut 1 leaves one case on the left
+  r = ordinal_split(node, 3, -1, node.rows.data(), node.n(), node.y.data(), s, w);
+  EXPECT_EQ(r.cut_code, 1);
+
+  Node flat({4, 4, 4}, {0, 1, 0});
+  r = ordinal_split(flat, 5, -1, flat.rows.data(), flat.n(), flat.y.data(), s, w);
+  EXPECT_EQ(r.score, 2.0);
+  // Only missing values plus one value: no admissible split.
+  Node miss({0, 0, 3, 3}, {0, 1, 0, 1});
+  r = ordinal_split(miss, 4, 0, miss.rows.data(), miss.n(), miss.y.data(), SearchSettings{2, 1, 0}, w);
+  EXPECT_EQ(r.score, 2.0);
+}
+
+TEST(OrdinalSplit, MissingValuesGoTheBetterWay) {
+  // Missing code 0 (lowest) or 3 (highest, as genotypes) gives the same search.
+  Node node({0, 1, 2, 0, 1, 2, 1}, {0, 0, 1, 1, 0, 1, 1});
+  Node geno({3, 0, 1, 3, 0, 1, 0}, {0, 0, 1, 1, 0, 1, 1});
+  auto w = scratch(2, 4);
+  for (int rule : {0, 1}) {
+    OrdinalSplit r = ordinal_split(node, 3, 0, node.rows.data(), node.n(), node.y.data(), SearchSettings{2, 1, rule}, w);
+    OrdinalSplit g = ordinal_split(geno, 4, 3, geno.rows.data(), geno.n(), geno.y.data(), SearchSettings{2, 1, rule}, w);
+    EXPECT_EQ(g.na_right, r.na_right);
+    EXPECT_EQ(g.score, r.score);
+    EXPECT_EQ(g.cut_code + 1, r.cut_code);
+  }
+  // Missing cases that belong with the high values go right.
+  Node right({0, 0, 1, 1, 2, 2}, {1, 1, 0, 0, 1, 1});
+  OrdinalSplit r = ordinal_split(right, 3, 0, right.rows.data(), right.n(), right.y.data(), SearchSettings{2, 1, 1}, w);
+  EXPECT_EQ(r.na_right, 1);
+  EXPECT_EQ(r.cut_code, 1);
+  EXPECT_EQ(r.score, 0.0);
+  // ...and with the low ones, left.
+  Node left({0, 0, 1, 1, 2, 2}, {0, 0, 0, 0, 1, 1});
+  r = ordinal_split(left, 3, 0, left.rows.data(), left.n(), left.y.data(), SearchSettings{2, 1, 1}, w);
+  EXPECT_EQ(r.na_right, 0);
+  EXPECT_EQ(r.cut_code, 1);
+}
+
+TEST(OrdinalSplit, CountingAndSortingAgreeOnRandomNodes) {
+  std::mt19937 gen(7);
+  for (int trial = 0; trial < 400; ++trial) {
+    const int n = 1 + gen() % 60, ncode = 1 + gen() % 80, nclass = 2 + gen() % 4;
+    const int missing = (gen() % 3 == 0) ? static_cast<int>(gen() % ncode) : -1;
+    std::vector<int> code(n), y(n);
+    for (int i = 0; i < n; ++i) {
+      code[i] = gen() % ncode;
+      y[i] = gen() % nclass;
+    }
+    Node node(code, y);
+    SearchSettings s{nclass, static_cast<int>(gen() % 4), static_cast<int>(gen() % 2)};
+    auto w = scratch(nclass, ncode);
+    OrdinalSplit fast = ordinal_split(node, ncode, missing, node.rows.data(), n, y.data(), s, w);
+    OrdinalSplit ref = ordinal_split_sorted(node, missing, node.rows.data(), n, y.data(), s, w);
+    ASSERT_EQ(fast.score, ref.score);
+    ASSERT_EQ(fast.cut_code, ref.cut_code);
+    ASSERT_EQ(fast.na_right, ref.na_right);
+  }
+}
+
+TEST(NominalSplit, GrayOrderAndCodes) {
+  std::vector<int> present = {0, 1, 2};
+  std::vector<char> right(3);
+  EXPECT_EQ(encode_category_set(present, 1, right), 1);
+  EXPECT_EQ(encode_category_set(present, 2, right), 12);
+  EXPECT_EQ(encode_category_set(present, 3, right), 2);
+  std::vector<char> wide(7);
+  EXPECT_EQ(encode_category_set({1, 4, 6}, 2, wide), 25);
+  EXPECT_EQ(wide, (std::vector<char>{0, 1, 0, 0, 1, 0, 0}));
+}
+
+TEST(NominalSplit, FirstSubsetInGrayOrderWinsAndMissingAgainstAllIsSkipped) {
+  auto w = scratch(2, 4);
+  SearchSettings s{2, 1, 0};
+  Node one({2, 2, 2}, {0, 1, 0});
+  EXPECT_EQ(nominal_split(one, 4, -1, one.rows.data(), 3, one.y.data(), s, w).score, 2.0);
+
+  Node two({0, 1, 0, 1}, {0, 1, 0, 1});
+  NominalSplit r = nominal_split(two, 2, -1, two.rows.data(), 4, two.y.data(), s, w);
+  EXPECT_EQ(r.step, 1);
+  EXPECT_EQ(r.score, 0.0);
+  // The higher of the two is the missing category: nothing to split.
+  EXPECT_EQ(nominal_split(two, 2, 1, two.rows.data(), 4, two.y.data(), s, w).score, 2.0);
+
+  // Categories 0 and 1 separate the classes equally well against 2 ({0} and {0,1} tie? no:
+  // {0,1} right is perfect): the perfect subset {0,1} is step 2.
+  Node three({0, 1, 2, 0, 1, 2}, {1, 1, 0, 1, 1, 0});
+  r = nominal_split(three, 3, -1, three.rows.data(), 6, three.y.data(), s, w);
+  EXPECT_EQ(r.step, 2);
+  // With minnode 3 the subsets that leave fewer than 3 cases on a side are passed over.
+  s.minnode = 5;
+  EXPECT_EQ(nominal_split(three, 3, -1, three.rows.data(), 6, three.y.data(), s, w).score, 2.0);
+}

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include "coded_covariates.hpp"
+#include "descend.hpp"
+#include "random.hpp"
+#include "read_text.hpp"
+#include "tree_text.hpp"
+
+namespace {
+
+// A data set, its coded covariates and a grown tree, with every covariate usable.
+struct Grown {
+  ReadResult data;
+  CodedCovariates store;
+  std::vector<int> usable, pool, sample;
+  TreeRecord tree;
+  std::vector<std::pair<int, int>> splits;  // (covariate, node) handed over
+
+  Grown(const std::string& text, int nsplitvar, int minnode, bool impurity_test = true)
+      : data(read_text(text)), store(code_covariates(data.d)), tree(1000, data.d.nclass) {
+    EXPECT_EQ(data.error, "");
+    for (int j = 0; j < data.d.ncov; ++j) {
+      usable.push_back(1);
+      pool.push_back(j);
+    }
+    for (int i = 0; i < data.d.ncase; ++i) sample.push_back(i);
+    GrowSettings g;
+    g.search = {data.d.nclass, minnode, 0};
+    g.nsplitvar = nsplitvar;
+    g.impurity_test = impurity_test;
+    g.var_usable = &usable;
+    g.var_pool = &pool;
+    SplitScratch w;
+    w.prepare(data.d.nclass, 100);
+    seed_random(3);
+    grow_tree(store, data.d.y.data(), sample.data(), data.d.ncase, tree, g, w,
+              [&](int v, int i, int, const std::vector<int>&) { splits.emplace_back(v, i); });
+  }
+
+  std::string line() {
+    ScratchDir dir;
+    OutFile out(dir.file("t"), "w");
+    out.printf("%d: ", 1);
+    write_tree_line(out, tree, data.d.y.data(), data.d.nclass, data.d.ncat,
+                    [&](int v) -> const std::vector<int>& { return data.d.ori_catg[v]; }, CutStyle::six_decimals);
+    out.close();
+    return dir.read("t");
+  }
+};
+
+}  // namespace
+
+TEST(GrowTree, OneNodeTrees) {
+  Grown small("o o r\na b y\n1 1 0\n2 2 0\n3 3 0\n4 4 0\n5 5 1\n", 1, 10);
+  EXPECT_EQ(small.tree.nnd, 1);  // minnode 10 leaves no admissible cut
+  Grown constant("o o r\na b y\n1 1 0\n1 1 0\n1 1 1\n", 2, 1);
+  EXPECT_EQ(constant.tree.nnd, 1);
+  EXPECT_EQ(constant.tree.dt[0], 0);
+  Grown none("o r\na y\n1 0\n2 1\n", 0, 1);
+  EXPECT_EQ(none.tree.nnd, 1);
+}
+
+TEST(GrowTree, TwoCasesSplitOnlyWithMinnodeOne) {
+  EXPECT_EQ(Grown("o r\na y\n1 0\n2 1\n", 1, 1).tree.nnd, 3);
+  EXPECT_EQ(Grown("o r\na y\n1 0\n2 1\n", 1, 2).tree.nnd, 1);
+}
+
+TEST(GrowTree, DaughtersAreNumberedInCreationOrder) {
+  // Split nodes in number order get daughters 1 2, 3 4, ...; the hand-over follows node order.
+  Grown g("o o r\na b y\n1 5 0\n2 3 1\n3 8 2\n4 1 3\n5 5 0\n6 2 1\n7 7 2\n8 6 3\n", 2, 1, false);
+  int next = 1;
+  std::vector<int> split_nodes;
+  for (int i = 0; i < g.tree.nnd; ++i) {
+    if (g.tree.dt[i] == 0) continue;
+    split_nodes.push_back(i);
+    EXPECT_EQ(g.tree.dt[i], next);
+    EXPECT_EQ(g.tree.parent[next], i);
+    EXPECT_EQ(g.tree.parent[next + 1], i);
+    next += 2;
+  }
+  EXPECT_EQ(g.tree.nnd, next);
+  EXPECT_GE(g.tree.nnd, 7);
+  ASSERT_EQ(g.splits.size(), split_nodes.size());
+  for (std::size_t k = 0; k < split_nodes.size(); ++k) EXPECT_EQ(g.splits[k].second, split_nodes[k]);
+  // A case whose value equals the cut-off went left.
+  Grown cut("o r\na y\n1 0\n2 0\n3 1\n4 1\n", 1, 1);
+  EXPECT_EQ(cut.line(), "1: 1 2 1 2.000000 2 0 2 0 3 0 0 2 \n");
+}
+
+TEST(GrowTree, SplitsThatBarelyLowerTheImpurityAreRefused) {
+  // Any cut leaves the class mix unchanged: the decrease is 0.
+  const char* text = "o r\na y\n1 0\n1 1\n2 0\n2 1\n";
+  EXPECT_EQ(Grown(text, 1, 1, true).tree.nnd, 1);
+  EXPECT_EQ(Grown(text, 1, 1, false).tree.nnd, 3);
+}
+
+TEST(TreeLine, SingleRootAndCategorySets) {
+  std::string text = "o r\na y\n";
+  for (int i = 0; i < 7; ++i) text += "1 0\n";
+  for (int i = 0; i < 3; ++i) text += "1 1\n";
+  Grown g(text, 1, 1);
+  EXPECT_EQ(g.line(), "1: 1 0 7 3 \n");
+  EXPECT_EQ(g.tree.nodeclass[0], 0);
+
+  ScratchDir dir;
+  OutFile out(dir.file("s"), "w");
+  write_category_set(out, 13, {10, 20, 30});
+  out.puts(" ");
+  write_category_set(out, 2, {10, 20, 30});
+  out.close();
+  EXPECT_EQ(dir.read("s"), "30,10 20");
+  int tie[2] = {3, 3};
+  EXPECT_EQ(majority_class(tie, 2), 0);
+}
+
+TEST(TreeLine, NominalSplitWritesDataFileCodes) {
+  Grown g("n r\nc y\n10 0\n20 1\n30 0\n10 0\n20 1\n30 0\n", 1, 1);
+  EXPECT_EQ(g.line(), "1: 1 2 1 {20} 2 0 4 0 3 0 0 2 \n");
+}
+
+TEST(Descend, FollowsThePartitionRules) {
+  StoredTree t;
+  t.nnd = 3;
+  t.spv = {0, -1, -1};
+  t.dt = {1, 0, 0};
+  t.spvl = {2.5, 0, 0};
+  t.nodeclass = {0, 0, 1};
+  t.na_right = {1, 0, 0};
+  std::vector<int> ordinal = {1};
+  std::vector<int> no_codes;
+  auto codes = [&](int) -> const std::vector<int>& { return no_codes; };
+  EXPECT_EQ(descend(t, ordinal, -9.0, [](int) { return 2.5; }, codes), 0);
+  EXPECT_EQ(descend(t, ordinal, -9.0, [](int) { return 2.6; }, codes), 1);
+  EXPECT_EQ(descend(t, ordinal, -9.0, [](int) { return -9.0; }, codes), 1);
+
+  std::vector<int> nominal = {4};
+  std::vector<int> cats = {0, 1, 2, 3};
+  auto cat_codes = [&](int) -> const std::vector<int>& { return cats; };
+  t.spvl[0] = 13;  // categories 0 and 2 go right
+  for (int c = 0; c < 4; ++c)
+    EXPECT_EQ(descend(t, nominal, -9.0, [&](int) { return double(c); }, cat_codes), c % 2 == 0 ? 1 : 0);
+
+  StoredTree root;
+  root.nnd = 1;
+  root.spv = {-1};
+  root.dt = {0};
+  root.spvl = {0};
+  root.nodeclass = {1};
+  root.na_right = {0};
+  EXPECT_EQ(descend(root, ordinal, -9.0, [](int) { return 0.0; }, codes), 1);
+}
