@@ -14,20 +14,55 @@ void SplitScratch::prepare(int nclass, int max_codes) {
   if (run_cls.size() < cells) run_cls.resize(cells);
 }
 
-double split_impurity(const int* left, int nL, const int* right, int nR, int n, int nclass, int impurity_rule) {
+void sort_small_keys(std::uint32_t* keys, int n, int bits, std::vector<std::uint32_t>& tmp) {
+  if (n <= 48) {
+    for (int i = 1; i < n; ++i) {
+      const std::uint32_t k = keys[i];
+      int j = i;
+      for (; j > 0 && keys[j - 1] > k; --j) keys[j] = keys[j - 1];
+      keys[j] = k;
+    }
+    return;
+  }
+  if (tmp.size() < static_cast<std::size_t>(n)) tmp.resize(n);
+  std::uint32_t* from = keys;
+  std::uint32_t* to = tmp.data();
+  for (int shift = 0; shift < bits; shift += 8) {
+    int count[257] = {0};
+    for (int i = 0; i < n; ++i) ++count[((from[i] >> shift) & 255u) + 1];
+    for (int d = 0; d < 256; ++d) count[d + 1] += count[d];
+    for (int i = 0; i < n; ++i) to[count[(from[i] >> shift) & 255u]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != keys) std::copy(from, from + n, keys);
+}
+
+namespace {
+
+// The weighted impurity of two daughters; NC > 0 fixes the class count at compile time.
+// Terms are summed in class order, left daughter first, so every form gives the same double.
+template <int NC>
+inline double impurity_of(const int* left, int nL, const int* right, int nR, int n, int nclass, int rule) {
+  const int nc = NC > 0 ? NC : nclass;
   const double dn = n, dl = nL, dr = nR;
-  if (impurity_rule == 1) {
+  if (rule == 1) {
     double e = 0.0;
-    for (int k = 0; k < nclass; ++k)
+    for (int k = 0; k < nc; ++k)
       if (left[k] > 0) e -= (left[k] / dn) * std::log(left[k] / dl);
-    for (int k = 0; k < nclass; ++k)
+    for (int k = 0; k < nc; ++k)
       if (right[k] > 0) e -= (right[k] / dn) * std::log(right[k] / dr);
     return e;
   }
   double g = 1.0;
-  for (int k = 0; k < nclass; ++k) g -= (static_cast<double>(left[k]) * left[k]) / (dl * dn);
-  for (int k = 0; k < nclass; ++k) g -= (static_cast<double>(right[k]) * right[k]) / (dr * dn);
+  for (int k = 0; k < nc; ++k) g -= (static_cast<double>(left[k]) * left[k]) / (dl * dn);
+  for (int k = 0; k < nc; ++k) g -= (static_cast<double>(right[k]) * right[k]) / (dr * dn);
   return g;
+}
+
+}  // namespace
+
+double split_impurity(const int* left, int nL, const int* right, int nR, int n, int nclass, int impurity_rule) {
+  return impurity_of<0>(left, nL, right, nR, n, nclass, impurity_rule);
 }
 
 double node_impurity(const int* counts, int n, int nclass, int impurity_rule) {
@@ -47,24 +82,27 @@ namespace {
 
 // One pass over the cuts between non-missing runs. `base` cases (the missing ones when they go
 // left) start on the left with class counts `base_cls`.
+template <int NC>
 void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
                   SplitScratch& w, OrdinalSplit& best) {
-  const int nclass = s.nclass;
+  const int nclass = NC > 0 ? NC : s.nclass;
+  int* left = w.left.data();
+  int* right = w.right.data();
   for (int k = 0; k < nclass; ++k) {
-    w.left[k] = base_cls ? base_cls[k] : 0;
-    w.right[k] = w.total[k] - w.left[k];
+    left[k] = base_cls ? base_cls[k] : 0;
+    right[k] = w.total[k] - left[k];
   }
   int nL = base;
   for (int q = 0; q + 1 < nruns; ++q) {
     const int* cls = &w.run_cls[static_cast<std::size_t>(q) * nclass];
     for (int k = 0; k < nclass; ++k) {
-      w.left[k] += cls[k];
-      w.right[k] -= cls[k];
+      left[k] += cls[k];
+      right[k] -= cls[k];
     }
     nL += w.run_size[q];
     const int nR = n - nL;
     if (nL < s.minnode || nR < s.minnode) continue;
-    double imp = split_impurity(w.left.data(), nL, w.right.data(), nR, n, nclass, s.impurity_rule);
+    const double imp = impurity_of<NC>(left, nL, right, nR, n, nclass, s.impurity_rule);
     if (imp < best.score) {
       best.score = imp;
       best.cut_code = w.run_code[q];
@@ -73,16 +111,25 @@ void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right,
   }
 }
 
+template <int NC>
+void ordinal_passes(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
+  if (m == 0) {
+    ordinal_pass<NC>(nruns, n, 0, nullptr, 0, s, w, best);
+  } else {
+    ordinal_pass<NC>(nruns, n, m, w.miss.data(), 0, s, w, best);  // missing values to the left
+    // Missing values to the right: the missing cases stay on the right throughout.
+    ordinal_pass<NC>(nruns, n, 0, nullptr, 1, s, w, best);
+  }
+}
+
 }  // namespace
 
 OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w) {
   OrdinalSplit best{static_cast<double>(s.nclass), -1, 0};
-  if (m == 0) {
-    ordinal_pass(nruns, n, 0, nullptr, 0, s, w, best);
-  } else {
-    ordinal_pass(nruns, n, m, w.miss.data(), 0, s, w, best);  // missing values to the left
-    // Missing values to the right: the missing cases stay on the right throughout.
-    ordinal_pass(nruns, n, 0, nullptr, 1, s, w, best);
+  switch (s.nclass) {
+    case 2: ordinal_passes<2>(nruns, m, n, s, w, best); break;
+    case 3: ordinal_passes<3>(nruns, m, n, s, w, best); break;
+    default: ordinal_passes<0>(nruns, m, n, s, w, best); break;
   }
   return best;
 }
@@ -134,7 +181,7 @@ NominalSplit sweep_nominal_categories(int ncode, int missing, int n, const Searc
     }
     if (top_is_missing && pattern == all_right) continue;  // missing against all observed
     if (nL < s.minnode || nR < s.minnode) continue;
-    double imp = split_impurity(w.left.data(), nL, w.right.data(), nR, n, nclass, s.impurity_rule);
+    double imp = impurity_of<0>(w.left.data(), nL, w.right.data(), nR, n, nclass, s.impurity_rule);
     if (imp < best.score) {
       best.score = imp;
       best.step = static_cast<int>(j);

@@ -36,8 +36,13 @@ struct SplitScratch {
   std::vector<int> hist;            // code * nclass + class
   std::vector<int> run_code, run_size, run_cls;
   std::vector<std::uint64_t> keys;  // code << 32 | class
+  std::vector<std::uint32_t> small_keys, small_tmp;
   void prepare(int nclass, int max_codes);
 };
+
+// Sorts keys of at most `bits` significant bits: insertion sort for few keys, else a radix
+// sort by bytes.
+void sort_small_keys(std::uint32_t* keys, int n, int bits, std::vector<std::uint32_t>& tmp);
 
 double split_impurity(const int* left, int nL, const int* right, int nR, int n, int nclass, int impurity_rule);
 double node_impurity(const int* counts, int n, int nclass, int impurity_rule);
@@ -129,6 +134,46 @@ int runs_by_sorting(const Col& col, int missing, const int* rows, int n, const i
   return nruns;
 }
 
+// Runs of equal codes by a radix sort of (code, class) packed in 32 bits (`class_bits` low
+// bits for the class, `bits` in all).
+template <class Col>
+int runs_by_radix(const Col& col, int missing, const int* rows, int n, const int* y, int nclass, int class_bits,
+                  int bits, SplitScratch& w, int& m) {
+  if (w.small_keys.size() < static_cast<std::size_t>(n)) w.small_keys.resize(n);
+  std::uint32_t* keys = w.small_keys.data();
+  std::fill(w.total.begin(), w.total.begin() + nclass, 0);
+  std::fill(w.miss.begin(), w.miss.begin() + nclass, 0);
+  for (int k = 0; k < n; ++k) {
+    const int row = rows[k];
+    keys[k] = (static_cast<std::uint32_t>(col(row)) << class_bits) | static_cast<std::uint32_t>(y[row]);
+    ++w.total[y[row]];
+  }
+  sort_small_keys(keys, n, bits, w.small_tmp);
+  const std::uint32_t class_mask = (1u << class_bits) - 1;
+  int nruns = 0;
+  m = 0;
+  for (int k = 0; k < n;) {
+    const int code = static_cast<int>(keys[k] >> class_bits);
+    int* cls;
+    if (code == missing) {
+      cls = w.miss.data();
+    } else {
+      w.run_code[nruns] = code;
+      cls = &w.run_cls[static_cast<std::size_t>(nruns) * nclass];
+      std::fill(cls, cls + nclass, 0);
+    }
+    int size = 0;
+    for (; k < n && static_cast<int>(keys[k] >> class_bits) == code; ++k, ++size) ++cls[keys[k] & class_mask];
+    if (code == missing)
+      m = size;
+    else
+      w.run_size[nruns++] = size;
+  }
+  return nruns;
+}
+
+inline int bit_width_of(unsigned v) { return v ? static_cast<int>(std::bit_width(v)) : 0; }
+
 // Best cut-off of an ordinal covariate over the node's cases (rows[0..n-1]).
 template <class Col>
 OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* rows, int n, const int* y,
@@ -136,9 +181,13 @@ OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* ro
   int m = 0;
   int nruns;
   // Few distinct values against the node's size: count per code; otherwise sort the node.
+  const int class_bits = bit_width_of(static_cast<unsigned>(s.nclass - 1));
+  const int bits = bit_width_of(static_cast<unsigned>(ncode - 1)) + class_bits;
   if (static_cast<long long>(ncode) <= 2LL * n + 16) {
     count_codes(col, ncode, rows, n, y, s.nclass, w);
     nruns = runs_from_histogram(ncode, missing, s.nclass, w, m);
+  } else if (bits <= 32) {
+    nruns = runs_by_radix(col, missing, rows, n, y, s.nclass, class_bits, bits, w, m);
   } else {
     nruns = runs_by_sorting(col, missing, rows, n, y, s.nclass, w, m);
   }
