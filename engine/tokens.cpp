@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr std::size_t kChunk = 1 << 20;
+constexpr std::size_t kChunk = 1 << 16;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
