@@ -27,6 +27,9 @@ std::string format(const char* fmt, ...) {
 int guarded_main(const std::function<int()>& body) {
   try {
     return body();
+  } catch (const EarlyExit& e) {
+    std::fputs(e.text.c_str(), stdout);
+    return 0;
   } catch (const FatalError& e) {
     std::fflush(stdout);
     std::fputs(e.text.c_str(), stderr);

@@ -15,6 +15,11 @@ struct FatalError {
   std::string text;
 };
 
+// A run that ends at once with `text` on standard output and status 0 (help, version).
+struct EarlyExit {
+  std::string text;
+};
+
 // Throws FatalError with `text` as it stands.
 [[noreturn]] void fail(std::string text);
 
@@ -24,7 +29,8 @@ struct FatalError {
 // printf-style formatting into a std::string.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// Runs a program body, turning FatalError into its message on standard error and status 255.
+// Runs a program body, turning FatalError into its message on standard error and status 255,
+// and EarlyExit into its text on standard output and status 0.
 int guarded_main(const std::function<int()>& body);
 
 // Zero-filled vectors; exhausted memory ends through fatal_error with the routine's message.

@@ -4,8 +4,15 @@
 
 #include "fatal.hpp"
 
-void parse_options(int argc, const char* const* argv, const std::vector<OptionSpec>& options) {
+const char* const kVersion = "1.0.0";
+
+void parse_options(int argc, const char* const* argv, const std::vector<OptionSpec>& options,
+                   const ProgramHelp* help) {
   for (int k = 1; k < argc; k += 2) {
+    if (help && (std::strcmp(argv[k], "-h") == 0 || std::strcmp(argv[k], "--help") == 0))
+      throw EarlyExit{help->usage};
+    if (help && std::strcmp(argv[k], "--version") == 0)
+      throw EarlyExit{std::string(help->name) + " " + kVersion + "\n"};
     const OptionSpec* match = nullptr;
     for (const auto& o : options)
       if (std::strcmp(argv[k], o.word) == 0) match = &o;

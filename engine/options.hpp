@@ -10,6 +10,17 @@ struct OptionSpec {
   std::function<void(const char* value)> set;
 };
 
+// What "-h", "--help" and "--version" print.
+struct ProgramHelp {
+  const char* name;
+  const char* usage;
+};
+
+extern const char* const kVersion;
+
 // Takes the arguments in pairs: an option word, compared exactly, then its value. An unknown
-// word or a word without a value stops with "parameter error!\n".
-void parse_options(int argc, const char* const* argv, const std::vector<OptionSpec>& options);
+// word or a word without a value stops with "parameter error!\n". With `help`, "-h" or
+// "--help" in an option position ends the run at once with the usage on standard output and
+// status 0, "--version" with the program's name and version.
+void parse_options(int argc, const char* const* argv, const std::vector<OptionSpec>& options,
+                   const ProgramHelp* help = nullptr);

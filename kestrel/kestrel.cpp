@@ -13,6 +13,33 @@
 #include "tree.hpp"
 #include "tree_text.hpp"
 
+namespace {
+
+const char* const kUsage =
+    "Usage: kestrel [option value]...\n"
+    "Grows forests of classification trees on all cases of a data file and scores every\n"
+    "covariate by its MCC importance (the largest chi-square of a split on it), with\n"
+    "permutation p-values from forests grown on shuffled responses.\n"
+    "\n"
+    "Options [defaults]:\n"
+    "  -t FILE      training data file [sample.txt]\n"
+    "  -n N         trees per pass [1000]\n"
+    "  -perm N      permuted passes after the unpermuted one [10]\n"
+    "  -m N         candidate covariates drawn at each node [square root of the usable ones]\n"
+    "  -minnode N   smallest number of cases each side of a split must receive [5]\n"
+    "  -r SHARE     largest share of missing values a covariate may have [0.05]\n"
+    "  -s N         1 entropy, any other value the Gini index [0]\n"
+    "  -fdr LEVEL   accepted and kept; changes nothing [0.75]\n"
+    "  -seed N      seed of the random draws [the calendar time]\n"
+    "  -h, --help   this text; --version the version\n"
+    "\n"
+    "Writes FILE.inf (data summary and one line per tree of the unpermuted pass) and\n"
+    "FILE.importance (importance, p-value and LCC list of every covariate).\n";
+
+const ProgramHelp kHelp{"kestrel", kUsage};
+
+}  // namespace
+
 KestrelSettings parse_kestrel_args(int argc, const char* const* argv) {
   KestrelSettings s;
   parse_options(argc, argv,
@@ -34,7 +61,8 @@ KestrelSettings parse_kestrel_args(int argc, const char* const* argv) {
                        s.seed = static_cast<std::uint32_t>(option_long(v));
                        s.seed_given = true;
                      }},
-                });
+                },
+                &kHelp);
   return s;
 }
 
