@@ -112,3 +112,24 @@ TEST(Summary, MergedCategoryComesBeforeTheMissingOne) {
   EXPECT_EQ(r.d.X[0][15], 8);   // the value 4
   EXPECT_EQ(r.d.X[0].back(), 9);  // a missing cell
 }
+
+TEST(Summary, EquallyRareCategoriesAreChosenInHeapSortOrder) {
+  // Eleven categories of equal counts: the heap sort leaves codes 1, 2, ..., 10, 0, so the
+  // two merged ones are codes 1 and 2, not 0 and 1.
+  std::vector<std::pair<std::string, int>> c;
+  for (int k = 1; k <= 11; ++k) c.push_back({std::to_string(10 * k), 2});
+  ReadResult r = read_text(nominal_file(repeat(c)));
+  ASSERT_EQ(r.error, "");
+  EXPECT_NE(summary_lines(r.report).find("***Put catgories(30) (20) as category 999\n"), std::string::npos);
+  EXPECT_EQ(r.d.ori_catg[0], (std::vector<int>{10, 40, 50, 60, 70, 80, 90, 100, 110, 999}));
+}
+
+TEST(Summary, MissingShareLimitWithoutOverflow) {
+  EXPECT_TRUE(within_missing_share(5, 100, 0.05));
+  EXPECT_FALSE(within_missing_share(6, 100, 0.05));
+  EXPECT_TRUE(within_missing_share(9, 95, 0.1));
+  EXPECT_FALSE(within_missing_share(10, 95, 0.1));
+  EXPECT_TRUE(within_missing_share(2'000'000'000, 2'000'000'000, 1e300));  // huge: keeps all
+  EXPECT_FALSE(within_missing_share(0, 100, -0.5));                       // negative: keeps none
+  EXPECT_TRUE(within_missing_share(0, 100, 0.0));
+}

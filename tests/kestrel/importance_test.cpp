@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "kestrel.hpp"
+#include "run_program.hpp"
 
 TEST(SplitChisq, WorkedValues) {
   // Class c: right count at 2(nclass-1-c), left count next.
@@ -23,4 +24,25 @@ TEST(Lcc, WalksFromTheParentUpToTheRoot) {
   EXPECT_EQ(lcc_list(d, spv, parent, 1), "a");
   EXPECT_EQ(lcc_list(d, spv, parent, 0), " ");
   EXPECT_EQ(lcc_list(d, spv, parent, -1), "NA");
+}
+
+TEST(ImportanceFile, PValuesCountOnlyStrictlyLargerMaxima) {
+  ScratchDir dir;
+  DataSet d;
+  d.ncov = 4;
+  d.name = {"a", "b", "c", "d"};
+  PassResults r;
+  r.mcc_obs = {4.0, 5.5, 0.0, 3.0};
+  r.perm_max = {5.0, 3.0, 4.0};
+  r.where = {{1, 2}, {0, 0}, {-1, -1}, {0, 0}};
+  r.trace_spv = {{1, -1, -1}, {0, 1, 3, -1, -1}};
+  r.trace_parent = {{0, 0, 0}, {0, 0, 0, 1, 1}};
+  write_final_importance(dir.file("imp"), d, {1, 1, 1, 0}, r, 3);
+  EXPECT_EQ(dir.read("imp"),
+            "4\nindex\tMCC importance\tp_value\tLCC\n"
+            "a\t4.000000\t0.333333\ta\n"  // the maximum 4.0 equal to its own does not count
+            "b\t5.500000\t0.000000\t \n"
+            "c\t0.000000\t1.000000\tNA\n"
+            "d\t0\t1\tNA\n"
+            "max1\t5.000000\tNA\tNA\nmax2\t3.000000\tNA\tNA\nmax3\t4.000000\tNA\tNA\n");
 }
