@@ -134,43 +134,24 @@ int runs_by_sorting(const Col& col, int missing, const int* rows, int n, const i
   return nruns;
 }
 
-// Runs of equal codes by a radix sort of (code, class) packed in 32 bits (`class_bits` low
-// bits for the class, `bits` in all).
+// The node's (code, class) pairs packed in 32 bits (`class_bits` low bits for the class),
+// sorted into scratch.small_keys; class totals into scratch.total.
 template <class Col>
-int runs_by_radix(const Col& col, int missing, const int* rows, int n, const int* y, int nclass, int class_bits,
-                  int bits, SplitScratch& w, int& m) {
+void sorted_keys(const Col& col, const int* rows, int n, const int* y, int nclass, int class_bits, int bits,
+                 SplitScratch& w) {
   if (w.small_keys.size() < static_cast<std::size_t>(n)) w.small_keys.resize(n);
   std::uint32_t* keys = w.small_keys.data();
   std::fill(w.total.begin(), w.total.begin() + nclass, 0);
-  std::fill(w.miss.begin(), w.miss.begin() + nclass, 0);
   for (int k = 0; k < n; ++k) {
     const int row = rows[k];
     keys[k] = (static_cast<std::uint32_t>(col(row)) << class_bits) | static_cast<std::uint32_t>(y[row]);
     ++w.total[y[row]];
   }
   sort_small_keys(keys, n, bits, w.small_tmp);
-  const std::uint32_t class_mask = (1u << class_bits) - 1;
-  int nruns = 0;
-  m = 0;
-  for (int k = 0; k < n;) {
-    const int code = static_cast<int>(keys[k] >> class_bits);
-    int* cls;
-    if (code == missing) {
-      cls = w.miss.data();
-    } else {
-      w.run_code[nruns] = code;
-      cls = &w.run_cls[static_cast<std::size_t>(nruns) * nclass];
-      std::fill(cls, cls + nclass, 0);
-    }
-    int size = 0;
-    for (; k < n && static_cast<int>(keys[k] >> class_bits) == code; ++k, ++size) ++cls[keys[k] & class_mask];
-    if (code == missing)
-      m = size;
-    else
-      w.run_size[nruns++] = size;
-  }
-  return nruns;
 }
+
+// The cut sweep straight over sorted keys, with both missing-value passes.
+OrdinalSplit sweep_sorted_keys(int n, int class_bits, int missing, const SearchSettings& s, SplitScratch& w);
 
 inline int bit_width_of(unsigned v) { return v ? static_cast<int>(std::bit_width(v)) : 0; }
 
@@ -187,7 +168,8 @@ OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* ro
     count_codes(col, ncode, rows, n, y, s.nclass, w);
     nruns = runs_from_histogram(ncode, missing, s.nclass, w, m);
   } else if (bits <= 32) {
-    nruns = runs_by_radix(col, missing, rows, n, y, s.nclass, class_bits, bits, w, m);
+    sorted_keys(col, rows, n, y, s.nclass, class_bits, bits, w);
+    return sweep_sorted_keys(n, class_bits, missing, s, w);
   } else {
     nruns = runs_by_sorting(col, missing, rows, n, y, s.nclass, w, m);
   }

@@ -84,8 +84,11 @@ TEST(OrdinalSplit, MissingValuesGoTheBetterWay) {
 
 TEST(OrdinalSplit, CountingAndSortingAgreeOnRandomNodes) {
   std::mt19937 gen(7);
-  for (int trial = 0; trial < 400; ++trial) {
-    const int n = 1 + gen() % 60, ncode = 1 + gen() % 80, nclass = 2 + gen() % 4;
+  for (int trial = 0; trial < 800; ++trial) {
+    // Half the nodes small against their codes (sorting paths), half large (counting).
+    const bool many_codes = trial % 2;
+    const int n = 1 + gen() % (many_codes ? 400 : 60);
+    const int ncode = 1 + gen() % (many_codes ? 5000 : 80), nclass = 2 + gen() % 4;
     const int missing = (gen() % 3 == 0) ? static_cast<int>(gen() % ncode) : -1;
     std::vector<int> code(n), y(n);
     for (int i = 0; i < n; ++i) {
