@@ -24,8 +24,12 @@ const std::vector<int>& labels_of(int) { return geno_label(); }
 
 }  // namespace
 
+int terminal_node(const StoredTree& t, const GenoStore& g, const std::vector<int>& ncat, int i) {
+  return descend_node(t, ncat, kMissingGenotype, [&](int v) { return geno_get(g, v, i); }, labels_of);
+}
+
 int classify(const StoredTree& t, const GenoStore& g, const std::vector<int>& ncat, int i) {
-  return descend(t, ncat, kMissingGenotype, [&](int v) { return geno_get(g, v, i); }, labels_of);
+  return t.nodeclass[terminal_node(t, g, ncat, i)];
 }
 
 int classify_with_donor(const StoredTree& t, const GenoStore& g, const std::vector<int>& ncat, int i, int j,
@@ -54,19 +58,56 @@ std::vector<int> covariates_taking_part(const StoredTree& t, const std::vector<i
   return used;
 }
 
-void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
-                     const std::vector<int>& var_usable, OobTally& tally) {
+namespace {
+
+// Votes and errors of the tree's own out-of-bag cases; lists them with their terminal nodes.
+long long plain_out_of_bag(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
+                           OobTally& tally) {
   long long tree_err = 0;
   tally.oob_cases.clear();
+  tally.oob_node.clear();
   for (int i = 0; i < d.ncase; ++i) {
     if (in_bag[i]) continue;
-    const int c = classify(t, g, d.ncat, i);
+    const int a = terminal_node(t, g, d.ncat, i);
+    const int c = t.nodeclass[a];
     ++tally.oob_votes[static_cast<std::size_t>(i) * tally.nclass + c];
     if (c != d.y[i]) ++tree_err;
     tally.oob_cases.push_back(i);
+    tally.oob_node.push_back(a);
   }
+  return tree_err;
+}
+
+// below[a]: some split on covariate j lies on the way from the root to node a.
+void mark_below_split(const StoredTree& t, const std::vector<int>& parent, int j, std::vector<char>& below) {
+  below.assign(t.nnd, 0);
+  for (int a = 1; a < t.nnd; ++a) below[a] = below[parent[a]] || t.spv[parent[a]] == j;
+}
+
+// Errors of the out-of-bag cases with covariate j taken from the cases of `tally.perm`.
+long long permuted_errors(const StoredTree& t, const GenoStore& g, const DataSet& d, int j, OobTally& tally) {
+  mark_below_split(t, tally.parent, j, tally.below);
+  long long err = 0;
+  for (std::size_t k = 0; k < tally.oob_cases.size(); ++k) {
+    const int i = tally.oob_cases[k];
+    const int a = tally.oob_node[k];
+    // A case that met no split on j ends where it did unpermuted.
+    const int c = tally.below[a] ? classify_with_donor(t, g, d.ncat, i, j, tally.perm[k]) : t.nodeclass[a];
+    err += c != d.y[i];
+  }
+  return err;
+}
+
+}  // namespace
+
+void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
+                     const std::vector<int>& var_usable, OobTally& tally) {
+  const long long tree_err = plain_out_of_bag(t, g, d, in_bag, tally);
   tally.oob_err_total += tree_err;
 
+  tally.parent.assign(t.nnd, 0);
+  for (int a = 0; a < t.nnd; ++a)
+    if (t.dt[a] != 0) tally.parent[t.dt[a]] = tally.parent[t.dt[a] + 1] = a;
   // The permutation compounds from covariate to covariate within the tree.
   tally.perm = tally.oob_cases;
   const int noob = static_cast<int>(tally.perm.size());
@@ -79,12 +120,7 @@ void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, 
     }
     ++next_used;
     shuffle_ints(tally.perm.data(), noob);
-    long long err = 0;
-    for (int k = 0; k < noob; ++k) {
-      const int i = tally.oob_cases[k];
-      err += classify_with_donor(t, g, d.ncat, i, j, tally.perm[k]) != d.y[i];
-    }
-    tally.perm_err[j] += err;
+    tally.perm_err[j] += permuted_errors(t, g, d, j, tally);
   }
 }
 

@@ -12,6 +12,9 @@
 // Usable covariates: at most ncase * max_missing missing genotypes.
 std::vector<int> screen_genotypes(const GenoStore& g, double max_missing, int& nusable);
 
+// The terminal node case i reaches in a tree.
+int terminal_node(const StoredTree& t, const GenoStore& g, const std::vector<int>& ncat, int i);
+
 // The class a tree gives case i.
 int classify(const StoredTree& t, const GenoStore& g, const std::vector<int>& ncat, int i);
 
@@ -25,7 +28,10 @@ struct OobTally {
   std::vector<int> oob_votes;        // case i, class c at i * nclass + c
   long long oob_err_total = 0;       // out-of-bag cases misclassified by their own tree
   std::vector<long long> perm_err;   // the same with the covariate permuted
-  std::vector<int> oob_cases, perm;  // work lists of the current tree
+  // Work lists of the current tree: out-of-bag cases, their terminal nodes, the permuted cases,
+  // each node's parent, nodes below a split on the permuted covariate.
+  std::vector<int> oob_cases, oob_node, perm, parent;
+  std::vector<char> below;
 
   OobTally(int ncase, int nclass, int ncov);
 };
