@@ -1,10 +1,7 @@
 // plover's command line, file checks and forest loop.
 #include "plover.hpp"
 
-#include <cmath>
 #include <cstdio>
-#include <ctime>
-#include <memory>
 
 #include "forest.hpp"
 #include "genotypes.hpp"
@@ -23,27 +20,14 @@ PloverSettings parse_plover_args(int argc, const char* const* argv) {
                     {"-n", [&](const char* v) { s.ntree = option_int(v); }},
                     {"-r", [&](const char* v) { s.max_missing = option_double(v); }},
                     {"-p", [&](const char* v) { s.pred_files.emplace_back(v); }},
-                    {"-m",
-                     [&](const char* v) {
-                       s.nsplitvar = option_int(v);
-                       s.nsplitvar_given = true;
-                     }},
+                    given_int_option("-m", s.nsplitvar, s.nsplitvar_given),
                     {"-minnode", [&](const char* v) { s.minnode = option_int(v); }},
-                    {"-seed",
-                     [&](const char* v) {
-                       s.seed = static_cast<std::uint32_t>(option_long(v));
-                       s.seed_given = true;
-                     }},
+                    seed_option(s.seed, s.seed_given),
                 });
   return s;
 }
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using InFile = std::unique_ptr<std::FILE, FileCloser>;
 
 InFile open_data_file(const std::string& path) {
   InFile f(open_for_reading(path));
@@ -152,7 +136,7 @@ void predict_files(const std::vector<std::string>& pred_files, const std::vector
 }  // namespace
 
 int run_plover(const PloverSettings& s) {
-  seed_random(s.seed_given ? s.seed : static_cast<std::uint32_t>(std::time(nullptr)));
+  seed_random_or_clock(s.seed_given, s.seed);
   // The importance is a mean over the trees.
   if (s.ntree < 1) fail(format("The number of trees (-n %d) must be at least 1.\n", s.ntree));
   InFile data = open_data_file(s.data_file);
@@ -175,10 +159,7 @@ int run_plover(const PloverSettings& s) {
 
   int nusable = 0;
   const std::vector<int> var_usable = screen_genotypes(g, s.max_missing, nusable);
-  const int nsplitvar = s.nsplitvar_given ? s.nsplitvar : static_cast<int>(std::sqrt(static_cast<double>(nusable)));
-  if (nsplitvar > nusable)
-    fail(format("The number of candidate covariates per node (-m %d) exceeds the %d usable covariates.\n", nsplitvar,
-                nusable));
+  const int nsplitvar = candidates_per_node(s.nsplitvar_given, s.nsplitvar, nusable);
   std::printf("Number of variables used to split each node: %d\n", nsplitvar);
 
   OobTally tally(d.ncase, d.nclass, d.ncov);

@@ -15,17 +15,15 @@ GenoStore store_of(const std::vector<int>& a, const std::vector<int>& b) {
   return g;
 }
 
+StoredTree stored(std::vector<int> spv, std::vector<int> dt, std::vector<double> spvl, std::vector<int> nodeclass,
+                  std::vector<int> na_right) {
+  return {static_cast<int>(spv.size()), spv, dt, spvl, nodeclass, na_right};
+}
+
 // Root splits covariate 0 (ordinal, cut 0, missing right); its right daughter splits the
 // nominal covariate 1 with `code`. Terminal nodes 1, 3, 4 give classes 0, 1, 0.
 StoredTree two_level_tree(double code) {
-  StoredTree t;
-  t.nnd = 5;
-  t.spv = {0, -1, 1, -1, -1};
-  t.dt = {1, 0, 3, 0, 0};
-  t.spvl = {0, 0, code, 0, 0};
-  t.nodeclass = {0, 0, 0, 1, 0};
-  t.na_right = {1, 0, 0, 0, 0};
-  return t;
+  return stored({0, -1, 1, -1, -1}, {1, 0, 3, 0, 0}, {0, 0, code, 0, 0}, {0, 0, 0, 1, 0}, {1, 0, 0, 0, 0});
 }
 
 const std::vector<int> kNcat{1, 4};
@@ -61,13 +59,7 @@ TEST(Importance, CovariatesTakingPart) {
 
 TEST(Importance, CovariateNotUsedAddsTheTreeError) {
   // A root on covariate 0 only; covariate 1 never splits.
-  StoredTree t;
-  t.nnd = 3;
-  t.spv = {0, -1, -1};
-  t.dt = {1, 0, 0};
-  t.spvl = {0, 0, 0};
-  t.nodeclass = {0, 0, 1};
-  t.na_right = {0, 0, 0};
+  StoredTree t = stored({0, -1, -1}, {1, 0, 0}, {0, 0, 0}, {0, 0, 1}, {0, 0, 0});
   GenoStore g = store_of({0, 2, 0, 2}, {1, 1, 1, 1});
   DataSet d;
   d.ncov = 2;

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "genotypes.hpp"
-#include "run_program.hpp"
+#include "read_text.hpp"
 
 namespace {
 
@@ -15,30 +13,16 @@ struct GenoRead {
 
 GenoRead read_geno(const std::string& text) {
   GenoRead r;
-  ScratchDir dir;
-  dir.write("g.txt", text);
-  std::FILE* f = open_for_reading(dir.file("g.txt"));
-  try {
-    OutFile report(dir.file("report"), "w");
-    TokenReader in(f);
-    read_genotype_file(in, report, r.d, r.g);
-    report.close();
-  } catch (const FatalError& e) {
-    r.error = e.text;
-  }
-  std::fclose(f);
-  r.report = dir.read("report");
+  r.report = read_through(
+      text, [&](TokenReader& in, OutFile& report) { read_genotype_file(in, report, r.d, r.g); }, r.error);
   return r;
 }
 
 // Reads `text` as a file to classify against the training data `train`.
 bool read_prediction(const DataSet& train, const std::string& text, GenoStore& g) {
-  ScratchDir dir;
-  dir.write("p.txt", text);
-  std::FILE* f = open_for_reading(dir.file("p.txt"));
-  TokenReader in(f);
-  bool qualified = read_genotype_prediction(in, train, g);
-  std::fclose(f);
+  bool qualified = false;
+  std::string error;
+  read_through(text, [&](TokenReader& in, OutFile&) { qualified = read_genotype_prediction(in, train, g); }, error);
   return qualified;
 }
 
@@ -127,12 +111,9 @@ TEST(GenotypePrediction, QualifiesByCovariateKindsAndCount) {
   testing::internal::CaptureStderr();
   EXPECT_FALSE(read_prediction(t.d, "", g));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "No data in the file! ");
-}
 
-TEST(GenotypePrediction, OneTrainingCovariateNeedsNoThirdColumn) {
-  GenoRead t = read_geno("o r\na y\n0 1\n2 2\n");
-  ASSERT_EQ(t.error, "");
-  GenoStore g;
-  EXPECT_TRUE(read_prediction(t.d, "o\na\n2\n1\n", g));
+  // With one training covariate a file of that covariate alone qualifies.
+  GenoRead one = read_geno("o r\na y\n0 1\n2 2\n");
+  EXPECT_TRUE(read_prediction(one.d, "o\na\n2\n1\n", g));
   EXPECT_EQ(g.ncase, 2);
 }
