@@ -13,8 +13,10 @@ example: build
 	rm -rf $(BUILD)/example-run && mkdir -p $(BUILD)/example-run
 	cp examples/*.txt $(BUILD)/example-run/
 	cd $(BUILD)/example-run && ../kestrel/kestrel -t sample.txt -seed 7
+	cd $(BUILD)/example-run && ../plover/plover -t sample_SNP.txt -seed 7 -p predict_SNP.txt
 	@echo; echo "Results in $(BUILD)/example-run:"; ls $(BUILD)/example-run | grep -v '\.txt$$' || true
 	@echo; cat $(BUILD)/example-run/sample.txt.importance
+	@echo; head -8 $(BUILD)/example-run/sample_SNP.txt.importance
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

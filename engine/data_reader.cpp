@@ -25,25 +25,29 @@ int kind_letter(std::string_view token) {
   }
 }
 
-ColumnLayout read_kind_line(TokenReader& in, const char* empty_message) {
+bool read_kind_letters(TokenReader& in, std::vector<int>& kinds) {
   std::string_view tok;
-  if (!in.next(tok)) fail(empty_message);
-  ColumnLayout layout;
-  bool have_response = false;
+  kinds.clear();
+  if (!in.next(tok)) return false;
   // The kind line is the first line: a token on a later line ends it like a name does.
   for (bool first = true;; first = false) {
     if (!first && (!in.next(tok) || in.line_break_before())) break;
     int kind = kind_letter(tok);
     if (kind == 2) break;
-    if (kind == kResponseColumn) {
-      if (have_response)
-        fail("There are multiple responses, please make sure there is only one response column.\n");
-      have_response = true;
-    }
-    layout.col_kind.push_back(kind);
-    if (kind > 0) ++layout.ncov;
+    kinds.push_back(kind);
   }
-  if (!have_response) fail("There is no response.\n");
+  return true;
+}
+
+ColumnLayout read_kind_line(TokenReader& in, const char* empty_message) {
+  ColumnLayout layout;
+  if (!read_kind_letters(in, layout.col_kind)) fail(empty_message);
+  const auto responses = std::count(layout.col_kind.begin(), layout.col_kind.end(), kResponseColumn);
+  if (responses > 1)
+    fail("There are multiple responses, please make sure there is only one response column.\n");
+  if (responses == 0) fail("There is no response.\n");
+  for (int kind : layout.col_kind)
+    if (kind > 0) ++layout.ncov;
   if (layout.col_kind.size() < 2 || layout.ncov == 0) fail("ERROR: No covariate!\n");
   return layout;
 }
@@ -85,19 +89,19 @@ void code_classes(const std::vector<int>& labels, DataSet& d) {
     d.y[i] = static_cast<int>(std::lower_bound(distinct.begin(), distinct.end(), labels[i]) - distinct.begin());
 }
 
-namespace {
-
-[[noreturn]] void invalid_data(int case_index, int column, std::string_view token) {
+void invalid_data(int case_index, int column, std::string_view token) {
   fail(format("Invalid data at line %d variable number %d value = %s !\n", case_index + 1, column,
               std::string(token).c_str()));
 }
 
-bool fits_int(double v) { return v > -2147483649.0 && v < 2147483648.0; }
+int response_label(int case_index, int column, std::string_view token, bool missing) {
+  if (missing) fail(format("label missing: %d\n", case_index));
+  int label = 0;
+  if (!parse_label(token, label)) invalid_data(case_index, column, token);
+  return label;
+}
 
-}  // namespace
-
-void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options, DataSet& d) {
-  ColumnLayout layout = read_kind_line(in, "No data in the file");
+std::vector<int> read_column_heads(TokenReader& in, const ColumnLayout& layout, DataSet& d, bool& have_names) {
   const int ncols = static_cast<int>(layout.col_kind.size());
   d.ncov = layout.ncov;
   std::vector<int> cov_of_col(ncols, -1);
@@ -112,11 +116,25 @@ void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options
   in.rewind();
   skip_tokens(in, ncols);
   std::string_view tok;
-  bool have_names = true;
+  have_names = true;
   for (int j = 0; j < ncols && have_names; ++j) {
     have_names = in.next(tok);
     if (have_names && cov_of_col[j] >= 0) d.name.emplace_back(tok);
   }
+  return cov_of_col;
+}
+
+namespace {
+
+bool fits_int(double v) { return v > -2147483649.0 && v < 2147483648.0; }
+
+}  // namespace
+
+void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options, DataSet& d) {
+  ColumnLayout layout = read_kind_line(in, "No data in the file");
+  const int ncols = static_cast<int>(layout.col_kind.size());
+  bool have_names = true;
+  const std::vector<int> cov_of_col = read_column_heads(in, layout, d, have_names);
 
   d.X.assign(d.ncov, {});
   if (options.keep_text) d.X_char.assign(d.ncov, {});
@@ -145,9 +163,7 @@ void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options
               }
               if (options.keep_text) d.X_char[j].emplace_back(token);
             } else if (kind == kResponseColumn) {
-              if (missing) fail(format("label missing: %d\n", row));
-              int label = 0;
-              if (!parse_label(token, label)) invalid_data(row, col, token);
+              const int label = response_label(row, col, token, missing);
               smallest = std::min(smallest, static_cast<double>(label));
               labels.push_back(label);
             }

@@ -44,6 +44,10 @@ struct ColumnLayout {
 // Kind code of a one-letter token, or 2 when the token is no kind letter.
 int kind_letter(std::string_view token);
 
+// The kind codes of the kind line: the first line, up to the first token that is no kind
+// letter. False when the file holds no token at all.
+bool read_kind_letters(TokenReader& in, std::vector<int>& kinds);
+
 // Reads the kind line of a training file with its messages. `empty_message` is printed when
 // the file holds no token at all.
 ColumnLayout read_kind_line(TokenReader& in, const char* empty_message);
@@ -84,6 +88,17 @@ RowScan scan_rows(TokenReader& in, int ncols, OnCell&& on_cell) {
     }
   }
 }
+
+// The training readers' message for a cell that does not start with a number (row 0-based).
+[[noreturn]] void invalid_data(int case_index, int column, std::string_view token);
+
+// The label of a response cell that passed the number check ("label missing" when missing).
+int response_label(int case_index, int column, std::string_view token, bool missing);
+
+// Sets ncov, ncat and ncat_orig from the kind line, then rewinds and reads the name line into
+// `name`. Returns the covariate index of every column (-1 for the others); `have_names` is
+// false when the file ends inside the name line.
+std::vector<int> read_column_heads(TokenReader& in, const ColumnLayout& layout, DataSet& d, bool& have_names);
 
 // The training readers' message for a file that ends inside a row.
 [[noreturn]] void unfinished_row_error(const RowScan& scan);

@@ -15,13 +15,13 @@ struct StoredTree {
 // Copies the fields of a grown (and written) tree.
 StoredTree store_tree(const TreeRecord& t);
 
-// Sends a case from the root to a terminal node and returns that node's class. value_of(v) is
-// the case's value of covariate v (a double, or a genotype code); `missing` is the missing
-// value of ordinal covariates; category_codes(v) are the data-file codes of v's categories.
-// For a case with one covariate substituted, pass a value_of that reads it elsewhere.
+// Sends a case from the root to a terminal node and returns that node. value_of(v) is the
+// case's value of covariate v (a double, or a genotype code); `missing` is the missing value of
+// ordinal covariates; category_codes(v) are the data-file codes of v's categories. For a case
+// with one covariate substituted, pass a value_of that reads it elsewhere.
 template <class ValueOf, class CategoryCodes>
-int descend(const StoredTree& t, const std::vector<int>& ncat, double missing, ValueOf&& value_of,
-            CategoryCodes&& category_codes) {
+int descend_node(const StoredTree& t, const std::vector<int>& ncat, double missing, ValueOf&& value_of,
+                 CategoryCodes&& category_codes) {
   int a = 0;
   while (t.dt[a] != 0) {
     const int v = t.spv[a];
@@ -37,5 +37,12 @@ int descend(const StoredTree& t, const std::vector<int>& ncat, double missing, V
     }
     a = right ? t.dt[a] + 1 : t.dt[a];
   }
-  return t.nodeclass[a];
+  return a;
+}
+
+// The class of the terminal node the case reaches.
+template <class ValueOf, class CategoryCodes>
+int descend(const StoredTree& t, const std::vector<int>& ncat, double missing, ValueOf&& value_of,
+            CategoryCodes&& category_codes) {
+  return t.nodeclass[descend_node(t, ncat, missing, value_of, category_codes)];
 }

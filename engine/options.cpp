@@ -3,6 +3,21 @@
 #include <cstring>
 
 #include "fatal.hpp"
+#include "tokens.hpp"
+
+OptionSpec given_int_option(const char* word, int& value, bool& given) {
+  return {word, [&value, &given](const char* v) {
+            value = option_int(v);
+            given = true;
+          }};
+}
+
+OptionSpec seed_option(std::uint32_t& seed, bool& given) {
+  return {"-seed", [&seed, &given](const char* v) {
+            seed = static_cast<std::uint32_t>(option_long(v));
+            given = true;
+          }};
+}
 
 const char* const kVersion = "1.0.0";
 

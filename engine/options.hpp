@@ -1,6 +1,7 @@
 // Command lines of option words, each followed by its value.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +18,12 @@ struct ProgramHelp {
 };
 
 extern const char* const kVersion;
+
+// An int option that also records that it was given ("-m").
+OptionSpec given_int_option(const char* word, int& value, bool& given);
+
+// "-seed N": a fixed generator state instead of the calendar time (N modulo 2^32).
+OptionSpec seed_option(std::uint32_t& seed, bool& given);
 
 // Takes the arguments in pairs: an option word, compared exactly, then its value. An unknown
 // word or a word without a value stops with "parameter error!\n". With `help`, "-h" or

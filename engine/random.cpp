@@ -1,5 +1,7 @@
 #include "random.hpp"
 
+#include <ctime>
+
 namespace {
 std::uint32_t g_state = 1;
 }
@@ -7,6 +9,10 @@ std::uint32_t g_state = 1;
 void seed_random(std::uint32_t seed) { g_state = seed; }
 
 std::uint32_t random_state() { return g_state; }
+
+void seed_random_or_clock(bool given, std::uint32_t seed) {
+  seed_random(given ? seed : static_cast<std::uint32_t>(std::time(nullptr)));
+}
 
 int rand_draw() {
   g_state = g_state * 214013u + 2531011u;

@@ -9,6 +9,9 @@
 void seed_random(std::uint32_t seed);
 std::uint32_t random_state();
 
+// The given seed, or the calendar time in seconds when none was given.
+void seed_random_or_clock(bool given, std::uint32_t seed);
+
 // One draw: 0 .. 32767.
 int rand_draw();
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,11 @@ class TokenReader {
 
 // Opens a file for reading in binary mode; nullptr when it cannot be opened.
 std::FILE* open_for_reading(const std::string& path);
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using InFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Reads the leading number of a token as the "%lf" conversion does. False when the token does
 // not start with a number or the number is not finite.

@@ -1,5 +1,7 @@
 #include "tree.hpp"
 
+#include <cmath>
+
 #include "random.hpp"
 
 TreeRecord::TreeRecord(int cap, int nclass)
@@ -35,6 +37,14 @@ int node_cases(const TreeRecord& t, int i) {
          " an empty node\n");
   }
   return n;
+}
+
+int candidates_per_node(bool given, int nsplitvar, int nusable) {
+  if (!given) nsplitvar = static_cast<int>(std::sqrt(static_cast<double>(nusable)));
+  if (nsplitvar > nusable)
+    fail(format("The number of candidate covariates per node (-m %d) exceeds the %d usable covariates.\n", nsplitvar,
+                nusable));
+  return nsplitvar;
 }
 
 void draw_candidates(const GrowSettings& g, std::vector<int>& candidates) {

@@ -140,6 +140,10 @@ struct GrowSettings {
   const std::vector<int>* var_pool = nullptr;
 };
 
+// The number of candidates per node: the given one, or the whole part of sqrt(nusable). More
+// than nusable could never be drawn distinct: that stops the run.
+int candidates_per_node(bool given, int nsplitvar, int nusable);
+
 // Draws the node's candidate covariates, distinct, in draw order.
 void draw_candidates(const GrowSettings& g, std::vector<int>& candidates);
 

@@ -48,29 +48,17 @@ KestrelSettings parse_kestrel_args(int argc, const char* const* argv) {
                     {"-n", [&](const char* v) { s.ntree = option_int(v); }},
                     {"-r", [&](const char* v) { s.max_missing = option_double(v); }},
                     {"-fdr", [&](const char* v) { s.fdr_level = option_double(v); }},
-                    {"-m",
-                     [&](const char* v) {
-                       s.nsplitvar = option_int(v);
-                       s.nsplitvar_given = true;
-                     }},
+                    given_int_option("-m", s.nsplitvar, s.nsplitvar_given),
                     {"-perm", [&](const char* v) { s.nperm = option_int(v); }},
                     {"-minnode", [&](const char* v) { s.minnode = option_int(v); }},
                     {"-s", [&](const char* v) { s.impurity_rule = option_int(v); }},
-                    {"-seed",
-                     [&](const char* v) {
-                       s.seed = static_cast<std::uint32_t>(option_long(v));
-                       s.seed_given = true;
-                     }},
+                    seed_option(s.seed, s.seed_given),
                 },
                 &kHelp);
   return s;
 }
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 void print_progress(int ntree, int t, const RunClock& clock) {
   if (ntree < 10)
@@ -153,8 +141,8 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
 }  // namespace
 
 int run_kestrel(const KestrelSettings& s) {
-  seed_random(s.seed_given ? s.seed : static_cast<std::uint32_t>(std::time(nullptr)));
-  std::unique_ptr<std::FILE, FileCloser> data(open_for_reading(s.data_file));
+  seed_random_or_clock(s.seed_given, s.seed);
+  InFile data(open_for_reading(s.data_file));
   if (!data) fail(format(" Data file %s does not exist!\n", s.data_file.c_str()));
   const std::string inf_path = s.data_file + ".inf";
   const std::string importance_path = s.data_file + ".importance";
@@ -171,10 +159,7 @@ int run_kestrel(const KestrelSettings& s) {
 
   int nusable = 0;
   const std::vector<int> var_usable = screen_missing(d, s.max_missing, nusable);
-  const int nsplitvar = s.nsplitvar_given ? s.nsplitvar : static_cast<int>(std::sqrt(static_cast<double>(nusable)));
-  if (nsplitvar > nusable)
-    fail(format("The number of candidate covariates per node (-m %d) exceeds the %d usable covariates.\n", nsplitvar,
-                nusable));
+  const int nsplitvar = candidates_per_node(s.nsplitvar_given, s.nsplitvar, nusable);
   create_empty(importance_path);
 
   PassResults r = run_passes(s, d, var_usable, nsplitvar, inf_path, importance_path);

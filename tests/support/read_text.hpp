@@ -13,20 +13,28 @@ struct ReadResult {
   std::string error;   // the fatal message, empty on success
 };
 
-inline ReadResult read_text(const std::string& text, ReadOptions options = {}) {
-  ReadResult r;
+// Runs read(in, report) on a file holding `text`. Returns what it wrote into the report; a
+// fatal message goes to `error`.
+template <class Read>
+std::string read_through(const std::string& text, Read&& read, std::string& error) {
   ScratchDir dir;
   dir.write("data.txt", text);
   std::FILE* f = open_for_reading(dir.file("data.txt"));
   try {
     OutFile report(dir.file("report"), "w");
     TokenReader in(f);
-    read_data_file(in, report, options, r.d);
+    read(in, report);
     report.close();
   } catch (const FatalError& e) {
-    r.error = e.text;
+    error = e.text;
   }
   std::fclose(f);
-  r.report = dir.read("report");
+  return dir.read("report");
+}
+
+inline ReadResult read_text(const std::string& text, ReadOptions options = {}) {
+  ReadResult r;
+  r.report = read_through(
+      text, [&](TokenReader& in, OutFile& report) { read_data_file(in, report, options, r.d); }, r.error);
   return r;
 }

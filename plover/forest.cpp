@@ -1,0 +1,160 @@
+#include "forest.hpp"
+
+#include <algorithm>
+
+#include "random.hpp"
+#include "tree_text.hpp"
+
+std::vector<int> screen_genotypes(const GenoStore& g, double max_missing, int& nusable) {
+  std::vector<int> var_usable = ivector(g.ncov);
+  nusable = 0;
+  for (int j = 0; j < g.ncov; ++j) {
+    const GenoColumn col{g.geno[j / 16].data(), g.shift[j]};
+    long long count = 0;
+    for (int i = 0; i < g.ncase; ++i) count += col(i) == kMissingGenotype;
+    var_usable[j] = within_missing_share(count, g.ncase, max_missing) ? 1 : 0;
+    nusable += var_usable[j];
+  }
+  return var_usable;
+}
+
+namespace {
+
+const std::vector<int>& labels_of(int) { return geno_label(); }
+
+}  // namespace
+
+int terminal_node(const StoredTree& t, const GenoStore& g, const std::vector<int>& ncat, int i) {
+  return descend_node(t, ncat, kMissingGenotype, [&](int v) { return geno_get(g, v, i); }, labels_of);
+}
+
+int classify(const StoredTree& t, const GenoStore& g, const std::vector<int>& ncat, int i) {
+  return t.nodeclass[terminal_node(t, g, ncat, i)];
+}
+
+int classify_with_donor(const StoredTree& t, const GenoStore& g, const std::vector<int>& ncat, int i, int j,
+                        int donor) {
+  return descend(
+      t, ncat, kMissingGenotype, [&](int v) { return geno_get(g, v, v == j ? donor : i); }, labels_of);
+}
+
+OobTally::OobTally(int ncase, int nclass_, int ncov)
+    : nclass(nclass_),
+      oob_votes(ivector(static_cast<std::size_t>(ncase) * nclass_)),
+      perm_err(ncov, 0) {}
+
+std::vector<int> covariates_taking_part(const StoredTree& t, const std::vector<int>& var_usable) {
+  std::vector<std::pair<int, int>> named;  // (covariate, node); stable order keeps the first node first
+  for (int a = 0; a < t.nnd; ++a)
+    if (t.spv[a] >= 0) named.emplace_back(t.spv[a], a);
+  std::stable_sort(named.begin(), named.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  std::vector<int> used;
+  for (std::size_t k = 0; k < named.size(); ++k) {
+    if (k > 0 && named[k].first == named[k - 1].first) continue;
+    const auto [v, a] = named[k];
+    if (var_usable[v] && t.dt[a] != 0) used.push_back(v);
+  }
+  return used;
+}
+
+namespace {
+
+// Votes and errors of the tree's own out-of-bag cases; lists them with their terminal nodes.
+long long plain_out_of_bag(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
+                           OobTally& tally) {
+  long long tree_err = 0;
+  tally.oob_cases.clear();
+  tally.oob_node.clear();
+  for (int i = 0; i < d.ncase; ++i) {
+    if (in_bag[i]) continue;
+    const int a = terminal_node(t, g, d.ncat, i);
+    const int c = t.nodeclass[a];
+    ++tally.oob_votes[static_cast<std::size_t>(i) * tally.nclass + c];
+    if (c != d.y[i]) ++tree_err;
+    tally.oob_cases.push_back(i);
+    tally.oob_node.push_back(a);
+  }
+  return tree_err;
+}
+
+// below[a]: some split on covariate j lies on the way from the root to node a.
+void mark_below_split(const StoredTree& t, const std::vector<int>& parent, int j, std::vector<char>& below) {
+  below.assign(t.nnd, 0);
+  for (int a = 1; a < t.nnd; ++a) below[a] = below[parent[a]] || t.spv[parent[a]] == j;
+}
+
+// Errors of the out-of-bag cases with covariate j taken from the cases of `tally.perm`.
+long long permuted_errors(const StoredTree& t, const GenoStore& g, const DataSet& d, int j, OobTally& tally) {
+  mark_below_split(t, tally.parent, j, tally.below);
+  long long err = 0;
+  for (std::size_t k = 0; k < tally.oob_cases.size(); ++k) {
+    const int i = tally.oob_cases[k];
+    const int a = tally.oob_node[k];
+    // A case that met no split on j ends where it did unpermuted.
+    const int c = tally.below[a] ? classify_with_donor(t, g, d.ncat, i, j, tally.perm[k]) : t.nodeclass[a];
+    err += c != d.y[i];
+  }
+  return err;
+}
+
+}  // namespace
+
+void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
+                     const std::vector<int>& var_usable, OobTally& tally) {
+  const long long tree_err = plain_out_of_bag(t, g, d, in_bag, tally);
+  tally.oob_err_total += tree_err;
+
+  tally.parent.assign(t.nnd, 0);
+  for (int a = 0; a < t.nnd; ++a)
+    if (t.dt[a] != 0) tally.parent[t.dt[a]] = tally.parent[t.dt[a] + 1] = a;
+  // The permutation compounds from covariate to covariate within the tree.
+  tally.perm = tally.oob_cases;
+  const int noob = static_cast<int>(tally.perm.size());
+  const std::vector<int> used = covariates_taking_part(t, var_usable);
+  std::size_t next_used = 0;
+  for (int j = 0; j < d.ncov; ++j) {
+    if (next_used == used.size() || used[next_used] != j) {
+      tally.perm_err[j] += tree_err;  // unchanged classifications
+      continue;
+    }
+    ++next_used;
+    shuffle_ints(tally.perm.data(), noob);
+    tally.perm_err[j] += permuted_errors(t, g, d, j, tally);
+  }
+}
+
+double oob_error_rate(const OobTally& tally, const DataSet& d) {
+  int wrong = 0;
+  for (int i = 0; i < d.ncase; ++i)
+    wrong += majority_class(&tally.oob_votes[static_cast<std::size_t>(i) * tally.nclass], tally.nclass) != d.y[i];
+  return static_cast<double>(wrong) / d.ncase;
+}
+
+void write_importance_file(const std::string& path, const DataSet& d, const OobTally& tally, int ntree) {
+  OutFile out(path, "w");
+  out.printf("The out of bag error rate is %lf\n", oob_error_rate(tally, d));
+  out.printf("The number of samples is %d\n", d.ncase);
+  out.puts("index importance\n");
+  for (int j = 0; j < d.ncov; ++j) {
+    const long long imp_score = tally.perm_err[j] - tally.oob_err_total;
+    out.printf("%s %lf\n", d.name[j].c_str(), static_cast<double>(imp_score) / ntree);
+  }
+  out.close();
+}
+
+int forest_vote(const std::vector<StoredTree>& forest, const GenoStore& g, const std::vector<int>& ncat, int i,
+                std::vector<int>& votes) {
+  std::fill(votes.begin(), votes.end(), 0);
+  for (const StoredTree& t : forest) ++votes[classify(t, g, ncat, i)];
+  return majority_class(votes.data(), static_cast<int>(votes.size()));
+}
+
+void write_predictions(const std::string& pre_path, const std::vector<StoredTree>& forest, const GenoStore& g,
+                       const DataSet& d) {
+  OutFile out(pre_path, "w");
+  out.printf("The number of samples for prediction is %d\n", g.ncase);
+  std::vector<int> votes(d.nclass);
+  for (int i = 0; i < g.ncase; ++i) out.printf("%d\n", d.class_label[forest_vote(forest, g, d.ncat, i, votes)]);
+  out.close();
+}

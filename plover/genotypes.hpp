@@ -1,0 +1,82 @@
+// The packed genotype store and the readers of genotype data files.
+//
+// Genotypes are 0, 1, 2 or 3 (missing), two bits each, 16 to a 32-bit word: row w of `geno`
+// holds covariates 16w .. 16w+15 of every case, the first covariate of the group in the
+// highest used bits. The last row may hold fewer covariates and then uses only its low bits.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "data_set.hpp"
+
+constexpr int kMissingGenotype = 3;
+
+struct GenoStore {
+  int ncov = 0;
+  int ncase = 0;
+  int nword = 0;
+  std::vector<std::vector<std::uint32_t>> geno;  // geno[w][i]
+  std::vector<int> shift;                        // bit position of each covariate in its word
+};
+
+// An empty store for `ncov` covariates.
+GenoStore make_geno_store(int ncov);
+
+inline int geno_get(const GenoStore& g, int j, int i) {
+  return static_cast<int>((g.geno[j / 16][i] >> g.shift[j]) & 3u);
+}
+
+// Room for one more case, its words zeroed.
+void add_geno_case(GenoStore& g);
+
+// Covariate l of case i arrives in column order: the first of a group starts the word, each
+// later one moves the word up two bits and takes the low ones.
+inline void pack_genotype(GenoStore& g, int l, int i, int genotype) {
+  std::uint32_t& word = g.geno[l / 16][i];
+  word = (l % 16 == 0) ? static_cast<std::uint32_t>(genotype) : 4u * word + static_cast<std::uint32_t>(genotype);
+}
+
+// The genotype labels: category c of every covariate is written as c.
+const std::vector<int>& geno_label();
+
+// One column of the store as the split searches read it.
+struct GenoColumn {
+  const std::uint32_t* word;
+  int shift;
+  int operator()(int row) const { return static_cast<int>((word[row] >> shift) & 3u); }
+};
+
+// The store seen by the tree grower: four codes per covariate, the highest one missing.
+struct GenoCovariates {
+  const GenoStore* store;
+  const std::vector<int>* ncat;
+
+  GenoColumn column(int v) const { return {store->geno[v / 16].data(), store->shift[v]}; }
+  int ncode(int) const { return 4; }
+  int missing(int) const { return kMissingGenotype; }
+  bool nominal(int v) const { return (*ncat)[v] > 1; }
+  double cut_value(int, int code) const { return code; }
+};
+
+// What one genotype cell holds.
+enum class GenotypeCell { genotype, missing, not_a_number, out_of_range };
+
+GenotypeCell read_genotype_cell(std::string_view token, int& genotype);
+
+// Reads a genotype training file into the data set (no covariate matrix) and the store, and
+// writes Part I of the report: the head and the per-covariate lines. The Part II banner is
+// left to the caller.
+void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g);
+
+// The per-covariate summary lines; nominal covariates get their four categories.
+void genotype_summary(DataSet& d, const GenoStore& g, OutFile& report);
+
+// Reads a file to classify into `g`. False, with `g` emptied, when its covariates do not line
+// up with the training covariates in number and kind, or when a row is unfinished or holds a
+// value that is no genotype.
+bool read_genotype_prediction(TokenReader& in, const DataSet& train, GenoStore& g);
+
+// Releases the store's memory.
+void release_geno(GenoStore& g);

@@ -1,0 +1,175 @@
+// plover's command line, file checks and forest loop.
+#include "plover.hpp"
+
+#include <cstdio>
+
+#include "forest.hpp"
+#include "genotypes.hpp"
+#include "options.hpp"
+#include "random.hpp"
+#include "run_clock.hpp"
+#include "tree.hpp"
+#include "tree_text.hpp"
+
+PloverSettings parse_plover_args(int argc, const char* const* argv) {
+  PloverSettings s;
+  parse_options(argc, argv,
+                {
+                    {"-t", [&](const char* v) { s.data_file = v; }},
+                    {"-s", [](const char*) {}},  // accepted; the trees always grow with entropy
+                    {"-n", [&](const char* v) { s.ntree = option_int(v); }},
+                    {"-r", [&](const char* v) { s.max_missing = option_double(v); }},
+                    {"-p", [&](const char* v) { s.pred_files.emplace_back(v); }},
+                    given_int_option("-m", s.nsplitvar, s.nsplitvar_given),
+                    {"-minnode", [&](const char* v) { s.minnode = option_int(v); }},
+                    seed_option(s.seed, s.seed_given),
+                });
+  return s;
+}
+
+namespace {
+
+InFile open_data_file(const std::string& path) {
+  InFile f(open_for_reading(path));
+  if (!f) fail(format("Data file %s does not exist!\n", path.c_str()));
+  return f;
+}
+
+// Every file to classify must exist and its .pre file must be writable before the first tree.
+void check_prediction_files(const std::vector<std::string>& pred_files) {
+  for (const std::string& name : pred_files) {
+    open_data_file(name);
+    create_empty(name + ".pre", "Cannot over-write to file %s. It seems protected.");
+  }
+}
+
+void print_progress(int ntree, int t, const RunClock& clock) {
+  if (ntree < 10 || (t + 1) % 10 == 0)
+    std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", t + 1, clock.seconds());
+}
+
+// The bootstrap sample: ncase draws with replacement, in draw order.
+void draw_bootstrap(int ncase, std::vector<int>& in_bag, std::vector<int>& sample) {
+  std::fill(in_bag.begin(), in_bag.end(), 0);
+  for (int k = 0; k < ncase; ++k) {
+    const int i = rand_below(ncase);
+    in_bag[i] = 1;
+    sample[k] = i;
+  }
+}
+
+void append_tree_prefix(const std::string& inf_path, int t) {
+  OutFile report(inf_path, "a");
+  report.printf("%d: ", t + 1);
+  report.close();
+}
+
+void append_tree_line(const std::string& inf_path, TreeRecord& tree, const DataSet& d) {
+  OutFile report(inf_path, "a");
+  write_tree_line(
+      report, tree, d.y.data(), d.nclass, d.ncat, [](int) -> const std::vector<int>& { return geno_label(); },
+      CutStyle::integer);
+  report.close();
+}
+
+struct ForestRun {
+  const PloverSettings& s;
+  const DataSet& d;
+  const GenoStore& g;
+  const std::vector<int>& var_usable;
+  int nsplitvar;
+  std::string inf_path;
+};
+
+// Grows the trees on bootstrap samples, writes each into the report and keeps it, and
+// tallies the out-of-bag votes and permutation errors.
+std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const RunClock& clock) {
+  const DataSet& d = run.d;
+  const GenoCovariates store{&run.g, &d.ncat};
+  GrowSettings settings;
+  settings.search = {d.nclass, run.s.minnode, 1};
+  settings.nsplitvar = run.nsplitvar;
+  settings.impurity_test = false;
+  settings.draw_from_pool = false;
+  settings.var_usable = &run.var_usable;
+
+  SplitScratch scratch;
+  scratch.prepare(d.nclass, 4);
+  TreeRecord tree(1000, d.nclass);
+  std::vector<int> in_bag(d.ncase), sample(d.ncase);
+  std::vector<StoredTree> forest;
+  forest.reserve(run.s.ntree);
+  for (int t = 0; t < run.s.ntree; ++t) {
+    draw_bootstrap(d.ncase, in_bag, sample);
+    append_tree_prefix(run.inf_path, t);
+    grow_tree(store, d.y.data(), sample.data(), d.ncase, tree, settings, scratch,
+              [](int, int, int, const std::vector<int>&) {});
+    append_tree_line(run.inf_path, tree, d);
+    forest.push_back(store_tree(tree));
+    out_of_bag_pass(forest.back(), run.g, d, in_bag, run.var_usable, tally);
+    print_progress(run.s.ntree, t, clock);
+  }
+  return forest;
+}
+
+void predict_files(const std::vector<std::string>& pred_files, const std::vector<StoredTree>& forest,
+                   const DataSet& d, const RunClock& clock) {
+  for (std::size_t f = 0; f < pred_files.size(); ++f) {
+    const std::string& name = pred_files[f];
+    GenoStore g;
+    bool qualified;
+    {
+      InFile in = open_data_file(name);
+      TokenReader tokens(in.get());
+      qualified = read_genotype_prediction(tokens, d, g);
+    }
+    if (!qualified) {
+      std::fprintf(stderr, "%d testdata isn't qualified.\n", static_cast<int>(f));
+      continue;
+    }
+    write_predictions(name + ".pre", forest, g, d);
+    release_geno(g);
+    std::printf("Finish predicting %s.\t\tRunning time:%fs\n", name.c_str(), clock.seconds());
+  }
+}
+
+}  // namespace
+
+int run_plover(const PloverSettings& s) {
+  seed_random_or_clock(s.seed_given, s.seed);
+  // The importance is a mean over the trees.
+  if (s.ntree < 1) fail(format("The number of trees (-n %d) must be at least 1.\n", s.ntree));
+  InFile data = open_data_file(s.data_file);
+  const std::string inf_path = s.data_file + ".inf";
+  const std::string importance_path = s.data_file + ".importance";
+  create_empty(importance_path);
+
+  DataSet d;
+  GenoStore g;
+  const RunClock clock;
+  {
+    OutFile report(inf_path, "w");
+    TokenReader in(data.get());
+    read_genotype_file(in, report, d, g);
+    write_part2_banner(report, s.ntree);
+    report.close();
+    data.reset();
+  }
+  check_prediction_files(s.pred_files);
+
+  int nusable = 0;
+  const std::vector<int> var_usable = screen_genotypes(g, s.max_missing, nusable);
+  const int nsplitvar = candidates_per_node(s.nsplitvar_given, s.nsplitvar, nusable);
+  std::printf("Number of variables used to split each node: %d\n", nsplitvar);
+
+  OobTally tally(d.ncase, d.nclass, d.ncov);
+  std::printf("Finish loading.\t\tRunning time:%f\n", clock.seconds());
+  const std::vector<StoredTree> forest =
+      grow_forest(ForestRun{s, d, g, var_usable, nsplitvar, inf_path}, tally, clock);
+  write_importance_file(importance_path, d, tally, s.ntree);
+  release_geno(g);
+  std::printf("Finish building.\t\tRunning time:%fs\n", clock.seconds());
+
+  predict_files(s.pred_files, forest, d, clock);
+  return 0;
+}

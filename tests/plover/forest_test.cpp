@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include "forest.hpp"
+
+namespace {
+
+// A store of two covariates from per-case genotypes.
+GenoStore store_of(const std::vector<int>& a, const std::vector<int>& b) {
+  GenoStore g = make_geno_store(2);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    add_geno_case(g);
+    pack_genotype(g, 0, static_cast<int>(i), a[i]);
+    pack_genotype(g, 1, static_cast<int>(i), b[i]);
+  }
+  return g;
+}
+
+StoredTree stored(std::vector<int> spv, std::vector<int> dt, std::vector<double> spvl, std::vector<int> nodeclass,
+                  std::vector<int> na_right) {
+  return {static_cast<int>(spv.size()), spv, dt, spvl, nodeclass, na_right};
+}
+
+// Root splits covariate 0 (ordinal, cut 0, missing right); its right daughter splits the
+// nominal covariate 1 with `code`. Terminal nodes 1, 3, 4 give classes 0, 1, 0.
+StoredTree two_level_tree(double code) {
+  return stored({0, -1, 1, -1, -1}, {1, 0, 3, 0, 0}, {0, 0, code, 0, 0}, {0, 0, 0, 1, 0}, {1, 0, 0, 0, 0});
+}
+
+const std::vector<int> kNcat{1, 4};
+
+}  // namespace
+
+TEST(Classify, OrdinalAndNominalNodes) {
+  // Cases: genotypes of covariate 0 and 1.
+  GenoStore g = store_of({0, 1, 3, 1, 1, 2}, {2, 0, 0, 2, 3, 1});
+  StoredTree t = two_level_tree(13);  // categories 0 and 2 go right
+  EXPECT_EQ(classify(t, g, kNcat, 0), 0);  // at the cut-off: left
+  EXPECT_EQ(classify(t, g, kNcat, 1), 0);  // right, category 0: right again, node 4
+  EXPECT_EQ(classify(t, g, kNcat, 2), 0);  // missing follows na_right, then category 0
+  EXPECT_EQ(terminal_node(t, g, kNcat, 2), 4);
+  EXPECT_EQ(classify(t, g, kNcat, 3), 0);  // category 2: node 4
+  EXPECT_EQ(classify(t, g, kNcat, 4), 1);  // missing genotype, not in the set: left, node 3
+  EXPECT_EQ(classify(t, g, kNcat, 5), 1);
+  t.spvl[2] = 4;  // digit 4 names the missing genotype
+  EXPECT_EQ(classify(t, g, kNcat, 4), 0);
+  // Taking covariate 1 from another case changes the class only below node 2.
+  EXPECT_EQ(classify_with_donor(t, g, kNcat, 5, 1, 4), 0);
+  EXPECT_EQ(classify_with_donor(t, g, kNcat, 0, 1, 4), 0);
+  EXPECT_EQ(classify_with_donor(t, g, kNcat, 5, 0, 0), 0);  // now left of the root
+}
+
+TEST(Importance, CovariatesTakingPart) {
+  StoredTree t = two_level_tree(1);
+  EXPECT_EQ(covariates_taking_part(t, {1, 1}), (std::vector<int>{0, 1}));
+  EXPECT_EQ(covariates_taking_part(t, {1, 0}), (std::vector<int>{0}));  // screened out
+  t.spv[1] = 1;  // the first node naming covariate 1 is terminal
+  EXPECT_EQ(covariates_taking_part(t, {1, 1}), (std::vector<int>{0}));
+}
+
+TEST(Importance, CovariateNotUsedAddsTheTreeError) {
+  // A root on covariate 0 only; covariate 1 never splits.
+  StoredTree t = stored({0, -1, -1}, {1, 0, 0}, {0, 0, 0}, {0, 0, 1}, {0, 0, 0});
+  GenoStore g = store_of({0, 2, 0, 2}, {1, 1, 1, 1});
+  DataSet d;
+  d.ncov = 2;
+  d.ncase = 4;
+  d.nclass = 2;
+  d.ncat = {1, 1};
+  d.y = {0, 1, 1, 1};  // case 2 is misclassified
+  OobTally tally(d.ncase, d.nclass, d.ncov);
+  out_of_bag_pass(t, g, d, {0, 0, 0, 1}, {1, 1}, tally);
+  EXPECT_EQ(tally.oob_err_total, 1);
+  EXPECT_EQ(tally.perm_err[1], 1);
+  EXPECT_EQ(tally.oob_votes, (std::vector<int>{1, 0, 0, 1, 1, 0, 0, 0}));
+  // Case 3 was in the bag: no votes count as class 0, wrong for its class 1.
+  EXPECT_DOUBLE_EQ(oob_error_rate(tally, d), 2.0 / 4);
+  // Tied votes go to class 0.
+  tally.oob_votes = {3, 3, 3, 3, 3, 3, 0, 0};
+  EXPECT_DOUBLE_EQ(oob_error_rate(tally, d), 3.0 / 4);
+}
+
+TEST(Screen, MissingGenotypeShare) {
+  std::vector<int> nine(95, 0), ten(95, 0);
+  for (int i = 0; i < 9; ++i) nine[i] = kMissingGenotype;
+  for (int i = 0; i < 10; ++i) ten[i] = kMissingGenotype;
+  GenoStore g = store_of(nine, ten);
+  int nusable = 0;
+  EXPECT_EQ(screen_genotypes(g, 0.1, nusable), (std::vector<int>{1, 0}));
+  EXPECT_EQ(nusable, 1);
+  EXPECT_EQ(screen_genotypes(g, 0.0, nusable), (std::vector<int>{0, 0}));
+  EXPECT_EQ(screen_genotypes(g, 1.0, nusable), (std::vector<int>{1, 1}));
+}
