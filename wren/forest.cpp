@@ -1,0 +1,141 @@
+#include "forest.hpp"
+
+#include <numeric>
+
+#include "cut_text.hpp"
+
+ForestData make_forest_data(const DataSet& d, const std::vector<int>& var_usable, int minnode) {
+  ForestData f;
+  f.d = &d;
+  f.store = code_covariates(d);
+  f.spelling = uniform_spellings(d, f.store);
+  f.var_usable = var_usable;
+  f.all_rows.resize(d.ncase);
+  std::iota(f.all_rows.begin(), f.all_rows.end(), 0);
+  f.search = {d.nclass, minnode, 1};
+  return f;
+}
+
+GrowScratch make_grow_scratch(const ForestData& f) {
+  int max_codes = 1;
+  for (int v = 0; v < f.d->ncov; ++v) max_codes = std::max(max_codes, f.store.ncode(v));
+  GrowScratch w;
+  w.search.prepare(f.search.nclass, max_codes);
+  return w;
+}
+
+std::vector<int> rank_by_exchange(const std::vector<double>& score) {
+  const int p = static_cast<int>(score.size());
+  std::vector<double> sorted = score;
+  std::vector<int> rank(p);
+  std::iota(rank.begin(), rank.end(), 0);
+  for (int i = 0; i < p - 1; ++i) {
+    for (int j = i + 1; j < p; ++j) {
+      if (sorted[j] > sorted[i]) {
+        std::swap(sorted[i], sorted[j]);
+        std::swap(rank[i], rank[j]);
+      }
+    }
+  }
+  return rank;
+}
+
+namespace {
+
+std::string split_text(const ForestData& f, const TreeRecord& t, int v, int covariate, const Candidate& c) {
+  if (f.store.nominal(covariate)) return {};
+  return cut_off_text(*f.d, f.store, f.spelling, covariate, c.cut_code, t.node_rows(v), t.count[v]);
+}
+
+void split_by(const ForestData& f, TreeRecord& t, int v, const SplitRow& row, GrowScratch& w) {
+  apply_split(f.store, t, v, row.covariate, row.split, f.d->y.data(), f.search.nclass, w.present, w.right);
+  t.spvl_char[v] = row.text;
+}
+
+// Below the forced levels: the best split over the usable covariates, the first of equal scores.
+void split_greedily(const ForestData& f, TreeRecord& t, int v, GrowScratch& w) {
+  const int n = t.count[v];
+  const int* rows = t.node_rows(v);
+  const int* y = f.d->y.data();
+  if (!node_splittable(f.store, rows, n, y, f.var_usable)) return;
+  SplitRow best;
+  best.split.score = f.search.nclass;
+  for (int j = 0; j < f.d->ncov; ++j) {
+    if (!f.var_usable[j]) continue;
+    Candidate c = search_candidate(f.store, j, rows, n, y, f.search, w.search);
+    if (c.score < best.split.score) {
+      best.covariate = j;
+      best.split = c;
+    }
+  }
+  if (best.covariate < 0) return;
+  best.text = split_text(f, t, v, best.covariate, best.split);
+  split_by(f, t, v, best, w);
+}
+
+}  // namespace
+
+void score_node(const ForestData& f, const TreeRecord& t, int v, int limit, std::vector<SplitRow>& table,
+                int first_row, GrowScratch& w) {
+  const int n = t.count[v];
+  if (n == 0) return;
+  const int p = f.d->ncov;
+  const double nclass = f.search.nclass;
+  const int* rows = t.node_rows(v);
+  const int* y = f.d->y.data();
+  std::vector<double> score(p, 2 * nclass);
+  std::vector<Candidate> found(p);
+  if (node_splittable(f.store, rows, n, y, f.var_usable)) {
+    for (int j = 0; j < p; ++j) {
+      if (!f.var_usable[j]) continue;
+      found[j] = search_candidate(f.store, j, rows, n, y, f.search, w.search);
+      score[j] = found[j].score;
+    }
+  }
+  const std::vector<int> rank = rank_by_exchange(score);
+  for (int r = 0; r < limit && r < p; ++r) {
+    const int j = rank[p - 1 - r];
+    if (!(score[j] < nclass)) break;
+    SplitRow& row = table[first_row + r];
+    row.covariate = j;
+    row.split = found[j];
+    row.text = split_text(f, t, v, j, found[j]);
+  }
+}
+
+SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRecord& t, GrowScratch& w) {
+  SplitTables s;
+  s.ntop = ntop;
+  s.nsub = nsub;
+  s.top_splits.resize(ntop);
+  s.left_splits.resize(static_cast<std::size_t>(ntop) * nsub);
+  s.right_splits.resize(static_cast<std::size_t>(ntop) * nsub);
+  const int n = static_cast<int>(f.all_rows.size());
+  t.reset(f.all_rows.data(), n);
+  score_node(f, t, 0, ntop, s.top_splits, 0, w);
+  for (int i = 0; i < ntop; ++i) {
+    if (s.top_splits[i].covariate < 0) continue;  // the root stays whole: its daughters are empty
+    t.reset(f.all_rows.data(), n);
+    split_by(f, t, 0, s.top_splits[i], w);
+    score_node(f, t, 1, nsub, s.left_splits, i * nsub, w);
+    score_node(f, t, 2, nsub, s.right_splits, i * nsub, w);
+  }
+  return s;
+}
+
+void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, TreeRecord& t, GrowScratch& w) {
+  const int per_root = s.nsub * s.nsub;
+  const int i = tree / per_root;
+  const int a = (tree - i * per_root) / s.nsub;
+  const int b = tree - i * per_root - a * s.nsub;
+  const SplitRow* forced[3] = {&s.top_splits[i], &s.left_splits[i * s.nsub + a], &s.right_splits[i * s.nsub + b]};
+  t.reset(f.all_rows.data(), static_cast<int>(f.all_rows.size()));
+  for (int v = 0; v < t.nnd; ++v) {
+    t.node_size[v] = node_cases(t, v);
+    if (v < 3) {
+      if (forced[v]->covariate >= 0) split_by(f, t, v, *forced[v], w);
+    } else if (t.nnd < kNodeCap - 1) {
+      split_greedily(f, t, v, w);
+    }
+  }
+}
