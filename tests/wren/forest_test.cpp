@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include "forest.hpp"
+#include "read_text.hpp"
+
+namespace {
+
+// A data set read as wren reads it, with its forest tables for the given settings.
+struct Forest {
+  ReadResult data;
+  ForestData f;
+  GrowScratch w;
+  TreeRecord t;
+  SplitTables tables;
+  SplitMemo memo;
+
+  Forest(const std::string& text, int ntop, int nsub, int minnode = 1)
+      : data(read_text(text, {false, true})),
+        f(make_forest_data(data.d, std::vector<int>(data.d.ncov, 1), minnode)),
+        w(make_grow_scratch(f)),
+        t(kNodeCap, data.d.nclass) {
+    EXPECT_EQ(data.error, "");
+    tables = prepare_split_tables(f, ntop, nsub, t, w);
+  }
+
+  // Covariate of each split node of tree `tree`, in node order.
+  std::vector<int> split_covariates(int tree) {
+    grow_forced_tree(f, tables, tree, t, w, memo);
+    std::vector<int> spv;
+    for (int v = 0; v < t.nnd; ++v)
+      if (t.dt[v] != 0) spv.push_back(t.spv[v]);
+    return spv;
+  }
+};
+
+std::string rows_of(const std::vector<std::vector<int>>& rows) {
+  std::string s;
+  for (const auto& row : rows) {
+    for (int x : row) s += std::to_string(x) + " ";
+    s += "\n";
+  }
+  return s;
+}
+
+}  // namespace
+
+TEST(Ranking, EqualScoresFollowTheExchange) {
+  // 0.2 0.5 0.2: the first swap moves covariate 1 forward, so covariate 2 ranks before 0.
+  EXPECT_EQ(rank_by_exchange({0.2, 0.5, 0.2}), (std::vector<int>{1, 0, 2}));
+  // All equal: nothing moves and the last covariate is best.
+  EXPECT_EQ(rank_by_exchange({0.3, 0.3, 0.3}), (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(rank_by_exchange({0.1, 0.4, 0.1, 0.4, 0.1}), (std::vector<int>{1, 3, 2, 0, 4}));
+}
+
+TEST(Forest, RootTiesFollowTheExchangeRanking) {
+  // a and b separate the classes equally well, c does worse. Nothing moves in the exchange, so
+  // b ranks first; with c last instead, c's move sends a to the end and a ranks first.
+  const std::string rows = rows_of({{5, 1, 1, 0}, {3, 2, 2, 0}, {4, 3, 3, 1}, {6, 4, 4, 1}});
+  Forest g("o o o r\nc a b y\n" + rows, 3, 1);
+  EXPECT_EQ(g.tables.top_splits[0].covariate, 2);
+  EXPECT_EQ(g.tables.top_splits[1].covariate, 1);
+  EXPECT_EQ(g.tables.top_splits[2].covariate, 0);
+  Forest h("o o o r\na b c y\n" + rows_of({{1, 1, 5, 0}, {2, 2, 3, 0}, {3, 3, 4, 1}, {4, 4, 6, 1}}), 3, 1);
+  EXPECT_EQ(h.tables.top_splits[0].covariate, 0);
+  EXPECT_EQ(h.tables.top_splits[1].covariate, 1);
+}
+
+TEST(Forest, FewerAdmissibleSplitsLeaveEmptyRows) {
+  // Only a can split the root; b is constant. Node 1 (all class 0) cannot be split.
+  Forest g("o o r\na b y\n" + rows_of({{1, 7, 0}, {2, 7, 0}, {3, 7, 1}, {4, 7, 1}}), 2, 2);
+  EXPECT_EQ(g.tables.top_splits[0].covariate, 0);
+  EXPECT_EQ(g.tables.top_splits[1].covariate, -1);
+  EXPECT_EQ(g.tables.left_splits[0].covariate, -1);
+  EXPECT_EQ(g.split_covariates(0), (std::vector<int>{0}));
+  EXPECT_EQ(g.split_covariates(4), (std::vector<int>{}));  // empty top row: the root alone
+  EXPECT_EQ(g.t.nnd, 1);
+}
+
+TEST(Forest, TreesAreOrderedByRootThenLeftThenRightRank) {
+  // Class follows a (> 4); b and c each separate parts of both root daughters.
+  std::vector<std::vector<int>> rows;
+  for (int i = 0; i < 16; ++i) rows.push_back({i % 8, i % 4 < 2 ? 0 : 1, i % 2, i % 8 > 4 ? 1 : (i % 3 == 0)});
+  Forest g("o o o r\na b c y\n" + rows_of(rows), 2, 2);
+  for (int tree = 0; tree < 8; ++tree) {
+    const int i = tree / 4, a = tree / 2 % 2, b = tree % 2;
+    g.split_covariates(tree);
+    const SplitRow& top = g.tables.top_splits[i];
+    ASSERT_GE(top.covariate, 0);
+    EXPECT_EQ(g.t.spv[0], top.covariate);
+    const SplitRow& left = g.tables.left_splits[i * 2 + a];
+    const SplitRow& right = g.tables.right_splits[i * 2 + b];
+    EXPECT_EQ(g.t.dt[1] != 0, left.covariate >= 0);
+    EXPECT_EQ(g.t.dt[2] != 0, right.covariate >= 0);
+    if (left.covariate >= 0) {
+      EXPECT_EQ(g.t.spv[1], left.covariate);
+    }
+    if (right.covariate >= 0) {
+      EXPECT_EQ(g.t.spv[2], right.covariate);
+    }
+  }
+}
+
+TEST(Forest, TiesBelowTheForcedLevelsGoToTheLowerCovariate) {
+  // a and b are the same column. The exchange ranking gives the root and its daughters to b;
+  // every node below takes a, the first of equal scores.
+  std::vector<std::vector<int>> rows;
+  for (int i = 0; i < 16; ++i) rows.push_back({i, i, (i / 2) % 2});
+  Forest g("o o r\na b y\n" + rows_of(rows), 1, 1);
+  ASSERT_GE(g.split_covariates(0).size(), 4u);
+  for (int v = 0; v < g.t.nnd; ++v)
+    if (g.t.dt[v] != 0) {
+      EXPECT_EQ(g.t.spv[v], v < 3 ? 1 : 0) << "node " << v;
+    }
+}
+
+TEST(Forest, TreesStopAtThirtyOneNodes) {
+  // Every case its own value and alternating classes: greedy growth would go on for long.
+  std::vector<std::vector<int>> rows;
+  for (int i = 0; i < 200; ++i) rows.push_back({i, (i * 7) % 200, (i / 2 + i / 3) % 2});
+  Forest g("o o r\na b y\n" + rows_of(rows), 2, 2);
+  for (int tree = 0; tree < 8; ++tree) {
+    g.split_covariates(tree);
+    EXPECT_EQ(g.t.nnd, kNodeCap);
+  }
+}
