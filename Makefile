@@ -13,8 +13,10 @@ example: build
 	rm -rf $(BUILD)/example-run && mkdir -p $(BUILD)/example-run
 	cp examples/*.txt $(BUILD)/example-run/
 	cd $(BUILD)/example-run && ../kestrel/kestrel -t sample.txt -seed 7
+	cd $(BUILD)/example-run && ../wren/wren -t bramble.txt -p predict.txt
 	@echo; echo "Results in $(BUILD)/example-run:"; ls $(BUILD)/example-run | grep -v '\.txt$$' || true
 	@echo; cat $(BUILD)/example-run/sample.txt.importance
+	@echo; cat $(BUILD)/example-run/bramble.txt.count
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
