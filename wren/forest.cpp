@@ -52,13 +52,14 @@ void split_by(const ForestData& f, TreeRecord& t, int v, const SplitRow& row, Gr
   t.spvl_char[v] = row.text;
 }
 
-// Below the forced levels: the best split over the usable covariates, the first of equal scores.
-void split_greedily(const ForestData& f, TreeRecord& t, int v, GrowScratch& w) {
+// Below the forced levels: the best split over the usable covariates, the first of equal scores;
+// covariate -1 when the node stays terminal.
+SplitRow best_split(const ForestData& f, const TreeRecord& t, int v, GrowScratch& w) {
   const int n = t.count[v];
   const int* rows = t.node_rows(v);
   const int* y = f.d->y.data();
-  if (!node_splittable(f.store, rows, n, y, f.var_usable)) return;
   SplitRow best;
+  if (!node_splittable(f.store, rows, n, y, f.var_usable)) return best;
   best.split.score = f.search.nclass;
   for (int j = 0; j < f.d->ncov; ++j) {
     if (!f.var_usable[j]) continue;
@@ -68,9 +69,8 @@ void split_greedily(const ForestData& f, TreeRecord& t, int v, GrowScratch& w) {
       best.split = c;
     }
   }
-  if (best.covariate < 0) return;
-  best.text = split_text(f, t, v, best.covariate, best.split);
-  split_by(f, t, v, best, w);
+  if (best.covariate >= 0) best.text = split_text(f, t, v, best.covariate, best.split);
+  return best;
 }
 
 }  // namespace
@@ -123,19 +123,35 @@ SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRe
   return s;
 }
 
-void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, TreeRecord& t, GrowScratch& w) {
+void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, TreeRecord& t, GrowScratch& w,
+                      SplitMemo& memo) {
   const int per_root = s.nsub * s.nsub;
   const int i = tree / per_root;
   const int a = (tree - i * per_root) / s.nsub;
   const int b = tree - i * per_root - a * s.nsub;
   const SplitRow* forced[3] = {&s.top_splits[i], &s.left_splits[i * s.nsub + a], &s.right_splits[i * s.nsub + b]};
+  // Each node's key into the memo: the daughter row above it, the side, and its path below that
+  // daughter as bits after a leading 1.
+  int row[kNodeCap] = {0, i * s.nsub + a, i * s.nsub + b};
+  int side[kNodeCap] = {0, 1, 2};
+  unsigned path[kNodeCap] = {0, 1, 1};
   t.reset(f.all_rows.data(), static_cast<int>(f.all_rows.size()));
   for (int v = 0; v < t.nnd; ++v) {
     t.node_size[v] = node_cases(t, v);
     if (v < 3) {
       if (forced[v]->covariate >= 0) split_by(f, t, v, *forced[v], w);
     } else if (t.nnd < kNodeCap - 1) {
-      split_greedily(f, t, v, w);
+      const auto key = std::make_tuple(row[v], side[v], path[v]);
+      auto found = memo.by_node.find(key);
+      if (found == memo.by_node.end()) found = memo.by_node.emplace(key, best_split(f, t, v, w)).first;
+      if (found->second.covariate >= 0) split_by(f, t, v, found->second, w);
+    }
+    if (v > 0 && t.dt[v] != 0) {
+      for (int k = 0; k < 2; ++k) {
+        row[t.dt[v] + k] = row[v];
+        side[t.dt[v] + k] = side[v];
+        path[t.dt[v] + k] = 2 * path[v] + k;
+      }
     }
   }
 }

@@ -2,7 +2,9 @@
 // and one of the nsub best splits of each root daughter, and is grown greedily below.
 #pragma once
 
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "coded_covariates.hpp"
@@ -60,5 +62,13 @@ void score_node(const ForestData& f, const TreeRecord& t, int v, int limit, std:
 // Scores the root once, then each root daughter once per kept root split.
 SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRecord& t, GrowScratch& w);
 
+// Greedy splits found so far. A node's cases, and so its split, follow from the root row, the
+// daughter row above it and its path of left and right steps below that daughter: trees that
+// share these share the node.
+struct SplitMemo {
+  std::map<std::tuple<int, int, unsigned>, SplitRow> by_node;  // (daughter row, side, path)
+};
+
 // Grows tree number `tree` (root rank, then left rank, then right rank) into `t`.
-void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, TreeRecord& t, GrowScratch& w);
+void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, TreeRecord& t, GrowScratch& w,
+                      SplitMemo& memo);

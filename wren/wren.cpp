@@ -90,8 +90,9 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
   const ForestData f = make_forest_data(l.d, l.var_usable, s.minnode);
   GrowScratch w = make_grow_scratch(f);
   const SplitTables tables = prepare_split_tables(f, l.ntop, l.nsub, tree, w);
+  SplitMemo memo;
   for (int t = 0; t < l.ntree; ++t) {
-    grow_forced_tree(f, tables, t, tree, w);
+    grow_forced_tree(f, tables, t, tree, w, memo);
     record_tree(inf_path, l.d, tree, use_count, forest);
     std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", t + 1, clock.seconds());
   }
