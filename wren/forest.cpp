@@ -1,5 +1,6 @@
 #include "forest.hpp"
 
+#include <algorithm>
 #include <numeric>
 
 #include "cut_text.hpp"
@@ -24,20 +25,39 @@ GrowScratch make_grow_scratch(const ForestData& f) {
   return w;
 }
 
-std::vector<int> rank_by_exchange(const std::vector<double>& score) {
+// Only the scores that can be taken are followed: those up to the `want`-th smallest below the
+// limit ("small"). The others ("big") only ever swap among themselves once one of them holds
+// position i, so a pass whose holder is big is skipped, and a pass whose holder is small ends at
+// the first big score after it.
+std::vector<int> rank_by_exchange(const std::vector<double>& score, int want, double limit) {
+  std::vector<double> below;
+  for (double x : score)
+    if (x < limit) below.push_back(x);
+  const int take = std::min(want, static_cast<int>(below.size()));
+  if (take <= 0) return {};
+  std::nth_element(below.begin(), below.begin() + (take - 1), below.end());
+  const double largest_small = below[take - 1];
+
   const int p = static_cast<int>(score.size());
   std::vector<double> sorted = score;
   std::vector<int> rank(p);
   std::iota(rank.begin(), rank.end(), 0);
+  auto small = [&](int k) { return sorted[k] <= largest_small; };
+  auto exchange = [&](int i, int j) {
+    std::swap(sorted[i], sorted[j]);
+    std::swap(rank[i], rank[j]);
+  };
   for (int i = 0; i < p - 1; ++i) {
+    if (!small(i)) continue;
     for (int j = i + 1; j < p; ++j) {
-      if (sorted[j] > sorted[i]) {
-        std::swap(sorted[i], sorted[j]);
-        std::swap(rank[i], rank[j]);
-      }
+      const bool big = !small(j);
+      if (big || sorted[j] > sorted[i]) exchange(i, j);
+      if (big) break;
     }
   }
-  return rank;
+  std::vector<int> best;
+  for (int r = 0; r < take; ++r) best.push_back(rank[p - 1 - r]);
+  return best;
 }
 
 namespace {
@@ -92,10 +112,9 @@ void score_node(const ForestData& f, const TreeRecord& t, int v, int limit, std:
       score[j] = found[j].score;
     }
   }
-  const std::vector<int> rank = rank_by_exchange(score);
-  for (int r = 0; r < limit && r < p; ++r) {
-    const int j = rank[p - 1 - r];
-    if (!(score[j] < nclass)) break;
+  const std::vector<int> best = rank_by_exchange(score, limit, nclass);
+  for (std::size_t r = 0; r < best.size(); ++r) {
+    const int j = best[r];
     SplitRow& row = table[first_row + r];
     row.covariate = j;
     row.split = found[j];

@@ -50,9 +50,12 @@ struct GrowScratch {
 
 GrowScratch make_grow_scratch(const ForestData& f);
 
-// The exchange ranking: positions swap whenever the later score is strictly greater, leaving
-// the scores descending. Returns the covariate at each position; the best split is last.
-std::vector<int> rank_by_exchange(const std::vector<double>& score);
+// The exchange ranking of covariates by score: for each position i from the first, every later
+// position whose score is strictly greater is swapped with it, leaving the scores descending and
+// the best split last. Returns the covariates read from the last position backwards, at most
+// `want` of them and only those scoring below `limit`: best first, equal scores in the order the
+// exchange leaves them.
+std::vector<int> rank_by_exchange(const std::vector<double>& score, int want, double limit);
 
 // Scores node v of `t` over the usable covariates and fills at most `limit` rows of `table`
 // from `first_row` with its best splits, best first. An empty or unsplittable node fills none.

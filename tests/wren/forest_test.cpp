@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "forest.hpp"
 #include "read_text.hpp"
 
@@ -46,10 +48,36 @@ std::string rows_of(const std::vector<std::vector<int>>& rows) {
 
 TEST(Ranking, EqualScoresFollowTheExchange) {
   // 0.2 0.5 0.2: the first swap moves covariate 1 forward, so covariate 2 ranks before 0.
-  EXPECT_EQ(rank_by_exchange({0.2, 0.5, 0.2}), (std::vector<int>{1, 0, 2}));
+  EXPECT_EQ(rank_by_exchange({0.2, 0.5, 0.2}, 3, 1.0), (std::vector<int>{2, 0, 1}));
+  EXPECT_EQ(rank_by_exchange({0.2, 0.5, 0.2}, 3, 0.4), (std::vector<int>{2, 0}));
   // All equal: nothing moves and the last covariate is best.
-  EXPECT_EQ(rank_by_exchange({0.3, 0.3, 0.3}), (std::vector<int>{0, 1, 2}));
-  EXPECT_EQ(rank_by_exchange({0.1, 0.4, 0.1, 0.4, 0.1}), (std::vector<int>{1, 3, 2, 0, 4}));
+  EXPECT_EQ(rank_by_exchange({0.3, 0.3, 0.3}, 2, 1.0), (std::vector<int>{2, 1}));
+  EXPECT_EQ(rank_by_exchange({0.1, 0.4, 0.1, 0.4, 0.1}, 3, 1.0), (std::vector<int>{4, 0, 2}));
+  EXPECT_EQ(rank_by_exchange({0.1, 0.4}, 0, 1.0), (std::vector<int>{}));
+}
+
+TEST(Ranking, MatchesTheFullExchange) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 2000; ++round) {
+    const int p = 1 + static_cast<int>(rng() % 30);
+    std::vector<double> score(p);
+    for (double& x : score) x = (rng() % 5) * 0.25;  // few values, many ties; 1.0 is "no split"
+    std::vector<double> sorted = score;
+    std::vector<int> rank(p);
+    for (int k = 0; k < p; ++k) rank[k] = k;
+    for (int i = 0; i < p - 1; ++i) {
+      for (int j = i + 1; j < p; ++j) {
+        if (sorted[j] > sorted[i]) {
+          std::swap(sorted[i], sorted[j]);
+          std::swap(rank[i], rank[j]);
+        }
+      }
+    }
+    const int want = 1 + static_cast<int>(rng() % 6);
+    std::vector<int> expected;
+    for (int r = 0; r < want && r < p && sorted[p - 1 - r] < 1.0; ++r) expected.push_back(rank[p - 1 - r]);
+    ASSERT_EQ(rank_by_exchange(score, want, 1.0), expected) << "round " << round;
+  }
 }
 
 TEST(Forest, RootTiesFollowTheExchangeRanking) {
