@@ -126,7 +126,7 @@ int run_wren(const WrenSettings& s) {
 
   for (std::size_t k = 0; k < s.pred_files.size(); ++k) {
     const std::string& name = s.pred_files[k];
-    std::fflush(stdout);
+    std::fflush(stdout);  // the console shows both streams in the order they were written
     if (predict_file(name, name + ".pre", l.d, forest))
       std::printf("Finish predicting %s.\t\tRunning time:%fs\n", name.c_str(), clock.seconds());
     else

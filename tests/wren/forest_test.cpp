@@ -93,41 +93,6 @@ TEST(Forest, RootTiesFollowTheExchangeRanking) {
   EXPECT_EQ(h.tables.top_splits[1].covariate, 1);
 }
 
-TEST(Forest, FewerAdmissibleSplitsLeaveEmptyRows) {
-  // Only a can split the root; b is constant. Node 1 (all class 0) cannot be split.
-  Forest g("o o r\na b y\n" + rows_of({{1, 7, 0}, {2, 7, 0}, {3, 7, 1}, {4, 7, 1}}), 2, 2);
-  EXPECT_EQ(g.tables.top_splits[0].covariate, 0);
-  EXPECT_EQ(g.tables.top_splits[1].covariate, -1);
-  EXPECT_EQ(g.tables.left_splits[0].covariate, -1);
-  EXPECT_EQ(g.split_covariates(0), (std::vector<int>{0}));
-  EXPECT_EQ(g.split_covariates(4), (std::vector<int>{}));  // empty top row: the root alone
-  EXPECT_EQ(g.t.nnd, 1);
-}
-
-TEST(Forest, TreesAreOrderedByRootThenLeftThenRightRank) {
-  // Class follows a (> 4); b and c each separate parts of both root daughters.
-  std::vector<std::vector<int>> rows;
-  for (int i = 0; i < 16; ++i) rows.push_back({i % 8, i % 4 < 2 ? 0 : 1, i % 2, i % 8 > 4 ? 1 : (i % 3 == 0)});
-  Forest g("o o o r\na b c y\n" + rows_of(rows), 2, 2);
-  for (int tree = 0; tree < 8; ++tree) {
-    const int i = tree / 4, a = tree / 2 % 2, b = tree % 2;
-    g.split_covariates(tree);
-    const SplitRow& top = g.tables.top_splits[i];
-    ASSERT_GE(top.covariate, 0);
-    EXPECT_EQ(g.t.spv[0], top.covariate);
-    const SplitRow& left = g.tables.left_splits[i * 2 + a];
-    const SplitRow& right = g.tables.right_splits[i * 2 + b];
-    EXPECT_EQ(g.t.dt[1] != 0, left.covariate >= 0);
-    EXPECT_EQ(g.t.dt[2] != 0, right.covariate >= 0);
-    if (left.covariate >= 0) {
-      EXPECT_EQ(g.t.spv[1], left.covariate);
-    }
-    if (right.covariate >= 0) {
-      EXPECT_EQ(g.t.spv[2], right.covariate);
-    }
-  }
-}
-
 TEST(Forest, TiesBelowTheForcedLevelsGoToTheLowerCovariate) {
   // a and b are the same column. The exchange ranking gives the root and its daughters to b;
   // every node below takes a, the first of equal scores.
@@ -141,13 +106,32 @@ TEST(Forest, TiesBelowTheForcedLevelsGoToTheLowerCovariate) {
     }
 }
 
-TEST(Forest, TreesStopAtThirtyOneNodes) {
-  // Every case its own value and alternating classes: greedy growth would go on for long.
+TEST(Forest, DeepTreesStopAtThirtyOneNodesAndReuseOnlyTheirOwnSplits) {
+  // Classes by an exclusive or of a and b, every ninth flipped: both root daughters grow deep.
   std::vector<std::vector<int>> rows;
-  for (int i = 0; i < 200; ++i) rows.push_back({i, (i * 7) % 200, (i / 2 + i / 3) % 2});
-  Forest g("o o r\na b y\n" + rows_of(rows), 2, 2);
+  for (int i = 0; i < 200; ++i) {
+    const int b = (i * 7) % 200;
+    rows.push_back({i, b, (i * 11) % 13, ((i < 100) != (b < 100)) != (i % 9 == 0)});
+  }
+  Forest g("o o o r\na b c y\n" + rows_of(rows), 2, 2);
+  const int* y = g.data.d.y.data();
   for (int tree = 0; tree < 8; ++tree) {
-    g.split_covariates(tree);
+    g.split_covariates(tree);  // reusing the splits that earlier trees found
     EXPECT_EQ(g.t.nnd, kNodeCap);
+    // Each split below the forced levels is the best for the cases the node holds.
+    for (int v = 3; v < g.t.nnd; ++v) {
+      if (g.t.dt[v] == 0) continue;
+      int best = -1;
+      double best_score = 2;
+      for (int j = 0; j < 3; ++j) {
+        const double score = search_candidate(g.f.store, j, g.t.node_rows(v), g.t.count[v], y, g.f.search,
+                                              g.w.search).score;
+        if (score < best_score) {
+          best = j;
+          best_score = score;
+        }
+      }
+      EXPECT_EQ(g.t.spv[v], best) << "tree " << tree << " node " << v;
+    }
   }
 }
