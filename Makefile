@@ -14,9 +14,11 @@ example: build
 	cp examples/*.txt $(BUILD)/example-run/
 	cd $(BUILD)/example-run && ../kestrel/kestrel -t sample.txt -seed 7
 	cd $(BUILD)/example-run && ../plover/plover -t sample_SNP.txt -seed 7 -p predict_SNP.txt
+	cd $(BUILD)/example-run && ../wren/wren -t bramble.txt -p predict.txt
 	@echo; echo "Results in $(BUILD)/example-run:"; ls $(BUILD)/example-run | grep -v '\.txt$$' || true
 	@echo; cat $(BUILD)/example-run/sample.txt.importance
 	@echo; head -8 $(BUILD)/example-run/sample_SNP.txt.importance
+	@echo; cat $(BUILD)/example-run/bramble.txt.count
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -13,6 +13,7 @@ TreeRecord::TreeRecord(int cap, int nclass)
       node_size(cap, 0),
       nodeclass(cap, 0),
       spvl(cap, 0.0),
+      spvl_char(cap),
       begin(cap, 0),
       count(cap, 0),
       split_table(2 * nclass, 0) {}
