@@ -19,6 +19,13 @@ OptionSpec seed_option(std::uint32_t& seed, bool& given) {
           }};
 }
 
+OptionSpec threads_option(int& threads) {
+  return {"-threads", [&threads](const char* v) {
+            threads = option_int(v);
+            if (threads < 1) fail(format("The number of threads (-threads %d) must be at least 1.\n", threads));
+          }};
+}
+
 const char* const kVersion = "1.0.0";
 
 void parse_options(int argc, const char* const* argv, const std::vector<OptionSpec>& options,

@@ -25,6 +25,9 @@ OptionSpec given_int_option(const char* word, int& value, bool& given);
 // "-seed N": a fixed generator state instead of the calendar time (N modulo 2^32).
 OptionSpec seed_option(std::uint32_t& seed, bool& given);
 
+// "-threads N": the number of threads (at least 1).
+OptionSpec threads_option(int& threads);
+
 // Takes the arguments in pairs: an option word, compared exactly, then its value. An unknown
 // word or a word without a value stops with "parameter error!\n". With `help`, "-h" or
 // "--help" in an option position ends the run at once with the usage on standard output and

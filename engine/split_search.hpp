@@ -65,14 +65,31 @@ void gray_bits(int step, int* bits, int count);
 // Counts (code, class) pairs of the node's cases into scratch.hist and the class totals.
 template <class Col>
 void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y, int nclass, SplitScratch& w) {
-  std::fill(w.hist.begin(), w.hist.begin() + static_cast<std::size_t>(ncode) * nclass, 0);
-  std::fill(w.total.begin(), w.total.begin() + nclass, 0);
-  for (int k = 0; k < n; ++k) {
-    const int row = rows[k];
-    const int c = y[row];
-    ++w.hist[static_cast<std::size_t>(col(row)) * nclass + c];
-    ++w.total[c];
+  const int cells = ncode * nclass;
+  int* hist = w.hist.data();
+  if (cells <= 32) {
+    // Few cells (genotypes): four interleaved tables keep successive increments independent.
+    int part[4][32] = {};
+    int k = 0;
+    for (; k + 4 <= n; k += 4) {
+      ++part[0][col(rows[k]) * nclass + y[rows[k]]];
+      ++part[1][col(rows[k + 1]) * nclass + y[rows[k + 1]]];
+      ++part[2][col(rows[k + 2]) * nclass + y[rows[k + 2]]];
+      ++part[3][col(rows[k + 3]) * nclass + y[rows[k + 3]]];
+    }
+    for (; k < n; ++k) ++part[0][col(rows[k]) * nclass + y[rows[k]]];
+    for (int c = 0; c < cells; ++c) hist[c] = part[0][c] + part[1][c] + part[2][c] + part[3][c];
+  } else {
+    std::fill(hist, hist + static_cast<std::size_t>(cells), 0);
+    for (int k = 0; k < n; ++k) {
+      const int row = rows[k];
+      ++hist[static_cast<std::size_t>(col(row)) * nclass + y[row]];
+    }
   }
+  int* total = w.total.data();
+  std::fill(total, total + nclass, 0);
+  for (int code = 0; code < ncode; ++code)
+    for (int c = 0; c < nclass; ++c) total[c] += hist[static_cast<std::size_t>(code) * nclass + c];
 }
 
 // Runs of equal codes from a class histogram over all codes.

@@ -48,27 +48,35 @@ int candidates_per_node(bool given, int nsplitvar, int nusable) {
   return nsplitvar;
 }
 
-void draw_candidates(const GrowSettings& g, std::vector<int>& candidates) {
+GrowWork::GrowWork(int nclass, int max_codes, WorkerPool* p)
+    : pool(p), scratch(p ? p->threads() : 1) {
+  for (auto& w : scratch) w.prepare(nclass, max_codes);
+}
+
+void draw_candidates(const GrowSettings& g, std::vector<int>& candidates, std::vector<char>& drawn) {
   candidates.clear();
   const auto& usable = *g.var_usable;
+  if (drawn.size() < usable.size()) drawn.assign(usable.size(), 0);
   if (g.draw_from_pool) {
     const auto& pool = *g.var_pool;
     const int nusable = static_cast<int>(pool.size());
-    std::vector<int> drawn;
     for (int j = 0; j < g.nsplitvar; ++j) {
       int r;
       do r = rand_below(nusable);
-      while (std::find(drawn.begin(), drawn.end(), r) != drawn.end());
-      drawn.push_back(r);
+      while (drawn[r]);
+      drawn[r] = 1;
       candidates.push_back(pool[r]);
     }
+    for (int v : candidates) drawn[std::lower_bound(pool.begin(), pool.end(), v) - pool.begin()] = 0;
   } else {
     const int ncov = static_cast<int>(usable.size());
     for (int j = 0; j < g.nsplitvar; ++j) {
       int v;
       do v = rand_below(ncov);
-      while (!usable[v] || std::find(candidates.begin(), candidates.end(), v) != candidates.end());
+      while (!usable[v] || drawn[v]);
+      drawn[v] = 1;
       candidates.push_back(v);
     }
+    for (int v : candidates) drawn[v] = 0;
   }
 }

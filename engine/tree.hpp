@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fatal.hpp"
+#include "parallel.hpp"
 #include "split_search.hpp"
 
 struct TreeRecord {
@@ -144,46 +145,129 @@ struct GrowSettings {
 // than nusable could never be drawn distinct: that stops the run.
 int candidates_per_node(bool given, int nsplitvar, int nusable);
 
+// Work tables of tree growth, kept from tree to tree: a search scratch per thread, and the
+// candidates and search results of the nodes of one level.
+struct GrowWork {
+  WorkerPool* pool = nullptr;
+  std::vector<SplitScratch> scratch;  // per thread
+  std::vector<std::vector<int>> candidates;
+  std::vector<std::vector<Candidate>> results;
+  std::vector<std::pair<int, int>> tasks;  // (node, candidate position)
+  std::vector<char> drawn;                 // marks of the covariates (or pool positions) drawn
+  std::vector<int> present;
+  std::vector<char> right;
+
+  GrowWork(int nclass, int max_codes, WorkerPool* pool = nullptr);
+};
+
 // Draws the node's candidate covariates, distinct, in draw order.
-void draw_candidates(const GrowSettings& g, std::vector<int>& candidates);
+void draw_candidates(const GrowSettings& g, std::vector<int>& candidates, std::vector<char>& drawn);
+
+// Levels with less search work than this (cases times candidates) are searched on one thread.
+constexpr long long kParallelLevelWork = 4096;
+
+// Picks the best of a node's searched candidates (the first of equal scores, in draw order) and
+// splits the node unless it is refused.
+template <class Store, class OnSplit>
+void finish_node(const Store& store, const int* y, TreeRecord& t, int i, const std::vector<int>& candidates,
+                 const std::vector<Candidate>& results, const GrowSettings& g, GrowWork& work, OnSplit& on_split) {
+  const int nclass = g.search.nclass;
+  Candidate best{static_cast<double>(nclass), 0.0, -1, 0};
+  int best_v = -1;
+  for (std::size_t k = 0; k < candidates.size(); ++k) {
+    const Candidate& c = results[k];
+    if (c.score < best.score) {
+      best = c;
+      best_v = candidates[k];
+      t.spv[i] = best_v;
+      t.spvl[i] = c.value;
+      t.na_right[i] = c.na_right;
+    }
+  }
+  if (!(best.score < nclass)) return;
+  const int size = t.count[i];
+  if (g.impurity_test) {
+    SplitScratch& w = work.scratch[0];
+    std::fill(w.total.begin(), w.total.end(), 0);
+    const int* rows = t.node_rows(i);
+    for (int k = 0; k < size; ++k) ++w.total[y[rows[k]]];
+    if (node_impurity(w.total.data(), size, nclass, g.search.impurity_rule) - best.score < 0.00001) return;
+  }
+  apply_split(store, t, i, best_v, best, y, nclass, work.present, work.right);
+  on_split(best_v, i, size, t.split_table);
+}
+
+// The nodes first .. last-1 of one level. Whether a node is split, and the draws, never depend
+// on the searches of the same level (no node of it can meet the capacity), so the draws are
+// taken in node order first, the searches run on the pool, and the splits follow in node order.
+template <class Store, class OnSplit>
+void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int last, const GrowSettings& g,
+                GrowWork& work, OnSplit& on_split) {
+  const int count = last - first;
+  if (static_cast<int>(work.candidates.size()) < count) {
+    work.candidates.resize(count);
+    work.results.resize(count);
+  }
+  work.tasks.clear();
+  long long total = 0;
+  for (int i = first; i < last; ++i) {
+    const int size = node_cases(t, i);
+    t.node_size[i] = size;
+    std::vector<int>& candidates = work.candidates[i - first];
+    candidates.clear();
+    if (!node_splittable(store, t.node_rows(i), size, y, *g.var_usable)) continue;
+    draw_candidates(g, candidates, work.drawn);
+    work.results[i - first].resize(candidates.size());
+    for (std::size_t k = 0; k < candidates.size(); ++k) work.tasks.emplace_back(i - first, static_cast<int>(k));
+    total += static_cast<long long>(size) * static_cast<long long>(candidates.size());
+  }
+  run_tasks(total >= kParallelLevelWork ? work.pool : nullptr, static_cast<int>(work.tasks.size()),
+            [&](int task, int thread) {
+              const auto [node, k] = work.tasks[task];
+              const int i = first + node;
+              work.results[node][k] = search_candidate(store, work.candidates[node][k], t.node_rows(i), t.count[i], y,
+                                                       g.search, work.scratch[thread]);
+            });
+  for (int i = first; i < last; ++i)
+    finish_node(store, y, t, i, work.candidates[i - first], work.results[i - first], g, work, on_split);
+}
+
+// One node on its own, when earlier splits of its level decide whether it may still split.
+template <class Store, class OnSplit>
+void grow_node(const Store& store, const int* y, TreeRecord& t, int i, const GrowSettings& g, GrowWork& work,
+               OnSplit& on_split) {
+  const int size = node_cases(t, i);
+  t.node_size[i] = size;
+  if (t.nnd >= t.capacity - 1) return;
+  std::vector<int>& candidates = work.candidates[0];
+  candidates.clear();
+  if (!node_splittable(store, t.node_rows(i), size, y, *g.var_usable)) return;
+  draw_candidates(g, candidates, work.drawn);
+  std::vector<Candidate>& results = work.results[0];
+  results.resize(candidates.size());
+  for (std::size_t k = 0; k < candidates.size(); ++k)
+    results[k] = search_candidate(store, candidates[k], t.node_rows(i), size, y, g.search, work.scratch[0]);
+  finish_node(store, y, t, i, candidates, results, g, work, on_split);
+}
 
 // Grows one tree on the sample (data rows sample_rows[0..n-1]) breadth-first: nodes are split in
 // number order while fewer than capacity-1 nodes exist. on_split(v, i, node_size, split_table)
 // is called after every accepted split.
 template <class Store, class OnSplit>
 void grow_tree(const Store& store, const int* y, const int* sample_rows, int n, TreeRecord& t, const GrowSettings& g,
-               SplitScratch& w, OnSplit&& on_split) {
+               GrowWork& work, OnSplit&& on_split) {
   t.reset(sample_rows, n);
-  std::vector<int> candidates;
-  std::vector<int> present;
-  std::vector<char> right;
-  const int nclass = g.search.nclass;
-  for (int i = 0; i < t.nnd; ++i) {
-    const int size = node_cases(t, i);
-    t.node_size[i] = size;
-    if (t.nnd >= t.capacity - 1) continue;
-    const int* rows = t.node_rows(i);
-    if (!node_splittable(store, rows, size, y, *g.var_usable)) continue;
-    draw_candidates(g, candidates);
-    Candidate best{static_cast<double>(nclass), 0.0, -1, 0};
-    int best_v = -1;
-    for (int v : candidates) {
-      Candidate c = search_candidate(store, v, rows, size, y, g.search, w);
-      if (c.score < best.score) {
-        best = c;
-        best_v = v;
-        t.spv[i] = v;
-        t.spvl[i] = c.value;
-        t.na_right[i] = c.na_right;
-      }
+  if (work.candidates.empty()) {
+    work.candidates.resize(1);
+    work.results.resize(1);
+  }
+  for (int first = 0; first < t.nnd;) {
+    const int last = t.nnd;
+    if (last + 2 * (last - 1 - first) < t.capacity - 1) {
+      grow_level(store, y, t, first, last, g, work, on_split);
+    } else {
+      for (int i = first; i < last; ++i) grow_node(store, y, t, i, g, work, on_split);
     }
-    if (!(best.score < nclass)) continue;
-    if (g.impurity_test) {
-      std::fill(w.total.begin(), w.total.end(), 0);
-      for (int k = 0; k < size; ++k) ++w.total[y[rows[k]]];
-      if (node_impurity(w.total.data(), size, nclass, g.search.impurity_rule) - best.score < 0.00001) continue;
-    }
-    apply_split(store, t, i, best_v, best, y, nclass, present, right);
-    on_split(best_v, i, size, t.split_table);
+    first = last;
   }
 }

@@ -31,6 +31,7 @@ const char* const kUsage =
     "  -s N         1 entropy, any other value the Gini index [0]\n"
     "  -fdr LEVEL   accepted and kept; changes nothing [0.75]\n"
     "  -seed N      seed of the random draws [the calendar time]\n"
+    "  -threads N   threads to work on; the files do not depend on it [all hardware threads]\n"
     "  -h, --help   this text; --version the version\n"
     "\n"
     "Writes FILE.inf (data summary and one line per tree of the unpermuted pass) and\n"
@@ -53,6 +54,7 @@ KestrelSettings parse_kestrel_args(int argc, const char* const* argv) {
                     {"-minnode", [&](const char* v) { s.minnode = option_int(v); }},
                     {"-s", [&](const char* v) { s.impurity_rule = option_int(v); }},
                     seed_option(s.seed, s.seed_given),
+                    threads_option(s.threads),
                 },
                 &kHelp);
   return s;
@@ -75,8 +77,8 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
   const CodedCovariates store = code_covariates(d);
   int max_codes = 1;
   for (int v = 0; v < d.ncov; ++v) max_codes = std::max(max_codes, store.ncode(v));
-  SplitScratch scratch;
-  scratch.prepare(d.nclass, max_codes);
+  const std::unique_ptr<WorkerPool> pool = make_pool(s.threads);
+  GrowWork work(d.nclass, max_codes, pool.get());
   TreeRecord tree(1000, d.nclass);
 
   std::vector<int> sample_row(d.ncase);
@@ -103,7 +105,7 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
     if (p >= 1) shuffle_ints(d.y.data(), d.ncase);
     std::fill(mcc_max.begin(), mcc_max.end(), 0.0);
     for (int t = 0; t < s.ntree; ++t) {
-      grow_tree(store, d.y.data(), sample_row.data(), d.ncase, tree, g, scratch,
+      grow_tree(store, d.y.data(), sample_row.data(), d.ncase, tree, g, work,
                 [&](int v, int node, int n, const std::vector<int>& table) {
                   const double stat = split_chisq(table, d.nclass, n);
                   if (stat > mcc_max[v]) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "data_set.hpp"
+#include "parallel.hpp"
 
 struct KestrelSettings {
   std::string data_file = "sample.txt";
@@ -17,6 +18,7 @@ struct KestrelSettings {
   int nperm = 10;
   int minnode = 5;
   int impurity_rule = 0;
+  int threads = default_threads();
   bool seed_given = false;
   std::uint32_t seed = 0;
 };

@@ -84,15 +84,16 @@ void mark_below_split(const StoredTree& t, const std::vector<int>& parent, int j
   for (int a = 1; a < t.nnd; ++a) below[a] = below[parent[a]] || t.spv[parent[a]] == j;
 }
 
-// Errors of the out-of-bag cases with covariate j taken from the cases of `tally.perm`.
-long long permuted_errors(const StoredTree& t, const GenoStore& g, const DataSet& d, int j, OobTally& tally) {
-  mark_below_split(t, tally.parent, j, tally.below);
+// Errors of the out-of-bag cases with covariate j taken from the cases of `perm`.
+long long permuted_errors(const StoredTree& t, const GenoStore& g, const DataSet& d, int j, const OobTally& tally,
+                          const int* perm, std::vector<char>& below) {
+  mark_below_split(t, tally.parent, j, below);
   long long err = 0;
   for (std::size_t k = 0; k < tally.oob_cases.size(); ++k) {
     const int i = tally.oob_cases[k];
     const int a = tally.oob_node[k];
     // A case that met no split on j ends where it did unpermuted.
-    const int c = tally.below[a] ? classify_with_donor(t, g, d.ncat, i, j, tally.perm[k]) : t.nodeclass[a];
+    const int c = below[a] ? classify_with_donor(t, g, d.ncat, i, j, perm[k]) : t.nodeclass[a];
     err += c != d.y[i];
   }
   return err;
@@ -101,26 +102,36 @@ long long permuted_errors(const StoredTree& t, const GenoStore& g, const DataSet
 }  // namespace
 
 void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
-                     const std::vector<int>& var_usable, OobTally& tally) {
+                     const std::vector<int>& var_usable, OobTally& tally, WorkerPool* pool) {
   const long long tree_err = plain_out_of_bag(t, g, d, in_bag, tally);
   tally.oob_err_total += tree_err;
 
   tally.parent.assign(t.nnd, 0);
   for (int a = 0; a < t.nnd; ++a)
     if (t.dt[a] != 0) tally.parent[t.dt[a]] = tally.parent[t.dt[a] + 1] = a;
-  // The permutation compounds from covariate to covariate within the tree.
-  tally.perm = tally.oob_cases;
-  const int noob = static_cast<int>(tally.perm.size());
+  // The permutation compounds from covariate to covariate within the tree: the shuffles are
+  // drawn in covariate order first, then the permuted descents run side by side.
   const std::vector<int> used = covariates_taking_part(t, var_usable);
+  const int noob = static_cast<int>(tally.oob_cases.size());
+  tally.perm.resize(used.size() * static_cast<std::size_t>(noob));
+  std::vector<int> order = tally.oob_cases;
+  for (std::size_t u = 0; u < used.size(); ++u) {
+    shuffle_ints(order.data(), noob);
+    std::copy(order.begin(), order.end(), tally.perm.begin() + u * noob);
+  }
+  std::vector<long long> err(used.size());
+  const int threads = pool ? pool->threads() : 1;
+  if (tally.below.size() < static_cast<std::size_t>(threads)) tally.below.resize(threads);
+  const bool worth_threads = static_cast<long long>(used.size()) * noob >= 4096;
+  run_tasks(worth_threads ? pool : nullptr, static_cast<int>(used.size()), [&](int u, int thread) {
+    err[u] = permuted_errors(t, g, d, used[u], tally, tally.perm.data() + u * noob, tally.below[thread]);
+  });
   std::size_t next_used = 0;
   for (int j = 0; j < d.ncov; ++j) {
-    if (next_used == used.size() || used[next_used] != j) {
+    if (next_used < used.size() && used[next_used] == j)
+      tally.perm_err[j] += err[next_used++];
+    else
       tally.perm_err[j] += tree_err;  // unchanged classifications
-      continue;
-    }
-    ++next_used;
-    shuffle_ints(tally.perm.data(), noob);
-    tally.perm_err[j] += permuted_errors(t, g, d, j, tally);
   }
 }
 

@@ -8,6 +8,7 @@
 #include "data_set.hpp"
 #include "descend.hpp"
 #include "genotypes.hpp"
+#include "parallel.hpp"
 
 // Usable covariates: at most ncase * max_missing missing genotypes.
 std::vector<int> screen_genotypes(const GenoStore& g, double max_missing, int& nusable);
@@ -30,8 +31,9 @@ struct OobTally {
   std::vector<long long> perm_err;   // the same with the covariate permuted
   // Work lists of the current tree: out-of-bag cases, their terminal nodes, the permuted cases,
   // each node's parent, nodes below a split on the permuted covariate.
-  std::vector<int> oob_cases, oob_node, perm, parent;
-  std::vector<char> below;
+  std::vector<int> oob_cases, oob_node, parent;
+  std::vector<int> perm;                 // one permutation of the out-of-bag cases per covariate
+  std::vector<std::vector<char>> below;  // per thread
 
   OobTally(int ncase, int nclass, int ncov);
 };
@@ -43,7 +45,7 @@ std::vector<int> covariates_taking_part(const StoredTree& t, const std::vector<i
 // Votes and errors of the tree's out-of-bag cases, then for each covariate the errors with its
 // genotypes permuted among them (one shuffle per taking part covariate, compounding).
 void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
-                     const std::vector<int>& var_usable, OobTally& tally);
+                     const std::vector<int>& var_usable, OobTally& tally, WorkerPool* pool = nullptr);
 
 // Share of cases whose majority out-of-bag vote is wrong (no votes count as class 0).
 double oob_error_rate(const OobTally& tally, const DataSet& d);

@@ -23,6 +23,7 @@ PloverSettings parse_plover_args(int argc, const char* const* argv) {
                     given_int_option("-m", s.nsplitvar, s.nsplitvar_given),
                     {"-minnode", [&](const char* v) { s.minnode = option_int(v); }},
                     seed_option(s.seed, s.seed_given),
+                    threads_option(s.threads),
                 });
   return s;
 }
@@ -93,8 +94,8 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   settings.draw_from_pool = false;
   settings.var_usable = &run.var_usable;
 
-  SplitScratch scratch;
-  scratch.prepare(d.nclass, 4);
+  const std::unique_ptr<WorkerPool> pool = make_pool(run.s.threads);
+  GrowWork work(d.nclass, 4, pool.get());
   TreeRecord tree(1000, d.nclass);
   std::vector<int> in_bag(d.ncase), sample(d.ncase);
   std::vector<StoredTree> forest;
@@ -102,11 +103,11 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   for (int t = 0; t < run.s.ntree; ++t) {
     draw_bootstrap(d.ncase, in_bag, sample);
     append_tree_prefix(run.inf_path, t);
-    grow_tree(store, d.y.data(), sample.data(), d.ncase, tree, settings, scratch,
+    grow_tree(store, d.y.data(), sample.data(), d.ncase, tree, settings, work,
               [](int, int, int, const std::vector<int>&) {});
     append_tree_line(run.inf_path, tree, d);
     forest.push_back(store_tree(tree));
-    out_of_bag_pass(forest.back(), run.g, d, in_bag, run.var_usable, tally);
+    out_of_bag_pass(forest.back(), run.g, d, in_bag, run.var_usable, tally, pool.get());
     print_progress(run.s.ntree, t, clock);
   }
   return forest;

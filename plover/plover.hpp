@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "parallel.hpp"
+
 struct PloverSettings {
   std::string data_file = "sample_SNP.txt";
+  int threads = default_threads();
   std::vector<std::string> pred_files;
   int ntree = 1000;
   double max_missing = 1.0;

@@ -96,7 +96,7 @@ SplitRow best_split(const ForestData& f, const TreeRecord& t, int v, GrowScratch
 }  // namespace
 
 void score_node(const ForestData& f, const TreeRecord& t, int v, int limit, std::vector<SplitRow>& table,
-                int first_row, GrowScratch& w) {
+                int first_row, GrowScratch& w, WorkerPool* pool) {
   const int n = t.count[v];
   if (n == 0) return;
   const int p = f.d->ncov;
@@ -106,11 +106,15 @@ void score_node(const ForestData& f, const TreeRecord& t, int v, int limit, std:
   std::vector<double> score(p, 2 * nclass);
   std::vector<Candidate> found(p);
   if (node_splittable(f.store, rows, n, y, f.var_usable)) {
-    for (int j = 0; j < p; ++j) {
-      if (!f.var_usable[j]) continue;
-      found[j] = search_candidate(f.store, j, rows, n, y, f.search, w.search);
+    // The covariates' searches are independent: on the pool, a scratch table per thread.
+    std::vector<GrowScratch> extra;
+    for (int k = 1; k < (pool ? pool->threads() : 1); ++k) extra.push_back(make_grow_scratch(f));
+    run_tasks(pool, p, [&](int j, int thread) {
+      if (!f.var_usable[j]) return;
+      GrowScratch& mine = thread == 0 ? w : extra[thread - 1];
+      found[j] = search_candidate(f.store, j, rows, n, y, f.search, mine.search);
       score[j] = found[j].score;
-    }
+    });
   }
   const std::vector<int> best = rank_by_exchange(score, limit, nclass);
   for (std::size_t r = 0; r < best.size(); ++r) {
@@ -122,7 +126,8 @@ void score_node(const ForestData& f, const TreeRecord& t, int v, int limit, std:
   }
 }
 
-SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRecord& t, GrowScratch& w) {
+SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRecord& t, GrowScratch& w,
+                                 WorkerPool* pool) {
   SplitTables s;
   s.ntop = ntop;
   s.nsub = nsub;
@@ -131,13 +136,13 @@ SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRe
   s.right_splits.resize(static_cast<std::size_t>(ntop) * nsub);
   const int n = static_cast<int>(f.all_rows.size());
   t.reset(f.all_rows.data(), n);
-  score_node(f, t, 0, ntop, s.top_splits, 0, w);
+  score_node(f, t, 0, ntop, s.top_splits, 0, w, pool);
   for (int i = 0; i < ntop; ++i) {
     if (s.top_splits[i].covariate < 0) continue;  // the root stays whole: its daughters are empty
     t.reset(f.all_rows.data(), n);
     split_by(f, t, 0, s.top_splits[i], w);
-    score_node(f, t, 1, nsub, s.left_splits, i * nsub, w);
-    score_node(f, t, 2, nsub, s.right_splits, i * nsub, w);
+    score_node(f, t, 1, nsub, s.left_splits, i * nsub, w, pool);
+    score_node(f, t, 2, nsub, s.right_splits, i * nsub, w, pool);
   }
   return s;
 }

@@ -9,6 +9,7 @@
 
 #include "coded_covariates.hpp"
 #include "data_set.hpp"
+#include "parallel.hpp"
 #include "split_search.hpp"
 #include "tree.hpp"
 
@@ -60,10 +61,11 @@ std::vector<int> rank_by_exchange(const std::vector<double>& score, int want, do
 // Scores node v of `t` over the usable covariates and fills at most `limit` rows of `table`
 // from `first_row` with its best splits, best first. An empty or unsplittable node fills none.
 void score_node(const ForestData& f, const TreeRecord& t, int v, int limit, std::vector<SplitRow>& table,
-                int first_row, GrowScratch& w);
+                int first_row, GrowScratch& w, WorkerPool* pool = nullptr);
 
 // Scores the root once, then each root daughter once per kept root split.
-SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRecord& t, GrowScratch& w);
+SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRecord& t, GrowScratch& w,
+                                 WorkerPool* pool = nullptr);
 
 // Greedy splits found so far. A node's cases, and so its split, follow from the root row, the
 // daughter row above it and its path of left and right steps below that daughter: trees that

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <algorithm>
 #include <memory>
 
 #include "forest.hpp"
@@ -22,6 +23,7 @@ WrenSettings parse_wren_args(int argc, const char* const* argv) {
                     {"-p", [&](const char* v) { s.pred_files.emplace_back(v); }},
                     {"-o", [&](const char* v) { s.ntop = option_int(v); }},
                     {"-minnode", [&](const char* v) { s.minnode = option_int(v); }},
+                    threads_option(s.threads),
                 });
   if (s.ntop < 1) fail(format("The number of best root splits (-o %d) must be at least 1.\n", s.ntop));
   if (s.nsub < 1) fail(format("The number of best daughter splits (-n %d) must be at least 1.\n", s.nsub));
@@ -82,15 +84,32 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
                                      std::vector<int>& use_count, const RunClock& clock) {
   std::vector<StoredTree> forest;
   forest.reserve(l.ntree);
-  TreeRecord tree(kNodeCap, l.d.nclass);
   const ForestData f = make_forest_data(l.d, l.var_usable, s.minnode);
-  GrowScratch w = make_grow_scratch(f);
-  const SplitTables tables = prepare_split_tables(f, l.ntop, l.nsub, tree, w);
-  SplitMemo memo;
-  for (int t = 0; t < l.ntree; ++t) {
-    grow_forced_tree(f, tables, t, tree, w, memo);
-    record_tree(inf_path, l.d, tree, use_count, forest);
-    std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", t + 1, clock.seconds());
+  const std::unique_ptr<WorkerPool> pool = make_pool(s.threads);
+  const int threads = pool ? pool->threads() : 1;
+  std::vector<GrowScratch> scratch;
+  for (int k = 0; k < threads; ++k) scratch.push_back(make_grow_scratch(f));
+  TreeRecord tree(kNodeCap, l.d.nclass);
+  const SplitTables tables = prepare_split_tables(f, l.ntop, l.nsub, tree, scratch[0], pool.get());
+
+  // Trees under different root splits share no greedy split: the groups of trees of one root
+  // split grow side by side, and are recorded in tree order.
+  const int per_root = l.nsub * l.nsub;
+  std::vector<std::vector<TreeRecord>> grown(threads, std::vector<TreeRecord>(per_root, tree));
+  for (int first = 0; first < l.ntop; first += threads) {
+    const int groups = std::min(threads, l.ntop - first);
+    run_tasks(pool.get(), groups, [&](int k, int thread) {
+      SplitMemo memo;
+      for (int b = 0; b < per_root; ++b)
+        grow_forced_tree(f, tables, (first + k) * per_root + b, grown[k][b], scratch[thread], memo);
+    });
+    for (int k = 0; k < groups; ++k) {
+      for (int b = 0; b < per_root; ++b) {
+        record_tree(inf_path, l.d, grown[k][b], use_count, forest);
+        std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", static_cast<int>(forest.size()),
+                    clock.seconds());
+      }
+    }
   }
   return forest;
 }

@@ -7,6 +7,7 @@
 
 #include "data_set.hpp"
 #include "descend.hpp"
+#include "parallel.hpp"
 #include "prediction_reader.hpp"
 #include "tree.hpp"
 
@@ -17,6 +18,7 @@ struct WrenSettings {
   int nsub = 3;
   double max_missing = 1.0;
   int minnode = 1;
+  int threads = default_threads();
 };
 
 // Reads the option/value pairs; "-o" or "-n" below 1 stops before anything is written.

@@ -30,8 +30,7 @@ struct Grown {
     g.impurity_test = impurity_test;
     g.var_usable = &usable;
     g.var_pool = &pool;
-    SplitScratch w;
-    w.prepare(data.d.nclass, 100);
+    GrowWork w(data.d.nclass, 100);
     seed_random(3);
     grow_tree(store, data.d.y.data(), sample.data(), data.d.ncase, tree, g, w,
               [&](int v, int i, int, const std::vector<int>&) { splits.emplace_back(v, i); });

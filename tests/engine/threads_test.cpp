@@ -1,0 +1,107 @@
+// Threads change nothing but the time: every program writes the same files with one thread
+// and with several.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "parallel.hpp"
+#include "run_program.hpp"
+
+TEST(WorkerPool, RunsEveryTaskOnceAndPassesErrorsOn) {
+  WorkerPool pool(3);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::atomic<int>> hits(257);
+    pool.run(257, [&](int k, int thread) {
+      ASSERT_GE(thread, 0);
+      ASSERT_LT(thread, 3);
+      ++hits[k];
+    });
+    for (auto& h : hits) ASSERT_EQ(h.load(), 1);
+  }
+  EXPECT_THROW(pool.run(10, [](int k, int) { if (k == 7) throw 7; }), int);
+  int ran = 0;
+  run_tasks(nullptr, 5, [&](int k, int thread) { ran += k + thread; });
+  EXPECT_EQ(ran, 10);
+}
+
+namespace {
+
+// Mixed data with missing cells; the class follows the first covariates.
+std::string mixed_data(int ncase, int ncov) {
+  std::string s;
+  for (int j = 0; j < ncov; ++j) s += j % 4 == 3 ? "n " : "o ";
+  s += "r\n";
+  for (int j = 0; j < ncov; ++j) s += "v" + std::to_string(j) + " ";
+  s += "y\n";
+  unsigned x = 12345;
+  for (int i = 0; i < ncase; ++i) {
+    int signal = 0;
+    for (int j = 0; j < ncov; ++j) {
+      x = x * 1103515245u + 12345u;
+      const int v = (x >> 16) % (j % 4 == 3 ? 5 : 40);
+      if (j < 3) signal += v;
+      s += (x >> 8) % 50 == 0 ? "NA " : std::to_string(v) + " ";
+    }
+    s += std::to_string(signal > 45 ? 1 : 2) + "\n";
+  }
+  return s;
+}
+
+std::string genotype_data(int ncase, int ncov) {
+  std::string s;
+  for (int j = 0; j < ncov; ++j) s += j % 7 == 6 ? "n " : "o ";
+  s += "r\n";
+  for (int j = 0; j < ncov; ++j) s += "g" + std::to_string(j) + " ";
+  s += "y\n";
+  unsigned x = 777;
+  for (int i = 0; i < ncase; ++i) {
+    int signal = 0;
+    for (int j = 0; j < ncov; ++j) {
+      x = x * 1103515245u + 12345u;
+      const int v = (x >> 16) % 3;
+      if (j < 2) signal += v;
+      s += (x >> 8) % 40 == 0 ? "NA " : std::to_string(v) + " ";
+    }
+    s += std::to_string(signal >= 2 ? 1 : 0) + "\n";
+  }
+  return s;
+}
+
+// Runs a program once per thread count and expects the same files each time.
+void expect_same_files(const char* exe, const std::string& data, std::vector<std::string> args,
+                       const std::vector<std::string>& outputs) {
+  std::vector<std::string> first;
+  for (const char* threads : {"1", "2", "3"}) {
+    ScratchDir dir;
+    dir.write("d.txt", data);
+    std::vector<std::string> a = args;
+    a.insert(a.end(), {"-threads", threads});
+    ProgramRun r = run_program(exe, a, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> files;
+    for (const auto& name : outputs) files.push_back(dir.read(name));
+    if (first.empty())
+      first = files;
+    else
+      for (std::size_t k = 0; k < files.size(); ++k) EXPECT_EQ(files[k], first[k]) << outputs[k] << " " << threads;
+  }
+}
+
+}  // namespace
+
+TEST(Threads, KestrelFilesDoNotDependOnThreads) {
+    // Levels large enough to be searched on the pool (cases times candidates).
+  expect_same_files(KESTREL_EXE, mixed_data(1500, 12),
+                    {"-t", "d.txt", "-seed", "5", "-n", "20", "-perm", "2", "-minnode", "1", "-m", "6"},
+                    {"d.txt.inf", "d.txt.importance"});
+}
+
+TEST(Threads, PloverFilesDoNotDependOnThreads) {
+  expect_same_files(PLOVER_EXE, genotype_data(600, 60), {"-t", "d.txt", "-seed", "5", "-n", "20", "-p", "d.txt"},
+                    {"d.txt.inf", "d.txt.importance", "d.txt.pre"});
+}
+
+TEST(Threads, WrenFilesDoNotDependOnThreads) {
+  expect_same_files(WREN_EXE, mixed_data(400, 10), {"-t", "d.txt", "-o", "5", "-n", "2", "-p", "d.txt"},
+                    {"d.txt.inf", "d.txt.count", "d.txt.pre"});
+}
