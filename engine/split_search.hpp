@@ -37,6 +37,9 @@ struct SplitScratch {
   std::vector<int> run_code, run_size, run_cls;
   std::vector<std::uint64_t> keys;  // code << 32 | class
   std::vector<std::uint32_t> small_keys, small_tmp;
+  std::vector<std::uint64_t> code_bits;  // codes present in the node, one bit each
+  std::vector<int> sparse_hist;          // code * nclass + class; all zero between searches
+  std::vector<double> cut_l0, cut_l1, cut_nl, cut_g;  // per cut: left counts, left size, impurity
   void prepare(int nclass, int max_codes);
 };
 
@@ -170,6 +173,51 @@ void sorted_keys(const Col& col, const int* rows, int n, const int* y, int nclas
 // The cut sweep straight over sorted keys, with both missing-value passes.
 OrdinalSplit sweep_sorted_keys(int n, int class_bits, int missing, const SearchSettings& s, SplitScratch& w);
 
+// Runs of equal codes through a bitmap of the codes present: the class counts of a code are
+// gathered in a table that is zero outside a search, and the set bits list the codes in order.
+template <class Col>
+int runs_by_bitmap(const Col& col, int ncode, int missing, const int* rows, int n, const int* y, int nclass,
+                   SplitScratch& w, int& m) {
+  const int words = (ncode + 63) / 64;
+  if (static_cast<int>(w.code_bits.size()) < words) w.code_bits.resize(words);
+  const std::size_t cells = static_cast<std::size_t>(ncode) * nclass;
+  if (w.sparse_hist.size() < cells) w.sparse_hist.resize(cells);
+  std::uint64_t* bits = w.code_bits.data();
+  int* hist = w.sparse_hist.data();
+  std::fill(bits, bits + words, 0);
+  std::fill(w.total.begin(), w.total.begin() + nclass, 0);
+  std::fill(w.miss.begin(), w.miss.begin() + nclass, 0);
+  for (int k = 0; k < n; ++k) {
+    const int row = rows[k];
+    const int code = col(row);
+    bits[code >> 6] |= std::uint64_t{1} << (code & 63);
+    ++hist[static_cast<std::size_t>(code) * nclass + y[row]];
+    ++w.total[y[row]];
+  }
+  int nruns = 0;
+  m = 0;
+  for (int word = 0; word < words; ++word) {
+    for (std::uint64_t b = bits[word]; b != 0; b &= b - 1) {
+      const int code = word * 64 + std::countr_zero(b);
+      int* h = &hist[static_cast<std::size_t>(code) * nclass];
+      int* cls = code == missing ? w.miss.data() : &w.run_cls[static_cast<std::size_t>(nruns) * nclass];
+      int size = 0;
+      for (int c = 0; c < nclass; ++c) {
+        cls[c] = h[c];
+        size += h[c];
+        h[c] = 0;
+      }
+      if (code == missing) {
+        m = size;
+      } else {
+        w.run_code[nruns] = code;
+        w.run_size[nruns++] = size;
+      }
+    }
+  }
+  return nruns;
+}
+
 inline int bit_width_of(unsigned v) { return v ? static_cast<int>(std::bit_width(v)) : 0; }
 
 // Best cut-off of an ordinal covariate over the node's cases (rows[0..n-1]).
@@ -184,6 +232,8 @@ OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* ro
   if (static_cast<long long>(ncode) <= 2LL * n + 16) {
     count_codes(col, ncode, rows, n, y, s.nclass, w);
     nruns = runs_from_histogram(ncode, missing, s.nclass, w, m);
+  } else if (static_cast<long long>(ncode) <= 64LL * n) {
+    nruns = runs_by_bitmap(col, ncode, missing, rows, n, y, s.nclass, w, m);
   } else if (bits <= 32) {
     sorted_keys(col, rows, n, y, s.nclass, class_bits, bits, w);
     return sweep_sorted_keys(n, class_bits, missing, s, w);
@@ -193,13 +243,46 @@ OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* ro
   return sweep_ordinal_runs(nruns, m, n, s, w);
 }
 
-// The reference form of the ordinal search: always sorts. Tests compare it with the fast form.
+// The reference form of the ordinal search, step by step as the rule reads: sort the node's
+// (code, class) pairs, then try every cut between distinct non-missing values, missing values
+// to the left and then to the right. Tests compare the fast form with it.
 template <class Col>
-OrdinalSplit ordinal_split_sorted(const Col& col, int missing, const int* rows, int n, const int* y,
-                                  const SearchSettings& s, SplitScratch& w) {
+OrdinalSplit ordinal_split_reference(const Col& col, int missing, const int* rows, int n, const int* y,
+                                     const SearchSettings& s) {
+  std::vector<std::pair<int, int>> pairs;
+  for (int k = 0; k < n; ++k) pairs.emplace_back(col(rows[k]), y[rows[k]]);
+  std::sort(pairs.begin(), pairs.end());
+  const int nclass = s.nclass;
+  std::vector<int> total(nclass), miss(nclass);
   int m = 0;
-  int nruns = runs_by_sorting(col, missing, rows, n, y, s.nclass, w, m);
-  return sweep_ordinal_runs(nruns, m, n, s, w);
+  for (auto [code, c] : pairs) {
+    ++total[c];
+    if (code == missing) ++miss[c], ++m;
+  }
+  OrdinalSplit best{static_cast<double>(nclass), -1, 0};
+  for (int na_right = 0; na_right <= (m > 0 ? 1 : 0); ++na_right) {
+    std::vector<int> left(nclass), right = total;
+    int nL = 0;
+    if (m > 0 && na_right == 0) {
+      left = miss;
+      for (int c = 0; c < nclass; ++c) right[c] -= miss[c];
+      nL = m;
+    }
+    std::vector<std::pair<int, int>> observed;
+    for (auto pc : pairs)
+      if (pc.first != missing) observed.push_back(pc);
+    for (std::size_t k = 0; k + 1 < observed.size(); ++k) {
+      ++left[observed[k].second];
+      --right[observed[k].second];
+      ++nL;
+      if (observed[k + 1].first == observed[k].first) continue;  // a cut lies between distinct values
+      const int nR = n - nL;
+      if (nL < s.minnode || nR < s.minnode) continue;
+      const double imp = split_impurity(left.data(), nL, right.data(), nR, n, nclass, s.impurity_rule);
+      if (imp < best.score) best = {imp, observed[k].first, na_right};
+    }
+  }
+  return best;
 }
 
 // Best category subset of a nominal covariate; `missing` is the missing category or -1.
