@@ -714,7 +714,8 @@ def compare(a, work, progs, geno, mixed, results, repeat, failures):
                  % int(math.sqrt(a.mixed_size[1])),
                  "  of 9 cases or fewer stay unsplit); nominal covariates are factors in ranger, split by searching",
                  "  subsets as ours do (partition) or ordered once by their response (order); scikit-learn takes",
-                 "  their codes as numbers"] + (["versions: " + "; ".join(versions)] if versions else []))
+                 "  their codes as numbers"] + (["versions: " + "; ".join(versions)] if versions else [])
+                + ["SKIPPED: " + why for why in (no_ranger, no_sklearn) if why])
 
 
 if __name__ == "__main__":
