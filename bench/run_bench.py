@@ -453,18 +453,21 @@ def main():
     ap.add_argument("--big", action="store_true", help="also plover on the --big-size genotypes (memory)")
     ap.add_argument("--only", default="plover,kestrel,wren,read",
                     help="comma-separated scenarios among plover, kestrel, wren, read [all]")
-    ap.add_argument("--geno-size", type=parse_size, default=(2000, 10000), help="plover's data [2000x10000]")
+    ap.add_argument("--geno-size", type=parse_size, metavar="NxP", default=(2000, 10000), help="plover's data [2000x10000]")
     ap.add_argument("--plover-trees", type=int, default=100, help="plover's trees [100]")
-    ap.add_argument("--mixed-size", type=parse_size, default=(1000, 50), help="kestrel's data [1000x50]")
+    ap.add_argument("--mixed-size", type=parse_size, metavar="NxP", default=(1000, 50), help="kestrel's data [1000x50]")
     ap.add_argument("--kestrel-trees", type=int, default=1000, help="kestrel's trees per pass [1000, its default]")
     ap.add_argument("--kestrel-perm", type=int, default=10, help="kestrel's permuted passes [10, its default]")
     ap.add_argument("--compare-trees", type=int, default=500, help="trees of the mixed-data comparison [500]")
-    ap.add_argument("--wren-size", type=parse_size, default=(1000, 100), help="wren's data, 3 classes [1000x100]")
-    ap.add_argument("--read-size", type=parse_size, default=(2000, 100000), help="reading speed data [2000x100000]")
-    ap.add_argument("--big-size", type=parse_size, default=(5000, 100000), help="--big data [5000x100000]")
+    ap.add_argument("--wren-size", type=parse_size, metavar="NxP", default=(1000, 100), help="wren's data, 3 classes [1000x100]")
+    ap.add_argument("--read-size", type=parse_size, metavar="NxP", default=(2000, 100000), help="reading speed data [2000x100000]")
+    ap.add_argument("--big-size", type=parse_size, metavar="NxP", default=(5000, 100000), help="--big data [5000x100000]")
     a = ap.parse_args()
     work = a.work or os.path.join(a.build, "bench")
     only = set(s.strip() for s in a.only.split(",") if s.strip())
+    unknown = only - {"plover", "kestrel", "wren", "read"}
+    if unknown:
+        ap.error("unknown scenario in --only: %s" % ", ".join(sorted(unknown)))
     repeat = max(1, a.repeat)
     failures = []
 
