@@ -14,6 +14,12 @@ bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' |
 
 }  // namespace
 
+const bool TokenReader::kSpace[256] = {
+    false, false, false, false, false, false, false, false, false, true,  true,  true,  true,  true,  false, false,
+    false, false, false, false, false, false, false, false, false, false, false, false, false, false, false, false,
+    true,
+};
+
 TokenReader::TokenReader(std::FILE* file) : file_(file), buf_(kChunk) {}
 
 bool TokenReader::fill() {
@@ -41,7 +47,7 @@ bool TokenReader::fill() {
   return true;
 }
 
-bool TokenReader::next(std::string_view& token) {
+bool TokenReader::next_across_refill(std::string_view& token) {
   line_break_ = false;
   for (;;) {
     while (pos_ < end_ && is_space(buf_[pos_])) {

@@ -12,7 +12,21 @@ class TokenReader {
   explicit TokenReader(std::FILE* file);
 
   // The next token; false at the end of the file. The view stays valid until the next call.
-  bool next(std::string_view& token);
+  bool next(std::string_view& token) {
+    // Most tokens lie whole inside the buffer: find them here; refills take the long way.
+    const char* b = buf_.data();
+    std::size_t p = pos_;
+    bool line_break = false;
+    while (p < end_ && kSpace[static_cast<unsigned char>(b[p])]) line_break |= b[p++] == '\n';
+    std::size_t q = p;
+    while (q < end_ && !kSpace[static_cast<unsigned char>(b[q])]) ++q;
+    if (p == q || q == end_) return next_across_refill(token);
+    token = std::string_view(b + p, q - p);
+    last_ = token;
+    pos_ = q;
+    line_break_ = line_break;
+    return true;
+  }
 
   // Whether a line end came between the previous token and the last one read.
   bool line_break_before() const { return line_break_; }
@@ -24,7 +38,10 @@ class TokenReader {
   void rewind();
 
  private:
+  static const bool kSpace[256];
+
   bool fill();
+  bool next_across_refill(std::string_view& token);
 
   std::FILE* file_;
   std::vector<char> buf_;
