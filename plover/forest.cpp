@@ -122,7 +122,7 @@ void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, 
   std::vector<long long> err(used.size());
   const int threads = pool ? pool->threads() : 1;
   if (tally.below.size() < static_cast<std::size_t>(threads)) tally.below.resize(threads);
-  const bool worth_threads = static_cast<long long>(used.size()) * noob >= 4096;
+  const bool worth_threads = static_cast<long long>(used.size()) * noob >= 32768;
   run_tasks(worth_threads ? pool : nullptr, static_cast<int>(used.size()), [&](int u, int thread) {
     err[u] = permuted_errors(t, g, d, used[u], tally, tally.perm.data() + u * noob, tally.below[thread]);
   });

@@ -91,13 +91,13 @@ void expect_same_files(const char* exe, const std::string& data, std::vector<std
 
 TEST(Threads, KestrelFilesDoNotDependOnThreads) {
     // Levels large enough to be searched on the pool (cases times candidates).
-  expect_same_files(KESTREL_EXE, mixed_data(1500, 12),
-                    {"-t", "d.txt", "-seed", "5", "-n", "20", "-perm", "2", "-minnode", "1", "-m", "6"},
+  expect_same_files(KESTREL_EXE, mixed_data(3000, 24),
+                    {"-t", "d.txt", "-seed", "5", "-n", "6", "-perm", "2", "-minnode", "1", "-m", "12"},
                     {"d.txt.inf", "d.txt.importance"});
 }
 
 TEST(Threads, PloverFilesDoNotDependOnThreads) {
-  expect_same_files(PLOVER_EXE, genotype_data(600, 60), {"-t", "d.txt", "-seed", "5", "-n", "20", "-p", "d.txt"},
+  expect_same_files(PLOVER_EXE, genotype_data(2000, 300), {"-t", "d.txt", "-seed", "5", "-n", "8", "-m", "20", "-p", "d.txt"},
                     {"d.txt.inf", "d.txt.importance", "d.txt.pre"});
 }
 
