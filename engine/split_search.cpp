@@ -39,6 +39,24 @@ void sort_small_keys(std::uint32_t* keys, int n, int bits, std::vector<std::uint
 
 namespace {
 
+// log(a / b) for 0 < a <= b <= kLogTableMax, computed once with the very expression the
+// impurities use, so a looked-up value is the same double as a computed one.
+constexpr int kLogTableMax = 1024;
+
+const std::vector<double>& log_ratio_table() {
+  static const std::vector<double> table = [] {
+    std::vector<double> t(static_cast<std::size_t>(kLogTableMax + 1) * (kLogTableMax + 2) / 2);
+    for (int b = 1; b <= kLogTableMax; ++b)
+      for (int a = 1; a <= b; ++a) t[static_cast<std::size_t>(b) * (b + 1) / 2 + a] = std::log(a / static_cast<double>(b));
+    return t;
+  }();
+  return table;
+}
+
+inline double log_ratio(int a, int b, const double* table) {
+  return b <= kLogTableMax ? table[static_cast<std::size_t>(b) * (b + 1) / 2 + a] : std::log(a / static_cast<double>(b));
+}
+
 // The weighted impurity of two daughters; NC > 0 fixes the class count at compile time.
 // Terms are summed in class order, left daughter first, so every form gives the same double.
 template <int NC>
@@ -46,11 +64,12 @@ inline double impurity_of(const int* left, int nL, const int* right, int nR, int
   const int nc = NC > 0 ? NC : nclass;
   const double dn = n, dl = nL, dr = nR;
   if (rule == 1) {
+    static const double* logs = log_ratio_table().data();
     double e = 0.0;
     for (int k = 0; k < nc; ++k)
-      if (left[k] > 0) e -= (left[k] / dn) * std::log(left[k] / dl);
+      if (left[k] > 0) e -= (left[k] / dn) * log_ratio(left[k], nL, logs);
     for (int k = 0; k < nc; ++k)
-      if (right[k] > 0) e -= (right[k] / dn) * std::log(right[k] / dr);
+      if (right[k] > 0) e -= (right[k] / dn) * log_ratio(right[k], nR, logs);
     return e;
   }
   double g = 1.0;
