@@ -14,29 +14,6 @@ void SplitScratch::prepare(int nclass, int max_codes) {
   if (run_cls.size() < cells) run_cls.resize(cells);
 }
 
-void sort_small_keys(std::uint32_t* keys, int n, int bits, std::vector<std::uint32_t>& tmp) {
-  if (n <= 48) {
-    for (int i = 1; i < n; ++i) {
-      const std::uint32_t k = keys[i];
-      int j = i;
-      for (; j > 0 && keys[j - 1] > k; --j) keys[j] = keys[j - 1];
-      keys[j] = k;
-    }
-    return;
-  }
-  if (tmp.size() < static_cast<std::size_t>(n)) tmp.resize(n);
-  std::uint32_t* from = keys;
-  std::uint32_t* to = tmp.data();
-  for (int shift = 0; shift < bits; shift += 8) {
-    int count[257] = {0};
-    for (int i = 0; i < n; ++i) ++count[((from[i] >> shift) & 255u) + 1];
-    for (int d = 0; d < 256; ++d) count[d + 1] += count[d];
-    for (int i = 0; i < n; ++i) to[count[(from[i] >> shift) & 255u]++] = from[i];
-    std::swap(from, to);
-  }
-  if (from != keys) std::copy(from, from + n, keys);
-}
-
 namespace {
 
 // log(a / b) for 0 < a <= b <= kLogTableMax, computed once with the very expression the
@@ -200,78 +177,6 @@ OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s
     case 2: ordinal_passes<2>(nruns, m, n, s, w, best); break;
     case 3: ordinal_passes<3>(nruns, m, n, s, w, best); break;
     default: ordinal_passes<0>(nruns, m, n, s, w, best); break;
-  }
-  return best;
-}
-
-namespace {
-
-// One pass over sorted keys: the non-missing keys are [0, ma) then [mb, n), ascending; a cut
-// follows the last key of every run but the last.
-template <int NC>
-void key_pass(const std::uint32_t* keys, int n, int ma, int mb, int class_bits, int base, const int* base_cls,
-              int na_right, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
-  const int nclass = NC > 0 ? NC : s.nclass;
-  const std::uint32_t class_mask = (1u << class_bits) - 1;
-  int* left = w.left.data();
-  int* right = w.right.data();
-  for (int k = 0; k < nclass; ++k) {
-    left[k] = base_cls ? base_cls[k] : 0;
-    right[k] = w.total[k] - left[k];
-  }
-  int nL = base;
-  int k = ma > 0 ? 0 : mb;
-  while (k < n) {
-    const std::uint32_t key = keys[k];
-    const int c = static_cast<int>(key & class_mask);
-    ++left[c];
-    --right[c];
-    ++nL;
-    const int next = (k + 1 == ma) ? mb : k + 1;
-    if (next >= n) break;
-    k = next;
-    if ((keys[next] >> class_bits) == (key >> class_bits)) continue;
-    const int nR = n - nL;
-    if (nL < s.minnode || nR < s.minnode) continue;
-    const double imp = impurity_of<NC>(left, nL, right, nR, n, nclass, s.impurity_rule);
-    if (imp < best.score) {
-      best.score = imp;
-      best.cut_code = static_cast<int>(key >> class_bits);
-      best.na_right = na_right;
-    }
-  }
-}
-
-template <int NC>
-void key_passes(int n, int class_bits, int missing, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
-  const std::uint32_t* keys = w.small_keys.data();
-  int ma = n, mb = n;
-  if (missing >= 0) {
-    const std::uint32_t lo = static_cast<std::uint32_t>(missing) << class_bits;
-    const std::uint32_t hi = static_cast<std::uint32_t>(missing + 1) << class_bits;
-    ma = static_cast<int>(std::lower_bound(keys, keys + n, lo) - keys);
-    mb = static_cast<int>(std::lower_bound(keys + ma, keys + n, hi) - keys);
-  }
-  const int m = mb - ma;
-  if (m == 0) {
-    key_pass<NC>(keys, n, n, n, class_bits, 0, nullptr, 0, s, w, best);
-    return;
-  }
-  const int nclass = NC > 0 ? NC : s.nclass;
-  std::fill(w.miss.begin(), w.miss.begin() + nclass, 0);
-  for (int k = ma; k < mb; ++k) ++w.miss[keys[k] & ((1u << class_bits) - 1)];
-  key_pass<NC>(keys, n, ma, mb, class_bits, m, w.miss.data(), 0, s, w, best);  // missing values left
-  key_pass<NC>(keys, n, ma, mb, class_bits, 0, nullptr, 1, s, w, best);         // missing values right
-}
-
-}  // namespace
-
-OrdinalSplit sweep_sorted_keys(int n, int class_bits, int missing, const SearchSettings& s, SplitScratch& w) {
-  OrdinalSplit best{static_cast<double>(s.nclass), -1, 0};
-  switch (s.nclass) {
-    case 2: key_passes<2>(n, class_bits, missing, s, w, best); break;
-    case 3: key_passes<3>(n, class_bits, missing, s, w, best); break;
-    default: key_passes<0>(n, class_bits, missing, s, w, best); break;
   }
   return best;
 }

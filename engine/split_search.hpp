@@ -36,16 +36,11 @@ struct SplitScratch {
   std::vector<int> hist;            // code * nclass + class
   std::vector<int> run_code, run_size, run_cls;
   std::vector<std::uint64_t> keys;  // code << 32 | class
-  std::vector<std::uint32_t> small_keys, small_tmp;
   std::vector<std::uint64_t> code_bits;  // codes present in the node, one bit each
   std::vector<int> sparse_hist;          // code * nclass + class; all zero between searches
   std::vector<double> cut_l0, cut_l1, cut_nl, cut_g;  // per cut: left counts, left size, impurity
   void prepare(int nclass, int max_codes);
 };
-
-// Sorts keys of at most `bits` significant bits: insertion sort for few keys, else a radix
-// sort by bytes.
-void sort_small_keys(std::uint32_t* keys, int n, int bits, std::vector<std::uint32_t>& tmp);
 
 double split_impurity(const int* left, int nL, const int* right, int nR, int n, int nclass, int impurity_rule);
 double node_impurity(const int* counts, int n, int nclass, int impurity_rule);
@@ -154,25 +149,6 @@ int runs_by_sorting(const Col& col, int missing, const int* rows, int n, const i
   return nruns;
 }
 
-// The node's (code, class) pairs packed in 32 bits (`class_bits` low bits for the class),
-// sorted into scratch.small_keys; class totals into scratch.total.
-template <class Col>
-void sorted_keys(const Col& col, const int* rows, int n, const int* y, int nclass, int class_bits, int bits,
-                 SplitScratch& w) {
-  if (w.small_keys.size() < static_cast<std::size_t>(n)) w.small_keys.resize(n);
-  std::uint32_t* keys = w.small_keys.data();
-  std::fill(w.total.begin(), w.total.begin() + nclass, 0);
-  for (int k = 0; k < n; ++k) {
-    const int row = rows[k];
-    keys[k] = (static_cast<std::uint32_t>(col(row)) << class_bits) | static_cast<std::uint32_t>(y[row]);
-    ++w.total[y[row]];
-  }
-  sort_small_keys(keys, n, bits, w.small_tmp);
-}
-
-// The cut sweep straight over sorted keys, with both missing-value passes.
-OrdinalSplit sweep_sorted_keys(int n, int class_bits, int missing, const SearchSettings& s, SplitScratch& w);
-
 // Runs of equal codes through a bitmap of the codes present: the class counts of a code are
 // gathered in a table that is zero outside a search, and the set bits list the codes in order.
 template <class Col>
@@ -218,25 +194,19 @@ int runs_by_bitmap(const Col& col, int ncode, int missing, const int* rows, int 
   return nruns;
 }
 
-inline int bit_width_of(unsigned v) { return v ? static_cast<int>(std::bit_width(v)) : 0; }
-
 // Best cut-off of an ordinal covariate over the node's cases (rows[0..n-1]).
 template <class Col>
 OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* rows, int n, const int* y,
                            const SearchSettings& s, SplitScratch& w) {
   int m = 0;
   int nruns;
-  // Few distinct values against the node's size: count per code; otherwise sort the node.
-  const int class_bits = bit_width_of(static_cast<unsigned>(s.nclass - 1));
-  const int bits = bit_width_of(static_cast<unsigned>(ncode - 1)) + class_bits;
+  // Few distinct values against the node's size: count per code; more: count the codes
+  // present through a bitmap; far more (a small node): sort the node.
   if (static_cast<long long>(ncode) <= 2LL * n + 16) {
     count_codes(col, ncode, rows, n, y, s.nclass, w);
     nruns = runs_from_histogram(ncode, missing, s.nclass, w, m);
   } else if (static_cast<long long>(ncode) <= 64LL * n) {
     nruns = runs_by_bitmap(col, ncode, missing, rows, n, y, s.nclass, w, m);
-  } else if (bits <= 32) {
-    sorted_keys(col, rows, n, y, s.nclass, class_bits, bits, w);
-    return sweep_sorted_keys(n, class_bits, missing, s, w);
   } else {
     nruns = runs_by_sorting(col, missing, rows, n, y, s.nclass, w, m);
   }
