@@ -81,7 +81,7 @@ namespace {
 // Two classes under the Gini index: the left counts of every cut first, then the impurities of
 // all cuts in one loop the compiler can run on vector lanes (each lane does the same operations
 // in the same order as the scalar form), then the first lowest.
-void gini_pass_two_classes(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
+__attribute__((target_clones("avx2", "default"))) void gini_pass_two_classes(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
                            SplitScratch& w, OrdinalSplit& best) {
   const int ncut = nruns - 1;
   if (ncut <= 0) return;

@@ -27,7 +27,9 @@ TEST(Random, RandBelowUsesOneDrawBelow32767AndTwoFrom32767) {
   seed_random(1);
   int a = rand_draw() * 2;
   int b = static_cast<int>(rand_draw() / 32768.0 * 2);
-  if (a + b < 32767) EXPECT_EQ(r, a + b);
+  if (a + b < 32767) {
+    EXPECT_EQ(r, a + b);
+  }
 }
 
 TEST(Random, RandBelowLargeBoundStaysInRange) {
