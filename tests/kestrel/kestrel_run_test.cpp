@@ -133,21 +133,6 @@ TEST(KestrelRun, ReportWriteFailureIsNeverSuccess) {
   EXPECT_EQ(r.err, "Cannot over-write to file d.txt.inf. It seems protected.\n");
 }
 
-TEST(KestrelRun, HelpAndVersion) {
-  ScratchDir dir;
-  for (const char* word : {"-h", "--help"}) {
-    ProgramRun r = kestrel(dir, {word});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: kestrel", 0), 0u);
-    for (const char* option : {"-t ", "-n ", "-perm ", "-m ", "-minnode ", "-r ", "-s ", "-fdr ", "-seed "})
-      EXPECT_NE(r.out.find(option), std::string::npos) << option;
-  }
-  ProgramRun r = kestrel(dir, {"--version"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("kestrel ", 0), 0u);
-  EXPECT_EQ(kestrel(dir, {"--helpme", "1"}).err, "parameter error!\n");
-}
-
 TEST(KestrelRun, HundredThousandCases) {
   ScratchDir dir;
   std::string text = "o n o r\na b c y\n";
