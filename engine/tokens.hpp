@@ -14,7 +14,8 @@ class TokenReader {
   // The next token; false at the end of the file. The view stays valid until the next call.
   bool next(std::string_view& token);
 
-  // Whether a line end came between the previous token and the last one read.
+  // Whether a line end (LF, CR LF or a lone CR) came between the previous token and the last
+  // one read.
   bool line_break_before() const { return line_break_; }
 
   // The last token returned by next(); still valid after next() has reached the end.
