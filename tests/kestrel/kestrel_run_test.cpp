@@ -120,17 +120,3 @@ TEST(KestrelRun, CommandLineAndFileErrors) {
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.err, "Cannot over-write to file /proc/version.inf. It seems protected.\n");
 }
-
-TEST(KestrelRun, HundredThousandCases) {
-  ScratchDir dir;
-  std::string text = "o n o r\na b c y\n";
-  text.reserve(2'000'000);
-  for (int i = 0; i < 100'000; ++i)
-    text += std::to_string(i % 997) + " " + std::to_string(i % 7) + " " + std::to_string((i * 31) % 101) + " " +
-            std::to_string((i % 997) > 500 ? 1 : 0) + "\n";
-  dir.write("big.txt", text);
-  ProgramRun r = kestrel(dir, {"-t", "big.txt", "-seed", "3", "-n", "3", "-perm", "1"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(lines_of(dir.read("big.txt.inf")).size(), 20u + 3);
-  EXPECT_EQ(lines_of(dir.read("big.txt.importance")).size(), 2u + 3 + 1);
-}
