@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "fatal.hpp"
+#include "outfile.hpp"
+#include "tokens.hpp"
 
 // Bytes as a read-only stream (the readers take a FILE*), closed with the object.
 class InputFile {
@@ -29,6 +31,21 @@ class InputFile {
   std::vector<char> copy_;
   std::FILE* file_;
 };
+
+// Runs read(tokens, report) on the bytes, the report going nowhere. False when the reader
+// rejected them with a fatal message (a clean rejection).
+template <class Read>
+bool read_or_reject(const std::uint8_t* data, std::size_t size, Read&& read) {
+  InputFile in(data, size);
+  try {
+    OutFile report("/dev/null", "w");
+    TokenReader tokens(in.get());
+    read(tokens, report);
+    return true;
+  } catch (const FatalError&) {
+    return false;
+  }
+}
 
 // Two files in one input: the bytes before the first NUL and the bytes after it (a training
 // file and a file to classify).

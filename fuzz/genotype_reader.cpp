@@ -4,17 +4,12 @@
 #include "genotypes.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  InputFile in(data, size);
-  try {
-    OutFile report("/dev/null", "w");
-    TokenReader tokens(in.get());
+  read_or_reject(data, size, [](TokenReader& tokens, OutFile& report) {
     DataSet d;
     GenoStore g;
     read_genotype_file(tokens, report, d, g);
     int nusable = 0;
     screen_genotypes(g, 0.5, nusable);
-  } catch (const FatalError&) {
-    // a clean rejection
-  }
+  });
   return 0;
 }

@@ -8,17 +8,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto [training_text, prediction_text] = split_at_nul(data, size);
   DataSet d;
   GenoStore g;
-  try {
-    InputFile in(bytes(training_text), training_text.size());
-    OutFile report("/dev/null", "w");
-    TokenReader tokens(in.get());
-    read_genotype_file(tokens, report, d, g);
-  } catch (const FatalError&) {
+  if (!read_or_reject(bytes(training_text), training_text.size(),
+                      [&](TokenReader& tokens, OutFile& report) { read_genotype_file(tokens, report, d, g); }))
     return 0;
-  }
-  InputFile in(bytes(prediction_text), prediction_text.size());
-  TokenReader tokens(in.get());
-  GenoStore p;
-  read_genotype_prediction(tokens, d, p);
+  read_or_reject(bytes(prediction_text), prediction_text.size(), [&](TokenReader& tokens, OutFile&) {
+    GenoStore p;
+    read_genotype_prediction(tokens, d, p);
+  });
   return 0;
 }

@@ -8,17 +8,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto [training_text, prediction_text] = split_at_nul(data, size);
   DataSet d;
-  try {
-    InputFile in(bytes(training_text), training_text.size());
-    OutFile report("/dev/null", "w");
-    TokenReader tokens(in.get());
-    read_data_file(tokens, report, ReadOptions{false, true}, d);
-  } catch (const FatalError&) {
+  if (!read_or_reject(bytes(training_text), training_text.size(), [&](TokenReader& tokens, OutFile& report) {
+        read_data_file(tokens, report, ReadOptions{false, true}, d);
+      }))
     return 0;
-  }
-  InputFile in(bytes(prediction_text), prediction_text.size());
-  TokenReader tokens(in.get());
-  PredictionData p;
-  read_prediction_file(tokens, d, p);
+  read_or_reject(bytes(prediction_text), prediction_text.size(), [&](TokenReader& tokens, OutFile&) {
+    PredictionData p;
+    read_prediction_file(tokens, d, p);
+  });
   return 0;
 }
