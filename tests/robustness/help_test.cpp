@@ -29,3 +29,17 @@ TEST(HelpAndVersion, EveryProgramListsItsOptionsAndFilesAndWritesNothing) {
     EXPECT_EQ(r.err, "parameter error!\n");
   }
 }
+
+TEST(Manual, UserManualAndManualPagesDescribeEveryOption) {
+  const std::string manual = read_file(SOURCE_DIR "/docs/manual.md");
+  for (const Program& p : programs()) {
+    const std::size_t at = manual.find("\n## " + p.name + "\n");
+    ASSERT_NE(at, std::string::npos) << p.name;
+    const std::string section = manual.substr(at, manual.find("\n## ", at + 1) - at);
+    const std::string page = read_file(SOURCE_DIR "/man/" + p.name + ".1");
+    for (const std::string& option : p.options) {
+      EXPECT_NE(section.find("| `" + option + " "), std::string::npos) << p.name << " " << option;
+      EXPECT_NE(page.find(".BI \\" + option + " \""), std::string::npos) << p.name << " " << option;
+    }
+  }
+}
