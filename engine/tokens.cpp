@@ -51,7 +51,7 @@ bool TokenReader::next_across_refill(std::string_view& token) {
   line_break_ = false;
   for (;;) {
     while (pos_ < end_ && is_space(buf_[pos_])) {
-      if (buf_[pos_] == '\n') line_break_ = true;
+      if (buf_[pos_] == '\n' || buf_[pos_] == '\r') line_break_ = true;
       ++pos_;
     }
     if (pos_ < end_) break;

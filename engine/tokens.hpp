@@ -17,7 +17,10 @@ class TokenReader {
     const char* b = buf_.data();
     std::size_t p = pos_;
     bool line_break = false;
-    while (p < end_ && kSpace[static_cast<unsigned char>(b[p])]) line_break |= b[p++] == '\n';
+    while (p < end_ && kSpace[static_cast<unsigned char>(b[p])]) {
+      line_break |= b[p] == '\n' || b[p] == '\r';
+      ++p;
+    }
     std::size_t q = p;
     while (q < end_ && !kSpace[static_cast<unsigned char>(b[q])]) ++q;
     if (p == q || q == end_) return next_across_refill(token);
@@ -28,7 +31,8 @@ class TokenReader {
     return true;
   }
 
-  // Whether a line end came between the previous token and the last one read.
+  // Whether a line end (LF, CR LF or a lone CR) came between the previous token and the last
+  // one read.
   bool line_break_before() const { return line_break_; }
 
   // The last token returned by next(); still valid after next() has reached the end.

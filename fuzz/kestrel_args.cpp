@@ -3,11 +3,5 @@
 #include "kestrel.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  auto args = input_arguments(data, size);
-  auto argv = argv_of(args);
-  try {
-    parse_kestrel_args(static_cast<int>(argv.size()), argv.data());
-  } catch (const FatalError&) {
-  }
-  return 0;
+  return fuzz_command_line(data, size, parse_kestrel_args);
 }

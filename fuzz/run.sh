@@ -22,7 +22,7 @@ for corpus in "$top"/fuzz/corpus/*/; do
     echo "fuzz_$name FAILED:"; tail -n 40 "$work/$name.log"; status=1
     mkdir -p "$top/fuzz/findings"; cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-* "$top/fuzz/findings/" 2>/dev/null || true
   else
-    grep -E "^#[0-9]+.*(DONE|pulse)" "$work/$name.log" | tail -n 1 || true
+    grep -oE "#[0-9]+\s+(DONE|pulse).*" "$work/$name.log" | tail -n 1 || true
   fi
 done
 exit $status

@@ -5,17 +5,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const bool wren_form = data[0] & 1;  // the first byte picks the reader's form
-  std::FILE* in = input_stream(data + 1, size - 1);
-  try {
-    OutFile report("/dev/null", "w");
-    TokenReader tokens(in);
+  read_or_reject(data + 1, size - 1, [&](TokenReader& tokens, OutFile& report) {
     DataSet d;
     read_data_file(tokens, report, ReadOptions{!wren_form, wren_form}, d);
     int nusable = 0;
     screen_missing(d, 0.5, nusable);
-  } catch (const FatalError&) {
-    // a clean rejection
-  }
-  std::fclose(in);
+  });
   return 0;
 }

@@ -11,6 +11,34 @@
 #include "tree.hpp"
 #include "tree_text.hpp"
 
+namespace {
+
+const char* const kUsage =
+    "Usage: plover [option value]...\n"
+    "Grows a random forest on bootstrap samples of genotype data (every covariate 0, 1, 2 or\n"
+    "missing), reports its out-of-bag error rate and a permutation importance for every\n"
+    "covariate, and classifies the cases of further files by majority vote.\n"
+    "\n"
+    "Options [defaults]:\n"
+    "  -t FILE      training data file [sample_SNP.txt]\n"
+    "  -n N         number of trees [1000]\n"
+    "  -m N         candidate covariates drawn at each node [square root of the usable ones]\n"
+    "  -minnode N   smallest number of cases each side of a split must receive [1]\n"
+    "  -r SHARE     largest share of missing genotypes a covariate may have [1.0]\n"
+    "  -p FILE      a file to classify; repeat for more files [none]\n"
+    "  -s N         accepted and ignored: the trees always split by entropy\n"
+    "  -seed N      seed of the random draws [the calendar time]\n"
+    "  -threads N   threads to work on; the files do not depend on it [all hardware threads]\n"
+    "  -h, --help   this text; --version the version\n"
+    "\n"
+    "Writes FILE.inf (data summary and one line per tree), FILE.importance (out-of-bag error\n"
+    "rate and the importance of every covariate) and, for each file P given with -p, P.pre\n"
+    "(the predicted label of each of its cases).\n";
+
+const ProgramHelp kHelp{"plover", kUsage};
+
+}  // namespace
+
 PloverSettings parse_plover_args(int argc, const char* const* argv) {
   PloverSettings s;
   parse_options(argc, argv,
@@ -24,7 +52,8 @@ PloverSettings parse_plover_args(int argc, const char* const* argv) {
                     {"-minnode", [&](const char* v) { s.minnode = option_int(v); }},
                     seed_option(s.seed, s.seed_given),
                     threads_option(s.threads),
-                });
+                },
+                &kHelp);
   return s;
 }
 

@@ -1,0 +1,31 @@
+// The three programs, with data each of them can grow a small forest on.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "run_program.hpp"
+
+struct Program {
+  std::string name;
+  std::string exe;
+  std::vector<std::string> options;  // every option word it takes
+};
+
+inline const std::vector<Program>& programs() {
+  static const std::vector<Program> all{
+      {"kestrel", KESTREL_EXE, {"-t", "-n", "-perm", "-m", "-minnode", "-r", "-s", "-fdr", "-seed", "-threads"}},
+      {"plover", PLOVER_EXE, {"-t", "-n", "-m", "-minnode", "-r", "-p", "-s", "-seed", "-threads"}},
+      {"wren", WREN_EXE, {"-t", "-o", "-n", "-minnode", "-r", "-p", "-s", "-threads"}},
+  };
+  return all;
+}
+
+// `ncase` cases of genotypes whose class follows the first covariate; the second is nominal.
+inline std::string genotype_data(int ncase) {
+  std::string s = "o n o r\ng1 g2 g3 y\n";
+  for (int i = 0; i < ncase; ++i)
+    s += std::to_string(i % 3) + " " + std::to_string((i * 7) % 3) + " " + std::to_string((i / 3) % 3) + " " +
+         (i % 3 == 2 ? "2" : "1") + "\n";
+  return s;
+}
