@@ -6,6 +6,7 @@
 // in sample order; a split divides the slice with a stable partition.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -153,6 +154,8 @@ struct GrowWork {
   std::vector<std::vector<int>> candidates;
   std::vector<std::vector<Candidate>> results;
   std::vector<std::pair<int, int>> tasks;  // (node, candidate position)
+  std::vector<int> task_work;               // the node's cases
+  std::vector<int> chunks;                  // tasks handed out together: [chunks[c], chunks[c+1])
   std::vector<char> drawn;                 // marks of the covariates (or pool positions) drawn
   std::vector<int> present;
   std::vector<char> right;
@@ -209,6 +212,7 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
     work.results.resize(count);
   }
   work.tasks.clear();
+  work.task_work.clear();
   long long total = 0;
   for (int i = first; i < last; ++i) {
     const int size = node_cases(t, i);
@@ -218,16 +222,36 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
     if (!node_splittable(store, t.node_rows(i), size, y, *g.var_usable)) continue;
     draw_candidates(g, candidates, work.drawn);
     work.results[i - first].resize(candidates.size());
-    for (std::size_t k = 0; k < candidates.size(); ++k) work.tasks.emplace_back(i - first, static_cast<int>(k));
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+      work.tasks.emplace_back(i - first, static_cast<int>(k));
+      work.task_work.push_back(size);
+    }
     total += static_cast<long long>(size) * static_cast<long long>(candidates.size());
   }
-  run_tasks(total >= kParallelLevelWork ? work.pool : nullptr, static_cast<int>(work.tasks.size()),
-            [&](int task, int thread) {
-              const auto [node, k] = work.tasks[task];
-              const int i = first + node;
-              work.results[node][k] = search_candidate(store, work.candidates[node][k], t.node_rows(i), t.count[i], y,
-                                                       g.search, work.scratch[thread]);
-            });
+  // Searches are handed out in runs of about equal work, so that small nodes do not cost a
+  // hand-over each.
+  WorkerPool* pool = total >= kParallelLevelWork ? work.pool : nullptr;
+  work.chunks.assign(1, 0);
+  if (pool) {
+    const long long per_chunk = std::max<long long>(total / (8LL * pool->threads()), 1024);
+    long long acc = 0;
+    for (std::size_t k = 0; k < work.tasks.size(); ++k) {
+      acc += work.task_work[k];
+      if (acc >= per_chunk) {
+        work.chunks.push_back(static_cast<int>(k + 1));
+        acc = 0;
+      }
+    }
+  }
+  if (work.chunks.back() != static_cast<int>(work.tasks.size())) work.chunks.push_back(static_cast<int>(work.tasks.size()));
+  run_tasks(pool, static_cast<int>(work.chunks.size()) - 1, [&](int chunk, int thread) {
+    for (int task = work.chunks[chunk]; task < work.chunks[chunk + 1]; ++task) {
+      const auto [node, k] = work.tasks[task];
+      const int i = first + node;
+      work.results[node][k] = search_candidate(store, work.candidates[node][k], t.node_rows(i), t.count[i], y,
+                                               g.search, work.scratch[thread]);
+    }
+  });
   for (int i = first; i < last; ++i)
     finish_node(store, y, t, i, work.candidates[i - first], work.results[i - first], g, work, on_split);
 }
