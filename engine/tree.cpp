@@ -65,9 +65,12 @@ void draw_candidates(const GrowSettings& g, std::vector<int>& candidates, std::v
       do r = rand_below(nusable);
       while (drawn[r]);
       drawn[r] = 1;
-      candidates.push_back(pool[r]);
+      candidates.push_back(r);
     }
-    for (int v : candidates) drawn[std::lower_bound(pool.begin(), pool.end(), v) - pool.begin()] = 0;
+    for (int& r : candidates) {
+      drawn[r] = 0;
+      r = pool[r];
+    }
   } else {
     const int ncov = static_cast<int>(usable.size());
     for (int j = 0; j < g.nsplitvar; ++j) {
