@@ -167,7 +167,7 @@ struct GrowWork {
 void draw_candidates(const GrowSettings& g, std::vector<int>& candidates, std::vector<char>& drawn);
 
 // Levels with less search work than this (cases times candidates) are searched on one thread.
-constexpr long long kParallelLevelWork = 32768;
+constexpr long long kParallelLevelWork = 4096;
 
 // Picks the best of a node's searched candidates (the first of equal scores, in draw order) and
 // splits the node unless it is refused.
