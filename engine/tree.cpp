@@ -1,5 +1,6 @@
 #include "tree.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "random.hpp"
@@ -82,4 +83,23 @@ void draw_candidates(const GrowSettings& g, std::vector<int>& candidates, std::v
     }
     for (int v : candidates) drawn[v] = 0;
   }
+}
+
+void SearchMemo::reset(int n) {
+  ncov = n;
+  // About 64 MB of remembered searches at most.
+  max_entries = std::max<std::size_t>(1, (std::size_t{64} << 20) / (static_cast<std::size_t>(n) * 26 + 64));
+  entries.clear();
+  entries.push_back({std::vector<Candidate>(n), std::vector<char>(n, 0), {}});
+}
+
+int SearchMemo::daughter(int entry, int v, int side) {
+  const int key = 2 * v + side;
+  for (auto [k, e] : entries[entry].child)
+    if (k == key) return e;
+  if (entries.size() >= max_entries) return -1;
+  const int e = static_cast<int>(entries.size());
+  entries.push_back({std::vector<Candidate>(ncov), std::vector<char>(ncov, 0), {}});
+  entries[entry].child.emplace_back(key, e);
+  return e;
 }

@@ -133,6 +133,27 @@ void apply_split(const Store& store, TreeRecord& t, int i, int v, const Candidat
   }
 }
 
+// Search results of nodes that recur from tree to tree. When every tree grows on the same cases
+// with the same classes (kestrel within a pass), a node's cases follow from the covariates and
+// sides of the splits above it, so a candidate's search at a recurring node gives the result it
+// gave before. Only nodes of at least min_size cases are kept, within a memory budget.
+struct SearchMemo {
+  struct Entry {
+    std::vector<Candidate> result;           // per covariate
+    std::vector<char> known;                 // per covariate: result searched
+    std::vector<std::pair<int, int>> child;  // (2 * covariate + side, entry)
+  };
+  int ncov = 0;
+  int min_size = 64;
+  std::size_t max_entries = 0;
+  std::vector<Entry> entries;  // entry 0: the root
+
+  // Forgets everything (the classes changed).
+  void reset(int ncov);
+  // The entry of a daughter of `entry` split on covariate v; -1 when the budget is spent.
+  int daughter(int entry, int v, int side);
+};
+
 struct GrowSettings {
   SearchSettings search;
   int nsplitvar = 0;
@@ -140,6 +161,7 @@ struct GrowSettings {
   bool draw_from_pool = true;  // draw positions in var_pool; otherwise covariates, redrawing unusable ones
   const std::vector<int>* var_usable = nullptr;
   const std::vector<int>* var_pool = nullptr;
+  SearchMemo* memo = nullptr;  // only when every tree has the same sample and classes
 };
 
 // The number of candidates per node: the given one, or the whole part of sqrt(nusable). More
@@ -159,6 +181,8 @@ struct GrowWork {
   std::vector<char> drawn;                 // marks of the covariates (or pool positions) drawn
   std::vector<int> present;
   std::vector<char> right;
+  std::vector<int> memo_entry;  // per node of the tree: its memo entry, -1 for none
+  std::vector<char> known;      // per candidate of a node: result recalled from the memo
 
   GrowWork(int nclass, int max_codes, WorkerPool* pool = nullptr);
 };
@@ -197,7 +221,36 @@ void finish_node(const Store& store, const int* y, TreeRecord& t, int i, const s
     if (node_impurity(w.total.data(), size, nclass, g.search.impurity_rule) - best.score < 0.00001) return;
   }
   apply_split(store, t, i, best_v, best, y, nclass, work.present, work.right);
+  if (g.memo && work.memo_entry[i] >= 0) {
+    for (int side = 0; side < 2; ++side)
+      if (t.count[t.dt[i] + side] >= g.memo->min_size)
+        work.memo_entry[t.dt[i] + side] = g.memo->daughter(work.memo_entry[i], best_v, side);
+  }
   on_split(best_v, i, size, t.split_table);
+}
+
+// The node's known results from the memo; the others are left to search. True when some are left.
+inline bool recall_searches(const GrowSettings& g, GrowWork& work, int i, const std::vector<int>& candidates,
+                            std::vector<Candidate>& results, std::vector<char>& known) {
+  known.assign(candidates.size(), 0);
+  const int e = g.memo ? work.memo_entry[i] : -1;
+  bool left = false;
+  for (std::size_t k = 0; k < candidates.size(); ++k) {
+    if (e >= 0 && g.memo->entries[e].known[candidates[k]]) {
+      results[k] = g.memo->entries[e].result[candidates[k]];
+      known[k] = 1;
+    } else {
+      left = true;
+    }
+  }
+  return left;
+}
+
+inline void remember_search(const GrowSettings& g, GrowWork& work, int i, int v, const Candidate& c) {
+  const int e = g.memo ? work.memo_entry[i] : -1;
+  if (e < 0) return;
+  g.memo->entries[e].result[v] = c;
+  g.memo->entries[e].known[v] = 1;
 }
 
 // The nodes first .. last-1 of one level. Whether a node is split, and the draws, never depend
@@ -222,11 +275,13 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
     if (!node_splittable(store, t.node_rows(i), size, y, *g.var_usable)) continue;
     draw_candidates(g, candidates, work.drawn);
     work.results[i - first].resize(candidates.size());
+    recall_searches(g, work, i, candidates, work.results[i - first], work.known);
     for (std::size_t k = 0; k < candidates.size(); ++k) {
+      if (work.known[k]) continue;
       work.tasks.emplace_back(i - first, static_cast<int>(k));
       work.task_work.push_back(size);
+      total += size;
     }
-    total += static_cast<long long>(size) * static_cast<long long>(candidates.size());
   }
   // Searches are handed out in runs of about equal work, so that small nodes do not cost a
   // hand-over each.
@@ -252,6 +307,10 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
                                                g.search, work.scratch[thread]);
     }
   });
+  if (g.memo) {
+    for (const auto [node, k] : work.tasks)
+      remember_search(g, work, first + node, work.candidates[node][k], work.results[node][k]);
+  }
   for (int i = first; i < last; ++i)
     finish_node(store, y, t, i, work.candidates[i - first], work.results[i - first], g, work, on_split);
 }
@@ -269,8 +328,12 @@ void grow_node(const Store& store, const int* y, TreeRecord& t, int i, const Gro
   draw_candidates(g, candidates, work.drawn);
   std::vector<Candidate>& results = work.results[0];
   results.resize(candidates.size());
-  for (std::size_t k = 0; k < candidates.size(); ++k)
+  recall_searches(g, work, i, candidates, results, work.known);
+  for (std::size_t k = 0; k < candidates.size(); ++k) {
+    if (work.known[k]) continue;
     results[k] = search_candidate(store, candidates[k], t.node_rows(i), size, y, g.search, work.scratch[0]);
+    remember_search(g, work, i, candidates[k], results[k]);
+  }
   finish_node(store, y, t, i, candidates, results, g, work, on_split);
 }
 
@@ -281,6 +344,8 @@ template <class Store, class OnSplit>
 void grow_tree(const Store& store, const int* y, const int* sample_rows, int n, TreeRecord& t, const GrowSettings& g,
                GrowWork& work, OnSplit&& on_split) {
   t.reset(sample_rows, n);
+  work.memo_entry.assign(t.capacity, -1);
+  if (g.memo && !g.memo->entries.empty()) work.memo_entry[0] = 0;
   if (work.candidates.empty()) {
     work.candidates.resize(1);
     work.results.resize(1);

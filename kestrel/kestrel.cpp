@@ -94,6 +94,8 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
   g.draw_from_pool = true;
   g.var_usable = &var_usable;
   g.var_pool = &var_pool;
+  SearchMemo memo;
+  g.memo = &memo;
 
   PassResults r;
   r.where.assign(d.ncov, {-1, -1});
@@ -104,6 +106,7 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
   for (int p = 0; p <= s.nperm; ++p) {
     if (p >= 1) shuffle_ints(d.y.data(), d.ncase);
     std::fill(mcc_max.begin(), mcc_max.end(), 0.0);
+    memo.reset(d.ncov);  // the classes were shuffled
     for (int t = 0; t < s.ntree; ++t) {
       grow_tree(store, d.y.data(), sample_row.data(), d.ncase, tree, g, work,
                 [&](int v, int node, int n, const std::vector<int>& table) {

@@ -148,3 +148,50 @@ TEST(Descend, FollowsThePartitionRules) {
   root.na_right = {0};
   EXPECT_EQ(descend(root, ordinal, -9.0, [](int) { return 0.0; }, codes), 1);
 }
+
+TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
+  // Forests of many trees on the same cases, with and without the memo of recurring nodes
+  // (small min_size so that deep nodes recur too): every tree and hand-over the same.
+  std::string text = "o o n o r\na b c d y\n";
+  unsigned x = 99;
+  for (int i = 0; i < 400; ++i) {
+    x = x * 1103515245u + 12345u;
+    const int a = (x >> 16) % 50, b = (x >> 8) % 30, c = (x >> 4) % 4, d = (x >> 20) % 7;
+    text += std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) + " " + std::to_string(d) + " " +
+            std::to_string((a + 2 * c + (x >> 12) % 20) > 40 ? 1 : 0) + "\n";
+  }
+  ReadResult data = read_text(text);
+  ASSERT_EQ(data.error, "");
+  const CodedCovariates store = code_covariates(data.d);
+  std::vector<int> usable(4, 1), pool = {0, 1, 2, 3}, sample(data.d.ncase);
+  for (int i = 0; i < data.d.ncase; ++i) sample[i] = i;
+  auto forest = [&](bool with_memo) {
+    GrowSettings g;
+    g.search = {2, 2, 0};
+    g.nsplitvar = 2;
+    g.impurity_test = true;
+    g.var_usable = &usable;
+    g.var_pool = &pool;
+    SearchMemo memo;
+    memo.reset(4);
+    memo.min_size = 4;
+    if (with_memo) g.memo = &memo;
+    GrowWork w(2, 100);
+    TreeRecord t(1000, 2);
+    seed_random(11);
+    std::vector<std::vector<int>> trees;
+    for (int k = 0; k < 40; ++k) {
+      std::vector<int> record;
+      grow_tree(store, data.d.y.data(), sample.data(), data.d.ncase, t, g, w,
+                [&](int v, int i, int n, const std::vector<int>& table) {
+                  record.insert(record.end(), {v, i, n});
+                  record.insert(record.end(), table.begin(), table.end());
+                });
+      for (int i = 0; i < t.nnd; ++i) record.insert(record.end(), {t.dt[i], t.spv[i], static_cast<int>(t.spvl[i] * 1000)});
+      trees.push_back(record);
+    }
+    if (with_memo) EXPECT_GT(memo.entries.size(), 10u);
+    return trees;
+  };
+  EXPECT_EQ(forest(true), forest(false));
+}
