@@ -28,11 +28,20 @@ OptionSpec threads_option(int& threads) {
 
 const char* const kVersion = "1.0.0";
 
+std::string usage_text(const ProgramHelp& help) {
+  return std::string("Usage: ") + help.name + " [option value]...\n" + help.about + "\nOptions [defaults]:\n" +
+         help.options +
+         "  -threads N   threads to work on; the files do not depend on it [all hardware threads]\n"
+         "  -h, --help   this text; --version the version\n"
+         "\n" +
+         help.files;
+}
+
 void parse_options(int argc, const char* const* argv, const std::vector<OptionSpec>& options,
                    const ProgramHelp* help) {
   for (int k = 1; k < argc; k += 2) {
     if (help && (std::strcmp(argv[k], "-h") == 0 || std::strcmp(argv[k], "--help") == 0))
-      throw EarlyExit{help->usage};
+      throw EarlyExit{usage_text(*help)};
     if (help && std::strcmp(argv[k], "--version") == 0)
       throw EarlyExit{std::string(help->name) + " " + kVersion + "\n"};
     const OptionSpec* match = nullptr;

@@ -11,11 +11,16 @@ struct OptionSpec {
   std::function<void(const char* value)> set;
 };
 
-// What "-h", "--help" and "--version" print.
+// What "-h", "--help" and "--version" print. The usage is put together from the program's
+// parts and the lines every program shares (the usage line, -threads, -h).
 struct ProgramHelp {
   const char* name;
-  const char* usage;
+  const char* about;    // what the program does
+  const char* options;  // its own option lines
+  const char* files;    // what it writes
 };
+
+std::string usage_text(const ProgramHelp& help);
 
 extern const char* const kVersion;
 

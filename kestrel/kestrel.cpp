@@ -15,13 +15,12 @@
 
 namespace {
 
-const char* const kUsage =
-    "Usage: kestrel [option value]...\n"
+const char* const kAbout =
     "Grows forests of classification trees on all cases of a data file and scores every\n"
     "covariate by its MCC importance (the largest chi-square of a split on it), with\n"
-    "permutation p-values from forests grown on shuffled responses.\n"
-    "\n"
-    "Options [defaults]:\n"
+    "permutation p-values from forests grown on shuffled responses.\n";
+
+const char* const kOptions =
     "  -t FILE      training data file [sample.txt]\n"
     "  -n N         trees per pass [1000]\n"
     "  -perm N      permuted passes after the unpermuted one [10]\n"
@@ -30,14 +29,13 @@ const char* const kUsage =
     "  -r SHARE     largest share of missing values a covariate may have [0.05]\n"
     "  -s N         1 entropy, any other value the Gini index [0]\n"
     "  -fdr LEVEL   accepted and kept; changes nothing [0.75]\n"
-    "  -seed N      seed of the random draws [the calendar time]\n"
-    "  -threads N   threads to work on; the files do not depend on it [all hardware threads]\n"
-    "  -h, --help   this text; --version the version\n"
-    "\n"
+    "  -seed N      seed of the random draws [the calendar time]\n";
+
+const char* const kFiles =
     "Writes FILE.inf (data summary and one line per tree of the unpermuted pass) and\n"
     "FILE.importance (importance, p-value and LCC list of every covariate).\n";
 
-const ProgramHelp kHelp{"kestrel", kUsage};
+const ProgramHelp kHelp{"kestrel", kAbout, kOptions, kFiles};
 
 }  // namespace
 

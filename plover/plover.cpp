@@ -13,13 +13,12 @@
 
 namespace {
 
-const char* const kUsage =
-    "Usage: plover [option value]...\n"
+const char* const kAbout =
     "Grows a random forest on bootstrap samples of genotype data (every covariate 0, 1, 2 or\n"
     "missing), reports its out-of-bag error rate and a permutation importance for every\n"
-    "covariate, and classifies the cases of further files by majority vote.\n"
-    "\n"
-    "Options [defaults]:\n"
+    "covariate, and classifies the cases of further files by majority vote.\n";
+
+const char* const kOptions =
     "  -t FILE      training data file [sample_SNP.txt]\n"
     "  -n N         number of trees [1000]\n"
     "  -m N         candidate covariates drawn at each node [square root of the usable ones]\n"
@@ -27,15 +26,14 @@ const char* const kUsage =
     "  -r SHARE     largest share of missing genotypes a covariate may have [1.0]\n"
     "  -p FILE      a file to classify; repeat for more files [none]\n"
     "  -s N         accepted and ignored: the trees always split by entropy\n"
-    "  -seed N      seed of the random draws [the calendar time]\n"
-    "  -threads N   threads to work on; the files do not depend on it [all hardware threads]\n"
-    "  -h, --help   this text; --version the version\n"
-    "\n"
+    "  -seed N      seed of the random draws [the calendar time]\n";
+
+const char* const kFiles =
     "Writes FILE.inf (data summary and one line per tree), FILE.importance (out-of-bag error\n"
     "rate and the importance of every covariate) and, for each file P given with -p, P.pre\n"
     "(the predicted label of each of its cases).\n";
 
-const ProgramHelp kHelp{"plover", kUsage};
+const ProgramHelp kHelp{"plover", kAbout, kOptions, kFiles};
 
 }  // namespace
 

@@ -14,30 +14,28 @@
 
 namespace {
 
-const char* const kUsage =
-    "Usage: wren [option value]...\n"
+const char* const kAbout =
     "Builds a forest without randomness: every tree is forced to use one of the best root\n"
     "splits and one of the best splits of each root daughter, and is grown greedily below.\n"
     "Counts how often each covariate splits and classifies the cases of further files by\n"
-    "majority vote.\n"
-    "\n"
-    "Options [defaults]:\n"
+    "majority vote.\n";
+
+const char* const kOptions =
     "  -t FILE      training data file [bramble.txt]\n"
     "  -o N         best root splits that seed the forest [20]\n"
     "  -n N         best splits kept for each daughter of the root [3]\n"
     "  -minnode N   smallest number of cases each side of a split must receive [1]\n"
     "  -r SHARE     largest share of missing values a covariate may have [1.0]\n"
     "  -p FILE      a file to classify; repeat for more files [none]\n"
-    "  -s N         accepted and ignored: the trees always split by entropy\n"
-    "  -threads N   threads to work on; the files do not depend on it [all hardware threads]\n"
-    "  -h, --help   this text; --version the version\n"
-    "\n"
+    "  -s N         accepted and ignored: the trees always split by entropy\n";
+
+const char* const kFiles =
     "The forest has o x n x n trees, both numbers lowered to the number of usable covariates.\n"
     "Writes FILE.inf (data summary and one line per tree), FILE.count (how many splits each\n"
     "covariate made) and, for each file P given with -p, P.pre (the predicted label of each of\n"
     "its cases).\n";
 
-const ProgramHelp kHelp{"wren", kUsage};
+const ProgramHelp kHelp{"wren", kAbout, kOptions, kFiles};
 
 }  // namespace
 
