@@ -9,7 +9,7 @@ std::vector<int> screen_genotypes(const GenoStore& g, double max_missing, int& n
   std::vector<int> var_usable = ivector(g.ncov);
   nusable = 0;
   for (int j = 0; j < g.ncov; ++j) {
-    const GenoColumn col{g.geno[j / 16].data(), g.shift[j]};
+    const GenoColumn col{g.column(j)};
     long long count = 0;
     for (int i = 0; i < g.ncase; ++i) count += col(i) == kMissingGenotype;
     var_usable[j] = within_missing_share(count, g.ncase, max_missing) ? 1 : 0;

@@ -17,6 +17,26 @@ GenoStore make_geno_store(int ncov) {
   return g;
 }
 
+void columns_from_rows(GenoStore& g) {
+  g.stride = (g.ncase + 31) / 32;
+  g.column_group.assign(g.nword, {});
+  for (int w = 0; w < g.nword; ++w) {
+    const int first = 16 * w;
+    const int m = std::min(16, g.ncov - first);
+    std::vector<std::uint64_t>& group = g.column_group[w];
+    group.assign(static_cast<std::size_t>(m) * g.stride, 0);
+    const std::uint32_t* row = g.geno[w].data();
+    for (int r = 0; r < m; ++r) {
+      const int shift = g.shift[first + r];
+      std::uint64_t* column = group.data() + static_cast<std::size_t>(r) * g.stride;
+      for (int i = 0; i < g.ncase; ++i)
+        column[i >> 5] |= static_cast<std::uint64_t>((row[i] >> shift) & 3u) << (2 * (i & 31));
+    }
+    std::vector<std::uint32_t>().swap(g.geno[w]);
+  }
+  g.geno.clear();
+}
+
 void add_geno_case(GenoStore& g) {
   for (auto& row : g.geno) {
     // Grow by a quarter (at least 500 cases): few copies, little unused room.
@@ -29,7 +49,10 @@ void add_geno_case(GenoStore& g) {
 void release_geno(GenoStore& g) {
   g.geno.clear();
   g.geno.shrink_to_fit();
+  g.column_group.clear();
+  g.column_group.shrink_to_fit();
   g.ncase = 0;
+  g.stride = 0;
 }
 
 const std::vector<int>& geno_label() {
@@ -95,6 +118,7 @@ void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore&
     if (scan.unfinished) unfinished_row_error(scan);
   }
   d.ncase = g.ncase = scan.rows;
+  columns_from_rows(g);
   code_classes(labels, d);
   d.has_missing = false;
 
@@ -109,7 +133,7 @@ void genotype_summary(DataSet& d, const GenoStore& g, OutFile& report) {
       continue;
     }
     d.ncat[j] = 4;
-    const GenoColumn col{g.geno[j / 16].data(), g.shift[j]};
+    const GenoColumn col{g.column(j)};
     long long count[4] = {0, 0, 0, 0};
     for (int i = 0; i < g.ncase; ++i) ++count[col(i)];
     report.printf("%s:\t\t", d.name[j].c_str());
@@ -168,5 +192,6 @@ bool read_genotype_prediction(TokenReader& in, const DataSet& train, GenoStore& 
     return false;
   }
   g.ncase = scan.rows;
+  columns_from_rows(g);
   return true;
 }

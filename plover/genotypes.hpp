@@ -1,8 +1,14 @@
 // The packed genotype store and the readers of genotype data files.
 //
-// Genotypes are 0, 1, 2 or 3 (missing), two bits each, 16 to a 32-bit word: row w of `geno`
-// holds covariates 16w .. 16w+15 of every case, the first covariate of the group in the
-// highest used bits. The last row may hold fewer covariates and then uses only its low bits.
+// Genotypes are 0, 1, 2 or 3 (missing), two bits each. The readers pack them 16 to a 32-bit
+// word as the rows arrive: row w of `geno` holds covariates 16w .. 16w+15 of every case, the
+// first covariate of the group in the highest used bits; the last row may hold fewer
+// covariates and then uses only its low bits.
+//
+// The forest reads whole covariates at a time, so once a file is read the store is turned
+// into columns: covariate j keeps its genotypes in `stride` 64-bit words, 32 cases to a word,
+// case i in bits 2(i mod 32) and 2(i mod 32) + 1 of word i / 32. The rows are freed one by
+// one as their columns are made, so the store never holds the data twice.
 #pragma once
 
 #include <cstdint>
@@ -17,16 +23,28 @@ struct GenoStore {
   int ncov = 0;
   int ncase = 0;
   int nword = 0;
-  std::vector<std::vector<std::uint32_t>> geno;  // geno[w][i]
+  std::vector<std::vector<std::uint32_t>> geno;  // while reading: geno[w][i]
   std::vector<int> shift;                        // bit position of each covariate in its word
+  int stride = 0;                                // words per column: ncase / 32, rounded up
+  std::vector<std::vector<std::uint64_t>> column_group;  // group w: covariates 16w .. 16w+15
+
+  const std::uint64_t* column(int j) const {
+    return column_group[j / 16].data() + static_cast<std::size_t>(j % 16) * stride;
+  }
 };
 
 // An empty store for `ncov` covariates.
 GenoStore make_geno_store(int ncov);
 
-inline int geno_get(const GenoStore& g, int j, int i) {
-  return static_cast<int>((g.geno[j / 16][i] >> g.shift[j]) & 3u);
+// Turns the rows of `geno` into columns, freeing each row once its columns are made.
+void columns_from_rows(GenoStore& g);
+
+inline int genotype_in(const std::uint64_t* column, int i) {
+  return static_cast<int>((column[i >> 5] >> (2 * (i & 31))) & 3u);
 }
+
+// Genotype of covariate j in case i (the store in columns).
+inline int geno_get(const GenoStore& g, int j, int i) { return genotype_in(g.column(j), i); }
 
 // Room for one more case, its words zeroed.
 void add_geno_case(GenoStore& g);
@@ -43,9 +61,8 @@ const std::vector<int>& geno_label();
 
 // One column of the store as the split searches read it.
 struct GenoColumn {
-  const std::uint32_t* word;
-  int shift;
-  int operator()(int row) const { return static_cast<int>((word[row] >> shift) & 3u); }
+  const std::uint64_t* word;
+  int operator()(int row) const { return genotype_in(word, row); }
 };
 
 // The store seen by the tree grower: four codes per covariate, the highest one missing.
@@ -53,7 +70,7 @@ struct GenoCovariates {
   const GenoStore* store;
   const std::vector<int>* ncat;
 
-  GenoColumn column(int v) const { return {store->geno[v / 16].data(), store->shift[v]}; }
+  GenoColumn column(int v) const { return {store->column(v)}; }
   int ncode(int) const { return 4; }
   int missing(int) const { return kMissingGenotype; }
   bool nominal(int v) const { return (*ncat)[v] > 1; }
@@ -65,15 +82,15 @@ enum class GenotypeCell { genotype, missing, not_a_number, out_of_range };
 
 GenotypeCell read_genotype_cell(std::string_view token, int& genotype);
 
-// Reads a genotype training file into the data set (no covariate matrix) and the store, and
-// writes Part I of the report: the head and the per-covariate lines. The Part II banner is
-// left to the caller.
+// Reads a genotype training file into the data set (no covariate matrix) and the store (in
+// columns), and writes Part I of the report: the head and the per-covariate lines. The Part II
+// banner is left to the caller.
 void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g);
 
 // The per-covariate summary lines; nominal covariates get their four categories.
 void genotype_summary(DataSet& d, const GenoStore& g, OutFile& report);
 
-// Reads a file to classify into `g`. False, with `g` emptied, when its covariates do not line
+// Reads a file to classify into `g` (in columns). False, with `g` emptied, when its covariates do not line
 // up with the training covariates in number and kind, or when a row is unfinished or holds a
 // value that is no genotype.
 bool read_genotype_prediction(TokenReader& in, const DataSet& train, GenoStore& g);

@@ -12,6 +12,7 @@ GenoStore store_of(const std::vector<int>& a, const std::vector<int>& b) {
     pack_genotype(g, 0, static_cast<int>(i), a[i]);
     pack_genotype(g, 1, static_cast<int>(i), b[i]);
   }
+  columns_from_rows(g);
   return g;
 }
 

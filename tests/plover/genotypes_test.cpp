@@ -33,6 +33,26 @@ std::string data_error(int row, int col) {
 }  // namespace
 
 TEST(GenoStore, BitPositionsWithTwentyCovariates) {
+  // Rows as the reader packs them, then the columns made from them.
+  GenoStore g = make_geno_store(20);
+  for (int i = 0; i < 70; ++i) {
+    add_geno_case(g);
+    for (int j = 0; j < 20; ++j) pack_genotype(g, j, i, (i + j) % 4);
+  }
+  EXPECT_EQ(g.nword, 2);
+  EXPECT_EQ(g.shift[0], 30);  // the first covariate of a full row in the two highest bits
+  EXPECT_EQ(g.shift[15], 0);
+  EXPECT_EQ(g.shift[16], 6);  // last row of 4 covariates: 16 at bits 6-7, 17 at bits 4-5
+  EXPECT_EQ(g.shift[17], 4);
+  EXPECT_EQ(g.geno[1][1], (1u << 6) | (2u << 4) | (3u << 2) | 0u);
+  columns_from_rows(g);
+  EXPECT_TRUE(g.geno.empty());
+  EXPECT_EQ(g.stride, 3);  // 70 cases in words of 32
+  // Cases 32, 33, 34, 35, ... of covariate 17 hold 1, 2, 3, 0, ...: bits 01, 10, 11, 00 upwards.
+  EXPECT_EQ(g.column(17)[1], 0x3939393939393939ull);
+  for (int j = 0; j < 20; ++j)
+    for (int i = 0; i < 70; ++i) ASSERT_EQ(geno_get(g, j, i), (i + j) % 4) << j << " " << i;
+
   std::string kinds, names, row;
   for (int j = 0; j < 20; ++j) {
     kinds += "o ";
@@ -41,12 +61,6 @@ TEST(GenoStore, BitPositionsWithTwentyCovariates) {
   }
   GenoRead r = read_geno(kinds + "r\n" + names + "y\n" + row + "0\n" + row + "1\n");
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.g.nword, 2);
-  EXPECT_EQ(r.g.shift[0], 30);  // the first covariate of a full row in the two highest bits
-  EXPECT_EQ(r.g.shift[15], 0);
-  EXPECT_EQ(r.g.shift[16], 6);  // last row of 4 covariates: 16 at bits 6-7, 17 at bits 4-5
-  EXPECT_EQ(r.g.shift[17], 4);
-  EXPECT_EQ(r.g.geno[1][1], (1u << 6) | (2u << 4) | (0u << 2) | 1u);
   for (int j = 0; j < 20; ++j) EXPECT_EQ(geno_get(r.g, j, 1), j % 3) << j;
 }
 
@@ -107,6 +121,7 @@ TEST(GenotypePrediction, QualifiesByCovariateKindsAndCount) {
   EXPECT_FALSE(read_prediction(t.d, "o n o\na b c\n0 3 2\n", g));
   EXPECT_FALSE(read_prediction(t.d, "o n o\na b c\n0 z 2\n", g));
   EXPECT_TRUE(g.geno.empty());
+  EXPECT_TRUE(g.column_group.empty());
 
   testing::internal::CaptureStderr();
   EXPECT_FALSE(read_prediction(t.d, "", g));
