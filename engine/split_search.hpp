@@ -194,6 +194,13 @@ int runs_by_bitmap(const Col& col, int ncode, int missing, const int* rows, int 
   return nruns;
 }
 
+// Best cut-off of an ordinal covariate from its counts per code (scratch.hist and .total).
+inline OrdinalSplit ordinal_split_counted(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w) {
+  int m = 0;
+  const int nruns = runs_from_histogram(ncode, missing, s.nclass, w, m);
+  return sweep_ordinal_runs(nruns, m, n, s, w);
+}
+
 // Best cut-off of an ordinal covariate over the node's cases (rows[0..n-1]).
 template <class Col>
 OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* rows, int n, const int* y,
@@ -204,7 +211,7 @@ OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* ro
   // present through a bitmap; far more (a small node): sort the node.
   if (static_cast<long long>(ncode) <= 2LL * n + 16) {
     count_codes(col, ncode, rows, n, y, s.nclass, w);
-    nruns = runs_from_histogram(ncode, missing, s.nclass, w, m);
+    return ordinal_split_counted(ncode, missing, n, s, w);
   } else if (static_cast<long long>(ncode) <= 64LL * n) {
     nruns = runs_by_bitmap(col, ncode, missing, rows, n, y, s.nclass, w, m);
   } else {

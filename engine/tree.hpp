@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bit_counts.hpp"
 #include "fatal.hpp"
 #include "parallel.hpp"
 #include "split_search.hpp"
@@ -96,9 +97,26 @@ struct Candidate {
   int na_right;
 };
 
+// A store whose covariates are two-bit columns (32 cases to a word) can count large nodes by
+// bit masks.
+template <class Store>
+concept TwoBitColumns = requires(const Store& store, int v) { store.two_bit_column(v); };
+
 template <class Store>
 Candidate search_candidate(const Store& store, int v, const int* rows, int n, const int* y, const SearchSettings& s,
-                           SplitScratch& w) {
+                           SplitScratch& w, const NodeMasks* masks = nullptr) {
+  if constexpr (TwoBitColumns<Store>) {
+    if (masks && masks->active) {
+      count_by_masks(store.two_bit_column(v), *masks, w.hist.data());
+      std::copy(masks->total.begin(), masks->total.end(), w.total.begin());
+      if (store.nominal(v)) {
+        NominalSplit r = sweep_nominal_categories(store.ncode(v), store.missing(v), n, s, w);
+        return {r.score, static_cast<double>(r.step), -1, 0};
+      }
+      OrdinalSplit r = ordinal_split_counted(store.ncode(v), store.missing(v), n, s, w);
+      return {r.score, r.cut_code >= 0 ? store.cut_value(v, r.cut_code) : 0.0, r.cut_code, r.na_right};
+    }
+  }
   auto col = store.column(v);
   if (store.nominal(v)) {
     NominalSplit r = nominal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w);
@@ -181,6 +199,8 @@ struct GrowWork {
   std::vector<char> drawn;                 // marks of the covariates (or pool positions) drawn
   std::vector<int> present;
   std::vector<char> right;
+  std::vector<NodeMasks> masks;  // per node of a level, for stores of two-bit columns
+  std::vector<int> copies;
   std::vector<int> memo_entry;  // per node of the tree: its memo entry, -1 for none
   std::vector<char> known;      // per candidate of a node: result recalled from the memo
 
@@ -282,6 +302,10 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
       work.task_work.push_back(size);
       total += size;
     }
+    if constexpr (TwoBitColumns<Store>) {
+      if (static_cast<int>(work.masks.size()) < count) work.masks.resize(count);
+      build_node_masks(t.node_rows(i), size, y, g.search.nclass, work.copies, work.masks[i - first]);
+    }
   }
   // Searches are handed out in runs of about equal work, so that small nodes do not cost a
   // hand-over each.
@@ -301,14 +325,22 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
   if (work.chunks.back() != static_cast<int>(work.tasks.size())) work.chunks.push_back(static_cast<int>(work.tasks.size()));
   run_tasks(pool, static_cast<int>(work.chunks.size()) - 1, [&](int chunk, int thread) {
     for (int task = work.chunks[chunk]; task < work.chunks[chunk + 1]; ++task) {
+      if constexpr (TwoBitColumns<Store>) {
+        // The next search's column is on its way from memory while this one runs.
+        if (task + 1 < work.chunks[chunk + 1]) {
+          const auto [next_node, next_k] = work.tasks[task + 1];
+          store.prefetch_column(work.candidates[next_node][next_k]);
+        }
+      }
       const auto [node, k] = work.tasks[task];
       const int i = first + node;
+      const NodeMasks* masks = TwoBitColumns<Store> ? &work.masks[node] : nullptr;
       work.results[node][k] = search_candidate(store, work.candidates[node][k], t.node_rows(i), t.count[i], y,
-                                               g.search, work.scratch[thread]);
+                                               g.search, work.scratch[thread], masks);
     }
   });
   if (g.memo) {
-    for (const auto [node, k] : work.tasks)
+    for (const auto& [node, k] : work.tasks)
       remember_search(g, work, first + node, work.candidates[node][k], work.results[node][k]);
   }
   for (int i = first; i < last; ++i)

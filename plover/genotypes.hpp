@@ -71,6 +71,11 @@ struct GenoCovariates {
   const std::vector<int>* ncat;
 
   GenoColumn column(int v) const { return {store->column(v)}; }
+  const std::uint64_t* two_bit_column(int v) const { return store->column(v); }
+  void prefetch_column(int v) const {
+    const char* p = reinterpret_cast<const char*>(store->column(v));
+    for (int b = 0; b < store->stride * 8; b += 64) __builtin_prefetch(p + b);
+  }
   int ncode(int) const { return 4; }
   int missing(int) const { return kMissingGenotype; }
   bool nominal(int v) const { return (*ncat)[v] > 1; }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "forest.hpp"
+#include "random.hpp"
+#include "tree.hpp"
 
 namespace {
 
@@ -90,4 +92,59 @@ TEST(Screen, MissingGenotypeShare) {
   EXPECT_EQ(nusable, 1);
   EXPECT_EQ(screen_genotypes(g, 0.0, nusable), (std::vector<int>{0, 0}));
   EXPECT_EQ(screen_genotypes(g, 1.0, nusable), (std::vector<int>{1, 1}));
+}
+
+namespace {
+
+// The genotype store without its two-bit columns: every node is counted case by case.
+struct CaseByCase {
+  GenoCovariates g;
+  GenoColumn column(int v) const { return g.column(v); }
+  int ncode(int v) const { return g.ncode(v); }
+  int missing(int v) const { return g.missing(v); }
+  bool nominal(int v) const { return g.nominal(v); }
+  double cut_value(int v, int code) const { return g.cut_value(v, code); }
+};
+
+}  // namespace
+
+TEST(GrowTree, CountingByMasksGrowsTheSameTrees) {
+  // Bootstrap samples of 600 cases over 30 covariates, a third of them nominal, three classes.
+  const int ncase = 600, ncov = 30;
+  GenoStore g = make_geno_store(ncov);
+  std::vector<int> y(ncase), ncat(ncov);
+  unsigned x = 7;
+  for (int i = 0; i < ncase; ++i) {
+    add_geno_case(g);
+    int signal = 0;
+    for (int j = 0; j < ncov; ++j) {
+      x = x * 1103515245u + 12345u;
+      const int genotype = (x >> 16) % 4;
+      pack_genotype(g, j, i, genotype);
+      if (j < 3) signal += genotype;
+    }
+    y[i] = (signal + (x >> 8) % 3) % 3;
+  }
+  columns_from_rows(g);
+  for (int j = 0; j < ncov; ++j) ncat[j] = j % 3 == 0 ? 4 : 1;
+  std::vector<int> usable(ncov, 1);
+  auto forest = [&](const auto& store) {
+    GrowSettings s;
+    s.search = {3, 1, 1};
+    s.nsplitvar = 5;
+    s.draw_from_pool = false;
+    s.var_usable = &usable;
+    GrowWork w(3, 4);
+    TreeRecord t(1000, 3);
+    seed_random(3);
+    std::vector<int> sample(ncase), record;
+    for (int k = 0; k < 10; ++k) {
+      for (int& r : sample) r = rand_below(ncase);
+      grow_tree(store, y.data(), sample.data(), ncase, t, s, w, [](int, int, int, const std::vector<int>&) {});
+      for (int i = 0; i < t.nnd; ++i) record.insert(record.end(), {t.dt[i], t.spv[i], static_cast<int>(t.spvl[i])});
+    }
+    return record;
+  };
+  const GenoCovariates by_masks{&g, &ncat};
+  EXPECT_EQ(forest(by_masks), forest(CaseByCase{by_masks}));
 }

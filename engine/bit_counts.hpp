@@ -1,0 +1,35 @@
+// Counting the codes of a large node by bit masks.
+//
+// Covariates stored two bits per case (32 cases to a 64-bit word, case i in bits 2(i mod 32)
+// and 2(i mod 32) + 1 of word i / 32) can be counted over a node without visiting its cases one
+// by one: the node's cases become masks over the same words, one per class and per bit of the
+// number of times a case occurs in the node (a bootstrap sample repeats cases), and the counts
+// of each code follow from popcounts of the masks against the column's low and high bits.
+// The counts are the same integers as those of counting case by case.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct NodeMasks {
+  bool active = false;  // built for the node; otherwise its searches count case by case
+  int nclass = 0;
+  int nplane = 0;       // bits of the largest number of copies of a case
+  int first_word = 0;   // the node's cases lie in words first_word .. first_word + nwords - 1
+  int nwords = 0;
+  std::vector<std::uint64_t> mask;  // (plane * nclass + class) * nwords + word: one bit per case, at 2(i mod 32)
+  std::vector<int> mask_cases;      // cases in each mask
+  std::vector<int> total;           // class counts of the node, copies included
+};
+
+// Whether counting by masks pays for a node of n cases spread over `words` words, with
+// `nmask` masks, on this machine.
+bool masks_worthwhile(int n, int words, int nmask);
+
+// The masks of a node's cases (data rows rows[0..n-1], classes y). `copies` is a table of
+// zeros, grown as needed and left zeroed. Leaves the masks inactive when counting case by case
+// is the quicker way.
+void build_node_masks(const int* rows, int n, const int* y, int nclass, std::vector<int>& copies, NodeMasks& m);
+
+// hist[code * nclass + class] for the four codes of a two-bit column over the node's cases.
+void count_by_masks(const std::uint64_t* column, const NodeMasks& m, int* hist);

@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "bit_counts.hpp"
+#include "split_search.hpp"
+
+namespace {
+
+struct TwoBitColumn {
+  std::vector<std::uint64_t> word;
+  int operator()(int row) const { return static_cast<int>((word[row >> 5] >> (2 * (row & 31))) & 3u); }
+};
+
+}  // namespace
+
+TEST(BitCounts, SameCountsAsCaseByCase) {
+  // Nodes of bootstrap-like samples (repeated cases), of the whole range or a part of it, over
+  // case numbers that end inside a word and on its edge, with two to five classes.
+  std::mt19937 gen(5);
+  int built = 0;
+  for (int ncase : {1, 31, 32, 33, 70, 200, 2000}) {
+    const int nword = (ncase + 31) / 32;
+    TwoBitColumn col;
+    for (int k = 0; k < nword; ++k) col.word.push_back((std::uint64_t{gen()} << 32) | gen());
+    for (int nclass : {2, 3, 5}) {
+      std::vector<int> y(ncase);
+      for (int& c : y) c = static_cast<int>(gen() % nclass);
+      for (int trial = 0; trial < 20; ++trial) {
+        const int low = trial % 2 ? static_cast<int>(gen() % ncase) : 0;
+        const int span = ncase - low;
+        const int n = 1 + static_cast<int>(gen() % (4 * span));
+        std::vector<int> rows(n);
+        for (int& r : rows) r = low + static_cast<int>(gen() % span);
+        std::vector<int> copies;
+        NodeMasks m;
+        build_node_masks(rows.data(), n, y.data(), nclass, copies, m);
+        for (int c : copies) ASSERT_EQ(c, 0);
+        if (!m.active) continue;
+        ++built;
+        SplitScratch w;
+        w.prepare(nclass, 4);
+        count_codes(col, 4, rows.data(), n, y.data(), nclass, w);
+        std::vector<int> hist(4 * nclass);
+        count_by_masks(col.word.data(), m, hist.data());
+        ASSERT_EQ(hist, std::vector<int>(w.hist.begin(), w.hist.begin() + 4 * nclass)) << ncase << " " << n;
+        ASSERT_EQ(m.total, w.total);
+      }
+    }
+  }
+  EXPECT_GT(built, 50);
+}
+
+TEST(BitCounts, SmallNodesAreCountedCaseByCase) {
+  std::vector<int> y(2000, 0), copies;
+  const std::vector<int> rows = {5, 1999};  // two cases spread over the whole column
+  NodeMasks m;
+  build_node_masks(rows.data(), 2, y.data(), 2, copies, m);
+  EXPECT_FALSE(m.active);
+  EXPECT_EQ(copies, std::vector<int>(2000, 0));
+}
