@@ -6,12 +6,6 @@ namespace {
 // microseconds, far quicker than a sleeping thread wakes.
 constexpr int kSpins = 1 << 14;
 
-inline void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
 }  // namespace
 
 WorkerPool::WorkerPool(int threads) : nthreads_(threads < 1 ? 1 : threads) {
@@ -43,7 +37,7 @@ void WorkerPool::work(int thread) {
   for (;;) {
     for (int spin = 0; generation_.load(std::memory_order_acquire) == seen && !stop_; ++spin) {
       if (spin < kSpins) {
-        relax();
+        cpu_relax();
       } else {
         std::unique_lock<std::mutex> lock(mutex_);
         start_.wait(lock, [&] { return generation_.load() != seen || stop_; });
@@ -77,7 +71,7 @@ void WorkerPool::run(int count, const std::function<void(int, int)>& task) {
   take_tasks(0);
   for (int spin = 0; active_.load(std::memory_order_acquire) != 0; ++spin) {
     if (spin < kSpins) {
-      relax();
+      cpu_relax();
     } else {
       std::unique_lock<std::mutex> lock(mutex_);
       done_.wait(lock, [&] { return active_.load() == 0; });

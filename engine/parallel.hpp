@@ -42,6 +42,13 @@ class WorkerPool {
   std::exception_ptr error_;
 };
 
+// A pause inside a spin-wait loop.
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
 // Runs task(k, thread) for k = 0 .. count-1: on the pool when there is one, else in order here.
 void run_tasks(WorkerPool* pool, int count, const std::function<void(int task, int thread)>& task);
 

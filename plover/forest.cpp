@@ -1,6 +1,7 @@
 #include "forest.hpp"
 
 #include <algorithm>
+#include <atomic>
 
 #include "random.hpp"
 #include "tree_text.hpp"
@@ -109,22 +110,35 @@ void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, 
   tally.parent.assign(t.nnd, 0);
   for (int a = 0; a < t.nnd; ++a)
     if (t.dt[a] != 0) tally.parent[t.dt[a]] = tally.parent[t.dt[a] + 1] = a;
-  // The permutation compounds from covariate to covariate within the tree: the shuffles are
-  // drawn in covariate order first, then the permuted descents run side by side.
+  // The permutation compounds from covariate to covariate within the tree, so the shuffles are
+  // drawn in covariate order by one task; the others run a covariate's permuted descents as
+  // soon as its shuffle is out.
   const std::vector<int> used = covariates_taking_part(t, var_usable);
+  const int nused = static_cast<int>(used.size());
   const int noob = static_cast<int>(tally.oob_cases.size());
   tally.perm.resize(used.size() * static_cast<std::size_t>(noob));
-  std::vector<int> order = tally.oob_cases;
-  for (std::size_t u = 0; u < used.size(); ++u) {
-    shuffle_ints(order.data(), noob);
-    std::copy(order.begin(), order.end(), tally.perm.begin() + u * noob);
-  }
+  std::atomic<int> shuffled{0};
+  auto draw_shuffles = [&] {
+    std::vector<int> order = tally.oob_cases;
+    for (int u = 0; u < nused; ++u) {
+      shuffle_ints(order.data(), noob);
+      std::copy(order.begin(), order.end(), tally.perm.begin() + static_cast<std::size_t>(u) * noob);
+      shuffled.store(u + 1, std::memory_order_release);
+    }
+  };
   std::vector<long long> err(used.size());
   const int threads = pool ? pool->threads() : 1;
   if (tally.below.size() < static_cast<std::size_t>(threads)) tally.below.resize(threads);
   const bool worth_threads = static_cast<long long>(used.size()) * noob >= 32768;
-  run_tasks(worth_threads ? pool : nullptr, static_cast<int>(used.size()), [&](int u, int thread) {
-    err[u] = permuted_errors(t, g, d, used[u], tally, tally.perm.data() + u * noob, tally.below[thread]);
+  run_tasks(worth_threads ? pool : nullptr, nused + 1, [&](int task, int thread) {
+    if (task == 0) {
+      draw_shuffles();
+      return;
+    }
+    const int u = task - 1;
+    while (shuffled.load(std::memory_order_acquire) <= u) cpu_relax();
+    err[u] = permuted_errors(t, g, d, used[u], tally, tally.perm.data() + static_cast<std::size_t>(u) * noob,
+                             tally.below[thread]);
   });
   std::size_t next_used = 0;
   for (int j = 0; j < d.ncov; ++j) {
