@@ -6,6 +6,14 @@ namespace {
 // microseconds, far quicker than a sleeping thread wakes.
 constexpr int kSpins = 1 << 14;
 
+// state_: bits 0-19 the next task, 20-39 the task count, 40-63 the run's epoch.
+constexpr int kCountBits = 20;
+constexpr std::uint64_t kCountMask = (std::uint64_t{1} << kCountBits) - 1;
+constexpr int kMaxBatch = static_cast<int>(kCountMask);
+
+std::uint64_t next_of(std::uint64_t s) { return s & kCountMask; }
+std::uint64_t count_of(std::uint64_t s) { return (s >> kCountBits) & kCountMask; }
+
 }  // namespace
 
 WorkerPool::WorkerPool(int threads) : nthreads_(threads < 1 ? 1 : threads) {
@@ -17,40 +25,80 @@ WorkerPool::~WorkerPool() {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
   }
-  start_.notify_all();
+  wake_.notify_all();
   for (auto& w : workers_) w.join();
 }
 
-void WorkerPool::take_tasks(int thread) {
-  for (int k = next_.fetch_add(1); k < count_; k = next_.fetch_add(1)) {
-    try {
-      (*task_)(k, thread);
-    } catch (...) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!error_) error_ = std::current_exception();
+bool WorkerPool::task_open() const {
+  const std::uint64_t s = state_.load();
+  return next_of(s) < count_of(s);
+}
+
+bool WorkerPool::take_task(int thread) {
+  std::uint64_t s = state_.load(std::memory_order_acquire);
+  do {
+    if (next_of(s) >= count_of(s)) return false;
+  } while (!state_.compare_exchange_weak(s, s + 1, std::memory_order_acq_rel, std::memory_order_acquire));
+  try {
+    (*task_)(first_ + static_cast<int>(next_of(s)), thread);
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!run_error_) run_error_ = std::current_exception();
+  }
+  done_.fetch_add(1, std::memory_order_release);
+  return true;
+}
+
+bool WorkerPool::take_job(int thread) {
+  if (queued_.load(std::memory_order_acquire) == 0) return false;
+  std::function<void(int)> job;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (jobs_.empty()) return false;
+    job = std::move(jobs_.front());
+    jobs_.pop_front();
+    --queued_;
+  }
+  try {
+    job(thread);
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!job_error_) job_error_ = std::current_exception();
+  }
+  pending_.fetch_sub(1, std::memory_order_acq_rel);
+  return true;
+}
+
+void WorkerPool::work(int thread) {
+  int idle = 0;
+  while (!stop_) {
+    if (take_task(thread) || take_job(thread)) {
+      idle = 0;
+    } else if (++idle < kSpins) {
+      cpu_relax();
+    } else {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++sleepers_;
+      wake_.wait(lock, [&] { return stop_ || !jobs_.empty() || task_open(); });
+      --sleepers_;
+      idle = 0;
     }
   }
 }
 
-void WorkerPool::work(int thread) {
-  long seen = 0;
-  for (;;) {
-    for (int spin = 0; generation_.load(std::memory_order_acquire) == seen && !stop_; ++spin) {
-      if (spin < kSpins) {
-        cpu_relax();
-      } else {
-        std::unique_lock<std::mutex> lock(mutex_);
-        start_.wait(lock, [&] { return generation_.load() != seen || stop_; });
-      }
-    }
-    if (stop_) return;
-    seen = generation_.load(std::memory_order_acquire);
-    take_tasks(thread);
-    if (active_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_.notify_one();
-    }
+void WorkerPool::run_batch(int first, int count, const std::function<void(int, int)>& task) {
+  task_ = &task;
+  first_ = first;
+  done_.store(0, std::memory_order_relaxed);
+  const std::uint64_t epoch = (state_.load() >> (2 * kCountBits)) + 1;
+  state_.store(epoch << (2 * kCountBits) | static_cast<std::uint64_t>(count) << kCountBits);
+  if (sleepers_.load() > 0) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wake_.notify_all();
   }
+  while (take_task(0)) {
+  }
+  while (done_.load(std::memory_order_acquire) < count) cpu_relax();
 }
 
 void WorkerPool::run(int count, const std::function<void(int, int)>& task) {
@@ -58,27 +106,36 @@ void WorkerPool::run(int count, const std::function<void(int, int)>& task) {
     for (int k = 0; k < count; ++k) task(k, 0);
     return;
   }
-  task_ = &task;
-  count_ = count;
-  error_ = nullptr;
-  next_.store(0);
-  active_.store(nthreads_ - 1);
+  run_error_ = nullptr;
+  for (int first = 0; first < count; first += kMaxBatch) run_batch(first, std::min(kMaxBatch, count - first), task);
+  task_ = nullptr;
+  if (run_error_) std::rethrow_exception(run_error_);
+}
+
+void WorkerPool::post(std::function<void(int)> job) {
+  if (workers_.empty()) {
+    job(0);
+    return;
+  }
+  pending_.fetch_add(1, std::memory_order_acq_rel);
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    generation_.fetch_add(1, std::memory_order_release);
+    jobs_.push_back(std::move(job));
+    ++queued_;
   }
-  start_.notify_all();
-  take_tasks(0);
-  for (int spin = 0; active_.load(std::memory_order_acquire) != 0; ++spin) {
-    if (spin < kSpins) {
-      cpu_relax();
-    } else {
-      std::unique_lock<std::mutex> lock(mutex_);
-      done_.wait(lock, [&] { return active_.load() == 0; });
-    }
+  if (sleepers_.load() > 0) wake_.notify_all();
+}
+
+void WorkerPool::wait_background() {
+  while (take_job(0)) {
   }
-  task_ = nullptr;
-  if (error_) std::rethrow_exception(error_);
+  while (pending_.load(std::memory_order_acquire) > 0) cpu_relax();
+  std::exception_ptr error;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::swap(error, job_error_);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 void run_tasks(WorkerPool* pool, int count, const std::function<void(int, int)>& task) {

@@ -2,10 +2,14 @@
 //
 // Work is handed out as numbered tasks; the caller takes part and run() returns when every
 // task is done, so results land in tables indexed by task and are used in a fixed order.
+// Longer jobs can be posted to run in the background: a worker with no task at hand takes
+// them, and run() never waits for a worker busy with one.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -16,7 +20,7 @@
 class WorkerPool {
  public:
   explicit WorkerPool(int threads);
-  ~WorkerPool();
+  ~WorkerPool();  // drops jobs not yet started and waits for those running
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
@@ -25,21 +29,38 @@ class WorkerPool {
   // Runs task(k, thread) for k = 0 .. count-1, thread being 0 .. threads()-1.
   void run(int count, const std::function<void(int task, int thread)>& task);
 
+  // Queues job(thread) for a worker, thread being 1 .. threads()-1; without workers it runs here.
+  void post(std::function<void(int thread)> job);
+
+  // Waits until every posted job is done, taking queued ones here (as thread 0); rethrows the
+  // first error of a job.
+  void wait_background();
+
  private:
   void work(int thread);
-  void take_tasks(int thread);
+  bool take_task(int thread);
+  bool take_job(int thread);
+  bool task_open() const;
+  void run_batch(int first, int count, const std::function<void(int, int)>& task);
 
   int nthreads_;
   std::vector<std::thread> workers_;
-  std::mutex mutex_;
-  std::condition_variable start_, done_;
+  // The current run: epoch, task count and next task packed in one word, so that a claim
+  // can never take a task of a run that has ended.
+  std::atomic<std::uint64_t> state_{0};
   const std::function<void(int, int)>* task_ = nullptr;
-  int count_ = 0;
-  std::atomic<int> next_{0};
-  std::atomic<int> active_{0};
-  std::atomic<long> generation_{0};
+  int first_ = 0;
+  std::atomic<int> done_{0};
+  std::exception_ptr run_error_;
+  // Background jobs.
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void(int)>> jobs_;
+  std::atomic<int> queued_{0};
+  std::atomic<int> pending_{0};  // queued or running
+  std::exception_ptr job_error_;
+  std::atomic<int> sleepers_{0};
   std::atomic<bool> stop_{false};
-  std::exception_ptr error_;
 };
 
 // A pause inside a spin-wait loop.

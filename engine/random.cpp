@@ -3,42 +3,60 @@
 #include <ctime>
 
 namespace {
-std::uint32_t g_state = 1;
+RandomStream g_random;
 }
 
-void seed_random(std::uint32_t seed) { g_state = seed; }
-
-std::uint32_t random_state() { return g_state; }
-
-void seed_random_or_clock(bool given, std::uint32_t seed) {
-  seed_random(given ? seed : static_cast<std::uint32_t>(std::time(nullptr)));
-}
-
-int rand_draw() {
-  g_state = g_state * 214013u + 2531011u;
-  return static_cast<int>((g_state >> 16) & 32767u);
-}
-
-int rand_below_one_draw(int n) {
-  int r = rand_draw();
-  return static_cast<int>(r / 32768.0 * n);
-}
-
-int rand_below(int n) {
-  if (n < 32767) return rand_below_one_draw(n);
+int RandomStream::below(int n) {
+  if (n < 32767) return below_one_draw(n);
   long long k = n / 32767 + 1;
   for (;;) {
-    long long a = rand_draw() * k;
-    long long b = static_cast<long long>(rand_draw() / 32768.0 * static_cast<double>(k));
+    long long a = draw() * k;
+    long long b = static_cast<long long>(draw() / 32768.0 * static_cast<double>(k));
     if (a + b < n) return static_cast<int>(a + b);
   }
 }
 
-void shuffle_ints(int* a, int n) {
+void RandomStream::shuffle(int* a, int n) {
   for (int m = n; m >= 2; --m) {
-    int j = rand_below(m);
+    int j = below(m);
     int t = a[j];
     a[j] = a[m - 1];
     a[m - 1] = t;
   }
 }
+
+void RandomStream::skip(std::uint64_t draws) {
+  // The step x -> a x + c taken `draws` times, composed by squaring: (a, c) twice is
+  // (a a, a c + c).
+  std::uint32_t mul = 1, add = 0;           // the steps taken so far
+  std::uint32_t a = 214013u, c = 2531011u;  // 2^k steps
+  for (; draws > 0; draws >>= 1) {
+    if (draws & 1) {
+      mul *= a;
+      add = add * a + c;
+    }
+    c = c * a + c;
+    a *= a;
+  }
+  state = state * mul + add;
+}
+
+void seed_random(std::uint32_t seed) { g_random.state = seed; }
+
+std::uint32_t random_state() { return g_random.state; }
+
+void seed_random_or_clock(bool given, std::uint32_t seed) {
+  seed_random(given ? seed : static_cast<std::uint32_t>(std::time(nullptr)));
+}
+
+RandomStream random_stream() { return g_random; }
+
+void skip_random_draws(std::uint64_t draws) { g_random.skip(draws); }
+
+int rand_draw() { return g_random.draw(); }
+
+int rand_below_one_draw(int n) { return g_random.below_one_draw(n); }
+
+int rand_below(int n) { return g_random.below(n); }
+
+void shuffle_ints(int* a, int n) { g_random.shuffle(a, n); }

@@ -1,16 +1,42 @@
 // The one process-wide random generator and the draws built on it.
 //
 // Every random choice of a program comes from this single 15-bit sequence, so the order of
-// draws across the program fixes its results.
+// draws across the program fixes its results. A RandomStream is a copy of the sequence from
+// some point on: work whose number of draws is known in advance can take its draws from a copy
+// on another thread while the process-wide generator jumps past them.
 #pragma once
 
 #include <cstdint>
+
+struct RandomStream {
+  std::uint32_t state = 1;
+
+  // One draw: 0 .. 32767.
+  int draw() {
+    state = state * 214013u + 2531011u;
+    return static_cast<int>((state >> 16) & 32767u);
+  }
+  // Uniform integer 0 .. n-1; bounds of 32767 and more take two draws per try.
+  int below(int n);
+  // The one-draw form for every n.
+  int below_one_draw(int n) { return static_cast<int>(draw() / 32768.0 * n); }
+  // Permutes a[0..n-1] in place; n-1 calls of below(), one draw each when n < 32767.
+  void shuffle(int* a, int n);
+  // Moves on as `draws` draws would.
+  void skip(std::uint64_t draws);
+};
 
 void seed_random(std::uint32_t seed);
 std::uint32_t random_state();
 
 // The given seed, or the calendar time in seconds when none was given.
 void seed_random_or_clock(bool given, std::uint32_t seed);
+
+// The process-wide generator as it stands.
+RandomStream random_stream();
+
+// Moves the process-wide generator on as `draws` draws would.
+void skip_random_draws(std::uint64_t draws);
 
 // One draw: 0 .. 32767.
 int rand_draw();

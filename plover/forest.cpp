@@ -40,9 +40,7 @@ int classify_with_donor(const StoredTree& t, const GenoStore& g, const std::vect
 }
 
 OobTally::OobTally(int ncase, int nclass_, int ncov)
-    : nclass(nclass_),
-      oob_votes(ivector(static_cast<std::size_t>(ncase) * nclass_)),
-      perm_err(ncov, 0) {}
+    : nclass(nclass_), oob_votes(ivector(static_cast<std::size_t>(ncase) * nclass_)), perm_err(ncov, 0) {}
 
 std::vector<int> covariates_taking_part(const StoredTree& t, const std::vector<int>& var_usable) {
   std::vector<std::pair<int, int>> named;  // (covariate, node); stable order keeps the first node first
@@ -59,25 +57,37 @@ std::vector<int> covariates_taking_part(const StoredTree& t, const std::vector<i
   return used;
 }
 
-namespace {
-
-// Votes and errors of the tree's own out-of-bag cases; lists them with their terminal nodes.
-long long plain_out_of_bag(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
-                           OobTally& tally) {
-  long long tree_err = 0;
-  tally.oob_cases.clear();
-  tally.oob_node.clear();
+void plain_out_of_bag(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
+                      const std::vector<int>& var_usable, OobTally& tally, TreeOob& oob) {
+  oob.tree_err = 0;
+  oob.oob_cases.clear();
+  oob.oob_node.clear();
   for (int i = 0; i < d.ncase; ++i) {
     if (in_bag[i]) continue;
     const int a = terminal_node(t, g, d.ncat, i);
     const int c = t.nodeclass[a];
     ++tally.oob_votes[static_cast<std::size_t>(i) * tally.nclass + c];
-    if (c != d.y[i]) ++tree_err;
-    tally.oob_cases.push_back(i);
-    tally.oob_node.push_back(a);
+    if (c != d.y[i]) ++oob.tree_err;
+    oob.oob_cases.push_back(i);
+    oob.oob_node.push_back(a);
   }
-  return tree_err;
+  tally.oob_err_total += oob.tree_err;
+  oob.parent.assign(t.nnd, 0);
+  for (int a = 0; a < t.nnd; ++a)
+    if (t.dt[a] != 0) oob.parent[t.dt[a]] = oob.parent[t.dt[a] + 1] = a;
+  oob.used = covariates_taking_part(t, var_usable);
+  oob.err.assign(oob.used.size(), 0);
 }
+
+long long importance_draws(const TreeOob& oob) {
+  const long long noob = static_cast<long long>(oob.oob_cases.size());
+  // A shuffle of n cases draws once for each bound n, n-1, ..., 2; bounds of 32767 and more
+  // may take more.
+  if (noob >= 32767) return -1;
+  return static_cast<long long>(oob.used.size()) * std::max(0LL, noob - 1);
+}
+
+namespace {
 
 // below[a]: some split on covariate j lies on the way from the root to node a.
 void mark_below_split(const StoredTree& t, const std::vector<int>& parent, int j, std::vector<char>& below) {
@@ -86,13 +96,13 @@ void mark_below_split(const StoredTree& t, const std::vector<int>& parent, int j
 }
 
 // Errors of the out-of-bag cases with covariate j taken from the cases of `perm`.
-long long permuted_errors(const StoredTree& t, const GenoStore& g, const DataSet& d, int j, const OobTally& tally,
+long long permuted_errors(const StoredTree& t, const GenoStore& g, const DataSet& d, int j, const TreeOob& oob,
                           const int* perm, std::vector<char>& below) {
-  mark_below_split(t, tally.parent, j, below);
+  mark_below_split(t, oob.parent, j, below);
   long long err = 0;
-  for (std::size_t k = 0; k < tally.oob_cases.size(); ++k) {
-    const int i = tally.oob_cases[k];
-    const int a = tally.oob_node[k];
+  for (std::size_t k = 0; k < oob.oob_cases.size(); ++k) {
+    const int i = oob.oob_cases[k];
+    const int a = oob.oob_node[k];
     // A case that met no split on j ends where it did unpermuted.
     const int c = below[a] ? classify_with_donor(t, g, d.ncat, i, j, perm[k]) : t.nodeclass[a];
     err += c != d.y[i];
@@ -102,34 +112,34 @@ long long permuted_errors(const StoredTree& t, const GenoStore& g, const DataSet
 
 }  // namespace
 
-void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
-                     const std::vector<int>& var_usable, OobTally& tally, WorkerPool* pool) {
-  const long long tree_err = plain_out_of_bag(t, g, d, in_bag, tally);
-  tally.oob_err_total += tree_err;
+void permuted_errors_in_order(const StoredTree& t, const GenoStore& g, const DataSet& d, RandomStream& random,
+                              TreeOob& oob) {
+  const int noob = static_cast<int>(oob.oob_cases.size());
+  oob.perm = oob.oob_cases;
+  if (oob.below.empty()) oob.below.resize(1);
+  for (std::size_t u = 0; u < oob.used.size(); ++u) {
+    random.shuffle(oob.perm.data(), noob);
+    oob.err[u] = permuted_errors(t, g, d, oob.used[u], oob, oob.perm.data(), oob.below[0]);
+  }
+}
 
-  tally.parent.assign(t.nnd, 0);
-  for (int a = 0; a < t.nnd; ++a)
-    if (t.dt[a] != 0) tally.parent[t.dt[a]] = tally.parent[t.dt[a] + 1] = a;
-  // The permutation compounds from covariate to covariate within the tree, so the shuffles are
-  // drawn in covariate order by one task; the others run a covariate's permuted descents as
-  // soon as its shuffle is out.
-  const std::vector<int> used = covariates_taking_part(t, var_usable);
-  const int nused = static_cast<int>(used.size());
-  const int noob = static_cast<int>(tally.oob_cases.size());
-  tally.perm.resize(used.size() * static_cast<std::size_t>(noob));
+void permuted_errors_side_by_side(const StoredTree& t, const GenoStore& g, const DataSet& d, TreeOob& oob,
+                                  WorkerPool* pool) {
+  const int nused = static_cast<int>(oob.used.size());
+  const int noob = static_cast<int>(oob.oob_cases.size());
+  oob.perm.resize(static_cast<std::size_t>(nused) * noob);
   std::atomic<int> shuffled{0};
   auto draw_shuffles = [&] {
-    std::vector<int> order = tally.oob_cases;
+    std::vector<int> order = oob.oob_cases;
     for (int u = 0; u < nused; ++u) {
       shuffle_ints(order.data(), noob);
-      std::copy(order.begin(), order.end(), tally.perm.begin() + static_cast<std::size_t>(u) * noob);
+      std::copy(order.begin(), order.end(), oob.perm.begin() + static_cast<std::size_t>(u) * noob);
       shuffled.store(u + 1, std::memory_order_release);
     }
   };
-  std::vector<long long> err(used.size());
   const int threads = pool ? pool->threads() : 1;
-  if (tally.below.size() < static_cast<std::size_t>(threads)) tally.below.resize(threads);
-  const bool worth_threads = static_cast<long long>(used.size()) * noob >= 32768;
+  if (oob.below.size() < static_cast<std::size_t>(threads)) oob.below.resize(threads);
+  const bool worth_threads = static_cast<long long>(nused) * noob >= 32768;
   run_tasks(worth_threads ? pool : nullptr, nused + 1, [&](int task, int thread) {
     if (task == 0) {
       draw_shuffles();
@@ -137,16 +147,27 @@ void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, 
     }
     const int u = task - 1;
     while (shuffled.load(std::memory_order_acquire) <= u) cpu_relax();
-    err[u] = permuted_errors(t, g, d, used[u], tally, tally.perm.data() + static_cast<std::size_t>(u) * noob,
-                             tally.below[thread]);
+    oob.err[u] = permuted_errors(t, g, d, oob.used[u], oob, oob.perm.data() + static_cast<std::size_t>(u) * noob,
+                                 oob.below[thread]);
   });
+}
+
+void add_permuted_errors(const TreeOob& oob, OobTally& tally) {
   std::size_t next_used = 0;
-  for (int j = 0; j < d.ncov; ++j) {
-    if (next_used < used.size() && used[next_used] == j)
-      tally.perm_err[j] += err[next_used++];
+  for (std::size_t j = 0; j < tally.perm_err.size(); ++j) {
+    if (next_used < oob.used.size() && oob.used[next_used] == static_cast<int>(j))
+      tally.perm_err[j] += oob.err[next_used++];
     else
-      tally.perm_err[j] += tree_err;  // unchanged classifications
+      tally.perm_err[j] += oob.tree_err;
   }
+}
+
+void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
+                     const std::vector<int>& var_usable, OobTally& tally, WorkerPool* pool) {
+  TreeOob oob;
+  plain_out_of_bag(t, g, d, in_bag, var_usable, tally, oob);
+  permuted_errors_side_by_side(t, g, d, oob, pool);
+  add_permuted_errors(oob, tally);
 }
 
 double oob_error_rate(const OobTally& tally, const DataSet& d) {

@@ -9,6 +9,7 @@
 #include "descend.hpp"
 #include "genotypes.hpp"
 #include "parallel.hpp"
+#include "random.hpp"
 
 // Usable covariates: at most ncase * max_missing missing genotypes.
 std::vector<int> screen_genotypes(const GenoStore& g, double max_missing, int& nusable);
@@ -29,18 +30,47 @@ struct OobTally {
   std::vector<int> oob_votes;        // case i, class c at i * nclass + c
   long long oob_err_total = 0;       // out-of-bag cases misclassified by their own tree
   std::vector<long long> perm_err;   // the same with the covariate permuted
-  // Work lists of the current tree: out-of-bag cases, their terminal nodes, the permuted cases,
-  // each node's parent, nodes below a split on the permuted covariate.
-  std::vector<int> oob_cases, oob_node, parent;
-  std::vector<int> perm;                 // one permutation of the out-of-bag cases per covariate
-  std::vector<std::vector<char>> below;  // per thread
 
   OobTally(int ncase, int nclass, int ncov);
+};
+
+// The out-of-bag work lists of one tree.
+struct TreeOob {
+  std::vector<int> oob_cases, oob_node;  // out-of-bag cases and their terminal nodes
+  std::vector<int> parent;               // each node's parent
+  std::vector<int> used;                 // covariates taking part
+  long long tree_err = 0;                // out-of-bag cases the tree misclassifies
+  std::vector<int> perm;                 // side by side: one permutation per covariate taking part
+  std::vector<std::vector<char>> below;  // per thread: nodes below a split on the permuted covariate
+  std::vector<long long> err;            // per covariate taking part: errors when permuted
 };
 
 // Covariates that take part in the importance of a tree: usable, and the first node that names
 // them has daughters. In increasing order.
 std::vector<int> covariates_taking_part(const StoredTree& t, const std::vector<int>& var_usable);
+
+// The votes and errors of the tree's own out-of-bag cases, and the work lists of its importance.
+void plain_out_of_bag(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
+                      const std::vector<int>& var_usable, OobTally& tally, TreeOob& oob);
+
+// The draws the importance of a tree takes (one shuffle of the out-of-bag cases per covariate
+// taking part), or -1 when that number is not fixed in advance.
+long long importance_draws(const TreeOob& oob);
+
+// The errors with each covariate taking part permuted among the out-of-bag cases, the
+// permutation compounding from covariate to covariate: the shuffles drawn from `random` in
+// order, one covariate after the other, on this thread.
+void permuted_errors_in_order(const StoredTree& t, const GenoStore& g, const DataSet& d, RandomStream& random,
+                              TreeOob& oob);
+
+// The same with the shuffles drawn from the process-wide generator by one task while the
+// others run the descents of the covariates already shuffled.
+void permuted_errors_side_by_side(const StoredTree& t, const GenoStore& g, const DataSet& d, TreeOob& oob,
+                                  WorkerPool* pool);
+
+// Adds the tree's permuted errors to the tally: a covariate not taking part leaves every
+// classification as it was.
+void add_permuted_errors(const TreeOob& oob, OobTally& tally);
 
 // Votes and errors of the tree's out-of-bag cases, then for each covariate the errors with its
 // genotypes permuted among them (one shuffle per taking part covariate, compounding).

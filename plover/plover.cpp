@@ -111,6 +111,11 @@ struct ForestRun {
 
 // Grows the trees on bootstrap samples, writes each into the report and keeps it, and
 // tallies the out-of-bag votes and permutation errors.
+//
+// A tree's importance takes a number of draws known once the tree is grown, so with threads
+// it runs in the background on a copy of the generator while the generator jumps past those
+// draws and the next tree grows. One tree's importance runs at a time; two work lists take
+// turns.
 std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const RunClock& clock) {
   const DataSet& d = run.d;
   const GenoCovariates store{&run.g, &d.ncat};
@@ -121,12 +126,13 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   settings.draw_from_pool = false;
   settings.var_usable = &run.var_usable;
 
-  const std::unique_ptr<WorkerPool> pool = make_pool(run.s.threads);
+  std::vector<StoredTree> forest;
+  forest.reserve(run.s.ntree);  // the background work holds on to its tree
+  TreeOob oob[2];
+  const std::unique_ptr<WorkerPool> pool = make_pool(run.s.threads);  // after what its jobs use
   GrowWork work(d.nclass, 4, pool.get());
   TreeRecord tree(1000, d.nclass);
   std::vector<int> in_bag(d.ncase), sample(d.ncase);
-  std::vector<StoredTree> forest;
-  forest.reserve(run.s.ntree);
   for (int t = 0; t < run.s.ntree; ++t) {
     draw_bootstrap(d.ncase, in_bag, sample);
     append_tree_prefix(run.inf_path, t);
@@ -134,9 +140,26 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
               [](int, int, int, const std::vector<int>&) {});
     append_tree_line(run.inf_path, tree, d);
     forest.push_back(store_tree(tree));
-    out_of_bag_pass(forest.back(), run.g, d, in_bag, run.var_usable, tally, pool.get());
+    const StoredTree& grown = forest.back();
+    TreeOob& lists = oob[t % 2];
+    plain_out_of_bag(grown, run.g, d, in_bag, run.var_usable, tally, lists);
+    const long long draws = importance_draws(lists);
+    if (pool) pool->wait_background();  // the previous tree's importance
+    if (pool && draws >= 0) {
+      RandomStream random = random_stream();
+      skip_random_draws(static_cast<std::uint64_t>(draws));
+      pool->post([&, random, t](int) mutable {
+        TreeOob& mine = oob[t % 2];
+        permuted_errors_in_order(forest[t], run.g, d, random, mine);
+        add_permuted_errors(mine, tally);
+      });
+    } else {
+      permuted_errors_side_by_side(grown, run.g, d, lists, pool.get());
+      add_permuted_errors(lists, tally);
+    }
     print_progress(run.s.ntree, t, clock);
   }
+  if (pool) pool->wait_background();
   return forest;
 }
 

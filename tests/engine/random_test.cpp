@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "random.hpp"
 
 TEST(Random, FirstDrawsFromStateOne) {
@@ -58,4 +60,24 @@ TEST(Random, ShuffleTakesNMinusOneDrawsAndPermutes) {
   EXPECT_EQ(random_state(), after);
   std::sort(a, a + 6);
   for (int i = 0; i < 6; ++i) EXPECT_EQ(a[i], i);
+}
+
+TEST(Random, SkippingDrawsLandsWhereDrawingThem) {
+  for (std::uint64_t draws : {0ull, 1ull, 2ull, 3ull, 1000ull, 65537ull, 1234567ull}) {
+    seed_random(77);
+    for (std::uint64_t k = 0; k < draws; ++k) rand_draw();
+    const std::uint32_t drawn = random_state();
+    seed_random(77);
+    skip_random_draws(draws);
+    EXPECT_EQ(random_state(), drawn) << draws;
+  }
+  // A copy shuffles exactly as the process-wide generator would.
+  seed_random(5);
+  RandomStream copy = random_stream();
+  int a[300], b[300];
+  for (int i = 0; i < 300; ++i) a[i] = b[i] = i;
+  shuffle_ints(a, 300);
+  copy.shuffle(b, 300);
+  EXPECT_TRUE(std::equal(a, a + 300, b));
+  EXPECT_EQ(copy.state, random_state());
 }
