@@ -61,9 +61,11 @@ bool TokenReader::next_across_refill(std::string_view& token) {
   for (;;) {
     while (scanned < end_ && !is_space(buf_[scanned])) ++scanned;
     if (scanned < end_ || eof_) break;
+    // A refill moves the token to the front of the buffer, whether or not it finds more.
     std::size_t offset = scanned - pos_;
-    if (!fill()) break;
+    const bool more = fill();
     scanned = pos_ + offset;
+    if (!more) break;
   }
   token = std::string_view(buf_.data() + pos_, scanned - pos_);
   last_ = token;
@@ -78,6 +80,12 @@ void TokenReader::rewind() {
   at_start_ = true;
   line_break_ = false;
   last_ = {};
+}
+
+std::string TokenReader::take_read_ahead() {
+  std::string rest(buf_.data() + pos_, end_ - pos_);
+  pos_ = end_;
+  return rest;
 }
 
 std::FILE* open_for_reading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }

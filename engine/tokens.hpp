@@ -41,6 +41,13 @@ class TokenReader {
   // Back to the start of the file (a byte-order mark is skipped again).
   void rewind();
 
+  // Hands over the bytes read ahead and not yet returned as tokens. The rest of the file is
+  // then read straight from file(); the reader is done with until rewound.
+  std::string take_read_ahead();
+  std::FILE* file() const { return file_; }
+
+  static bool is_space(char c) { return kSpace[static_cast<unsigned char>(c)]; }
+
  private:
   static const bool kSpace[256];
 

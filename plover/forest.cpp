@@ -2,20 +2,26 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 
 #include "random.hpp"
 #include "tree_text.hpp"
 
-std::vector<int> screen_genotypes(const GenoStore& g, double max_missing, int& nusable) {
+std::vector<int> screen_genotypes(const GenoStore& g, double max_missing, int& nusable, WorkerPool* pool) {
   std::vector<int> var_usable = ivector(g.ncov);
+  // A missing genotype has both bits set; the words hold nothing past the last case.
+  constexpr std::uint64_t kLowBits = 0x5555555555555555ull;
+  const int ngroup = (g.ncov + 15) / 16;
+  run_tasks(pool, ngroup, [&](int w, int) {
+    for (int j = 16 * w; j < std::min(g.ncov, 16 * w + 16); ++j) {
+      const std::uint64_t* column = g.column(j);
+      long long count = 0;
+      for (int k = 0; k < g.stride; ++k) count += std::popcount(column[k] & (column[k] >> 1) & kLowBits);
+      var_usable[j] = within_missing_share(count, g.ncase, max_missing) ? 1 : 0;
+    }
+  });
   nusable = 0;
-  for (int j = 0; j < g.ncov; ++j) {
-    const GenoColumn col{g.column(j)};
-    long long count = 0;
-    for (int i = 0; i < g.ncase; ++i) count += col(i) == kMissingGenotype;
-    var_usable[j] = within_missing_share(count, g.ncase, max_missing) ? 1 : 0;
-    nusable += var_usable[j];
-  }
+  for (int j = 0; j < g.ncov; ++j) nusable += var_usable[j];
   return var_usable;
 }
 

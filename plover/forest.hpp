@@ -12,7 +12,7 @@
 #include "random.hpp"
 
 // Usable covariates: at most ncase * max_missing missing genotypes.
-std::vector<int> screen_genotypes(const GenoStore& g, double max_missing, int& nusable);
+std::vector<int> screen_genotypes(const GenoStore& g, double max_missing, int& nusable, WorkerPool* pool = nullptr);
 
 // The terminal node case i reaches in a tree.
 int terminal_node(const StoredTree& t, const GenoStore& g, const std::vector<int>& ncat, int i);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "row_blocks.hpp"
+
 GenoStore make_geno_store(int ncov) {
   GenoStore g;
   g.ncov = ncov;
@@ -17,10 +19,10 @@ GenoStore make_geno_store(int ncov) {
   return g;
 }
 
-void columns_from_rows(GenoStore& g) {
+void columns_from_rows(GenoStore& g, WorkerPool* pool) {
   g.stride = (g.ncase + 31) / 32;
   g.column_group.assign(g.nword, {});
-  for (int w = 0; w < g.nword; ++w) {
+  run_tasks(pool, g.nword, [&](int w, int) {
     const int first = 16 * w;
     const int m = std::min(16, g.ncov - first);
     std::vector<std::uint64_t>& group = g.column_group[w];
@@ -33,7 +35,7 @@ void columns_from_rows(GenoStore& g) {
         column[i >> 5] |= static_cast<std::uint64_t>((row[i] >> shift) & 3u) << (2 * (i & 31));
     }
     std::vector<std::uint32_t>().swap(g.geno[w]);
-  }
+  });
   g.geno.clear();
 }
 
@@ -78,7 +80,7 @@ GenotypeCell read_genotype_cell(std::string_view token, int& genotype) {
   return GenotypeCell::genotype;
 }
 
-void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g) {
+void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g, WorkerPool* pool) {
   const ColumnLayout layout = read_kind_line(in, "No data in the file\n");
   const int ncols = static_cast<int>(layout.col_kind.size());
   bool have_names = true;
@@ -86,39 +88,49 @@ void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore&
   g = make_geno_store(d.ncov);
 
   std::vector<int> labels;
+  auto grow_rows = [&](int rows) {
+    guarded_grow(
+        [&] {
+          while (g.ncase < rows) add_geno_case(g);
+          if (labels.size() < static_cast<std::size_t>(rows)) labels.resize(rows);
+        },
+        "allocation failure in realloc");
+  };
+  auto on_cell = [&](int row, int col, std::string_view token) {
+    if (col == 0)  // the row's words, one in each group, are on their way while its cells are read
+      for (auto& words : g.geno) __builtin_prefetch(words.data() + row, 1);
+    const int kind = layout.col_kind[col];
+    if (kind > 0) {
+      const int l = cov_of_col[col];
+      int genotype = kMissingGenotype;
+      switch (read_genotype_cell(token, genotype)) {
+        case GenotypeCell::not_a_number:
+          invalid_data(row, col, token);
+        case GenotypeCell::out_of_range:
+          fail(format("Data error: row %d col %d not in {0, 1, 2, NA/.}\n", row, l));
+        case GenotypeCell::missing:
+          genotype = kMissingGenotype;
+          break;
+        case GenotypeCell::genotype:
+          break;
+      }
+      pack_genotype(g, l, row, genotype);
+      return true;
+    }
+    const bool missing = is_missing_token(token, false);
+    double value = 0.0;
+    if (!missing && !parse_number(token, value)) invalid_data(row, col, token);
+    if (kind == kResponseColumn) labels[row] = response_label(row, col, token, missing);
+    return true;
+  };
   RowScan scan;
   if (have_names) {
-    scan = scan_rows(in, ncols, [&](int row, int col, std::string_view token) {
-      if (col == 0) guarded_grow([&] { add_geno_case(g); }, "allocation failure in realloc");
-      const int kind = layout.col_kind[col];
-      if (kind > 0) {
-        const int l = cov_of_col[col];
-        int genotype = kMissingGenotype;
-        switch (read_genotype_cell(token, genotype)) {
-          case GenotypeCell::not_a_number:
-            invalid_data(row, col, token);
-          case GenotypeCell::out_of_range:
-            fail(format("Data error: row %d col %d not in {0, 1, 2, NA/.}\n", row, l));
-          case GenotypeCell::missing:
-            genotype = kMissingGenotype;
-            break;
-          case GenotypeCell::genotype:
-            break;
-        }
-        pack_genotype(g, l, row, genotype);
-        return true;
-      }
-      const bool missing = is_missing_token(token, false);
-      double value = 0.0;
-      if (!missing && !parse_number(token, value)) invalid_data(row, col, token);
-      if (kind == kResponseColumn)
-        guarded_grow([&] { labels.push_back(response_label(row, col, token, missing)); }, "allocation failure in realloc");
-      return true;
-    });
+    scan = scan_rows_side_by_side(in, ncols, pool, grow_rows, on_cell);
     if (scan.unfinished) unfinished_row_error(scan);
   }
   d.ncase = g.ncase = scan.rows;
-  columns_from_rows(g);
+  labels.resize(scan.rows);
+  columns_from_rows(g, pool);
   code_classes(labels, d);
   d.has_missing = false;
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "data_set.hpp"
+#include "parallel.hpp"
 
 constexpr int kMissingGenotype = 3;
 
@@ -37,7 +38,7 @@ struct GenoStore {
 GenoStore make_geno_store(int ncov);
 
 // Turns the rows of `geno` into columns, freeing each row once its columns are made.
-void columns_from_rows(GenoStore& g);
+void columns_from_rows(GenoStore& g, WorkerPool* pool = nullptr);
 
 inline int genotype_in(const std::uint64_t* column, int i) {
   return static_cast<int>((column[i >> 5] >> (2 * (i & 31))) & 3u);
@@ -90,7 +91,7 @@ GenotypeCell read_genotype_cell(std::string_view token, int& genotype);
 // Reads a genotype training file into the data set (no covariate matrix) and the store (in
 // columns), and writes Part I of the report: the head and the per-covariate lines. The Part II
 // banner is left to the caller.
-void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g);
+void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g, WorkerPool* pool = nullptr);
 
 // The per-covariate summary lines; nominal covariates get their four categories.
 void genotype_summary(DataSet& d, const GenoStore& g, OutFile& report);

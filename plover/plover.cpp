@@ -198,10 +198,11 @@ int run_plover(const PloverSettings& s) {
   DataSet d;
   GenoStore g;
   const RunClock clock;
+  std::unique_ptr<WorkerPool> loading_pool = make_pool(s.threads);
   {
     OutFile report(inf_path, "w");
     TokenReader in(data.get());
-    read_genotype_file(in, report, d, g);
+    read_genotype_file(in, report, d, g, loading_pool.get());
     write_part2_banner(report, s.ntree);
     report.close();
     data.reset();
@@ -209,7 +210,8 @@ int run_plover(const PloverSettings& s) {
   check_prediction_files(s.pred_files);
 
   int nusable = 0;
-  const std::vector<int> var_usable = screen_genotypes(g, s.max_missing, nusable);
+  const std::vector<int> var_usable = screen_genotypes(g, s.max_missing, nusable, loading_pool.get());
+  loading_pool.reset();
   const int nsplitvar = candidates_per_node(s.nsplitvar_given, s.nsplitvar, nusable);
   std::printf("Number of variables used to split each node: %d\n", nsplitvar);
 

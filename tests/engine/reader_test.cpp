@@ -69,6 +69,16 @@ TEST(Reader, UnfinishedLastRowIsAlwaysAnError) {
             "Data file not complete error at line 2 variable number 2 value = 4 !\n");
 }
 
+TEST(Reader, LastTokenWithoutLineEnd) {
+  // The file ends right after its last token: it reads as it would with a line end after it.
+  EXPECT_EQ(read_text("o o r\na b y\n1 2 0\n3 4 NA").error, "label missing: 1\n");
+  EXPECT_EQ(read_text("o o r\na b y\n1 2 0\n3").error,
+            "Data file not complete error at line 2 variable number 1 value = 3 !\n");
+  ReadResult r = read_text("o o r\na b y\n1 2 0\n3 NA 1");
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.d.X[1][1], r.d.missing_code);
+}
+
 TEST(Reader, LabelsAreCodedInAscendingOrder) {
   ReadResult r = read_text("o r\na y\n1 5\n2 2\n3 9\n4 2.7\n");
   ASSERT_EQ(r.error, "");

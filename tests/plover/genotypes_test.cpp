@@ -11,10 +11,10 @@ struct GenoRead {
   std::string report, error;
 };
 
-GenoRead read_geno(const std::string& text) {
+GenoRead read_geno(const std::string& text, WorkerPool* pool = nullptr) {
   GenoRead r;
   r.report = read_through(
-      text, [&](TokenReader& in, OutFile& report) { read_genotype_file(in, report, r.d, r.g); }, r.error);
+      text, [&](TokenReader& in, OutFile& report) { read_genotype_file(in, report, r.d, r.g, pool); }, r.error);
   return r;
 }
 
@@ -131,4 +131,22 @@ TEST(GenotypePrediction, QualifiesByCovariateKindsAndCount) {
   GenoRead one = read_geno("o r\na y\n0 1\n2 2\n");
   EXPECT_TRUE(read_prediction(one.d, "o\na\n2\n1\n", g));
   EXPECT_EQ(g.ncase, 2);
+}
+
+TEST(GenotypeReader, ThreadsReadTheSameAndStopAtTheFirstError) {
+  std::string text = "o n o o r\na b c d y\n";
+  for (int i = 0; i < 300; ++i) text += std::to_string(i % 3) + " " + std::to_string(i % 2) + " . 2 " + std::to_string(i % 2) + "\n";
+  WorkerPool two(2);
+  const GenoRead plain = read_geno(text), side_by_side = read_geno(text, &two);
+  ASSERT_EQ(side_by_side.error, "");
+  EXPECT_EQ(side_by_side.report, plain.report);
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 300; ++i) ASSERT_EQ(geno_get(side_by_side.g, j, i), geno_get(plain.g, j, i));
+  // Errors near the start and near the end: the first one is reported.
+  std::string bad = text;
+  bad.replace(bad.rfind("\n1 "), 3, "\n7 ");
+  EXPECT_EQ(read_geno(bad, &two).error, data_error(298, 0));
+  bad.replace(bad.find("\n1 "), 3, "\nz ");
+  EXPECT_EQ(read_geno(bad, &two).error, read_geno(bad).error);
+  EXPECT_EQ(read_geno(text + "0 1", &two).error, read_geno(text + "0 1").error);  // unfinished last row
 }

@@ -1,0 +1,103 @@
+#include "row_blocks.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The same set as the token reader's, in a form the compiler can run on vector lanes.
+inline bool space_byte(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - 9) < 5; }
+
+}  // namespace
+
+std::size_t count_tokens(const char* b, std::size_t n) {
+  if (n == 0) return 0;
+  const auto* u = reinterpret_cast<const unsigned char*>(b);
+  std::size_t count = space_byte(u[0]) ? 0 : 1;
+  for (std::size_t i = 1; i < n; ++i) count += static_cast<std::size_t>(space_byte(u[i - 1]) & !space_byte(u[i]));
+  return count;
+}
+
+std::size_t skip_tokens_in(const char* b, std::size_t from, std::size_t n, long long count) {
+  std::size_t i = from;
+  for (long long k = 0; k < count; ++k) {
+    while (i < n && TokenReader::is_space(b[i])) ++i;
+    if (i >= n) return n;
+    while (i < n && !TokenReader::is_space(b[i])) ++i;
+  }
+  return i;
+}
+
+void Block::reserve(std::size_t n) {
+  if (n <= capacity) return;
+  std::unique_ptr<char[]> grown(new char[n]);  // not cleared: the bytes are read over at once
+  if (filled > 0) std::memcpy(grown.get(), data.get(), filled);
+  data = std::move(grown);
+  capacity = n;
+}
+
+void Block::take(const std::string& bytes, std::size_t more) {
+  reserve(bytes.size() + more);
+  std::memcpy(data.get(), bytes.data(), bytes.size());
+  filled = bytes.size();
+}
+
+void Block::drop_front(std::size_t n) {
+  std::memmove(data.get(), data.get() + n, filled - n);
+  filled -= n;
+}
+
+std::size_t next_block(std::FILE* file, Block& block, std::size_t size, bool& at_end) {
+  at_end = false;
+  for (;;) {
+    const std::size_t want = block.filled + size;
+    block.reserve(want);
+    while (block.filled < want) {
+      const std::size_t got = std::fread(block.data.get() + block.filled, 1, want - block.filled, file);
+      if (got == 0) {
+        at_end = true;
+        return block.filled;
+      }
+      block.filled += got;
+    }
+    // End at the last white space; a block without any (one huge token) reads on.
+    std::size_t cut = block.filled;
+    while (cut > 0 && !TokenReader::is_space(block.data[cut - 1])) --cut;
+    if (cut > 0) return cut - 1;
+  }
+}
+
+long long plan_block_parts(const char* b, std::size_t len, int ncols, long long tokens, WorkerPool& pool,
+                           std::vector<BlockPart>& parts) {
+  const int nparts = static_cast<int>(parts.size());
+  for (int p = 0; p < nparts; ++p) {
+    std::size_t at = len * p / nparts;
+    while (p > 0 && at < len && !TokenReader::is_space(b[at])) ++at;
+    parts[p].begin = at;
+  }
+  for (int p = 0; p < nparts; ++p) parts[p].end = p + 1 < nparts ? parts[p + 1].begin : len;
+  std::vector<std::size_t> counts(nparts);
+  pool.run(nparts, [&](int p, int) { counts[p] = count_tokens(b + parts[p].begin, parts[p].end - parts[p].begin); });
+  long long index = tokens;
+  for (int p = 0; p < nparts; ++p) {
+    parts[p].first_token = index;
+    index += static_cast<long long>(counts[p]);
+  }
+  // The first row start at or after a point moves on with the point, so the parts stay in
+  // order; a part without a row start of its own ends up empty.
+  for (int p = 1; p < nparts; ++p) {
+    const long long to_row_start = (ncols - parts[p].first_token % ncols) % ncols;
+    parts[p].begin = skip_tokens_in(b, parts[p].begin, len, to_row_start);
+    parts[p].first_token += to_row_start;
+  }
+  for (int p = 0; p < nparts; ++p) parts[p].end = p + 1 < nparts ? parts[p + 1].begin : len;
+  return index;
+}
+
+std::string_view last_token_in(const char* b, std::size_t len) {
+  std::size_t e = len;
+  while (e > 0 && TokenReader::is_space(b[e - 1])) --e;
+  std::size_t s = e;
+  while (s > 0 && !TokenReader::is_space(b[s - 1])) --s;
+  return std::string_view(b + s, e - s);
+}

@@ -1,0 +1,130 @@
+// Reading the data rows of a large file on several threads.
+//
+// The rest of the file is read a block at a time. Each block is cut at white space into one
+// part per thread; the parts count their tokens side by side, which tells the row and column
+// of every token, so each part can then be moved on to the start of a row and all of them
+// read side by side: no row is shared by two parts of a block, and a row that runs over the
+// end of a block is finished by the first part of the next. Tokens, rows and columns are
+// exactly those of reading token by token (rows are counted in tokens, not lines).
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data_set.hpp"
+#include "parallel.hpp"
+#include "tokens.hpp"
+
+// Tokens (runs of non-space bytes) that start in b[0..n-1], b[-1] being taken as space.
+std::size_t count_tokens(const char* b, std::size_t n);
+
+// The position after `count` tokens from b[from] (or n when fewer remain).
+std::size_t skip_tokens_in(const char* b, std::size_t from, std::size_t n, long long count);
+
+// Bytes of the file read ahead: `filled` bytes in `data`, room for `capacity`.
+struct Block {
+  std::unique_ptr<char[]> data;
+  std::size_t capacity = 0, filled = 0;
+
+  void reserve(std::size_t n);                          // keeps the bytes held
+  void drop_front(std::size_t n);                       // the rest moves to the front
+  void take(const std::string& bytes, std::size_t more);  // holds `bytes`, with room for more
+};
+
+// The next block of the file: `block` keeps what it held past the last cut and gains up to
+// `size` bytes more. Returns the length of the block to read now, which ends at white space or
+// at the end of the file; `at_end` tells whether the file is done.
+std::size_t next_block(std::FILE* file, Block& block, std::size_t size, bool& at_end);
+
+// One part of a block, read by one thread.
+struct BlockPart {
+  std::size_t begin = 0, end = 0;
+  long long first_token = 0;  // index of its first token in the file
+  long long stopped_at = -1;  // token index where on_cell refused or threw
+  std::exception_ptr error;
+};
+
+// Cuts b[0..len-1] into parts, one per thread of the pool, that start at row starts (all but the
+// first), the block starting at token index `tokens`. Returns the token index after the block.
+long long plan_block_parts(const char* b, std::size_t len, int ncols, long long tokens, WorkerPool& pool,
+                           std::vector<BlockPart>& parts);
+
+// The last token of b[0..len-1], if any.
+std::string_view last_token_in(const char* b, std::size_t len);
+
+// The rows of the rest of the file, as scan_rows reads them (without a pool: in one part).
+// grow_rows(rows) makes room for rows 0 .. rows-1 before their cells are read: with a pool
+// for every row begun in a block before the block is read, so that on_cell(row, col, token)
+// may then only touch data of its own row. Errors thrown by on_cell come out as they would
+// reading token by token: the first in file order. Blocks hold block_size bytes and more.
+template <class GrowRows, class OnCell>
+RowScan scan_rows_side_by_side(TokenReader& in, int ncols, WorkerPool* pool, GrowRows&& grow_rows, OnCell&& on_cell,
+                               std::size_t block_size = std::size_t{1} << 20) {
+  std::vector<BlockPart> parts(pool ? pool->threads() : 1);
+  Block block;
+  block.take(in.take_read_ahead(), block_size);
+  long long tokens = 0;  // before the current block
+  std::string last_token;
+  RowScan scan;
+  for (bool at_end = false; !at_end;) {
+    const std::size_t len = next_block(in.file(), block, block_size, at_end);
+    const char* b = block.data.get();
+    long long after = 0;  // token index after the block
+    if (pool) {
+      after = plan_block_parts(b, len, ncols, tokens, *pool, parts);
+      grow_rows(static_cast<int>((after + ncols - 1) / ncols));
+    } else {
+      parts[0].begin = 0;
+      parts[0].end = len;
+      parts[0].first_token = tokens;
+    }
+    run_tasks(pool, static_cast<int>(parts.size()), [&](int p, int) {
+      BlockPart& part = parts[p];
+      part.stopped_at = -1;
+      long long k = part.first_token;
+      int row = static_cast<int>(k / ncols), col = static_cast<int>(k % ncols);
+      try {
+        for (std::size_t i = part.begin;;) {
+          while (i < part.end && TokenReader::is_space(b[i])) ++i;
+          if (i >= part.end) break;
+          std::size_t j = i;
+          while (j < part.end && !TokenReader::is_space(b[j])) ++j;
+          if (!pool && col == 0) grow_rows(row + 1);
+          if (!on_cell(row, col, std::string_view(b + i, j - i))) {
+            part.stopped_at = k;
+            return;
+          }
+          i = j;
+          ++k;
+          if (++col == ncols) col = 0, ++row;
+        }
+      } catch (...) {
+        part.stopped_at = k;
+        part.error = std::current_exception();
+      }
+      if (!pool) after = k;
+    });
+    for (const BlockPart& part : parts) {
+      if (part.stopped_at < 0) continue;
+      if (part.error) std::rethrow_exception(part.error);
+      scan.rows = static_cast<int>(part.stopped_at / ncols);
+      scan.rejected = true;
+      return scan;
+    }
+    if (after > tokens) last_token.assign(last_token_in(b, len));
+    tokens = after;
+    block.drop_front(len);
+  }
+  scan.rows = static_cast<int>(tokens / ncols);
+  if (tokens % ncols != 0) {
+    scan.unfinished = true;
+    scan.unfinished_column = static_cast<int>(tokens % ncols);
+    scan.last_token = last_token;
+  }
+  return scan;
+}
