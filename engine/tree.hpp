@@ -7,7 +7,11 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -199,8 +203,10 @@ struct GrowWork {
   std::vector<char> drawn;                 // marks of the covariates (or pool positions) drawn
   std::vector<int> present;
   std::vector<char> right;
-  std::vector<NodeMasks> masks;  // per node of a level, for stores of two-bit columns
-  std::vector<int> copies;
+  std::vector<NodeMasks> masks;           // per node of a level, for stores of two-bit columns
+  std::vector<int> mask_state;            // per node of a level: 0 to build, 1 being built, 2 built
+  std::vector<std::vector<int>> copies;   // per thread
+  std::vector<int> node_tasks;            // per node of a level: searches not done yet
   std::vector<int> memo_entry;  // per node of the tree: its memo entry, -1 for none
   std::vector<char> known;      // per candidate of a node: result recalled from the memo
 
@@ -217,7 +223,8 @@ constexpr long long kParallelLevelWork = 4096;
 // splits the node unless it is refused.
 template <class Store, class OnSplit>
 void finish_node(const Store& store, const int* y, TreeRecord& t, int i, const std::vector<int>& candidates,
-                 const std::vector<Candidate>& results, const GrowSettings& g, GrowWork& work, OnSplit& on_split) {
+                 const std::vector<Candidate>& results, const GrowSettings& g, GrowWork& work, SplitScratch& w,
+                 OnSplit& on_split) {
   const int nclass = g.search.nclass;
   Candidate best{static_cast<double>(nclass), 0.0, -1, 0};
   int best_v = -1;
@@ -234,7 +241,6 @@ void finish_node(const Store& store, const int* y, TreeRecord& t, int i, const s
   if (!(best.score < nclass)) return;
   const int size = t.count[i];
   if (g.impurity_test) {
-    SplitScratch& w = work.scratch[0];
     std::fill(w.total.begin(), w.total.end(), 0);
     const int* rows = t.node_rows(i);
     for (int k = 0; k < size; ++k) ++w.total[y[rows[k]]];
@@ -273,6 +279,110 @@ inline void remember_search(const GrowSettings& g, GrowWork& work, int i, int v,
   g.memo->entries[e].known[v] = 1;
 }
 
+// The searches of a level and the splits of its nodes. One thread splits the nodes in node
+// order, each as soon as its searches are done, and takes searches itself while it waits; the
+// others take searches. A split only rewrites its own node's slice and appends daughters, so
+// it never disturbs the searches of the other nodes.
+template <class Store, class OnSplit>
+void search_and_finish_level(const Store& store, const int* y, TreeRecord& t, int first, int last,
+                             const GrowSettings& g, GrowWork& work, WorkerPool* pool, OnSplit& on_split) {
+  const int count = last - first;
+  const int nchunks = static_cast<int>(work.chunks.size()) - 1;
+  const int threads = pool ? pool->threads() : 1;
+  work.node_tasks.assign(count, 0);
+  for (const auto& [node, k] : work.tasks) ++work.node_tasks[node];
+  if constexpr (TwoBitColumns<Store>) {
+    if (static_cast<int>(work.masks.size()) < count) work.masks.resize(count);
+    work.mask_state.assign(count, 0);
+    if (static_cast<int>(work.copies.size()) < threads) work.copies.resize(threads);
+  }
+  std::atomic<int> next_chunk{0};
+  std::atomic<bool> failed{false};
+  std::exception_ptr error;
+  std::mutex error_mutex;
+  // The masks of a node, built by the first of its searches to need them; the others wait.
+  auto node_masks = [&](int node, int thread) -> const NodeMasks* {
+    if constexpr (TwoBitColumns<Store>) {
+      std::atomic_ref<int> state(work.mask_state[node]);
+      if (state.load(std::memory_order_acquire) != 2) {
+        int expected = 0;
+        if (state.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
+          const int i = first + node;
+          build_node_masks(t.node_rows(i), t.count[i], y, g.search.nclass, work.copies[thread], work.masks[node]);
+          state.store(2, std::memory_order_release);
+        } else {
+          while (state.load(std::memory_order_acquire) != 2) cpu_relax();
+        }
+      }
+      return &work.masks[node];
+    } else {
+      return nullptr;
+    }
+  };
+  // The searches of one run of tasks; each node's count of searches left drops once per run.
+  auto search_chunk = [&](int chunk, int thread) {
+    const int end = work.chunks[chunk + 1];
+    for (int task = work.chunks[chunk]; task < end;) {
+      const int node = work.tasks[task].first;
+      const int i = first + node;
+      int done = 0;
+      try {
+        if (failed.load(std::memory_order_relaxed)) throw std::runtime_error("level abandoned");
+        const NodeMasks* masks = node_masks(node, thread);
+        for (; task < end && work.tasks[task].first == node; ++task, ++done) {
+          if constexpr (TwoBitColumns<Store>) {
+            // The next search's column is on its way from memory while this one runs.
+            if (task + 1 < end) store.prefetch_column(work.candidates[work.tasks[task + 1].first][work.tasks[task + 1].second]);
+          }
+          const int k = work.tasks[task].second;
+          work.results[node][k] = search_candidate(store, work.candidates[node][k], t.node_rows(i), t.count[i], y,
+                                                   g.search, work.scratch[thread], masks);
+        }
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(error_mutex);
+        if (!error) error = std::current_exception();
+        failed = true;
+        for (; task < end && work.tasks[task].first == node; ++task) ++done;
+      }
+      std::atomic_ref<int>(work.node_tasks[node]).fetch_sub(done, std::memory_order_release);
+    }
+  };
+  auto take_chunk = [&](int thread) {
+    const int chunk = next_chunk.fetch_add(1);
+    if (chunk >= nchunks) return false;
+    search_chunk(chunk, thread);
+    return true;
+  };
+  int next_to_finish = first;
+  auto finish_in_order = [&](int thread) {
+    for (; next_to_finish < last && !failed; ++next_to_finish) {
+      const int i = next_to_finish, node = i - first;
+      while (std::atomic_ref<int>(work.node_tasks[node]).load(std::memory_order_acquire) > 0)
+        if (!take_chunk(thread)) cpu_relax();
+      if (failed) break;
+      if (g.memo) {
+        for (std::size_t k = 0; k < work.candidates[node].size(); ++k)
+          remember_search(g, work, i, work.candidates[node][k], work.results[node][k]);
+      }
+      finish_node(store, y, t, i, work.candidates[node], work.results[node], g, work, work.scratch[thread], on_split);
+    }
+  };
+  // The calling thread splits the nodes: a worker busy elsewhere never holds the level up.
+  // Should the workers take every turn, the calling thread splits after them.
+  bool splitting = false;
+  run_tasks(pool, threads, [&](int, int thread) {
+    if (thread == 0 && !splitting) {
+      splitting = true;
+      finish_in_order(thread);
+    } else {
+      while (take_chunk(thread)) {
+      }
+    }
+  });
+  finish_in_order(0);
+  if (error) std::rethrow_exception(error);
+}
+
 // The nodes first .. last-1 of one level. Whether a node is split, and the draws, never depend
 // on the searches of the same level (no node of it can meet the capacity), so the draws are
 // taken in node order first, the searches run on the pool, and the splits follow in node order.
@@ -302,10 +412,6 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
       work.task_work.push_back(size);
       total += size;
     }
-    if constexpr (TwoBitColumns<Store>) {
-      if (static_cast<int>(work.masks.size()) < count) work.masks.resize(count);
-      build_node_masks(t.node_rows(i), size, y, g.search.nclass, work.copies, work.masks[i - first]);
-    }
   }
   // Searches are handed out in runs of about equal work, so that small nodes do not cost a
   // hand-over each.
@@ -323,28 +429,7 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
     }
   }
   if (work.chunks.back() != static_cast<int>(work.tasks.size())) work.chunks.push_back(static_cast<int>(work.tasks.size()));
-  run_tasks(pool, static_cast<int>(work.chunks.size()) - 1, [&](int chunk, int thread) {
-    for (int task = work.chunks[chunk]; task < work.chunks[chunk + 1]; ++task) {
-      if constexpr (TwoBitColumns<Store>) {
-        // The next search's column is on its way from memory while this one runs.
-        if (task + 1 < work.chunks[chunk + 1]) {
-          const auto [next_node, next_k] = work.tasks[task + 1];
-          store.prefetch_column(work.candidates[next_node][next_k]);
-        }
-      }
-      const auto [node, k] = work.tasks[task];
-      const int i = first + node;
-      const NodeMasks* masks = TwoBitColumns<Store> ? &work.masks[node] : nullptr;
-      work.results[node][k] = search_candidate(store, work.candidates[node][k], t.node_rows(i), t.count[i], y,
-                                               g.search, work.scratch[thread], masks);
-    }
-  });
-  if (g.memo) {
-    for (const auto& [node, k] : work.tasks)
-      remember_search(g, work, first + node, work.candidates[node][k], work.results[node][k]);
-  }
-  for (int i = first; i < last; ++i)
-    finish_node(store, y, t, i, work.candidates[i - first], work.results[i - first], g, work, on_split);
+  search_and_finish_level(store, y, t, first, last, g, work, pool, on_split);
 }
 
 // One node on its own, when earlier splits of its level decide whether it may still split.
@@ -366,7 +451,7 @@ void grow_node(const Store& store, const int* y, TreeRecord& t, int i, const Gro
     results[k] = search_candidate(store, candidates[k], t.node_rows(i), size, y, g.search, work.scratch[0]);
     remember_search(g, work, i, candidates[k], results[k]);
   }
-  finish_node(store, y, t, i, candidates, results, g, work, on_split);
+  finish_node(store, y, t, i, candidates, results, g, work, work.scratch[0], on_split);
 }
 
 // Grows one tree on the sample (data rows sample_rows[0..n-1]) breadth-first: nodes are split in
