@@ -29,7 +29,7 @@ class WorkerPool {
   // Runs task(k, thread) for k = 0 .. count-1, thread being 0 .. threads()-1.
   void run(int count, const std::function<void(int task, int thread)>& task);
 
-  // Queues job(thread) for a worker, thread being 1 .. threads()-1; without workers it runs here.
+  // Queues job(thread) for a worker (thread: the one that runs it); without workers it runs here.
   void post(std::function<void(int thread)> job);
 
   // Waits until every posted job is done, taking queued ones here (as thread 0); rethrows the

@@ -24,6 +24,33 @@ TEST(WorkerPool, RunsEveryTaskOnceAndPassesErrorsOn) {
   EXPECT_EQ(ran, 10);
 }
 
+TEST(WorkerPool, BackgroundJobsRunOnceAndNeverHoldRunsUp) {
+  WorkerPool pool(2);
+  for (int round = 0; round < 50; ++round) {
+    // A job that waits until the run after it is over: the run must finish without its worker.
+    std::atomic<bool> release{false};
+    std::atomic<int> jobs{0};
+    pool.post([&](int) {
+      while (!release) cpu_relax();
+      ++jobs;
+    });
+    std::atomic<int> tasks{0};
+    pool.run(100, [&](int, int) { ++tasks; });
+    EXPECT_EQ(tasks.load(), 100);
+    release = true;
+    for (int k = 0; k < 5; ++k) pool.post([&](int) { ++jobs; });
+    pool.wait_background();
+    ASSERT_EQ(jobs.load(), 6);
+  }
+  pool.post([](int) { throw 3; });
+  EXPECT_THROW(pool.wait_background(), int);
+  pool.wait_background();  // the error is passed on once
+  WorkerPool alone(1);
+  int here = 0;
+  alone.post([&](int thread) { here = thread + 1; });
+  EXPECT_EQ(here, 1);  // no workers: the job ran at once
+}
+
 namespace {
 
 // Mixed data with missing cells; the class follows the first covariates.

@@ -148,3 +148,57 @@ TEST(GrowTree, CountingByMasksGrowsTheSameTrees) {
   const GenoCovariates by_masks{&g, &ncat};
   EXPECT_EQ(forest(by_masks), forest(CaseByCase{by_masks}));
 }
+
+TEST(Importance, BackgroundAndSideBySideFormsAgree) {
+  // A grown tree's importance from a copy of the generator on one thread, and from the
+  // process-wide generator with the descents on three threads: the same errors, and the
+  // generator ends where the copy does.
+  const int ncase = 3000, ncov = 40;
+  GenoStore g = make_geno_store(ncov);
+  DataSet d;
+  d.ncov = ncov;
+  d.ncase = ncase;
+  d.nclass = 2;
+  d.ncat.assign(ncov, 1);
+  unsigned x = 11;
+  for (int i = 0; i < ncase; ++i) {
+    add_geno_case(g);
+    int signal = 0;
+    for (int j = 0; j < ncov; ++j) {
+      x = x * 1103515245u + 12345u;
+      const int genotype = (x >> 16) % 3;
+      pack_genotype(g, j, i, genotype);
+      if (j < 2) signal += genotype;
+    }
+    d.y.push_back(signal + (x >> 8) % 2 > 2 ? 1 : 0);
+  }
+  columns_from_rows(g);
+  std::vector<int> usable(ncov, 1), in_bag(ncase, 0), sample(ncase);
+  seed_random(21);
+  for (int& r : sample) in_bag[r = rand_below(ncase)] = 1;
+  GrowSettings s;
+  s.search = {2, 1, 1};
+  s.nsplitvar = 6;
+  s.draw_from_pool = false;
+  s.var_usable = &usable;
+  GrowWork w(2, 4);
+  TreeRecord t(1000, 2);
+  const GenoCovariates store{&g, &d.ncat};
+  grow_tree(store, d.y.data(), sample.data(), ncase, t, s, w, [](int, int, int, const std::vector<int>&) {});
+  const StoredTree tree = store_tree(t);
+
+  OobTally first(ncase, 2, ncov), second(ncase, 2, ncov);
+  TreeOob in_order, side_by_side;
+  plain_out_of_bag(tree, g, d, in_bag, usable, first, in_order);
+  plain_out_of_bag(tree, g, d, in_bag, usable, second, side_by_side);
+  ASSERT_GT(static_cast<long long>(in_order.used.size() * in_order.oob_cases.size()), 32768);  // worth threads
+  RandomStream copy = random_stream();
+  permuted_errors_in_order(tree, g, d, copy, in_order);
+  WorkerPool pool(3);
+  permuted_errors_side_by_side(tree, g, d, side_by_side, &pool);
+  EXPECT_EQ(in_order.err, side_by_side.err);
+  EXPECT_EQ(copy.state, random_state());
+  add_permuted_errors(in_order, first);
+  add_permuted_errors(side_by_side, second);
+  EXPECT_EQ(first.perm_err, second.perm_err);
+}
