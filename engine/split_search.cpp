@@ -81,7 +81,14 @@ namespace {
 // Two classes under the Gini index: the left counts of every cut first, then the impurities of
 // all cuts in one loop the compiler can run on vector lanes (each lane does the same operations
 // in the same order as the scalar form), then the first lowest.
-__attribute__((target_clones("avx2", "default"))) void gini_pass_two_classes(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
+// The thread sanitizer cannot run the chooser of the clones, which runs before it starts.
+#if defined(__SANITIZE_THREAD__)
+#define AVX2_CLONE
+#else
+#define AVX2_CLONE __attribute__((target_clones("avx2", "default")))
+#endif
+
+AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
                            SplitScratch& w, OrdinalSplit& best) {
   const int ncut = nruns - 1;
   if (ncut <= 0) return;
