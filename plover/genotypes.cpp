@@ -28,11 +28,16 @@ void columns_from_rows(GenoStore& g, WorkerPool* pool) {
     std::vector<std::uint64_t>& group = g.column_group[w];
     group.assign(static_cast<std::size_t>(m) * g.stride, 0);
     const std::uint32_t* row = g.geno[w].data();
-    for (int r = 0; r < m; ++r) {
-      const int shift = g.shift[first + r];
-      std::uint64_t* column = group.data() + static_cast<std::size_t>(r) * g.stride;
-      for (int i = 0; i < g.ncase; ++i)
-        column[i >> 5] |= static_cast<std::uint64_t>((row[i] >> shift) & 3u) << (2 * (i & 31));
+    // 32 cases at a time: each column word is put together in a register.
+    for (int b = 0; b < g.stride; ++b) {
+      const std::uint32_t* words = row + 32 * b;
+      const int n = std::min(32, g.ncase - 32 * b);
+      for (int r = 0; r < m; ++r) {
+        const int shift = g.shift[first + r];
+        std::uint64_t word = 0;
+        for (int k = 0; k < n; ++k) word |= static_cast<std::uint64_t>((words[k] >> shift) & 3u) << (2 * k);
+        group[static_cast<std::size_t>(r) * g.stride + b] = word;
+      }
     }
     std::vector<std::uint32_t>().swap(g.geno[w]);
   });
@@ -62,13 +67,9 @@ const std::vector<int>& geno_label() {
   return labels;
 }
 
-GenotypeCell read_genotype_cell(std::string_view token, int& genotype) {
-  if (token.size() == 1) {  // by far the most common cell
+GenotypeCell read_other_genotype_cell(std::string_view token, int& genotype) {
+  if (token.size() == 1) {
     const char c = token[0];
-    if (c >= '0' && c <= '2') {
-      genotype = c - '0';
-      return GenotypeCell::genotype;
-    }
     if (c == '.') return GenotypeCell::missing;
     if (c >= '3' && c <= '9') return GenotypeCell::out_of_range;
   }

@@ -86,7 +86,15 @@ struct GenoCovariates {
 // What one genotype cell holds.
 enum class GenotypeCell { genotype, missing, not_a_number, out_of_range };
 
-GenotypeCell read_genotype_cell(std::string_view token, int& genotype);
+GenotypeCell read_other_genotype_cell(std::string_view token, int& genotype);
+
+inline GenotypeCell read_genotype_cell(std::string_view token, int& genotype) {
+  if (token.size() == 1 && token[0] >= '0' && token[0] <= '2') {  // by far the most common cell
+    genotype = token[0] - '0';
+    return GenotypeCell::genotype;
+  }
+  return read_other_genotype_cell(token, genotype);
+}
 
 // Reads a genotype training file into the data set (no covariate matrix) and the store (in
 // columns), and writes Part I of the report: the head and the per-covariate lines. The Part II
