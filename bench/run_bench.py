@@ -13,8 +13,9 @@ kestrel (which prints none) divided by the wall time of a run of one tree.
 
 When a program's --help mentions "-threads", the programs run with "-threads 1" in the
 single-thread scenarios, and plover and wren (and a short kestrel run) also run with
-"-threads 2": the speed-up is printed and every output file must be byte-identical between the
-two, else the script says so and exits with status 1.
+"-threads 1" and "-threads 2" in turns: the speed-up is printed and every output file must be
+byte-identical between the two, else the script says so and exits with status 1. Beside it
+stands the machine's own limit: two "-threads 1" runs started together, against one.
 
 Standard library only. The comparison needs Rscript with the ranger package and python3 with
 scikit-learn (Debian: r-cran-ranger, python3-sklearn); when one is missing, its rows are skipped
@@ -128,20 +129,38 @@ class Program:
         return cmd
 
 
-def run_in_dir(prog, data_path, args, threads, run_dir, repeat, extra_links=()):
-    """Runs prog repeat times in run_dir on a link to data_path; returns the runs."""
+def prepare_dir(run_dir, data_path, extra_links=()):
+    """An empty run_dir holding links to the data files."""
     shutil.rmtree(run_dir, ignore_errors=True)
     os.makedirs(run_dir)
     for src in (data_path,) + tuple(extra_links):
         os.symlink(os.path.abspath(src), os.path.join(run_dir, os.path.basename(src)))
+
+
+def run_checked(cmd, run_dir):
+    r = run_child(cmd, run_dir)
+    if r.rc != 0:
+        raise Failure("%s exited with status %d in %s\n%s" % (" ".join(cmd), r.rc, run_dir, r.stderr[-2000:]))
+    return r
+
+
+def run_in_dir(prog, data_path, args, threads, run_dir, repeat, extra_links=()):
+    """Runs prog repeat times in run_dir on a link to data_path; returns the runs."""
+    prepare_dir(run_dir, data_path, extra_links)
     cmd = prog.args(["-t", os.path.basename(data_path)] + list(args), threads)
-    runs = []
-    for _ in range(repeat):
-        r = run_child(cmd, run_dir)
-        if r.rc != 0:
-            raise Failure("%s exited with status %d in %s\n%s" % (" ".join(cmd), r.rc, run_dir, r.stderr[-2000:]))
-        runs.append(r)
-    return cmd, runs
+    return cmd, [run_checked(cmd, run_dir) for _ in range(repeat)]
+
+
+def run_side_by_side(cmd, run_dirs):
+    """Starts cmd in every directory at once; the wall time until the last one ends."""
+    t0 = time.perf_counter()
+    children = [subprocess.Popen(cmd, cwd=d, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                 stdin=subprocess.DEVNULL) for d in run_dirs]
+    codes = [c.wait() for c in children]
+    wall = time.perf_counter() - t0
+    if any(codes):
+        raise Failure("%s exited with status %s side by side in %s" % (" ".join(cmd), codes, ", ".join(run_dirs)))
+    return wall
 
 
 def output_files(run_dir):
@@ -509,15 +528,25 @@ def main():
         return results[key]
 
     def threads_check(key, label, prog, data_path, args, timed=True, extra_links=()):
-        """Runs with -threads 2 beside the -threads 1 runs in runs/KEY-t1; speed-up and identical files."""
+        """-threads 1 against -threads 2, in turns so that both meet the same load; identical files.
+
+        Timed checks also run two -threads 1 runs side by side: their total against one run is
+        what two threads can give at most on this machine for this work (two cores may share
+        their execution units, and the machine its memory)."""
         t1_dir = os.path.join(runs_dir, key + "-t1")
         t2_dir = os.path.join(runs_dir, key + "-t2")
+        pair_dirs = [os.path.join(runs_dir, key + "-pair%d" % k) for k in (1, 2)]
+        cmd1 = prog.args(["-t", os.path.basename(data_path)] + list(args), 1)
+        cmd2 = prog.args(["-t", os.path.basename(data_path)] + list(args), 2)
+        runs1, runs2, pairs = [], [], []
         try:
-            if not os.path.isdir(t1_dir) or not timed:
-                cmd1, runs1 = run_in_dir(prog, data_path, args, 1, t1_dir, repeat if timed else 1, extra_links)
-            else:
-                runs1 = results[key].runs
-            cmd2, runs2 = run_in_dir(prog, data_path, args, 2, t2_dir, repeat if timed else 1, extra_links)
+            for d in [t1_dir, t2_dir] + (pair_dirs if timed else []):
+                prepare_dir(d, data_path, extra_links)
+            for _ in range(repeat if timed else 1):
+                runs1.append(run_checked(cmd1, t1_dir))
+                runs2.append(run_checked(cmd2, t2_dir))
+                if timed:
+                    pairs.append(run_side_by_side(cmd1, pair_dirs))
         except Failure as e:
             failures.append(str(e))
             print("  FAILED: %s" % e, flush=True)
@@ -529,9 +558,11 @@ def main():
             failures.append(msg)
             print("  FAILED: " + msg, file=sys.stderr, flush=True)
         b1, b2 = min(r.wall for r in runs1), min(r.wall for r in runs2)
+        limit = "%.2f" % (2 * b1 / min(pairs)) if timed else "-"
         threads_rows.append([label, " ".join([os.path.basename(cmd2[0])] + [os.path.basename(x) for x in cmd2[1:-2]]),
                              "%.2f" % b1 if timed else "-", "%.2f" % b2 if timed else "-",
                              ("%.2f" % (b1 / b2) + (" (met)" if b1 / b2 >= 1.6 else " (NOT MET)")) if timed else "-",
+                             limit,
                              ("IDENTICAL (%s)" % ", ".join(f.split(".txt")[-1] or f for f in files)) if not bad
                              else "DIFFER: " + ", ".join(bad)])
 
@@ -599,8 +630,11 @@ def main():
         if progs["kestrel"].threads and mixed:
             threads_check("kestrel-short", "kestrel 200 trees x 3 passes (files only)", progs["kestrel"], mixed,
                           ["-n", "200", "-perm", "2", "-seed", "5"], timed=False)
-        print_table("Threads", ["scenario", "command", "-threads 1 s", "-threads 2 s", "speed-up", "output files"],
+        print_table("Threads", ["scenario", "command", "-threads 1 s", "-threads 2 s", "speed-up", "machine limit",
+                                "output files"],
                     threads_rows, ["speed-up: best -threads 1 wall / best -threads 2 wall; target >= 1.6",
+                                   "(the runs take turns, so that both meet the same load on a shared machine)",
+                                   "machine limit: 2 x best -threads 1 wall / best wall of two -threads 1 runs started together",
                                    "output files: every file the runs wrote, compared byte for byte; must be identical"])
     else:
         print("\nThreads: no program has a -threads option yet; nothing to compare.")
