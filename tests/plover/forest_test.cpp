@@ -96,6 +96,26 @@ TEST(Screen, MissingGenotypeShare) {
 
 namespace {
 
+// Random genotypes 0 .. ncodes-1 (in columns); the class follows the first three covariates.
+GenoStore random_genotypes(int ncase, int ncov, int ncodes, int nclass, unsigned seed, std::vector<int>& y) {
+  GenoStore g = make_geno_store(ncov);
+  y.assign(ncase, 0);
+  unsigned x = seed;
+  for (int i = 0; i < ncase; ++i) {
+    add_geno_case(g);
+    int signal = 0;
+    for (int j = 0; j < ncov; ++j) {
+      x = x * 1103515245u + 12345u;
+      const int genotype = static_cast<int>((x >> 16) % ncodes);
+      pack_genotype(g, j, i, genotype);
+      if (j < 3) signal += genotype;
+    }
+    y[i] = static_cast<int>((signal + (x >> 8) % nclass) % nclass);
+  }
+  columns_from_rows(g);
+  return g;
+}
+
 // The genotype store without its two-bit columns: every node is counted case by case.
 struct CaseByCase {
   GenoCovariates g;
@@ -111,21 +131,8 @@ struct CaseByCase {
 TEST(GrowTree, CountingByMasksGrowsTheSameTrees) {
   // Bootstrap samples of 600 cases over 30 covariates, a third of them nominal, three classes.
   const int ncase = 600, ncov = 30;
-  GenoStore g = make_geno_store(ncov);
-  std::vector<int> y(ncase), ncat(ncov);
-  unsigned x = 7;
-  for (int i = 0; i < ncase; ++i) {
-    add_geno_case(g);
-    int signal = 0;
-    for (int j = 0; j < ncov; ++j) {
-      x = x * 1103515245u + 12345u;
-      const int genotype = (x >> 16) % 4;
-      pack_genotype(g, j, i, genotype);
-      if (j < 3) signal += genotype;
-    }
-    y[i] = (signal + (x >> 8) % 3) % 3;
-  }
-  columns_from_rows(g);
+  std::vector<int> y, ncat(ncov);
+  const GenoStore g = random_genotypes(ncase, ncov, 4, 3, 7, y);
   for (int j = 0; j < ncov; ++j) ncat[j] = j % 3 == 0 ? 4 : 1;
   std::vector<int> usable(ncov, 1);
   auto forest = [&](const auto& store) {
@@ -154,25 +161,12 @@ TEST(Importance, BackgroundAndSideBySideFormsAgree) {
   // process-wide generator with the descents on three threads: the same errors, and the
   // generator ends where the copy does.
   const int ncase = 3000, ncov = 40;
-  GenoStore g = make_geno_store(ncov);
   DataSet d;
   d.ncov = ncov;
   d.ncase = ncase;
   d.nclass = 2;
   d.ncat.assign(ncov, 1);
-  unsigned x = 11;
-  for (int i = 0; i < ncase; ++i) {
-    add_geno_case(g);
-    int signal = 0;
-    for (int j = 0; j < ncov; ++j) {
-      x = x * 1103515245u + 12345u;
-      const int genotype = (x >> 16) % 3;
-      pack_genotype(g, j, i, genotype);
-      if (j < 2) signal += genotype;
-    }
-    d.y.push_back(signal + (x >> 8) % 2 > 2 ? 1 : 0);
-  }
-  columns_from_rows(g);
+  const GenoStore g = random_genotypes(ncase, ncov, 3, 2, 11, d.y);
   std::vector<int> usable(ncov, 1), in_bag(ncase, 0), sample(ncase);
   seed_random(21);
   for (int& r : sample) in_bag[r = rand_below(ncase)] = 1;
