@@ -63,26 +63,30 @@ std::vector<int> covariates_taking_part(const StoredTree& t, const std::vector<i
   return used;
 }
 
-void plain_out_of_bag(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
-                      const std::vector<int>& var_usable, OobTally& tally, TreeOob& oob) {
-  oob.tree_err = 0;
+void list_out_of_bag(const StoredTree& t, const std::vector<int>& in_bag, const std::vector<int>& var_usable,
+                     TreeOob& oob) {
   oob.oob_cases.clear();
-  oob.oob_node.clear();
-  for (int i = 0; i < d.ncase; ++i) {
-    if (in_bag[i]) continue;
-    const int a = terminal_node(t, g, d.ncat, i);
-    const int c = t.nodeclass[a];
-    ++tally.oob_votes[static_cast<std::size_t>(i) * tally.nclass + c];
-    if (c != d.y[i]) ++oob.tree_err;
-    oob.oob_cases.push_back(i);
-    oob.oob_node.push_back(a);
-  }
-  tally.oob_err_total += oob.tree_err;
+  for (int i = 0; i < static_cast<int>(in_bag.size()); ++i)
+    if (!in_bag[i]) oob.oob_cases.push_back(i);
   oob.parent.assign(t.nnd, 0);
   for (int a = 0; a < t.nnd; ++a)
     if (t.dt[a] != 0) oob.parent[t.dt[a]] = oob.parent[t.dt[a] + 1] = a;
   oob.used = covariates_taking_part(t, var_usable);
   oob.err.assign(oob.used.size(), 0);
+}
+
+void classify_out_of_bag(const StoredTree& t, const GenoStore& g, const DataSet& d, OobTally& tally, TreeOob& oob) {
+  oob.tree_err = 0;
+  oob.oob_node.resize(oob.oob_cases.size());
+  for (std::size_t k = 0; k < oob.oob_cases.size(); ++k) {
+    const int i = oob.oob_cases[k];
+    const int a = terminal_node(t, g, d.ncat, i);
+    const int c = t.nodeclass[a];
+    ++tally.oob_votes[static_cast<std::size_t>(i) * tally.nclass + c];
+    if (c != d.y[i]) ++oob.tree_err;
+    oob.oob_node[k] = a;
+  }
+  tally.oob_err_total += oob.tree_err;
 }
 
 long long importance_draws(const TreeOob& oob) {
@@ -171,7 +175,8 @@ void add_permuted_errors(const TreeOob& oob, OobTally& tally) {
 void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
                      const std::vector<int>& var_usable, OobTally& tally, WorkerPool* pool) {
   TreeOob oob;
-  plain_out_of_bag(t, g, d, in_bag, var_usable, tally, oob);
+  list_out_of_bag(t, in_bag, var_usable, oob);
+  classify_out_of_bag(t, g, d, tally, oob);
   permuted_errors_side_by_side(t, g, d, oob, pool);
   add_permuted_errors(oob, tally);
 }

@@ -49,9 +49,12 @@ struct TreeOob {
 // them has daughters. In increasing order.
 std::vector<int> covariates_taking_part(const StoredTree& t, const std::vector<int>& var_usable);
 
-// The votes and errors of the tree's own out-of-bag cases, and the work lists of its importance.
-void plain_out_of_bag(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
-                      const std::vector<int>& var_usable, OobTally& tally, TreeOob& oob);
+// The work lists of a tree's out-of-bag cases and importance, from its bootstrap sample.
+void list_out_of_bag(const StoredTree& t, const std::vector<int>& in_bag, const std::vector<int>& var_usable,
+                     TreeOob& oob);
+
+// The votes and errors of the tree's own out-of-bag cases, and their terminal nodes.
+void classify_out_of_bag(const StoredTree& t, const GenoStore& g, const DataSet& d, OobTally& tally, TreeOob& oob);
 
 // The draws the importance of a tree takes (one shuffle of the out-of-bag cases per covariate
 // taking part), or -1 when that number is not fixed in advance.

@@ -113,9 +113,9 @@ struct ForestRun {
 // tallies the out-of-bag votes and permutation errors.
 //
 // A tree's importance takes a number of draws known once the tree is grown, so with threads
-// it runs in the background on a copy of the generator while the generator jumps past those
-// draws and the next tree grows. One tree's importance runs at a time; two work lists take
-// turns.
+// its out-of-bag work runs in the background, the shuffles drawn from a copy of the generator
+// while the generator jumps past those draws and the next tree grows. One tree's out-of-bag
+// work runs at a time; two work lists take turns.
 std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const RunClock& clock) {
   const DataSet& d = run.d;
   const GenoCovariates store{&run.g, &d.ncat};
@@ -142,18 +142,20 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
     forest.push_back(store_tree(tree));
     const StoredTree& grown = forest.back();
     TreeOob& lists = oob[t % 2];
-    plain_out_of_bag(grown, run.g, d, in_bag, run.var_usable, tally, lists);
+    list_out_of_bag(grown, in_bag, run.var_usable, lists);
     const long long draws = importance_draws(lists);
-    if (pool) pool->wait_background();  // the previous tree's importance
+    if (pool) pool->wait_background();  // the previous tree's out-of-bag work
     if (pool && draws >= 0) {
       RandomStream random = random_stream();
       skip_random_draws(static_cast<std::uint64_t>(draws));
       pool->post([&, random, t](int) mutable {
         TreeOob& mine = oob[t % 2];
+        classify_out_of_bag(forest[t], run.g, d, tally, mine);
         permuted_errors_in_order(forest[t], run.g, d, random, mine);
         add_permuted_errors(mine, tally);
       });
     } else {
+      classify_out_of_bag(grown, run.g, d, tally, lists);
       permuted_errors_side_by_side(grown, run.g, d, lists, pool.get());
       add_permuted_errors(lists, tally);
     }

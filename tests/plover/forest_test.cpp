@@ -183,8 +183,10 @@ TEST(Importance, BackgroundAndSideBySideFormsAgree) {
 
   OobTally first(ncase, 2, ncov), second(ncase, 2, ncov);
   TreeOob in_order, side_by_side;
-  plain_out_of_bag(tree, g, d, in_bag, usable, first, in_order);
-  plain_out_of_bag(tree, g, d, in_bag, usable, second, side_by_side);
+  for (auto [tally, oob] : {std::pair{&first, &in_order}, std::pair{&second, &side_by_side}}) {
+    list_out_of_bag(tree, in_bag, usable, *oob);
+    classify_out_of_bag(tree, g, d, *tally, *oob);
+  }
   ASSERT_GT(static_cast<long long>(in_order.used.size() * in_order.oob_cases.size()), 32768);  // worth threads
   RandomStream copy = random_stream();
   permuted_errors_in_order(tree, g, d, copy, in_order);
