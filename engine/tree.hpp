@@ -308,10 +308,17 @@ void search_and_finish_level(const Store& store, const int* y, TreeRecord& t, in
         int expected = 0;
         if (state.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
           const int i = first + node;
-          build_node_masks(t.node_rows(i), t.count[i], y, g.search.nclass, work.copies[thread], work.masks[node]);
+          try {
+            build_node_masks(t.node_rows(i), t.count[i], y, g.search.nclass, work.copies[thread], work.masks[node]);
+          } catch (...) {
+            failed = true;  // before the waiting searches are let go
+            state.store(2, std::memory_order_release);
+            throw;
+          }
           state.store(2, std::memory_order_release);
         } else {
           while (state.load(std::memory_order_acquire) != 2) cpu_relax();
+          if (failed) throw std::runtime_error("level abandoned");
         }
       }
       return &work.masks[node];
@@ -332,7 +339,10 @@ void search_and_finish_level(const Store& store, const int* y, TreeRecord& t, in
         for (; task < end && work.tasks[task].first == node; ++task, ++done) {
           if constexpr (TwoBitColumns<Store>) {
             // The next search's column is on its way from memory while this one runs.
-            if (task + 1 < end) store.prefetch_column(work.candidates[work.tasks[task + 1].first][work.tasks[task + 1].second]);
+            if (task + 1 < end) {
+              const auto [next_node, next_k] = work.tasks[task + 1];
+              store.prefetch_column(work.candidates[next_node][next_k]);
+            }
           }
           const int k = work.tasks[task].second;
           work.results[node][k] = search_candidate(store, work.candidates[node][k], t.node_rows(i), t.count[i], y,
@@ -385,7 +395,8 @@ void search_and_finish_level(const Store& store, const int* y, TreeRecord& t, in
 
 // The nodes first .. last-1 of one level. Whether a node is split, and the draws, never depend
 // on the searches of the same level (no node of it can meet the capacity), so the draws are
-// taken in node order first, the searches run on the pool, and the splits follow in node order.
+// taken in node order first; then the searches run on the pool while the nodes are split in
+// node order.
 template <class Store, class OnSplit>
 void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int last, const GrowSettings& g,
                 GrowWork& work, OnSplit& on_split) {
