@@ -22,25 +22,34 @@ GenoStore make_geno_store(int ncov) {
 void columns_from_rows(GenoStore& g, WorkerPool* pool) {
   g.stride = (g.ncase + 31) / 32;
   g.column_group.assign(g.nword, {});
-  run_tasks(pool, g.nword, [&](int w, int) {
-    const int first = 16 * w;
-    const int m = std::min(16, g.ncov - first);
-    std::vector<std::uint64_t>& group = g.column_group[w];
-    group.assign(static_cast<std::size_t>(m) * g.stride, 0);
-    const std::uint32_t* row = g.geno[w].data();
-    // 32 cases at a time: each column word is put together in a register.
-    for (int b = 0; b < g.stride; ++b) {
-      const std::uint32_t* words = row + 32 * b;
-      const int n = std::min(32, g.ncase - 32 * b);
-      for (int r = 0; r < m; ++r) {
-        const int shift = g.shift[first + r];
-        std::uint64_t word = 0;
-        for (int k = 0; k < n; ++k) word |= static_cast<std::uint64_t>((words[k] >> shift) & 3u) << (2 * k);
-        group[static_cast<std::size_t>(r) * g.stride + b] = word;
+  // In waves of groups: this thread makes room for a wave's columns, where the rows freed by
+  // the wave before lay (other threads would take fresh memory of their own), and the threads
+  // fill them.
+  constexpr int kWave = 64;
+  for (int w0 = 0; w0 < g.nword; w0 += kWave) {
+    const int w1 = std::min(g.nword, w0 + kWave);
+    for (int w = w0; w < w1; ++w)
+      g.column_group[w].assign(static_cast<std::size_t>(std::min(16, g.ncov - 16 * w)) * g.stride, 0);
+    run_tasks(pool, w1 - w0, [&](int k, int) {
+      const int w = w0 + k;
+      const int first = 16 * w;
+      const int m = std::min(16, g.ncov - first);
+      std::vector<std::uint64_t>& group = g.column_group[w];
+      const std::uint32_t* row = g.geno[w].data();
+      // 32 cases at a time: each column word is put together in a register.
+      for (int b = 0; b < g.stride; ++b) {
+        const std::uint32_t* words = row + 32 * b;
+        const int n = std::min(32, g.ncase - 32 * b);
+        for (int r = 0; r < m; ++r) {
+          const int shift = g.shift[first + r];
+          std::uint64_t word = 0;
+          for (int i = 0; i < n; ++i) word |= static_cast<std::uint64_t>((words[i] >> shift) & 3u) << (2 * i);
+          group[static_cast<std::size_t>(r) * g.stride + b] = word;
+        }
       }
-    }
-    std::vector<std::uint32_t>().swap(g.geno[w]);
-  });
+      std::vector<std::uint32_t>().swap(g.geno[w]);
+    });
+  }
   g.geno.clear();
 }
 
@@ -81,6 +90,50 @@ GenotypeCell read_other_genotype_cell(std::string_view token, int& genotype) {
   return GenotypeCell::genotype;
 }
 
+namespace {
+
+// Rows of a training file as they are read, one word per group of 16 covariates side by side,
+// moved into the rows of `geno` (a word per case, one array per group) 16 rows or more at a
+// time: a wide file would otherwise touch a page of every group for every cell it packs.
+class RowStaging {
+ public:
+  explicit RowStaging(int nword) : nword_(nword) {}
+
+  std::uint32_t& word(int row, int w) {
+    return words_[static_cast<std::size_t>(row - first_) * nword_ + static_cast<std::size_t>(w)];
+  }
+
+  // Room for the rows up to `rows`, before any of the new ones is read. The rows begun before,
+  // but for the last (which may run on), are finished: they go into `geno` once there are
+  // enough of them.
+  void make_room(GenoStore& g, int rows) {
+    if (begun_ - 1 - first_ >= kBatch) flush(g, begun_ - 1);
+    begun_ = rows;
+    words_.resize(static_cast<std::size_t>(rows - first_) * nword_);
+  }
+
+  // Moves the rows before `end` into `geno`.
+  void flush(GenoStore& g, int end) {
+    const int n = end - first_;
+    if (n <= 0) return;
+    for (int w = 0; w < nword_; ++w) {
+      std::uint32_t* to = g.geno[w].data() + first_;
+      for (int r = 0; r < n; ++r) to[r] = words_[static_cast<std::size_t>(r) * nword_ + w];
+    }
+    words_.erase(words_.begin(), words_.begin() + static_cast<std::ptrdiff_t>(n) * nword_);
+    first_ = end;
+  }
+
+ private:
+  static constexpr int kBatch = 16;
+  int nword_;
+  int first_ = 0;  // the first row held
+  int begun_ = 0;  // rows begun
+  std::vector<std::uint32_t> words_;
+};
+
+}  // namespace
+
 void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g, WorkerPool* pool) {
   const ColumnLayout layout = read_kind_line(in, "No data in the file\n");
   const int ncols = static_cast<int>(layout.col_kind.size());
@@ -89,17 +142,17 @@ void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore&
   g = make_geno_store(d.ncov);
 
   std::vector<int> labels;
+  RowStaging staging(g.nword);
   auto grow_rows = [&](int rows) {
     guarded_grow(
         [&] {
           while (g.ncase < rows) add_geno_case(g);
           if (labels.size() < static_cast<std::size_t>(rows)) labels.resize(rows);
+          staging.make_room(g, rows);
         },
         "allocation failure in realloc");
   };
   auto on_cell = [&](int row, int col, std::string_view token) {
-    if (col == 0)  // the row's words, one in each group, are on their way while its cells are read
-      for (auto& words : g.geno) __builtin_prefetch(words.data() + row, 1);
     const int kind = layout.col_kind[col];
     if (kind > 0) {
       const int l = cov_of_col[col];
@@ -115,7 +168,7 @@ void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore&
         case GenotypeCell::genotype:
           break;
       }
-      pack_genotype(g, l, row, genotype);
+      pack_genotype_into(staging.word(row, l / 16), l, genotype);
       return true;
     }
     const bool missing = is_missing_token(token, false);
@@ -128,6 +181,7 @@ void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore&
   if (have_names) {
     scan = scan_rows_side_by_side(in, ncols, pool, grow_rows, on_cell);
     if (scan.unfinished) unfinished_row_error(scan);
+    staging.flush(g, g.ncase);
   }
   d.ncase = g.ncase = scan.rows;
   labels.resize(scan.rows);

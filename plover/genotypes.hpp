@@ -52,10 +52,11 @@ void add_geno_case(GenoStore& g);
 
 // Covariate l of case i arrives in column order: the first of a group starts the word, each
 // later one moves the word up two bits and takes the low ones.
-inline void pack_genotype(GenoStore& g, int l, int i, int genotype) {
-  std::uint32_t& word = g.geno[l / 16][i];
+inline void pack_genotype_into(std::uint32_t& word, int l, int genotype) {
   word = (l % 16 == 0) ? static_cast<std::uint32_t>(genotype) : 4u * word + static_cast<std::uint32_t>(genotype);
 }
+
+inline void pack_genotype(GenoStore& g, int l, int i, int genotype) { pack_genotype_into(g.geno[l / 16][i], l, genotype); }
 
 // The genotype labels: category c of every covariate is written as c.
 const std::vector<int>& geno_label();
