@@ -116,6 +116,17 @@ GenoStore random_genotypes(int ncase, int ncov, int ncodes, int nclass, unsigned
   return g;
 }
 
+// Growth as plover grows its trees: entropy, nodes down to one case, candidates drawn among
+// the usable covariates.
+GrowSettings genotype_settings(int nclass, int nsplitvar, const std::vector<int>& usable) {
+  GrowSettings s;
+  s.search = {nclass, 1, 1};
+  s.nsplitvar = nsplitvar;
+  s.draw_from_pool = false;
+  s.var_usable = &usable;
+  return s;
+}
+
 // The genotype store without its two-bit columns: every node is counted case by case.
 struct CaseByCase {
   GenoCovariates g;
@@ -136,11 +147,7 @@ TEST(GrowTree, CountingByMasksGrowsTheSameTrees) {
   for (int j = 0; j < ncov; ++j) ncat[j] = j % 3 == 0 ? 4 : 1;
   std::vector<int> usable(ncov, 1);
   auto forest = [&](const auto& store) {
-    GrowSettings s;
-    s.search = {3, 1, 1};
-    s.nsplitvar = 5;
-    s.draw_from_pool = false;
-    s.var_usable = &usable;
+    const GrowSettings s = genotype_settings(3, 5, usable);
     GrowWork w(3, 4);
     TreeRecord t(1000, 3);
     seed_random(3);
@@ -170,11 +177,7 @@ TEST(Importance, BackgroundAndSideBySideFormsAgree) {
   std::vector<int> usable(ncov, 1), in_bag(ncase, 0), sample(ncase);
   seed_random(21);
   for (int& r : sample) in_bag[r = rand_below(ncase)] = 1;
-  GrowSettings s;
-  s.search = {2, 1, 1};
-  s.nsplitvar = 6;
-  s.draw_from_pool = false;
-  s.var_usable = &usable;
+  const GrowSettings s = genotype_settings(2, 6, usable);
   GrowWork w(2, 4);
   TreeRecord t(1000, 2);
   const GenoCovariates store{&g, &d.ncat};
