@@ -104,6 +104,12 @@ class Failure(Exception):
     pass
 
 
+def report_failure(failures, e):
+    """Keeps a failure for the summary at the end and says it at once."""
+    failures.append(str(e))
+    print("  FAILED: %s" % e, flush=True)
+
+
 class Program:
     def __init__(self, name, build):
         self.name = name
@@ -521,8 +527,7 @@ def main():
         try:
             cmd, runs = run_in_dir(prog, data_path, args, 1, run_dir, reps or repeat)
         except Failure as e:
-            failures.append(str(e))
-            print("  FAILED: %s" % e, flush=True)
+            report_failure(failures, e)
             return None
         results[key] = Result(label, prog, cmd, data_path, size, trees, runs, run_dir, target, met)
         return results[key]
@@ -548,8 +553,7 @@ def main():
                 if timed:
                     pairs.append(run_side_by_side(cmd1, pair_dirs))
         except Failure as e:
-            failures.append(str(e))
-            print("  FAILED: %s" % e, flush=True)
+            report_failure(failures, e)
             return
         bad, files = same_outputs(t1_dir, t2_dir)
         if bad:
@@ -686,8 +690,7 @@ def compare(a, work, progs, geno, mixed, results, repeat, failures):
             theirs += [("ranger, permutation importance", min(res["permutation:none"]), "<= 0.15"),
                        ("ranger, no importance", min(res["none:none"]), "")]
         except Failure as e:
-            failures.append(str(e))
-            print("  FAILED: %s" % e, flush=True)
+            report_failure(failures, e)
     if not no_sklearn:
         print("  scikit-learn on %s ..." % os.path.basename(geno), flush=True)
         try:
@@ -695,8 +698,7 @@ def compare(a, work, progs, geno, mixed, results, repeat, failures):
             versions.append(ver)
             theirs.append(("scikit-learn fit (no importance)", min(res["fit"]), ""))
         except Failure as e:
-            failures.append(str(e))
-            print("  FAILED: %s" % e, flush=True)
+            report_failure(failures, e)
     for name, t, target in theirs:
         rows.append([case, name, "%.2f" % t,
                      "%.3f" % (ours.best / t) if ours else "-",
@@ -728,16 +730,14 @@ def compare(a, work, progs, geno, mixed, results, repeat, failures):
             theirs.append(("ranger (replace=FALSE, min.node.size=9, factors: partition)", min(res["none:partition"])))
             theirs.append(("ranger (the same, factors: order)", min(res["none:order"])))
         except Failure as e:
-            failures.append(str(e))
-            print("  FAILED: %s" % e, flush=True)
+            report_failure(failures, e)
     if not no_sklearn:
         print("  scikit-learn on %s ..." % os.path.basename(mixed), flush=True)
         try:
             res, ver, _ = run_sklearn(sk_python, work, mixed, a.compare_trees, False, 5, "gini", repeat)
             theirs.append(("scikit-learn (bootstrap=False, min_samples_leaf=5)", min(res["fit"])))
         except Failure as e:
-            failures.append(str(e))
-            print("  FAILED: %s" % e, flush=True)
+            report_failure(failures, e)
     for name, t in theirs:
         rows.append([case, name, "%.2f" % t, "%.3f" % (k_best / t) if k_best else "-", "", ""])
 

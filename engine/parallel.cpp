@@ -34,6 +34,11 @@ bool WorkerPool::task_open() const {
   return next_of(s) < count_of(s);
 }
 
+void WorkerPool::keep_first_error(std::exception_ptr& first) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!first) first = std::current_exception();
+}
+
 bool WorkerPool::take_task(int thread) {
   std::uint64_t s = state_.load(std::memory_order_acquire);
   do {
@@ -42,8 +47,7 @@ bool WorkerPool::take_task(int thread) {
   try {
     (*task_)(first_ + static_cast<int>(next_of(s)), thread);
   } catch (...) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!run_error_) run_error_ = std::current_exception();
+    keep_first_error(run_error_);
   }
   done_.fetch_add(1, std::memory_order_release);
   return true;
@@ -62,8 +66,7 @@ bool WorkerPool::take_job(int thread) {
   try {
     job(thread);
   } catch (...) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!job_error_) job_error_ = std::current_exception();
+    keep_first_error(job_error_);
   }
   pending_.fetch_sub(1, std::memory_order_acq_rel);
   return true;

@@ -41,6 +41,8 @@ class WorkerPool {
   bool take_task(int thread);
   bool take_job(int thread);
   bool task_open() const;
+  // Inside a handler: keeps the error being handled in `first` unless it holds one already.
+  void keep_first_error(std::exception_ptr& first);
   void run_batch(int first, int count, const std::function<void(int, int)>& task);
 
   int nthreads_;

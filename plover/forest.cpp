@@ -172,13 +172,21 @@ void add_permuted_errors(const TreeOob& oob, OobTally& tally) {
   }
 }
 
+void out_of_bag_work(const StoredTree& t, const GenoStore& g, const DataSet& d, OobTally& tally, TreeOob& oob,
+                     RandomStream* random, WorkerPool* pool) {
+  classify_out_of_bag(t, g, d, tally, oob);
+  if (random)
+    permuted_errors_in_order(t, g, d, *random, oob);
+  else
+    permuted_errors_side_by_side(t, g, d, oob, pool);
+  add_permuted_errors(oob, tally);
+}
+
 void out_of_bag_pass(const StoredTree& t, const GenoStore& g, const DataSet& d, const std::vector<int>& in_bag,
                      const std::vector<int>& var_usable, OobTally& tally, WorkerPool* pool) {
   TreeOob oob;
   list_out_of_bag(t, in_bag, var_usable, oob);
-  classify_out_of_bag(t, g, d, tally, oob);
-  permuted_errors_side_by_side(t, g, d, oob, pool);
-  add_permuted_errors(oob, tally);
+  out_of_bag_work(t, g, d, tally, oob, nullptr, pool);
 }
 
 double oob_error_rate(const OobTally& tally, const DataSet& d) {

@@ -40,7 +40,7 @@ struct TreeOob {
   std::vector<int> parent;               // each node's parent
   std::vector<int> used;                 // covariates taking part
   long long tree_err = 0;                // out-of-bag cases the tree misclassifies
-  std::vector<int> perm;                 // side by side: one permutation per covariate taking part
+  std::vector<int> perm;                 // the permuted cases (side by side: one row per covariate)
   std::vector<std::vector<char>> below;  // per thread: nodes below a split on the permuted covariate
   std::vector<long long> err;            // per covariate taking part: errors when permuted
 };
@@ -74,6 +74,12 @@ void permuted_errors_side_by_side(const StoredTree& t, const GenoStore& g, const
 // Adds the tree's permuted errors to the tally: a covariate not taking part leaves every
 // classification as it was.
 void add_permuted_errors(const TreeOob& oob, OobTally& tally);
+
+// A tree's out-of-bag work once its lists are made: the votes and errors of its out-of-bag
+// cases, then its permuted errors added to the tally. The shuffles come from `random` on this
+// thread when given, else from the process-wide generator with the descents on the pool.
+void out_of_bag_work(const StoredTree& t, const GenoStore& g, const DataSet& d, OobTally& tally, TreeOob& oob,
+                     RandomStream* random, WorkerPool* pool);
 
 // Votes and errors of the tree's out-of-bag cases, then for each covariate the errors with its
 // genotypes permuted among them (one shuffle per taking part covariate, compounding).

@@ -149,15 +149,10 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
       RandomStream random = random_stream();
       skip_random_draws(static_cast<std::uint64_t>(draws));
       pool->post([&, random, t](int) mutable {
-        TreeOob& mine = oob[t % 2];
-        classify_out_of_bag(forest[t], run.g, d, tally, mine);
-        permuted_errors_in_order(forest[t], run.g, d, random, mine);
-        add_permuted_errors(mine, tally);
+        out_of_bag_work(forest[t], run.g, d, tally, oob[t % 2], &random, nullptr);
       });
     } else {
-      classify_out_of_bag(grown, run.g, d, tally, lists);
-      permuted_errors_side_by_side(grown, run.g, d, lists, pool.get());
-      add_permuted_errors(lists, tally);
+      out_of_bag_work(grown, run.g, d, tally, lists, nullptr, pool.get());
     }
     print_progress(run.s.ntree, t, clock);
   }
