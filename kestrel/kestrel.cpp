@@ -10,7 +10,7 @@
 #include "options.hpp"
 #include "random.hpp"
 #include "run_clock.hpp"
-#include "tree.hpp"
+#include "tree_growth.hpp"
 #include "tree_text.hpp"
 
 namespace {
@@ -60,6 +60,9 @@ KestrelSettings parse_kestrel_args(int argc, const char* const* argv) {
 
 namespace {
 
+// Nodes of fewer cases are searched again rather than remembered: their searches are cheap.
+constexpr int kMemoMinCases = 64;
+
 void print_progress(int ntree, int t, const RunClock& clock) {
   if (ntree < 10)
     std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", t + 1, clock.seconds());
@@ -87,9 +90,9 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
 
   GrowSettings g;
   g.search = {d.nclass, s.minnode, s.impurity_rule};
+  g.candidates = CandidateRule::draw_from_usable_list;
   g.nsplitvar = nsplitvar;
-  g.impurity_test = true;
-  g.draw_from_pool = true;
+  g.least_decrease = 0.00001;
   g.var_usable = &var_usable;
   g.var_pool = &var_pool;
   SearchMemo memo;
@@ -104,14 +107,15 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
   for (int p = 0; p <= s.nperm; ++p) {
     if (p >= 1) shuffle_ints(d.y.data(), d.ncase);
     std::fill(mcc_max.begin(), mcc_max.end(), 0.0);
-    memo.reset(d.ncov);  // the classes were shuffled
+    memo.reset(d.ncov, kMemoMinCases);  // the classes were shuffled
     for (int t = 0; t < s.ntree; ++t) {
       grow_tree(store, d.y.data(), sample_row.data(), d.ncase, tree, g, work,
-                [&](int v, int node, int n, const std::vector<int>& table) {
-                  const double stat = split_chisq(table, d.nclass, n);
+                [&](const MadeSplit& split) {
+                  const int v = split.covariate;
+                  const double stat = split_chisq(split.table, d.nclass, split.size);
                   if (stat > mcc_max[v]) {
                     mcc_max[v] = stat;
-                    if (p == 0) r.where[v] = {t, node};
+                    if (p == 0) r.where[v] = {t, split.node};
                   }
                 });
       if (p == 0) {
@@ -119,7 +123,7 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
         report.printf("%d: ", t + 1);
         write_tree_line(
             report, tree, d.y.data(), d.nclass, d.ncat, [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
-            CutStyle::six_decimals);
+            [&](int i) { report.printf("%lf ", tree.spvl[i]); });
         report.close();
         r.trace_spv[t].assign(tree.spv.begin(), tree.spv.begin() + tree.nnd);
         r.trace_parent[t].assign(tree.parent.begin(), tree.parent.begin() + tree.nnd);

@@ -8,7 +8,7 @@
 #include "options.hpp"
 #include "random.hpp"
 #include "run_clock.hpp"
-#include "tree.hpp"
+#include "tree_growth.hpp"
 #include "tree_text.hpp"
 
 namespace {
@@ -96,7 +96,10 @@ void append_tree_line(const std::string& inf_path, TreeRecord& tree, const DataS
   OutFile report(inf_path, "a");
   write_tree_line(
       report, tree, d.y.data(), d.nclass, d.ncat, [](int) -> const std::vector<int>& { return geno_label(); },
-      CutStyle::integer);
+      [&](int i) {
+        report.printf("%d", static_cast<int>(tree.spvl[i]));
+        write_missing_side(report, tree, i);
+      });
   report.close();
 }
 
@@ -121,9 +124,8 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   const GenoCovariates store{&run.g, &d.ncat};
   GrowSettings settings;
   settings.search = {d.nclass, run.s.minnode, 1};
+  settings.candidates = CandidateRule::draw_redrawing_unusable;
   settings.nsplitvar = run.nsplitvar;
-  settings.impurity_test = false;
-  settings.draw_from_pool = false;
   settings.var_usable = &run.var_usable;
 
   std::vector<StoredTree> forest;
@@ -137,7 +139,7 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
     draw_bootstrap(d.ncase, in_bag, sample);
     append_tree_prefix(run.inf_path, t);
     grow_tree(store, d.y.data(), sample.data(), d.ncase, tree, settings, work,
-              [](int, int, int, const std::vector<int>&) {});
+              [](const MadeSplit&) {});
     append_tree_line(run.inf_path, tree, d);
     forest.push_back(store_tree(tree));
     const StoredTree& grown = forest.back();

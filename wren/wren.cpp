@@ -96,15 +96,18 @@ void check_prediction_files(const std::vector<std::string>& pred_files) {
 
 // Appends the tree line to the report (which fixes the class of each terminal node), then
 // counts and stores the tree.
-void record_tree(const std::string& inf_path, const DataSet& d, TreeRecord& t, std::vector<int>& use_count,
+void record_tree(const std::string& inf_path, const DataSet& d, GrownTree& g, std::vector<int>& use_count,
                  std::vector<StoredTree>& forest) {
   OutFile report(inf_path, "a");
   report.printf("%d: ", static_cast<int>(forest.size()) + 1);
   write_tree_line(
-      report, t, d.y.data(), d.nclass, d.ncat, [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
-      CutStyle::text);
-  count_used_covariates(t, use_count);
-  forest.push_back(store_tree(t));
+      report, g.t, d.y.data(), d.nclass, d.ncat, [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
+      [&](int i) {
+        report.puts(g.cut_text[i]);
+        write_missing_side(report, g.t, i);
+      });
+  count_used_covariates(g.t, use_count);
+  forest.push_back(store_tree(g.t));
   report.close();
 }
 
@@ -115,21 +118,22 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
   const ForestData f = make_forest_data(l.d, l.var_usable, s.minnode);
   const std::unique_ptr<WorkerPool> pool = make_pool(s.threads);
   const int threads = pool ? pool->threads() : 1;
-  std::vector<GrowScratch> scratch;
-  for (int k = 0; k < threads; ++k) scratch.push_back(make_grow_scratch(f));
-  TreeRecord tree(kNodeCap, l.d.nclass);
-  const SplitTables tables = prepare_split_tables(f, l.ntop, l.nsub, tree, scratch[0], pool.get());
+  std::vector<GrowWork> work;
+  for (int k = 0; k < threads; ++k) work.push_back(make_grow_work(f));
+  GrownTree tree = make_grown_tree(f);
+  const SplitTables tables = prepare_split_tables(f, l.ntop, l.nsub, tree.t, work[0], pool.get());
 
   // Trees under different root splits share no greedy split: the groups of trees of one root
   // split grow side by side, and are recorded in tree order.
   const int per_root = l.nsub * l.nsub;
-  std::vector<std::vector<TreeRecord>> grown(threads, std::vector<TreeRecord>(per_root, tree));
+  std::vector<std::vector<GrownTree>> grown(threads, std::vector<GrownTree>(per_root, tree));
   for (int first = 0; first < l.ntop; first += threads) {
     const int groups = std::min(threads, l.ntop - first);
     run_tasks(pool.get(), groups, [&](int k, int thread) {
-      SplitMemo memo;
+      SearchMemo memo;
+      memo.reset(l.d.ncov, 1);
       for (int b = 0; b < per_root; ++b)
-        grow_forced_tree(f, tables, (first + k) * per_root + b, grown[k][b], scratch[thread], memo);
+        grow_forced_tree(f, tables, (first + k) * per_root + b, grown[k][b], work[thread], memo);
     });
     for (int k = 0; k < groups; ++k) {
       for (int b = 0; b < per_root; ++b) {
