@@ -16,8 +16,8 @@ int majority_class(const int* counts, int nclass);
 void write_category_set(OutFile& out, double code, const std::vector<int>& category_codes);
 
 // Appends the node entries of the tree and the line end; fills nodeclass of terminal nodes.
-// category_codes(v) gives the data-file codes of covariate v's categories; write_cut(i) writes
-// the ordinal cut-off of node i and the space after it, as the program spells cut-offs.
+// category_codes(v) gives the data-file codes of covariate v's categories; write_cut(out, t, i)
+// writes the ordinal cut-off of node i and the space after it, as the program spells cut-offs.
 template <class CategoryCodes, class WriteCut>
 void write_tree_line(OutFile& out, TreeRecord& t, const int* y, int nclass, const std::vector<int>& ncat,
                      CategoryCodes&& category_codes, WriteCut&& write_cut) {
@@ -31,7 +31,7 @@ void write_tree_line(OutFile& out, TreeRecord& t, const int* y, int nclass, cons
         out.puts("} ");
       } else {
         out.printf("%d %d %d ", i + 1, t.dt[i] + 1, c + 1);
-        write_cut(i);
+        write_cut(out, t, i);
       }
       continue;
     }

@@ -43,7 +43,7 @@ struct Grown {
     out.printf("%d: ", 1);
     write_tree_line(out, tree, data.d.y.data(), data.d.nclass, data.d.ncat,
                     [&](int v) -> const std::vector<int>& { return data.d.ori_catg[v]; },
-                    [&](int i) { out.printf("%lf ", tree.spvl[i]); });
+                    [](OutFile& o, const TreeRecord& t, int i) { o.printf("%lf ", t.spvl[i]); });
     out.close();
     return dir.read("t");
   }
