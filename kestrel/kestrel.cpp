@@ -10,8 +10,10 @@
 #include "options.hpp"
 #include "random.hpp"
 #include "run_clock.hpp"
+#include "terminal_progress.hpp"
 #include "tree.hpp"
 #include "tree_text.hpp"
+#include "workflow.hpp"
 
 namespace {
 
@@ -29,7 +31,7 @@ const char* const kOptions =
     "  -r SHARE     largest share of missing values a covariate may have [0.05]\n"
     "  -s N         1 entropy, any other value the Gini index [0]\n"
     "  -fdr LEVEL   accepted and kept; changes nothing [0.75]\n"
-    "  -seed N      seed of the random draws [the calendar time]\n";
+    "  -seed N      seed of the random draws [the calendar time, told on the first line]\n";
 
 const char* const kFiles =
     "Writes FILE.inf (data summary and one line per tree of the unpermuted pass) and\n"
@@ -60,7 +62,8 @@ KestrelSettings parse_kestrel_args(int argc, const char* const* argv) {
 
 namespace {
 
-void print_progress(int ntree, int t, const RunClock& clock) {
+void print_progress(int ntree, int t, const RunClock& clock, TerminalProgress& line) {
+  if (ntree < 10 || (t + 1) % 1000 == 0) line.before_output();
   if (ntree < 10)
     std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", t + 1, clock.seconds());
   else if ((t + 1) % 1000 == 0)
@@ -101,7 +104,9 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
   r.trace_parent.resize(std::max(s.ntree, 0));
   std::vector<double> mcc_max(d.ncov);
   RunClock clock;
+  TerminalProgress line(static_cast<long long>(s.nperm + 1) * s.ntree);
   for (int p = 0; p <= s.nperm; ++p) {
+    line.set_pass(p, s.nperm + 1, s.ntree);
     if (p >= 1) shuffle_ints(d.y.data(), d.ncase);
     std::fill(mcc_max.begin(), mcc_max.end(), 0.0);
     memo.reset(d.ncov);  // the classes were shuffled
@@ -124,7 +129,8 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
         r.trace_spv[t].assign(tree.spv.begin(), tree.spv.begin() + tree.nnd);
         r.trace_parent[t].assign(tree.parent.begin(), tree.parent.begin() + tree.nnd);
       }
-      print_progress(s.ntree, t, clock);
+      print_progress(s.ntree, t, clock, line);
+      line.tree_done();
     }
     if (p == 0) {
       r.mcc_obs = mcc_max;
@@ -136,15 +142,17 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
       append_permuted_max(importance_path, p, largest);
     }
     std::time_t now = std::time(nullptr);
+    line.before_output();
     std::printf("finish permute %d at: %s", p, std::ctime(&now));
   }
+  line.finish();
   return r;
 }
 
 }  // namespace
 
 int run_kestrel(const KestrelSettings& s) {
-  seed_random_or_clock(s.seed_given, s.seed);
+  seed_random_and_tell(s.seed_given, s.seed);
   InFile data(open_for_reading(s.data_file));
   if (!data) fail(format(" Data file %s does not exist!\n", s.data_file.c_str()));
   const std::string inf_path = s.data_file + ".inf";

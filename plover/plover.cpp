@@ -8,8 +8,10 @@
 #include "options.hpp"
 #include "random.hpp"
 #include "run_clock.hpp"
+#include "terminal_progress.hpp"
 #include "tree.hpp"
 #include "tree_text.hpp"
+#include "workflow.hpp"
 
 namespace {
 
@@ -26,7 +28,7 @@ const char* const kOptions =
     "  -r SHARE     largest share of missing genotypes a covariate may have [1.0]\n"
     "  -p FILE      a file to classify; repeat for more files [none]\n"
     "  -s N         accepted and ignored: the trees always split by entropy\n"
-    "  -seed N      seed of the random draws [the calendar time]\n";
+    "  -seed N      seed of the random draws [the calendar time, told on the first line]\n";
 
 const char* const kFiles =
     "Writes FILE.inf (data summary and one line per tree), FILE.importance (out-of-bag error\n"
@@ -71,9 +73,11 @@ void check_prediction_files(const std::vector<std::string>& pred_files) {
   }
 }
 
-void print_progress(int ntree, int t, const RunClock& clock) {
-  if (ntree < 10 || (t + 1) % 10 == 0)
+void print_progress(int ntree, int t, const RunClock& clock, TerminalProgress& line) {
+  if (ntree < 10 || (t + 1) % 10 == 0) {
+    line.before_output();
     std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", t + 1, clock.seconds());
+  }
 }
 
 // The bootstrap sample: ncase draws with replacement, in draw order.
@@ -133,6 +137,7 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   GrowWork work(d.nclass, 4, pool.get());
   TreeRecord tree(1000, d.nclass);
   std::vector<int> in_bag(d.ncase), sample(d.ncase);
+  TerminalProgress line(run.s.ntree);
   for (int t = 0; t < run.s.ntree; ++t) {
     draw_bootstrap(d.ncase, in_bag, sample);
     append_tree_prefix(run.inf_path, t);
@@ -154,8 +159,10 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
     } else {
       out_of_bag_work(grown, run.g, d, tally, lists, nullptr, pool.get());
     }
-    print_progress(run.s.ntree, t, clock);
+    print_progress(run.s.ntree, t, clock, line);
+    line.tree_done();
   }
+  line.finish();
   if (pool) pool->wait_background();
   return forest;
 }
@@ -184,7 +191,7 @@ void predict_files(const std::vector<std::string>& pred_files, const std::vector
 }  // namespace
 
 int run_plover(const PloverSettings& s) {
-  seed_random_or_clock(s.seed_given, s.seed);
+  seed_random_and_tell(s.seed_given, s.seed);
   // The importance is a mean over the trees.
   if (s.ntree < 1) fail(format("The number of trees (-n %d) must be at least 1.\n", s.ntree));
   InFile data = open_data_file(s.data_file);

@@ -10,6 +10,7 @@
 #include "options.hpp"
 #include "outfile.hpp"
 #include "run_clock.hpp"
+#include "terminal_progress.hpp"
 #include "tree_text.hpp"
 
 namespace {
@@ -123,6 +124,7 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
   // Trees under different root splits share no greedy split: the groups of trees of one root
   // split grow side by side, and are recorded in tree order.
   const int per_root = l.nsub * l.nsub;
+  TerminalProgress line(l.ntree);
   std::vector<std::vector<TreeRecord>> grown(threads, std::vector<TreeRecord>(per_root, tree));
   for (int first = 0; first < l.ntop; first += threads) {
     const int groups = std::min(threads, l.ntop - first);
@@ -134,11 +136,14 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
     for (int k = 0; k < groups; ++k) {
       for (int b = 0; b < per_root; ++b) {
         record_tree(inf_path, l.d, grown[k][b], use_count, forest);
+        line.before_output();
         std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", static_cast<int>(forest.size()),
                     clock.seconds());
+        line.tree_done();
       }
     }
   }
+  line.finish();
   return forest;
 }
 
