@@ -3,9 +3,6 @@
 
 #include <cstdio>
 
-#include "random.hpp"
-
-void seed_random_and_tell(bool given, std::uint32_t seed) {
-  const std::uint32_t used = seed_random_or_clock(given, seed);
-  if (!given) std::printf("Random seed: %u (add -seed %u to repeat this run)\n", used, used);
+void tell_drawn_seed(bool given, std::uint32_t seed) {
+  if (!given) std::printf("Random seed: %u (add -seed %u to repeat this run)\n", seed, seed);
 }

@@ -3,6 +3,6 @@
 
 #include <cstdint>
 
-// Seeds the generator with the given seed. Without one the calendar time seeds it, and the
-// seed is told as the first line on standard output, with how to repeat the run.
-void seed_random_and_tell(bool given, std::uint32_t seed);
+// A seed drawn from the clock (none given) is told on standard output, with how to repeat the
+// run: the first line of a run that got past its input checks.
+void tell_drawn_seed(bool given, std::uint32_t seed);

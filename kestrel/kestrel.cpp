@@ -135,12 +135,13 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
 }  // namespace
 
 int run_kestrel(const KestrelSettings& s) {
-  seed_random_and_tell(s.seed_given, s.seed);
+  const std::uint32_t seed = seed_random_or_clock(s.seed_given, s.seed);
   InFile data = open_data_file(s.data_file, " Data file %s does not exist!\n");
   const OutputNames output{s.data_file};
   const std::string inf_path = output(".inf");
   const std::string importance_path = output(".importance");
   StagedOutputs outputs({inf_path, importance_path});
+  tell_drawn_seed(s.seed_given, seed);
 
   DataSet d;
   {

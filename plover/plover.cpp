@@ -150,13 +150,14 @@ void predict_files(const std::vector<std::string>& pred_files, const std::vector
 }  // namespace
 
 int run_plover(const PloverSettings& s) {
-  seed_random_and_tell(s.seed_given, s.seed);
+  const std::uint32_t seed = seed_random_or_clock(s.seed_given, s.seed);
   InFile data = open_data_file(s.data_file);
   check_prediction_files(s.pred_files);
   const OutputNames output{s.data_file};
   const std::string inf_path = output(".inf");
   const std::string importance_path = output(".importance");
   StagedOutputs outputs(run_outputs({importance_path, inf_path}, s.pred_files));
+  tell_drawn_seed(s.seed_given, seed);
 
   DataSet d;
   GenoStore g;
