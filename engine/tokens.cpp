@@ -1,6 +1,5 @@
 #include "tokens.hpp"
 
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -9,8 +8,6 @@
 namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
-
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 }  // namespace
 
@@ -112,9 +109,7 @@ bool parse_number(std::string_view token, double& value) {
 }
 
 long long option_long(const char* text) {
-  errno = 0;
-  long long v = std::strtoll(text, nullptr, 10);
-  return v;
+  return std::strtoll(text, nullptr, 10);
 }
 
 int option_int(const char* text) {

@@ -23,7 +23,7 @@
 struct TreeRecord {
   int capacity = 0;
   int nnd = 1;
-  std::vector<int> spv, dt, na_right, parent, node_size, nodeclass;
+  std::vector<int> spv, dt, na_right, parent, nodeclass;
   std::vector<double> spvl;
   std::vector<std::string> spvl_char;  // wren: the cut-off as the data file spelled it
   std::vector<int> begin, count;       // each node's slice of `rows`
@@ -410,7 +410,6 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
   long long total = 0;
   for (int i = first; i < last; ++i) {
     const int size = node_cases(t, i);
-    t.node_size[i] = size;
     std::vector<int>& candidates = work.candidates[i - first];
     candidates.clear();
     if (!node_splittable(store, t.node_rows(i), size, y, *g.var_usable)) continue;
@@ -448,7 +447,6 @@ template <class Store, class OnSplit>
 void grow_node(const Store& store, const int* y, TreeRecord& t, int i, const GrowSettings& g, GrowWork& work,
                OnSplit& on_split) {
   const int size = node_cases(t, i);
-  t.node_size[i] = size;
   if (t.nnd >= t.capacity - 1) return;
   std::vector<int>& candidates = work.candidates[0];
   candidates.clear();
@@ -466,7 +464,7 @@ void grow_node(const Store& store, const int* y, TreeRecord& t, int i, const Gro
 }
 
 // Grows one tree on the sample (data rows sample_rows[0..n-1]) breadth-first: nodes are split in
-// number order while fewer than capacity-1 nodes exist. on_split(v, i, node_size, split_table)
+// number order while fewer than capacity-1 nodes exist. on_split(v, i, size, split_table)
 // is called after every accepted split.
 template <class Store, class OnSplit>
 void grow_tree(const Store& store, const int* y, const int* sample_rows, int n, TreeRecord& t, const GrowSettings& g,

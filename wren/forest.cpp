@@ -161,7 +161,7 @@ void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, TreeR
   unsigned path[kNodeCap] = {0, 1, 1};
   t.reset(f.all_rows.data(), static_cast<int>(f.all_rows.size()));
   for (int v = 0; v < t.nnd; ++v) {
-    t.node_size[v] = node_cases(t, v);
+    node_cases(t, v);  // a node without cases stops the run
     if (v < 3) {
       if (forced[v]->covariate >= 0) split_by(f, t, v, *forced[v], w);
     } else if (t.nnd < kNodeCap - 1) {
