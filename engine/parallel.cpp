@@ -1,5 +1,9 @@
 #include "parallel.hpp"
 
+#include <system_error>
+
+#include "staged_outputs.hpp"
+
 namespace {
 
 // Spins this many rounds before sleeping: levels of a tree follow each other within
@@ -17,7 +21,16 @@ std::uint64_t count_of(std::uint64_t s) { return (s >> kCountBits) & kCountMask;
 }  // namespace
 
 WorkerPool::WorkerPool(int threads) : nthreads_(threads < 1 ? 1 : threads) {
-  for (int t = 1; t < nthreads_; ++t) workers_.emplace_back([this, t] { work(t); });
+  const StopSignalsBlocked blocked;  // the workers leave them to the calling thread
+  workers_.reserve(nthreads_ - 1);
+  for (int t = 1; t < nthreads_; ++t) {
+    try {
+      workers_.emplace_back([this, t] { work(t); });
+    } catch (const std::system_error&) {
+      nthreads_ = t;  // go on with the threads that started: no result depends on their number
+      break;
+    }
+  }
 }
 
 WorkerPool::~WorkerPool() {

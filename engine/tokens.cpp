@@ -1,6 +1,5 @@
 #include "tokens.hpp"
 
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -107,16 +106,3 @@ bool parse_number(std::string_view token, double& value) {
   value = v;
   return true;
 }
-
-long long option_long(const char* text) {
-  return std::strtoll(text, nullptr, 10);
-}
-
-int option_int(const char* text) {
-  long long v = option_long(text);
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return static_cast<int>(v);
-}
-
-double option_double(const char* text) { return std::strtod(text, nullptr); }

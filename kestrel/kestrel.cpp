@@ -1,6 +1,7 @@
 // kestrel's command line, run set-up and forest passes.
 #include "kestrel.hpp"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -8,9 +9,11 @@
 
 #include "coded_covariates.hpp"
 #include "options.hpp"
+#include "program_shell.hpp"
 #include "random.hpp"
 #include "run_clock.hpp"
 #include "tree.hpp"
+#include "staged_outputs.hpp"
 #include "tree_text.hpp"
 
 namespace {
@@ -20,22 +23,11 @@ const char* const kAbout =
     "covariate by its MCC importance (the largest chi-square of a split on it), with\n"
     "permutation p-values from forests grown on shuffled responses.\n";
 
-const char* const kOptions =
-    "  -t FILE      training data file [sample.txt]\n"
-    "  -n N         trees per pass [1000]\n"
-    "  -perm N      permuted passes after the unpermuted one [10]\n"
-    "  -m N         candidate covariates drawn at each node [square root of the usable ones]\n"
-    "  -minnode N   smallest number of cases each side of a split must receive [5]\n"
-    "  -r SHARE     largest share of missing values a covariate may have [0.05]\n"
-    "  -s N         1 entropy, any other value the Gini index [0]\n"
-    "  -fdr LEVEL   accepted and kept; changes nothing [0.75]\n"
-    "  -seed N      seed of the random draws [the calendar time]\n";
-
 const char* const kFiles =
     "Writes FILE.inf (data summary and one line per tree of the unpermuted pass) and\n"
     "FILE.importance (importance, p-value and LCC list of every covariate).\n";
 
-const ProgramHelp kHelp{"kestrel", kAbout, kOptions, kFiles};
+const ProgramHelp kHelp{"kestrel", kAbout, kFiles};
 
 }  // namespace
 
@@ -43,29 +35,26 @@ KestrelSettings parse_kestrel_args(int argc, const char* const* argv) {
   KestrelSettings s;
   parse_options(argc, argv,
                 {
-                    {"-t", [&](const char* v) { s.data_file = v; }},
-                    {"-n", [&](const char* v) { s.ntree = option_int(v); }},
-                    {"-r", [&](const char* v) { s.max_missing = option_double(v); }},
-                    {"-fdr", [&](const char* v) { s.fdr_level = option_double(v); }},
-                    given_int_option("-m", s.nsplitvar, s.nsplitvar_given),
-                    {"-perm", [&](const char* v) { s.nperm = option_int(v); }},
-                    {"-minnode", [&](const char* v) { s.minnode = option_int(v); }},
-                    {"-s", [&](const char* v) { s.impurity_rule = option_int(v); }},
+                    data_file_option(s.data_file, "sample.txt"),
+                    count_option("-n", s.ntree, 1, "trees per pass", "1000"),
+                    count_option("-perm", s.nperm, 0, "permuted passes after the unpermuted one", "10"),
+                    candidates_option(s.nsplitvar, s.nsplitvar_given),
+                    minnode_option(s.minnode, "5"),
+                    missing_share_option(s.max_missing, "largest share of missing values a covariate may have", "0.05"),
+                    {"-s", ValueType::whole, "N", "1 entropy, any other value the Gini index", "0", INT_MIN, INT_MAX,
+                     [&](const OptionValue& v) { s.impurity_rule = static_cast<int>(v.whole); }},
+                    {"-fdr", ValueType::real, "LEVEL", "accepted and kept; changes nothing", "0.75", -HUGE_VAL,
+                     HUGE_VAL, [&](const OptionValue& v) { s.fdr_level = v.real; }},
                     seed_option(s.seed, s.seed_given),
                     threads_option(s.threads),
                 },
-                &kHelp);
+                kHelp);
   return s;
 }
 
 namespace {
 
-void print_progress(int ntree, int t, const RunClock& clock) {
-  if (ntree < 10)
-    std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", t + 1, clock.seconds());
-  else if ((t + 1) % 1000 == 0)
-    std::printf("Number of trees completed: %d.    Running time: %fs\n", t + 1, clock.seconds());
-}
+const ProgressRule kProgress{1000, "    "};
 
 // The nperm + 1 passes: pass 0 on the data as read, then each pass on a further shuffle of the
 // response. Every pass grows ntree trees on all cases and keeps each covariate's largest split
@@ -115,16 +104,13 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
                   }
                 });
       if (p == 0) {
-        OutFile report(inf_path, "a");
-        report.printf("%d: ", t + 1);
-        write_tree_line(
-            report, tree, d.y.data(), d.nclass, d.ncat, [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
+        append_tree_line(
+            inf_path, t + 1, tree, d, [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
             CutStyle::six_decimals);
-        report.close();
         r.trace_spv[t].assign(tree.spv.begin(), tree.spv.begin() + tree.nnd);
         r.trace_parent[t].assign(tree.parent.begin(), tree.parent.begin() + tree.nnd);
       }
-      print_progress(s.ntree, t, clock);
+      print_tree_progress(kProgress, s.ntree, t + 1, clock.seconds());
     }
     if (p == 0) {
       r.mcc_obs = mcc_max;
@@ -145,10 +131,11 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
 
 int run_kestrel(const KestrelSettings& s) {
   seed_random_or_clock(s.seed_given, s.seed);
-  InFile data(open_for_reading(s.data_file));
-  if (!data) fail(format(" Data file %s does not exist!\n", s.data_file.c_str()));
-  const std::string inf_path = s.data_file + ".inf";
-  const std::string importance_path = s.data_file + ".importance";
+  InFile data = open_data_file(s.data_file, " Data file %s does not exist!\n");
+  const OutputNames output{s.data_file};
+  const std::string inf_path = output(".inf");
+  const std::string importance_path = output(".importance");
+  StagedOutputs outputs({inf_path, importance_path});
 
   DataSet d;
   {
@@ -163,10 +150,10 @@ int run_kestrel(const KestrelSettings& s) {
   int nusable = 0;
   const std::vector<int> var_usable = screen_missing(d, s.max_missing, nusable);
   const int nsplitvar = candidates_per_node(s.nsplitvar_given, s.nsplitvar, nusable);
-  create_empty(importance_path);
 
   PassResults r = run_passes(s, d, var_usable, nsplitvar, inf_path, importance_path);
   write_final_importance(importance_path, d, var_usable, r, s.nperm);
+  outputs.commit();
   std::printf("Finish building.\n");
   return 0;
 }
