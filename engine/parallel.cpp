@@ -1,6 +1,6 @@
 #include "parallel.hpp"
 
-#include <system_error>
+#include <exception>
 
 #include "staged_outputs.hpp"
 
@@ -26,7 +26,7 @@ WorkerPool::WorkerPool(int threads) : nthreads_(threads < 1 ? 1 : threads) {
   for (int t = 1; t < nthreads_; ++t) {
     try {
       workers_.emplace_back([this, t] { work(t); });
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {  // no thread, or no memory for its start
       nthreads_ = t;  // go on with the threads that started: no result depends on their number
       break;
     }
