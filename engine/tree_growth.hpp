@@ -140,7 +140,7 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
                 GrowWork& work, OnSplit& on_split) {
   work.level.plan(last - first);
   for (int i = first; i < last; ++i) {
-    t.node_size[i] = node_cases(t, i);
+    node_cases(t, i);  // a node without cases stops the run
     plan_node(store, y, t, i, i - first, g, work);
   }
   if (g.candidates == CandidateRule::every_usable) work.level.order_by_covariate();
@@ -151,7 +151,7 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
 template <class Store, class OnSplit>
 void grow_node(const Store& store, const int* y, TreeRecord& t, int i, const GrowSettings& g, GrowWork& work,
                OnSplit& on_split) {
-  t.node_size[i] = node_cases(t, i);
+  node_cases(t, i);  // a node without cases stops the run
   if (t.nnd >= t.capacity - 1) return;
   work.level.plan(1);
   plan_node(store, y, t, i, 0, g, work);
