@@ -205,7 +205,7 @@ OptionSpec entropy_only_option() {
 }
 
 OptionSpec seed_option(std::uint32_t& seed, bool& given) {
-  return {"-seed", ValueType::seed, "N", "seed of the random draws", "the calendar time", -kNoLimit, kNoLimit,
+  return {"-seed", ValueType::seed, "N", "seed of the random draws", "the calendar time, told on the first line", -kNoLimit, kNoLimit,
           [&seed, &given](const OptionValue& v) {
             seed = static_cast<std::uint32_t>(v.whole);
             given = true;

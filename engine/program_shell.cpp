@@ -45,9 +45,11 @@ std::vector<OutputPath> run_outputs(const std::vector<std::string>& training_out
   return outputs;
 }
 
-void print_tree_progress(const ProgressRule& rule, int ntree, int done, double seconds) {
+void print_tree_progress(const ProgressRule& rule, int ntree, int done, double seconds, TerminalProgress* line) {
+  if (line && (ntree < 10 || done % rule.every == 0)) line->before_output();
   if (ntree < 10)
     std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", done, seconds);
   else if (done % rule.every == 0)
     std::printf("Number of trees completed: %d.%sRunning time: %fs\n", done, rule.gap, seconds);
+  if (line) line->tree_done();
 }

@@ -9,6 +9,7 @@
 #include "data_set.hpp"
 #include "outfile.hpp"
 #include "staged_outputs.hpp"
+#include "terminal_progress.hpp"
 #include "tokens.hpp"
 #include "tree.hpp"
 #include "tree_text.hpp"
@@ -54,4 +55,6 @@ struct ProgressRule {
   int every;
   const char* gap;
 };
-void print_tree_progress(const ProgressRule& rule, int ntree, int done, double seconds);
+// The terminal line, if any, makes way for the printed line and then counts the tree.
+void print_tree_progress(const ProgressRule& rule, int ntree, int done, double seconds,
+                         TerminalProgress* line = nullptr);

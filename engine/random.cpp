@@ -45,8 +45,10 @@ void seed_random(std::uint32_t seed) { g_random.state = seed; }
 
 std::uint32_t random_state() { return g_random.state; }
 
-void seed_random_or_clock(bool given, std::uint32_t seed) {
-  seed_random(given ? seed : static_cast<std::uint32_t>(std::time(nullptr)));
+std::uint32_t seed_random_or_clock(bool given, std::uint32_t seed) {
+  const std::uint32_t used = given ? seed : static_cast<std::uint32_t>(std::time(nullptr));
+  seed_random(used);
+  return used;
 }
 
 RandomStream random_stream() { return g_random; }

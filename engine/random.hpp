@@ -29,8 +29,9 @@ struct RandomStream {
 void seed_random(std::uint32_t seed);
 std::uint32_t random_state();
 
-// The given seed, or the calendar time in seconds when none was given.
-void seed_random_or_clock(bool given, std::uint32_t seed);
+// Seeds with the given seed, or the calendar time in seconds when none was given; returns the
+// seed used.
+std::uint32_t seed_random_or_clock(bool given, std::uint32_t seed);
 
 // The process-wide generator as it stands.
 RandomStream random_stream();

@@ -15,6 +15,7 @@
 #include "tree.hpp"
 #include "staged_outputs.hpp"
 #include "tree_text.hpp"
+#include "workflow.hpp"
 
 namespace {
 
@@ -90,7 +91,9 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
   r.trace_parent.resize(std::max(s.ntree, 0));
   std::vector<double> mcc_max(d.ncov);
   RunClock clock;
+  TerminalProgress line(static_cast<long long>(s.nperm + 1) * s.ntree);
   for (int p = 0; p <= s.nperm; ++p) {
+    line.set_pass(p, s.nperm + 1, s.ntree);
     if (p >= 1) shuffle_ints(d.y.data(), d.ncase);
     std::fill(mcc_max.begin(), mcc_max.end(), 0.0);
     memo.reset(d.ncov);  // the classes were shuffled
@@ -110,7 +113,7 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
         r.trace_spv[t].assign(tree.spv.begin(), tree.spv.begin() + tree.nnd);
         r.trace_parent[t].assign(tree.parent.begin(), tree.parent.begin() + tree.nnd);
       }
-      print_tree_progress(kProgress, s.ntree, t + 1, clock.seconds());
+      print_tree_progress(kProgress, s.ntree, t + 1, clock.seconds(), &line);
     }
     if (p == 0) {
       r.mcc_obs = mcc_max;
@@ -122,20 +125,23 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
       append_permuted_max(importance_path, p, largest);
     }
     std::time_t now = std::time(nullptr);
+    line.before_output();
     std::printf("finish permute %d at: %s", p, std::ctime(&now));
   }
+  line.finish();
   return r;
 }
 
 }  // namespace
 
 int run_kestrel(const KestrelSettings& s) {
-  seed_random_or_clock(s.seed_given, s.seed);
+  const std::uint32_t seed = seed_random_or_clock(s.seed_given, s.seed);
   InFile data = open_data_file(s.data_file, " Data file %s does not exist!\n");
   const OutputNames output{s.data_file};
   const std::string inf_path = output(".inf");
   const std::string importance_path = output(".importance");
   StagedOutputs outputs({inf_path, importance_path});
+  tell_drawn_seed(s.seed_given, seed);
 
   DataSet d;
   {

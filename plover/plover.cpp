@@ -12,6 +12,7 @@
 #include "tree.hpp"
 #include "staged_outputs.hpp"
 #include "tree_text.hpp"
+#include "workflow.hpp"
 
 namespace {
 
@@ -95,6 +96,7 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   GrowWork work(d.nclass, 4, pool.get());
   TreeRecord tree(1000, d.nclass);
   std::vector<int> in_bag(d.ncase), sample(d.ncase);
+  TerminalProgress line(run.s.ntree);
   for (int t = 0; t < run.s.ntree; ++t) {
     draw_bootstrap(d.ncase, in_bag, sample);
     grow_tree(store, d.y.data(), sample.data(), d.ncase, tree, settings, work,
@@ -117,9 +119,10 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
     } else {
       out_of_bag_work(grown, run.g, d, tally, lists, nullptr, pool.get());
     }
-    print_tree_progress(kProgress, run.s.ntree, t + 1, clock.seconds());
+    print_tree_progress(kProgress, run.s.ntree, t + 1, clock.seconds(), &line);
   }
   if (pool) pool->wait_background();
+  line.finish();
   return forest;
 }
 
@@ -147,13 +150,14 @@ void predict_files(const std::vector<std::string>& pred_files, const std::vector
 }  // namespace
 
 int run_plover(const PloverSettings& s) {
-  seed_random_or_clock(s.seed_given, s.seed);
+  const std::uint32_t seed = seed_random_or_clock(s.seed_given, s.seed);
   InFile data = open_data_file(s.data_file);
   check_prediction_files(s.pred_files);
   const OutputNames output{s.data_file};
   const std::string inf_path = output(".inf");
   const std::string importance_path = output(".importance");
   StagedOutputs outputs(run_outputs({importance_path, inf_path}, s.pred_files));
+  tell_drawn_seed(s.seed_given, seed);
 
   DataSet d;
   GenoStore g;

@@ -104,6 +104,7 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
   // Trees under different root splits share no greedy split: the groups of trees of one root
   // split grow side by side, and are recorded in tree order.
   const int per_root = l.nsub * l.nsub;
+  TerminalProgress line(l.ntree);
   std::vector<std::vector<TreeRecord>> grown(threads, std::vector<TreeRecord>(per_root, tree));
   for (int first = 0; first < l.ntop; first += threads) {
     const int groups = std::min(threads, l.ntop - first);
@@ -115,10 +116,11 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
     for (int k = 0; k < groups; ++k) {
       for (int b = 0; b < per_root; ++b) {
         record_tree(inf_path, l.d, grown[k][b], use_count, forest);
-        print_tree_progress(kProgress, l.ntree, static_cast<int>(forest.size()), clock.seconds());
+        print_tree_progress(kProgress, l.ntree, static_cast<int>(forest.size()), clock.seconds(), &line);
       }
     }
   }
+  line.finish();
   return forest;
 }
 
