@@ -40,12 +40,12 @@ std::vector<OutputPath> run_outputs(const std::vector<std::string>& training_out
                                     const std::vector<std::string>& prediction_files);
 
 // Appends "N: " and the tree line to the report (which fixes the class of each terminal node).
-template <class CategoryCodes>
+template <class CategoryCodes, class WriteCut>
 void append_tree_line(const std::string& report_path, int number, TreeRecord& t, const DataSet& d,
-                      CategoryCodes&& category_codes, CutStyle style) {
+                      CategoryCodes&& category_codes, WriteCut&& write_cut) {
   OutFile report(report_path, "a");
   report.printf("%d: ", number);
-  write_tree_line(report, t, d.y.data(), d.nclass, d.ncat, category_codes, style);
+  write_tree_line(report, t, d.y.data(), d.nclass, d.ncat, category_codes, write_cut);
   report.close();
 }
 

@@ -7,7 +7,7 @@ RandomStream g_random;
 }
 
 int RandomStream::below(int n) {
-  if (n < 32767) return below_one_draw(n);
+  if (n < 32767) return scaled_draw(n);
   long long k = n / 32767 + 1;
   for (;;) {
     long long a = draw() * k;
@@ -57,7 +57,7 @@ void skip_random_draws(std::uint64_t draws) { g_random.skip(draws); }
 
 int rand_draw() { return g_random.draw(); }
 
-int rand_below_one_draw(int n) { return g_random.below_one_draw(n); }
+int rand_scaled_draw(int n) { return g_random.scaled_draw(n); }
 
 int rand_below(int n) { return g_random.below(n); }
 

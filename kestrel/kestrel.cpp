@@ -12,7 +12,7 @@
 #include "program_shell.hpp"
 #include "random.hpp"
 #include "run_clock.hpp"
-#include "tree.hpp"
+#include "tree_growth.hpp"
 #include "staged_outputs.hpp"
 #include "tree_text.hpp"
 #include "workflow.hpp"
@@ -57,6 +57,9 @@ namespace {
 
 const ProgressRule kProgress{1000, "    "};
 
+// Nodes of fewer cases are searched again rather than remembered: their searches are cheap.
+constexpr int kMemoMinCases = 64;
+
 // The nperm + 1 passes: pass 0 on the data as read, then each pass on a further shuffle of the
 // response. Every pass grows ntree trees on all cases and keeps each covariate's largest split
 // statistic.
@@ -77,9 +80,9 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
 
   GrowSettings g;
   g.search = {d.nclass, s.minnode, s.impurity_rule};
+  g.candidates = CandidateRule::draw_from_usable_list;
   g.nsplitvar = nsplitvar;
-  g.impurity_test = true;
-  g.draw_from_pool = true;
+  g.least_decrease = 0.00001;
   g.var_usable = &var_usable;
   g.var_pool = &var_pool;
   SearchMemo memo;
@@ -96,20 +99,21 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
     line.set_pass(p, s.nperm + 1, s.ntree);
     if (p >= 1) shuffle_ints(d.y.data(), d.ncase);
     std::fill(mcc_max.begin(), mcc_max.end(), 0.0);
-    memo.reset(d.ncov);  // the classes were shuffled
+    memo.reset(d.ncov, kMemoMinCases);  // the classes were shuffled
     for (int t = 0; t < s.ntree; ++t) {
       grow_tree(store, d.y.data(), sample_row.data(), d.ncase, tree, g, work,
-                [&](int v, int node, int n, const std::vector<int>& table) {
-                  const double stat = split_chisq(table, d.nclass, n);
+                [&](const MadeSplit& split) {
+                  const int v = split.covariate;
+                  const double stat = split_chisq(split.table, d.nclass, split.size);
                   if (stat > mcc_max[v]) {
                     mcc_max[v] = stat;
-                    if (p == 0) r.where[v] = {t, node};
+                    if (p == 0) r.where[v] = {t, split.node};
                   }
                 });
       if (p == 0) {
         append_tree_line(
             inf_path, t + 1, tree, d, [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
-            CutStyle::six_decimals);
+            [](OutFile& out, const TreeRecord& grown, int i) { out.printf("%lf ", grown.spvl[i]); });
         r.trace_spv[t].assign(tree.spv.begin(), tree.spv.begin() + tree.nnd);
         r.trace_parent[t].assign(tree.parent.begin(), tree.parent.begin() + tree.nnd);
       }

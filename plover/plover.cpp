@@ -9,7 +9,7 @@
 #include "program_shell.hpp"
 #include "random.hpp"
 #include "run_clock.hpp"
-#include "tree.hpp"
+#include "tree_growth.hpp"
 #include "staged_outputs.hpp"
 #include "tree_text.hpp"
 #include "workflow.hpp"
@@ -84,9 +84,8 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   const GenoCovariates store{&run.g, &d.ncat};
   GrowSettings settings;
   settings.search = {d.nclass, run.s.minnode, 1};
+  settings.candidates = CandidateRule::draw_redrawing_unusable;
   settings.nsplitvar = run.nsplitvar;
-  settings.impurity_test = false;
-  settings.draw_from_pool = false;
   settings.var_usable = &run.var_usable;
 
   // Sized at once: the background work reads its tree while the next one is stored.
@@ -100,10 +99,13 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   for (int t = 0; t < run.s.ntree; ++t) {
     draw_bootstrap(d.ncase, in_bag, sample);
     grow_tree(store, d.y.data(), sample.data(), d.ncase, tree, settings, work,
-              [](int, int, int, const std::vector<int>&) {});
+              [](const MadeSplit&) {});
     append_tree_line(
         run.inf_path, t + 1, tree, d, [](int) -> const std::vector<int>& { return geno_label(); },
-        CutStyle::integer);
+        [](OutFile& out, const TreeRecord& grown, int i) {
+          out.printf("%d", static_cast<int>(grown.spvl[i]));
+          write_missing_side(out, grown, i);
+        });
     forest[t] = store_tree(tree);
     const StoredTree& grown = forest[t];
     TreeOob& lists = oob[t % 2];

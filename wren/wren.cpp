@@ -80,13 +80,17 @@ Loaded load_data(const WrenSettings& s, std::FILE* data, OutFile& report) {
 
 // Appends the tree line to the report (which fixes the class of each terminal node), then
 // counts and stores the tree.
-void record_tree(const std::string& inf_path, const DataSet& d, TreeRecord& t, std::vector<int>& use_count,
+void record_tree(const std::string& inf_path, const DataSet& d, GrownTree& g, std::vector<int>& use_count,
                  std::vector<StoredTree>& forest) {
   append_tree_line(
-      inf_path, static_cast<int>(forest.size()) + 1, t, d,
-      [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; }, CutStyle::text);
-  count_used_covariates(t, use_count);
-  forest.push_back(store_tree(t));
+      inf_path, static_cast<int>(forest.size()) + 1, g.t, d,
+      [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
+      [&](OutFile& out, const TreeRecord& t, int i) {
+        out.puts(g.cut_text[i]);
+        write_missing_side(out, t, i);
+      });
+  count_used_covariates(g.t, use_count);
+  forest.push_back(store_tree(g.t));
 }
 
 std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, const std::string& inf_path,
@@ -96,22 +100,23 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
   const ForestData f = make_forest_data(l.d, l.var_usable, s.minnode);
   const std::unique_ptr<WorkerPool> pool = make_pool(s.threads);
   const int threads = pool ? pool->threads() : 1;
-  std::vector<GrowScratch> scratch;
-  for (int k = 0; k < threads; ++k) scratch.push_back(make_grow_scratch(f));
-  TreeRecord tree(kNodeCap, l.d.nclass);
-  const SplitTables tables = prepare_split_tables(f, l.ntop, l.nsub, tree, scratch[0], pool.get());
+  std::vector<GrowWork> work;
+  for (int k = 0; k < threads; ++k) work.push_back(make_grow_work(f));
+  GrownTree tree = make_grown_tree(f);
+  const SplitTables tables = prepare_split_tables(f, l.ntop, l.nsub, tree.t, work[0], pool.get());
 
   // Trees under different root splits share no greedy split: the groups of trees of one root
   // split grow side by side, and are recorded in tree order.
   const int per_root = l.nsub * l.nsub;
   TerminalProgress line(l.ntree);
-  std::vector<std::vector<TreeRecord>> grown(threads, std::vector<TreeRecord>(per_root, tree));
+  std::vector<std::vector<GrownTree>> grown(threads, std::vector<GrownTree>(per_root, tree));
   for (int first = 0; first < l.ntop; first += threads) {
     const int groups = std::min(threads, l.ntop - first);
     run_tasks(pool.get(), groups, [&](int k, int thread) {
-      SplitMemo memo;
+      SearchMemo memo;
+      memo.reset(l.d.ncov, 1);
       for (int b = 0; b < per_root; ++b)
-        grow_forced_tree(f, tables, (first + k) * per_root + b, grown[k][b], scratch[thread], memo);
+        grow_forced_tree(f, tables, (first + k) * per_root + b, grown[k][b], work[thread], memo);
     });
     for (int k = 0; k < groups; ++k) {
       for (int b = 0; b < per_root; ++b) {
