@@ -11,8 +11,6 @@ namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
 }  // namespace
 
 const bool TokenReader::kSpace[256] = {
