@@ -186,8 +186,9 @@ void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options
     for (auto [j, i] : missing_cells) d.X[j][i] = d.missing_code;
   }
 
+  const DataSummary summary = recode_nominal_covariates(d);
   write_summary_head(report, d);
-  data_summary(d, report);
+  write_covariate_summary(report, d, summary);
 }
 
 bool within_missing_share(long long count, int ncase, double max_missing) {
