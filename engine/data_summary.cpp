@@ -70,8 +70,10 @@ void heap_sort_carry(int m, std::vector<int>& key, std::vector<int>& val) {
 namespace {
 
 // Merges the least frequent categories of a nominal covariate with more than 10 into one
-// category coded 999, keeping the missing category last.
-void merge_rare_categories(DataSet& d, int j, std::vector<long long>& counts, OutFile& report) {
+// category coded 999, keeping the missing category last. `category` maps each value to its
+// category and is rewritten to the new categories.
+void merge_rare_categories(DataSet& d, int j, std::vector<long long>& counts, std::vector<int>& category,
+                           OutFile& report) {
   auto& ori = d.ori_catg[j];
   const bool has_missing_cat = ori.back() == trunc_int(d.missing_code);
   const int ncat = d.ncat[j];
@@ -109,17 +111,14 @@ void merge_rare_categories(DataSet& d, int j, std::vector<long long>& counts, Ou
   }
   new_ori.push_back(999);
   if (has_missing_cat) new_ori.push_back(ori.back());
-  for (double& v : d.X[j]) v = new_code[static_cast<int>(v)];
+  for (int& c : category) c = new_code[c];
   ori = new_ori;
   d.ncat[j] = 10;
   report.puts("as category 999\n");
 }
 
-void recode_nominal(DataSet& d, int j, double smallest, double largest, OutFile& report) {
-  auto& col = d.X[j];
-  std::vector<double> distinct = col;
-  std::sort(distinct.begin(), distinct.end());
-  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+void recode_nominal(DataSet& d, int j, ValueTable& t, double smallest, double largest, OutFile& report) {
+  const std::vector<double>& distinct = t.value;
   auto& ori = d.ori_catg[j];
   for (double v : distinct) ori.push_back(trunc_int(v));
   if (d.has_missing && !distinct.empty() && distinct.front() == d.missing_code)
@@ -130,10 +129,11 @@ void recode_nominal(DataSet& d, int j, double smallest, double largest, OutFile&
   // largest. Codes without cases are dropped, so a cell's code is the rank of its whole part.
   const long long top = static_cast<long long>(largest - smallest);
   std::map<long long, long long> code_counts;
-  std::vector<long long> whole(col.size());
-  for (std::size_t i = 0; i < col.size(); ++i) {
-    whole[i] = (d.has_missing && col[i] == d.missing_code) ? top + 1 : static_cast<long long>(col[i] - smallest);
-    ++code_counts[whole[i]];
+  std::vector<long long> whole(distinct.size());
+  for (std::size_t k = 0; k < distinct.size(); ++k) {
+    const double v = distinct[k];
+    whole[k] = (d.has_missing && v == d.missing_code) ? top + 1 : static_cast<long long>(v - smallest);
+    code_counts[whole[k]] += t.count[k];
   }
   report.printf("%s:\t\t", d.name[j].c_str());
   const int kept = static_cast<int>(code_counts.size());
@@ -145,7 +145,8 @@ void recode_nominal(DataSet& d, int j, double smallest, double largest, OutFile&
     rank.emplace(code, static_cast<int>(counts.size()));
     counts.push_back(count);
   }
-  for (std::size_t i = 0; i < col.size(); ++i) col[i] = rank[whole[i]];
+  t.code.resize(distinct.size());
+  for (std::size_t k = 0; k < distinct.size(); ++k) t.code[k] = rank[whole[k]];
 
   const int missing_int = trunc_int(d.missing_code);
   for (int c = 0; c < d.ncat[j]; ++c) {
@@ -155,29 +156,26 @@ void recode_nominal(DataSet& d, int j, double smallest, double largest, OutFile&
       report.printf(" %lld(%d)", counts[c], ori[c]);
   }
   report.puts("\n");
-  if (d.ncat[j] > 10) merge_rare_categories(d, j, counts, report);
+  if (d.ncat[j] > 10) merge_rare_categories(d, j, counts, t.code, report);
 }
 
 }  // namespace
 
-void data_summary(DataSet& d, OutFile& report) {
+void data_summary(DataSet& d, std::vector<ValueTable>& tables, OutFile& report) {
   d.ori_catg.assign(d.ncov, {});
   for (int j = 0; j < d.ncov; ++j) {
-    double smallest = 0.0, largest = 0.0;
-    bool seen = false;
-    for (double v : d.X[j]) {
-      if (v == d.missing_code) continue;
-      if (!seen) {
-        smallest = largest = v;
-        seen = true;
-      } else {
-        smallest = std::min(smallest, v);
-        largest = std::max(largest, v);
-      }
-    }
-    if (d.ncat[j] == kOrdinal)
+    ValueTable& t = tables[j];
+    // The values are ascending: the smallest and largest valid ones are the first and last.
+    std::size_t first = 0;
+    if (!t.value.empty() && t.value.front() == d.missing_code) first = 1;
+    const bool seen = first < t.value.size();
+    const double smallest = seen ? t.value[first] : 0.0, largest = seen ? t.value.back() : 0.0;
+    if (d.ncat[j] == kOrdinal) {
       report.printf("%s:\t\t %f %f\n", d.name[j].c_str(), smallest, largest);
-    else
-      recode_nominal(d, j, smallest, largest, report);
+      t.code.resize(t.value.size());
+      for (std::size_t k = 0; k < t.code.size(); ++k) t.code[k] = static_cast<int>(k);
+    } else {
+      recode_nominal(d, j, t, smallest, largest, report);
+    }
   }
 }

@@ -110,7 +110,7 @@ template <class Store>
 Candidate search_candidate(const Store& store, int v, const int* rows, int n, const int* y, const SearchSettings& s,
                            SplitScratch& w, const NodeMasks* masks = nullptr) {
   if constexpr (TwoBitColumns<Store>) {
-    if (masks && masks->active) {
+    if (masks && masks->active && store.two_bit_column(v)) {
       count_by_masks(store.two_bit_column(v), *masks, w.hist.data());
       std::copy(masks->total.begin(), masks->total.end(), w.total.begin());
       if (store.nominal(v)) {
@@ -293,7 +293,10 @@ void search_and_finish_level(const Store& store, const int* y, TreeRecord& t, in
   for (const auto& [node, k] : work.tasks) ++work.node_tasks[node];
   if constexpr (TwoBitColumns<Store>) {
     if (static_cast<int>(work.masks.size()) < count) work.masks.resize(count);
-    work.mask_state.assign(count, 0);
+    // A store without two-bit columns needs no masks: they count as built and inactive.
+    const bool two_bit = store.has_two_bit_columns();
+    for (int k = 0; k < count && !two_bit; ++k) work.masks[k].active = false;
+    work.mask_state.assign(count, two_bit ? 0 : 2);
     if (static_cast<int>(work.copies.size()) < threads) work.copies.resize(threads);
   }
   std::atomic<int> next_chunk{0};

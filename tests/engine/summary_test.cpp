@@ -45,7 +45,7 @@ TEST(Summary, HeadOfTheReport) {
                           "---------------  --------------------\n"
                           "x:\t\t 1.000000 7.000000\n"
                           "z:\t\t 1(2) 2(5) 1(9)\n");
-  EXPECT_EQ(r.d.X[1], (std::vector<double>{0, 1, 1, 2}));
+  EXPECT_EQ(column_values(r.d, 1), (std::vector<double>{0, 1, 1, 2}));
   EXPECT_EQ(r.d.ori_catg[1], (std::vector<int>{2, 5, 9}));
   EXPECT_EQ(r.d.ncat[1], 3);
 }
@@ -54,18 +54,18 @@ TEST(Summary, MissingCategoryIsListedLast) {
   ReadResult r = read_text(nominal_file({"1", "2", "NA", "2", "NA"}));
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(summary_lines(r.report), "c:\t\t 1(1) 2(2) 2(missing)\n");
-  EXPECT_EQ(r.d.X[0], (std::vector<double>{0, 1, 2, 1, 2}));
+  EXPECT_EQ(column_values(r.d, 0), (std::vector<double>{0, 1, 2, 1, 2}));
   EXPECT_EQ(r.d.ori_catg[0], (std::vector<int>{1, 2, -9}));
 }
 
 TEST(Summary, CodesWithoutCasesAreDroppedAndWholePartsMustBeDistinct) {
   ReadResult r = read_text(nominal_file({"0", "2", "2"}));
-  EXPECT_EQ(r.d.X[0], (std::vector<double>{0, 1, 1}));
+  EXPECT_EQ(column_values(r.d, 0), (std::vector<double>{0, 1, 1}));
   EXPECT_EQ(read_text(nominal_file({"1.2", "1.7"})).error, "2 is not equal to 1 for variable 1\n");
   // A wide range of codes needs no counter per value.
   r = read_text(nominal_file({"0", "1000000000", "-2000000000"}));
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.d.X[0], (std::vector<double>{1, 2, 0}));
+  EXPECT_EQ(column_values(r.d, 0), (std::vector<double>{1, 2, 0}));
 }
 
 TEST(Summary, ColumnWithoutValues) {
@@ -93,7 +93,7 @@ TEST(Summary, ElevenAndTwelveCategoriesMergeTheRarest) {
   EXPECT_NE(lines.find("\n***Put catgories(110) (100) (90) as category 999\n"), std::string::npos) << lines;
   EXPECT_EQ(r.d.ncat[0], 10);
   EXPECT_EQ(r.d.ori_catg[0], (std::vector<int>{0, 10, 20, 30, 40, 50, 60, 70, 80, 999}));
-  EXPECT_EQ(r.d.X[0].back(), 9);  // a case of category 110
+  EXPECT_EQ(column_values(r.d, 0).back(), 9);  // a case of category 110
 
   c.pop_back();  // 11 categories: the two rarest
   r = read_text(nominal_file(repeat(c)));
@@ -109,8 +109,8 @@ TEST(Summary, MergedCategoryComesBeforeTheMissingOne) {
   ASSERT_EQ(r.error, "");
   EXPECT_NE(summary_lines(r.report).find("***Put catgories(7) (4) as category 999\n"), std::string::npos);
   EXPECT_EQ(r.d.ori_catg[0], (std::vector<int>{1, 2, 3, 5, 6, 8, 9, 10, 999, -9}));
-  EXPECT_EQ(r.d.X[0][15], 8);   // the value 4
-  EXPECT_EQ(r.d.X[0].back(), 9);  // a missing cell
+  EXPECT_EQ(cell_value(r.d, 0, 15), 8);   // the value 4
+  EXPECT_EQ(column_values(r.d, 0).back(), 9);  // a missing cell
 }
 
 TEST(Summary, EquallyRareCategoriesAreChosenInHeapSortOrder) {
