@@ -283,6 +283,24 @@ void pack_codes(const SpellingCells& spelled, const std::vector<int>& code_of_sp
   if (filled > 0) cells.words[w] = word;
 }
 
+// When a column spells zero both with and without a minus sign, its value table keeps the zero
+// that sorting the whole column and dropping repeats keeps, so that a cut-off at zero is
+// written with the same sign as ever.
+void zero_as_sorted(const ColumnBeingRead& c, double missing_code, std::vector<double>& value) {
+  bool plus = false, minus = false;
+  for (double v : c.value) {
+    if (v != 0.0) continue;
+    (std::signbit(v) ? minus : plus) = true;
+  }
+  if (!plus || !minus) return;
+  std::vector<double> x(c.cells.size());
+  c.cells.for_each([&](std::size_t i, std::uint32_t k) { x[i] = std::isnan(c.value[k]) ? missing_code : c.value[k]; });
+  std::sort(x.begin(), x.end());
+  x.erase(std::unique(x.begin(), x.end()), x.end());
+  const double zero = *std::lower_bound(x.begin(), x.end(), 0.0);
+  *std::lower_bound(value.begin(), value.end(), 0.0) = zero;
+}
+
 // Cells of covariate j that are missing: ordinal cells of the missing code, nominal cells of a
 // category whose data-file code is the missing code.
 long long missing_cells(const DataSet& d, int j, const ValueTable& t) {
@@ -316,6 +334,7 @@ void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, con
   } else {
     s.ncodes[j] = static_cast<int>(t.value.size());
     s.value[j] = t.value;
+    zero_as_sorted(c, d.missing_code, s.value[j]);
     if (!t.value.empty() && t.value.front() == d.missing_code) s.missing_codes[j] = 0;
   }
   CodeCells& cells = s.cells[j];

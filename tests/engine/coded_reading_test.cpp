@@ -160,3 +160,28 @@ TEST(CodedReading, RandomFilesReadBackValueByValueAndSpellingBySpelling) {
     }
   }
 }
+
+TEST(CodedReading, ZeroKeepsTheSignThatSortingTheColumnKeeps) {
+  std::mt19937 rng(19);
+  for (int round = 0; round < 30; ++round) {
+    std::string text = "o r\na y\n";
+    std::vector<double> column;
+    const int n = 5 + static_cast<int>(rng() % 300);
+    for (int i = 0; i < n; ++i) {
+      const int pick = static_cast<int>(rng() % 6);
+      const char* t = pick == 0 ? "-0.00" : pick == 1 ? "0.00" : pick == 2 ? "-0" : pick == 3 ? "1.5" : pick == 4 ? "-2" : "NA";
+      text += t;
+      text += ' ';
+      text += std::to_string(i % 2);
+      text += '\n';
+      column.push_back(pick == 5 ? -9.0 : std::strtod(t, nullptr));
+    }
+    ReadResult r = read_text(text);
+    ASSERT_EQ(r.error, "");
+    std::sort(column.begin(), column.end());
+    column.erase(std::unique(column.begin(), column.end()), column.end());
+    ASSERT_EQ(r.d.codes.value[0].size(), column.size());
+    for (std::size_t k = 0; k < column.size(); ++k)
+      ASSERT_EQ(std::signbit(r.d.codes.value[0][k]), std::signbit(column[k])) << round << " " << k;
+  }
+}
