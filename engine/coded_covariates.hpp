@@ -57,6 +57,7 @@ struct CodedCovariates {
   std::vector<int> missing_codes;          // code of a missing value (or category), -1 when none
   std::vector<char> is_nominal;            // ncat > 1
   std::vector<std::vector<double>> value;  // ordinal: the value of each code
+  bool any_two_bit = false;                // some column has two-bit cells
 
   CodeColumn column(int v) const { return code_column(cells[v]); }
   int ncode(int v) const { return ncodes[v]; }
@@ -66,11 +67,7 @@ struct CodedCovariates {
 
   // Two-bit columns can be counted by bit masks; nullptr for the wider ones.
   const std::uint64_t* two_bit_column(int v) const { return cells[v].bits == 2 ? cells[v].words.data() : nullptr; }
-  bool has_two_bit_columns() const {
-    for (const CodeCells& c : cells)
-      if (c.bits == 2) return true;
-    return false;
-  }
+  bool has_two_bit_columns() const { return any_two_bit; }
   void prefetch_column(int v) const {
     const char* p = reinterpret_cast<const char*>(cells[v].words.data());
     const std::size_t bytes = cells[v].words.size() * 8;

@@ -393,6 +393,7 @@ void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options
         for (int j = 0; j < d.ncov; ++j) code_column(d, j, columns[j], tables[j], rank[j], options);
       },
       "allocation failure in realloc");
+  for (const CodeCells& c : s.cells) s.any_two_bit = s.any_two_bit || c.bits == 2;
 }
 
 double cell_value(const DataSet& d, int j, int i) {

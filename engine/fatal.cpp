@@ -38,6 +38,14 @@ int guarded_main(const std::function<int()>& body) {
     std::fflush(stdout);
     std::fputs("Numerical Recipes run-time error ...\nallocation failure\n", stderr);
     return 255;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "The run stopped on an unexpected error: %s\n", e.what());
+    return 255;
+  } catch (...) {
+    std::fflush(stdout);
+    std::fputs("The run stopped on an unexpected error.\n", stderr);
+    return 255;
   }
 }
 

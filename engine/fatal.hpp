@@ -30,7 +30,8 @@ struct EarlyExit {
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Runs a program body, turning FatalError into its message on standard error and status 255,
-// and EarlyExit into its text on standard output and status 0.
+// and EarlyExit into its text on standard output and status 0. Exhausted memory gives the
+// allocation message, any other exception one line; status 255 either way.
 int guarded_main(const std::function<int()>& body);
 
 // Zero-filled vectors; exhausted memory ends through fatal_error with the routine's message.

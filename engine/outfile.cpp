@@ -3,11 +3,12 @@
 #include <cstdarg>
 
 #include "fatal.hpp"
+#include "staged_outputs.hpp"
 
 const char* const kOverwriteMessage = "Cannot over-write to file %s. It seems protected.\n";
 
 OutFile::OutFile(const std::string& path, const char* mode, const char* open_message) : path_(path) {
-  file_ = std::fopen(path.c_str(), mode);
+  file_ = std::fopen(staged_path(path).c_str(), mode);
   if (!file_) fail(format(open_message ? open_message : kOverwriteMessage, path.c_str()));
 }
 

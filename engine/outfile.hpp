@@ -6,8 +6,9 @@
 
 class OutFile {
  public:
-  // "w": create or empty; "a": append. On failure throws `open_message` formatted with the path
-  // (by default the over-write message).
+  // "w": create or empty; "a": append. A staged output is opened at its temporary; messages
+  // name `path`. On failure throws `open_message` formatted with the path (by default the
+  // over-write message).
   OutFile(const std::string& path, const char* mode, const char* open_message = nullptr);
   ~OutFile();
   OutFile(const OutFile&) = delete;

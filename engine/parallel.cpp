@@ -2,8 +2,11 @@
 
 #include <sched.h>
 
+#include <exception>
 #include <fstream>
 #include <string>
+
+#include "staged_outputs.hpp"
 
 namespace {
 
@@ -22,7 +25,16 @@ std::uint64_t count_of(std::uint64_t s) { return (s >> kCountBits) & kCountMask;
 }  // namespace
 
 WorkerPool::WorkerPool(int threads) : nthreads_(threads < 1 ? 1 : threads) {
-  for (int t = 1; t < nthreads_; ++t) workers_.emplace_back([this, t] { work(t); });
+  const StopSignalsBlocked blocked;  // the workers leave them to the calling thread
+  workers_.reserve(nthreads_ - 1);
+  for (int t = 1; t < nthreads_; ++t) {
+    try {
+      workers_.emplace_back([this, t] { work(t); });
+    } catch (const std::exception&) {  // no thread, or no memory for its start
+      nthreads_ = t;  // go on with the threads that started: no result depends on their number
+      break;
+    }
+  }
 }
 
 WorkerPool::~WorkerPool() {

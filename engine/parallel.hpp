@@ -4,6 +4,12 @@
 // task is done, so results land in tables indexed by task and are used in a fixed order.
 // Longer jobs can be posted to run in the background: a worker with no task at hand takes
 // them, and run() never waits for a worker busy with one.
+//
+// Which thread runs what: thread numbers are 0 .. threads()-1. Thread 0 is always the thread
+// that called run() or wait_background(), and only it; the workers are threads 1 and up. A task
+// may run on any of them, and which one takes which task is not fixed: the caller may take
+// every task, or none when the workers are quicker. A task may count on its thread number to
+// pick per-thread tables, and thread 0 on being the caller (it may touch what the caller owns).
 #pragma once
 
 #include <atomic>
@@ -26,7 +32,8 @@ class WorkerPool {
 
   int threads() const { return nthreads_; }
 
-  // Runs task(k, thread) for k = 0 .. count-1, thread being 0 .. threads()-1.
+  // Runs task(k, thread) for k = 0 .. count-1, thread being 0 (this thread) .. threads()-1.
+  // Every task runs even when one fails; then the first error is thrown here.
   void run(int count, const std::function<void(int task, int thread)>& task);
 
   // Queues job(thread) for a worker (thread: the one that runs it); without workers it runs here.

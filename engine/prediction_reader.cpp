@@ -35,7 +35,7 @@ int map_category(const std::vector<int>& ori_catg, int ncat, int v, int missing_
   if (at == last) at = std::find(first, last, 999);
   if (at != last) return static_cast<int>(at - first);
   if (ori_catg[ncat - 1] == missing_int) return ncat - 1;
-  return rand_below_one_draw(ncat);
+  return rand_scaled_draw(ncat);
 }
 
 bool read_prediction_file(TokenReader& in, const DataSet& training, PredictionData& p) {

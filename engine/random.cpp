@@ -7,7 +7,7 @@ RandomStream g_random;
 }
 
 int RandomStream::below(int n) {
-  if (n < 32767) return below_one_draw(n);
+  if (n < 32767) return scaled_draw(n);
   long long k = n / 32767 + 1;
   for (;;) {
     long long a = draw() * k;
@@ -45,8 +45,10 @@ void seed_random(std::uint32_t seed) { g_random.state = seed; }
 
 std::uint32_t random_state() { return g_random.state; }
 
-void seed_random_or_clock(bool given, std::uint32_t seed) {
-  seed_random(given ? seed : static_cast<std::uint32_t>(std::time(nullptr)));
+std::uint32_t seed_random_or_clock(bool given, std::uint32_t seed) {
+  const std::uint32_t used = given ? seed : static_cast<std::uint32_t>(std::time(nullptr));
+  seed_random(used);
+  return used;
 }
 
 RandomStream random_stream() { return g_random; }
@@ -55,7 +57,7 @@ void skip_random_draws(std::uint64_t draws) { g_random.skip(draws); }
 
 int rand_draw() { return g_random.draw(); }
 
-int rand_below_one_draw(int n) { return g_random.below_one_draw(n); }
+int rand_scaled_draw(int n) { return g_random.scaled_draw(n); }
 
 int rand_below(int n) { return g_random.below(n); }
 

@@ -18,8 +18,8 @@ struct RandomStream {
   }
   // Uniform integer 0 .. n-1; bounds of 32767 and more take two draws per try.
   int below(int n);
-  // The one-draw form for every n.
-  int below_one_draw(int n) { return static_cast<int>(draw() / 32768.0 * n); }
+  // One draw scaled to 0 .. n-1, whatever n: for n of 32767 and more some values never come.
+  int scaled_draw(int n) { return static_cast<int>(draw() / 32768.0 * n); }
   // Permutes a[0..n-1] in place; n-1 calls of below(), one draw each when n < 32767.
   void shuffle(int* a, int n);
   // Moves on as `draws` draws would.
@@ -29,8 +29,9 @@ struct RandomStream {
 void seed_random(std::uint32_t seed);
 std::uint32_t random_state();
 
-// The given seed, or the calendar time in seconds when none was given.
-void seed_random_or_clock(bool given, std::uint32_t seed);
+// Seeds with the given seed, or the calendar time in seconds when none was given; returns the
+// seed used.
+std::uint32_t seed_random_or_clock(bool given, std::uint32_t seed);
 
 // The process-wide generator as it stands.
 RandomStream random_stream();
@@ -44,8 +45,8 @@ int rand_draw();
 // Uniform integer 0 .. n-1; bounds of 32767 and more take two draws per try.
 int rand_below(int n);
 
-// The one-draw form for every n (wren's prediction reader).
-int rand_below_one_draw(int n);
+// One draw scaled to 0 .. n-1, whatever n: for n of 32767 and more some values never come.
+int rand_scaled_draw(int n);
 
 // Permutes a[0..n-1] in place; n-1 calls of rand_below.
 void shuffle_ints(int* a, int n);

@@ -1,7 +1,5 @@
 #include "tokens.hpp"
 
-#include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -143,18 +141,3 @@ bool parse_number(std::string_view token, double& value) {
   value = v;
   return true;
 }
-
-long long option_long(const char* text) {
-  errno = 0;
-  long long v = std::strtoll(text, nullptr, 10);
-  return v;
-}
-
-int option_int(const char* text) {
-  long long v = option_long(text);
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return static_cast<int>(v);
-}
-
-double option_double(const char* text) { return std::strtod(text, nullptr); }

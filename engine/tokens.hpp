@@ -76,9 +76,3 @@ using InFile = std::unique_ptr<std::FILE, FileCloser>;
 // Reads the leading number of a token as the "%lf" conversion does. False when the token does
 // not start with a number or the number is not finite.
 bool parse_number(std::string_view token, double& value);
-
-// Reads the leading decimal integer of a command-line value: blanks skipped, stops at the
-// first character that does not fit, 0 when there is no number; clamped to the int range.
-int option_int(const char* text);
-long long option_long(const char* text);
-double option_double(const char* text);

@@ -21,3 +21,5 @@ void write_category_set(OutFile& out, double code, const std::vector<int>& categ
     v /= 10;
   }
 }
+
+void write_missing_side(OutFile& out, const TreeRecord& t, int i) { out.puts(t.na_right[i] == 1 ? "|NA " : " "); }

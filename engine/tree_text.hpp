@@ -6,12 +6,8 @@
 #include "outfile.hpp"
 #include "tree.hpp"
 
-// How an ordinal cut-off is written.
-enum class CutStyle {
-  six_decimals,  // "%lf" of the cut-off
-  integer,       // the cut-off truncated, "|NA" when missing values go right
-  text,          // the cut-off as spelled in the data file, "|NA" when missing values go right
-};
+// The mark after an ordinal cut-off whose missing values go right ("|NA"), and the space.
+void write_missing_side(OutFile& out, const TreeRecord& t, int i);
 
 // Index of the largest count; ties go to the lowest class.
 int majority_class(const int* counts, int nclass);
@@ -20,10 +16,11 @@ int majority_class(const int* counts, int nclass);
 void write_category_set(OutFile& out, double code, const std::vector<int>& category_codes);
 
 // Appends the node entries of the tree and the line end; fills nodeclass of terminal nodes.
-// category_codes(v) gives the data-file codes of covariate v's categories.
-template <class CategoryCodes>
+// category_codes(v) gives the data-file codes of covariate v's categories; write_cut(out, t, i)
+// writes the ordinal cut-off of node i and the space after it, as the program spells cut-offs.
+template <class CategoryCodes, class WriteCut>
 void write_tree_line(OutFile& out, TreeRecord& t, const int* y, int nclass, const std::vector<int>& ncat,
-                     CategoryCodes&& category_codes, CutStyle style) {
+                     CategoryCodes&& category_codes, WriteCut&& write_cut) {
   std::vector<int> counts(nclass);
   for (int i = 0; i < t.nnd; ++i) {
     if (t.dt[i] != 0) {
@@ -32,15 +29,9 @@ void write_tree_line(OutFile& out, TreeRecord& t, const int* y, int nclass, cons
         out.printf("%d %d %d {", i + 1, t.dt[i] + 1, c + 1);
         write_category_set(out, t.spvl[i], category_codes(c));
         out.puts("} ");
-      } else if (style == CutStyle::six_decimals) {
-        out.printf("%d %d %d %lf ", i + 1, t.dt[i] + 1, c + 1, t.spvl[i]);
       } else {
         out.printf("%d %d %d ", i + 1, t.dt[i] + 1, c + 1);
-        if (style == CutStyle::integer)
-          out.printf("%d", static_cast<int>(t.spvl[i]));
-        else
-          out.puts(t.spvl_char[i]);
-        out.puts(t.na_right[i] == 1 ? "|NA " : " ");
+        write_cut(out, t, i);
       }
       continue;
     }

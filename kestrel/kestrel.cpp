@@ -1,6 +1,7 @@
 // kestrel's command line, run set-up and forest passes.
 #include "kestrel.hpp"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -8,10 +9,13 @@
 
 #include "coded_covariates.hpp"
 #include "options.hpp"
+#include "program_shell.hpp"
 #include "random.hpp"
 #include "run_clock.hpp"
-#include "tree.hpp"
+#include "tree_growth.hpp"
+#include "staged_outputs.hpp"
 #include "tree_text.hpp"
+#include "workflow.hpp"
 
 namespace {
 
@@ -20,22 +24,11 @@ const char* const kAbout =
     "covariate by its MCC importance (the largest chi-square of a split on it), with\n"
     "permutation p-values from forests grown on shuffled responses.\n";
 
-const char* const kOptions =
-    "  -t FILE      training data file [sample.txt]\n"
-    "  -n N         trees per pass [1000]\n"
-    "  -perm N      permuted passes after the unpermuted one [10]\n"
-    "  -m N         candidate covariates drawn at each node [square root of the usable ones]\n"
-    "  -minnode N   smallest number of cases each side of a split must receive [5]\n"
-    "  -r SHARE     largest share of missing values a covariate may have [0.05]\n"
-    "  -s N         1 entropy, any other value the Gini index [0]\n"
-    "  -fdr LEVEL   accepted and kept; changes nothing [0.75]\n"
-    "  -seed N      seed of the random draws [the calendar time]\n";
-
 const char* const kFiles =
     "Writes FILE.inf (data summary and one line per tree of the unpermuted pass) and\n"
     "FILE.importance (importance, p-value and LCC list of every covariate).\n";
 
-const ProgramHelp kHelp{"kestrel", kAbout, kOptions, kFiles};
+const ProgramHelp kHelp{"kestrel", kAbout, kFiles};
 
 }  // namespace
 
@@ -43,29 +36,29 @@ KestrelSettings parse_kestrel_args(int argc, const char* const* argv) {
   KestrelSettings s;
   parse_options(argc, argv,
                 {
-                    {"-t", [&](const char* v) { s.data_file = v; }},
-                    {"-n", [&](const char* v) { s.ntree = option_int(v); }},
-                    {"-r", [&](const char* v) { s.max_missing = option_double(v); }},
-                    {"-fdr", [&](const char* v) { s.fdr_level = option_double(v); }},
-                    given_int_option("-m", s.nsplitvar, s.nsplitvar_given),
-                    {"-perm", [&](const char* v) { s.nperm = option_int(v); }},
-                    {"-minnode", [&](const char* v) { s.minnode = option_int(v); }},
-                    {"-s", [&](const char* v) { s.impurity_rule = option_int(v); }},
+                    data_file_option(s.data_file, "sample.txt"),
+                    count_option("-n", s.ntree, 1, "trees per pass", "1000"),
+                    count_option("-perm", s.nperm, 0, "permuted passes after the unpermuted one", "10"),
+                    candidates_option(s.nsplitvar, s.nsplitvar_given),
+                    minnode_option(s.minnode, "5"),
+                    missing_share_option(s.max_missing, "largest share of missing values a covariate may have", "0.05"),
+                    {"-s", ValueType::whole, "N", "1 entropy, any other value the Gini index", "0", INT_MIN, INT_MAX,
+                     [&](const OptionValue& v) { s.impurity_rule = static_cast<int>(v.whole); }},
+                    {"-fdr", ValueType::real, "LEVEL", "accepted and kept; changes nothing", "0.75", -HUGE_VAL,
+                     HUGE_VAL, [&](const OptionValue& v) { s.fdr_level = v.real; }},
                     seed_option(s.seed, s.seed_given),
                     threads_option(s.threads),
                 },
-                &kHelp);
+                kHelp);
   return s;
 }
 
 namespace {
 
-void print_progress(int ntree, int t, const RunClock& clock) {
-  if (ntree < 10)
-    std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", t + 1, clock.seconds());
-  else if ((t + 1) % 1000 == 0)
-    std::printf("Number of trees completed: %d.    Running time: %fs\n", t + 1, clock.seconds());
-}
+const ProgressRule kProgress{1000, "    "};
+
+// Nodes of fewer cases are searched again rather than remembered: their searches are cheap.
+constexpr int kMemoMinCases = 64;
 
 // The nperm + 1 passes: pass 0 on the data as read, then each pass on a further shuffle of the
 // response. Every pass grows ntree trees on all cases and keeps each covariate's largest split
@@ -87,9 +80,9 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
 
   GrowSettings g;
   g.search = {d.nclass, s.minnode, s.impurity_rule};
+  g.candidates = CandidateRule::draw_from_usable_list;
   g.nsplitvar = nsplitvar;
-  g.impurity_test = true;
-  g.draw_from_pool = true;
+  g.least_decrease = 0.00001;
   g.var_usable = &var_usable;
   g.var_pool = &var_pool;
   SearchMemo memo;
@@ -101,30 +94,30 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
   r.trace_parent.resize(std::max(s.ntree, 0));
   std::vector<double> mcc_max(d.ncov);
   RunClock clock;
+  TerminalProgress line(static_cast<long long>(s.nperm + 1) * s.ntree);
   for (int p = 0; p <= s.nperm; ++p) {
+    line.set_pass(p, s.nperm + 1, s.ntree);
     if (p >= 1) shuffle_ints(d.y.data(), d.ncase);
     std::fill(mcc_max.begin(), mcc_max.end(), 0.0);
-    memo.reset(d.ncov);  // the classes were shuffled
+    memo.reset(d.ncov, kMemoMinCases);  // the classes were shuffled
     for (int t = 0; t < s.ntree; ++t) {
       grow_tree(store, d.y.data(), sample_row.data(), d.ncase, tree, g, work,
-                [&](int v, int node, int n, const std::vector<int>& table) {
-                  const double stat = split_chisq(table, d.nclass, n);
+                [&](const MadeSplit& split) {
+                  const int v = split.covariate;
+                  const double stat = split_chisq(split.table, d.nclass, split.size);
                   if (stat > mcc_max[v]) {
                     mcc_max[v] = stat;
-                    if (p == 0) r.where[v] = {t, node};
+                    if (p == 0) r.where[v] = {t, split.node};
                   }
                 });
       if (p == 0) {
-        OutFile report(inf_path, "a");
-        report.printf("%d: ", t + 1);
-        write_tree_line(
-            report, tree, d.y.data(), d.nclass, d.ncat, [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
-            CutStyle::six_decimals);
-        report.close();
+        append_tree_line(
+            inf_path, t + 1, tree, d, [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
+            [](OutFile& out, const TreeRecord& grown, int i) { out.printf("%lf ", grown.spvl[i]); });
         r.trace_spv[t].assign(tree.spv.begin(), tree.spv.begin() + tree.nnd);
         r.trace_parent[t].assign(tree.parent.begin(), tree.parent.begin() + tree.nnd);
       }
-      print_progress(s.ntree, t, clock);
+      print_tree_progress(kProgress, s.ntree, t + 1, clock.seconds(), &line);
     }
     if (p == 0) {
       r.mcc_obs = mcc_max;
@@ -136,19 +129,23 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
       append_permuted_max(importance_path, p, largest);
     }
     std::time_t now = std::time(nullptr);
+    line.before_output();
     std::printf("finish permute %d at: %s", p, std::ctime(&now));
   }
+  line.finish();
   return r;
 }
 
 }  // namespace
 
 int run_kestrel(const KestrelSettings& s) {
-  seed_random_or_clock(s.seed_given, s.seed);
-  InFile data(open_for_reading(s.data_file));
-  if (!data) fail(format(" Data file %s does not exist!\n", s.data_file.c_str()));
-  const std::string inf_path = s.data_file + ".inf";
-  const std::string importance_path = s.data_file + ".importance";
+  const std::uint32_t seed = seed_random_or_clock(s.seed_given, s.seed);
+  InFile data = open_data_file(s.data_file, " Data file %s does not exist!\n");
+  const OutputNames output{s.data_file};
+  const std::string inf_path = output(".inf");
+  const std::string importance_path = output(".importance");
+  StagedOutputs outputs({inf_path, importance_path});
+  tell_drawn_seed(s.seed_given, seed);
 
   DataSet d;
   {
@@ -163,10 +160,10 @@ int run_kestrel(const KestrelSettings& s) {
   int nusable = 0;
   const std::vector<int> var_usable = screen_missing(d, s.max_missing, nusable);
   const int nsplitvar = candidates_per_node(s.nsplitvar_given, s.nsplitvar, nusable);
-  create_empty(importance_path);
 
   PassResults r = run_passes(s, d, var_usable, nsplitvar, inf_path, importance_path);
   write_final_importance(importance_path, d, var_usable, r, s.nperm);
+  outputs.commit();
   std::printf("Finish building.\n");
   return 0;
 }

@@ -1,6 +1,7 @@
-#include "fatal.hpp"
+// The main routine of kestrel.
+#include "program_shell.hpp"
 #include "kestrel.hpp"
 
 int main(int argc, char** argv) {
-  return guarded_main([&] { return run_kestrel(parse_kestrel_args(argc, argv)); });
+  return program_main([&] { return run_kestrel(parse_kestrel_args(argc, argv)); });
 }

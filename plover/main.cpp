@@ -1,6 +1,7 @@
-#include "fatal.hpp"
+// The main routine of plover.
+#include "program_shell.hpp"
 #include "plover.hpp"
 
 int main(int argc, char** argv) {
-  return guarded_main([&] { return run_plover(parse_plover_args(argc, argv)); });
+  return program_main([&] { return run_plover(parse_plover_args(argc, argv)); });
 }

@@ -6,10 +6,13 @@
 #include "forest.hpp"
 #include "genotypes.hpp"
 #include "options.hpp"
+#include "program_shell.hpp"
 #include "random.hpp"
 #include "run_clock.hpp"
-#include "tree.hpp"
+#include "tree_growth.hpp"
+#include "staged_outputs.hpp"
 #include "tree_text.hpp"
+#include "workflow.hpp"
 
 namespace {
 
@@ -18,22 +21,12 @@ const char* const kAbout =
     "missing), reports its out-of-bag error rate and a permutation importance for every\n"
     "covariate, and classifies the cases of further files by majority vote.\n";
 
-const char* const kOptions =
-    "  -t FILE      training data file [sample_SNP.txt]\n"
-    "  -n N         number of trees [1000]\n"
-    "  -m N         candidate covariates drawn at each node [square root of the usable ones]\n"
-    "  -minnode N   smallest number of cases each side of a split must receive [1]\n"
-    "  -r SHARE     largest share of missing genotypes a covariate may have [1.0]\n"
-    "  -p FILE      a file to classify; repeat for more files [none]\n"
-    "  -s N         accepted and ignored: the trees always split by entropy\n"
-    "  -seed N      seed of the random draws [the calendar time]\n";
-
 const char* const kFiles =
     "Writes FILE.inf (data summary and one line per tree), FILE.importance (out-of-bag error\n"
     "rate and the importance of every covariate) and, for each file P given with -p, P.pre\n"
     "(the predicted label of each of its cases).\n";
 
-const ProgramHelp kHelp{"plover", kAbout, kOptions, kFiles};
+const ProgramHelp kHelp{"plover", kAbout, kFiles};
 
 }  // namespace
 
@@ -41,40 +34,24 @@ PloverSettings parse_plover_args(int argc, const char* const* argv) {
   PloverSettings s;
   parse_options(argc, argv,
                 {
-                    {"-t", [&](const char* v) { s.data_file = v; }},
-                    {"-s", [](const char*) {}},  // accepted; the trees always grow with entropy
-                    {"-n", [&](const char* v) { s.ntree = option_int(v); }},
-                    {"-r", [&](const char* v) { s.max_missing = option_double(v); }},
-                    {"-p", [&](const char* v) { s.pred_files.emplace_back(v); }},
-                    given_int_option("-m", s.nsplitvar, s.nsplitvar_given),
-                    {"-minnode", [&](const char* v) { s.minnode = option_int(v); }},
+                    data_file_option(s.data_file, "sample_SNP.txt"),
+                    count_option("-n", s.ntree, 1, "number of trees", "1000"),
+                    candidates_option(s.nsplitvar, s.nsplitvar_given),
+                    minnode_option(s.minnode, "1"),
+                    missing_share_option(s.max_missing, "largest share of missing genotypes a covariate may have",
+                                         "1.0"),
+                    prediction_files_option(s.pred_files),
+                    entropy_only_option(),
                     seed_option(s.seed, s.seed_given),
                     threads_option(s.threads),
                 },
-                &kHelp);
+                kHelp);
   return s;
 }
 
 namespace {
 
-InFile open_data_file(const std::string& path) {
-  InFile f(open_for_reading(path));
-  if (!f) fail(format("Data file %s does not exist!\n", path.c_str()));
-  return f;
-}
-
-// Every file to classify must exist and its .pre file must be writable before the first tree.
-void check_prediction_files(const std::vector<std::string>& pred_files) {
-  for (const std::string& name : pred_files) {
-    open_data_file(name);
-    create_empty(name + ".pre", "Cannot over-write to file %s. It seems protected.");
-  }
-}
-
-void print_progress(int ntree, int t, const RunClock& clock) {
-  if (ntree < 10 || (t + 1) % 10 == 0)
-    std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", t + 1, clock.seconds());
-}
+const ProgressRule kProgress{10, "\t\t"};
 
 // The bootstrap sample: ncase draws with replacement, in draw order.
 void draw_bootstrap(int ncase, std::vector<int>& in_bag, std::vector<int>& sample) {
@@ -84,20 +61,6 @@ void draw_bootstrap(int ncase, std::vector<int>& in_bag, std::vector<int>& sampl
     in_bag[i] = 1;
     sample[k] = i;
   }
-}
-
-void append_tree_prefix(const std::string& inf_path, int t) {
-  OutFile report(inf_path, "a");
-  report.printf("%d: ", t + 1);
-  report.close();
-}
-
-void append_tree_line(const std::string& inf_path, TreeRecord& tree, const DataSet& d) {
-  OutFile report(inf_path, "a");
-  write_tree_line(
-      report, tree, d.y.data(), d.nclass, d.ncat, [](int) -> const std::vector<int>& { return geno_label(); },
-      CutStyle::integer);
-  report.close();
 }
 
 struct ForestRun {
@@ -121,26 +84,30 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   const GenoCovariates store{&run.g, &d.ncat};
   GrowSettings settings;
   settings.search = {d.nclass, run.s.minnode, 1};
+  settings.candidates = CandidateRule::draw_redrawing_unusable;
   settings.nsplitvar = run.nsplitvar;
-  settings.impurity_test = false;
-  settings.draw_from_pool = false;
   settings.var_usable = &run.var_usable;
 
-  std::vector<StoredTree> forest;
-  forest.reserve(run.s.ntree);  // the background work holds on to its tree
+  // Sized at once: the background work reads its tree while the next one is stored.
+  std::vector<StoredTree> forest(run.s.ntree);
   TreeOob oob[2];
   const std::unique_ptr<WorkerPool> pool = make_pool(run.s.threads);  // after what its jobs use
   GrowWork work(d.nclass, 4, pool.get());
   TreeRecord tree(1000, d.nclass);
   std::vector<int> in_bag(d.ncase), sample(d.ncase);
+  TerminalProgress line(run.s.ntree);
   for (int t = 0; t < run.s.ntree; ++t) {
     draw_bootstrap(d.ncase, in_bag, sample);
-    append_tree_prefix(run.inf_path, t);
     grow_tree(store, d.y.data(), sample.data(), d.ncase, tree, settings, work,
-              [](int, int, int, const std::vector<int>&) {});
-    append_tree_line(run.inf_path, tree, d);
-    forest.push_back(store_tree(tree));
-    const StoredTree& grown = forest.back();
+              [](const MadeSplit&) {});
+    append_tree_line(
+        run.inf_path, t + 1, tree, d, [](int) -> const std::vector<int>& { return geno_label(); },
+        [](OutFile& out, const TreeRecord& grown, int i) {
+          out.printf("%d", static_cast<int>(grown.spvl[i]));
+          write_missing_side(out, grown, i);
+        });
+    forest[t] = store_tree(tree);
+    const StoredTree& grown = forest[t];
     TreeOob& lists = oob[t % 2];
     list_out_of_bag(grown, in_bag, run.var_usable, lists);
     const long long draws = importance_draws(lists);
@@ -154,9 +121,10 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
     } else {
       out_of_bag_work(grown, run.g, d, tally, lists, nullptr, pool.get());
     }
-    print_progress(run.s.ntree, t, clock);
+    print_tree_progress(kProgress, run.s.ntree, t + 1, clock.seconds(), &line);
   }
   if (pool) pool->wait_background();
+  line.finish();
   return forest;
 }
 
@@ -184,13 +152,14 @@ void predict_files(const std::vector<std::string>& pred_files, const std::vector
 }  // namespace
 
 int run_plover(const PloverSettings& s) {
-  seed_random_or_clock(s.seed_given, s.seed);
-  // The importance is a mean over the trees.
-  if (s.ntree < 1) fail(format("The number of trees (-n %d) must be at least 1.\n", s.ntree));
+  const std::uint32_t seed = seed_random_or_clock(s.seed_given, s.seed);
   InFile data = open_data_file(s.data_file);
-  const std::string inf_path = s.data_file + ".inf";
-  const std::string importance_path = s.data_file + ".importance";
-  create_empty(importance_path);
+  check_prediction_files(s.pred_files);
+  const OutputNames output{s.data_file};
+  const std::string inf_path = output(".inf");
+  const std::string importance_path = output(".importance");
+  StagedOutputs outputs(run_outputs({importance_path, inf_path}, s.pred_files));
+  tell_drawn_seed(s.seed_given, seed);
 
   DataSet d;
   GenoStore g;
@@ -204,7 +173,6 @@ int run_plover(const PloverSettings& s) {
     report.close();
     data.reset();
   }
-  check_prediction_files(s.pred_files);
 
   int nusable = 0;
   const std::vector<int> var_usable = screen_genotypes(g, s.max_missing, nusable, loading_pool.get());
@@ -221,5 +189,6 @@ int run_plover(const PloverSettings& s) {
   std::printf("Finish building.\t\tRunning time:%fs\n", clock.seconds());
 
   predict_files(s.pred_files, forest, d, clock);
+  outputs.commit();
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "forest.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
 
 #include "cut_text.hpp"
@@ -17,12 +18,23 @@ ForestData make_forest_data(const DataSet& d, const std::vector<int>& var_usable
   return f;
 }
 
-GrowScratch make_grow_scratch(const ForestData& f) {
+GrowWork make_grow_work(const ForestData& f) {
   int max_codes = 1;
   for (int v = 0; v < f.d->ncov; ++v) max_codes = std::max(max_codes, f.store.ncode(v));
-  GrowScratch w;
-  w.search.prepare(f.search.nclass, max_codes);
-  return w;
+  return GrowWork(f.search.nclass, max_codes);
+}
+
+GrowSettings greedy_settings(const ForestData& f, SearchMemo* memo) {
+  GrowSettings g;
+  g.search = f.search;
+  g.candidates = CandidateRule::every_usable;
+  g.var_usable = &f.var_usable;
+  g.memo = memo;
+  return g;
+}
+
+GrownTree make_grown_tree(const ForestData& f) {
+  return {TreeRecord(kNodeCap, f.search.nclass), std::vector<std::string>(kNodeCap)};
 }
 
 // Only the scores that can be taken are followed: those up to the `want`-th smallest below the
@@ -62,41 +74,26 @@ std::vector<int> rank_by_exchange(const std::vector<double>& score, int want, do
 
 namespace {
 
+// The cases of node v, just split, in data-row order: each daughter keeps them in that order.
+std::vector<int> split_node_rows(const TreeRecord& t, int v) {
+  const int left = t.dt[v];
+  std::vector<int> rows;
+  rows.reserve(t.count[v]);
+  std::merge(t.node_rows(left), t.node_rows(left) + t.count[left], t.node_rows(left + 1),
+             t.node_rows(left + 1) + t.count[left + 1], std::back_inserter(rows));
+  return rows;
+}
+
 std::string split_text(const ForestData& f, const TreeRecord& t, int v, int covariate, const Candidate& c) {
   if (f.store.nominal(covariate)) return {};
-  return cut_off_text(*f.d, f.store, f.spelling, covariate, c.cut_code, t.node_rows(v), t.count[v]);
-}
-
-void split_by(const ForestData& f, TreeRecord& t, int v, const SplitRow& row, GrowScratch& w) {
-  apply_split(f.store, t, v, row.covariate, row.split, f.d->y.data(), f.search.nclass, w.present, w.right);
-  t.spvl_char[v] = row.text;
-}
-
-// Below the forced levels: the best split over the usable covariates, the first of equal scores;
-// covariate -1 when the node stays terminal.
-SplitRow best_split(const ForestData& f, const TreeRecord& t, int v, GrowScratch& w) {
-  const int n = t.count[v];
-  const int* rows = t.node_rows(v);
-  const int* y = f.d->y.data();
-  SplitRow best;
-  if (!node_splittable(f.store, rows, n, y, f.var_usable)) return best;
-  best.split.score = f.search.nclass;
-  for (int j = 0; j < f.d->ncov; ++j) {
-    if (!f.var_usable[j]) continue;
-    Candidate c = search_candidate(f.store, j, rows, n, y, f.search, w.search);
-    if (c.score < best.split.score) {
-      best.covariate = j;
-      best.split = c;
-    }
-  }
-  if (best.covariate >= 0) best.text = split_text(f, t, v, best.covariate, best.split);
-  return best;
+  const std::vector<int> rows = split_node_rows(t, v);
+  return cut_off_text(*f.d, f.store, f.spelling, covariate, c.cut_code, rows.data(), static_cast<int>(rows.size()));
 }
 
 }  // namespace
 
 void score_node(const ForestData& f, const TreeRecord& t, int v, int limit, std::vector<SplitRow>& table,
-                int first_row, GrowScratch& w, WorkerPool* pool) {
+                int first_row, GrowWork& w, WorkerPool* pool) {
   const int n = t.count[v];
   if (n == 0) return;
   const int p = f.d->ncov;
@@ -107,12 +104,12 @@ void score_node(const ForestData& f, const TreeRecord& t, int v, int limit, std:
   std::vector<Candidate> found(p);
   if (node_splittable(f.store, rows, n, y, f.var_usable)) {
     // The covariates' searches are independent: on the pool, a scratch table per thread.
-    std::vector<GrowScratch> extra;
-    for (int k = 1; k < (pool ? pool->threads() : 1); ++k) extra.push_back(make_grow_scratch(f));
+    std::vector<SplitScratch> extra;
+    for (int k = 1; k < (pool ? pool->threads() : 1); ++k) extra.push_back(w.scratch[0]);
     run_tasks(pool, p, [&](int j, int thread) {
       if (!f.var_usable[j]) return;
-      GrowScratch& mine = thread == 0 ? w : extra[thread - 1];
-      found[j] = search_candidate(f.store, j, rows, n, y, f.search, mine.search);
+      SplitScratch& mine = thread == 0 ? w.scratch[0] : extra[thread - 1];
+      found[j] = search_candidate(f.store, j, rows, n, y, f.search, mine);
       score[j] = found[j].score;
     });
   }
@@ -122,11 +119,10 @@ void score_node(const ForestData& f, const TreeRecord& t, int v, int limit, std:
     SplitRow& row = table[first_row + r];
     row.covariate = j;
     row.split = found[j];
-    row.text = split_text(f, t, v, j, found[j]);
   }
 }
 
-SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRecord& t, GrowScratch& w,
+SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRecord& t, GrowWork& w,
                                  WorkerPool* pool) {
   SplitTables s;
   s.ntop = ntop;
@@ -140,42 +136,29 @@ SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRe
   for (int i = 0; i < ntop; ++i) {
     if (s.top_splits[i].covariate < 0) continue;  // the root stays whole: its daughters are empty
     t.reset(f.all_rows.data(), n);
-    split_by(f, t, 0, s.top_splits[i], w);
+    apply_split(f.store, t, 0, s.top_splits[i].covariate, s.top_splits[i].split, f.d->y.data(), f.search.nclass,
+                w.sides);
     score_node(f, t, 1, nsub, s.left_splits, i * nsub, w, pool);
     score_node(f, t, 2, nsub, s.right_splits, i * nsub, w, pool);
   }
   return s;
 }
 
-void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, TreeRecord& t, GrowScratch& w,
-                      SplitMemo& memo) {
+void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, GrownTree& g, GrowWork& w,
+                      SearchMemo& memo) {
   const int per_root = s.nsub * s.nsub;
   const int i = tree / per_root;
   const int a = (tree - i * per_root) / s.nsub;
   const int b = tree - i * per_root - a * s.nsub;
   const SplitRow* forced[3] = {&s.top_splits[i], &s.left_splits[i * s.nsub + a], &s.right_splits[i * s.nsub + b]};
-  // Each node's key into the memo: the daughter row above it, the side, and its path below that
-  // daughter as bits after a leading 1.
-  int row[kNodeCap] = {0, i * s.nsub + a, i * s.nsub + b};
-  int side[kNodeCap] = {0, 1, 2};
-  unsigned path[kNodeCap] = {0, 1, 1};
-  t.reset(f.all_rows.data(), static_cast<int>(f.all_rows.size()));
-  for (int v = 0; v < t.nnd; ++v) {
+  const GrowSettings settings = greedy_settings(f, &memo);
+  const int* y = f.d->y.data();
+  TreeRecord& t = g.t;
+  auto on_split = [&](const MadeSplit& m) { g.cut_text[m.node] = split_text(f, t, m.node, m.covariate, m.split); };
+  start_tree(f.all_rows.data(), static_cast<int>(f.all_rows.size()), t, settings, w);
+  for (int v = 0; v < 3 && v < t.nnd; ++v) {
     t.node_size[v] = node_cases(t, v);
-    if (v < 3) {
-      if (forced[v]->covariate >= 0) split_by(f, t, v, *forced[v], w);
-    } else if (t.nnd < kNodeCap - 1) {
-      const auto key = std::make_tuple(row[v], side[v], path[v]);
-      auto found = memo.by_node.find(key);
-      if (found == memo.by_node.end()) found = memo.by_node.emplace(key, best_split(f, t, v, w)).first;
-      if (found->second.covariate >= 0) split_by(f, t, v, found->second, w);
-    }
-    if (v > 0 && t.dt[v] != 0) {
-      for (int k = 0; k < 2; ++k) {
-        row[t.dt[v] + k] = row[v];
-        side[t.dt[v] + k] = side[v];
-        path[t.dt[v] + k] = 2 * path[v] + k;
-      }
-    }
+    if (forced[v]->covariate >= 0) split_node(f.store, y, t, v, forced[v]->covariate, forced[v]->split, settings, w, on_split);
   }
+  grow_from(f.store, y, 3, t, settings, w, on_split);
 }

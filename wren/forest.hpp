@@ -2,16 +2,14 @@
 // and one of the nsub best splits of each root daughter, and is grown greedily below.
 #pragma once
 
-#include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "coded_covariates.hpp"
 #include "data_set.hpp"
 #include "parallel.hpp"
 #include "split_search.hpp"
-#include "tree.hpp"
+#include "tree_growth.hpp"
 
 constexpr int kNodeCap = 31;
 
@@ -19,7 +17,6 @@ constexpr int kNodeCap = 31;
 struct SplitRow {
   int covariate = -1;
   Candidate split{};  // score, cut-off or Gray-code step, cut code, na_right
-  std::string text;   // ordinal cut-off as the data file spelled it
 };
 
 struct SplitTables {
@@ -42,14 +39,20 @@ struct ForestData {
 
 ForestData make_forest_data(const DataSet& d, const std::vector<int>& var_usable, int minnode);
 
-// Work tables reused by every node.
-struct GrowScratch {
-  SplitScratch search;
-  std::vector<int> present;
-  std::vector<char> right;
+// Work tables of growth on one thread, reused by every node.
+GrowWork make_grow_work(const ForestData& f);
+
+// Below the forced levels every node takes the best split over the usable covariates; trees
+// that share the splits above a node share its search through the memo.
+GrowSettings greedy_settings(const ForestData& f, SearchMemo* memo);
+
+// A grown tree and the cut-off of each ordinal split as the data file spelled it.
+struct GrownTree {
+  TreeRecord t;
+  std::vector<std::string> cut_text;  // per node
 };
 
-GrowScratch make_grow_scratch(const ForestData& f);
+GrownTree make_grown_tree(const ForestData& f);
 
 // The exchange ranking of covariates by score: for each position i from the first, every later
 // position whose score is strictly greater is swapped with it, leaving the scores descending and
@@ -61,19 +64,15 @@ std::vector<int> rank_by_exchange(const std::vector<double>& score, int want, do
 // Scores node v of `t` over the usable covariates and fills at most `limit` rows of `table`
 // from `first_row` with its best splits, best first. An empty or unsplittable node fills none.
 void score_node(const ForestData& f, const TreeRecord& t, int v, int limit, std::vector<SplitRow>& table,
-                int first_row, GrowScratch& w, WorkerPool* pool = nullptr);
+                int first_row, GrowWork& w, WorkerPool* pool = nullptr);
 
 // Scores the root once, then each root daughter once per kept root split.
-SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRecord& t, GrowScratch& w,
+SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRecord& t, GrowWork& w,
                                  WorkerPool* pool = nullptr);
 
-// Greedy splits found so far. A node's cases, and so its split, follow from the root row, the
-// daughter row above it and its path of left and right steps below that daughter: trees that
-// share these share the node.
-struct SplitMemo {
-  std::map<std::tuple<int, int, unsigned>, SplitRow> by_node;  // (daughter row, side, path)
-};
-
-// Grows tree number `tree` (root rank, then left rank, then right rank) into `t`.
-void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, TreeRecord& t, GrowScratch& w,
-                      SplitMemo& memo);
+// Grows tree number `tree` (root rank, then left rank, then right rank) into `g`. A node's
+// cases, and so its split, follow from the splits above it: the trees of one root split share
+// `memo`, which starts empty for each root split (trees of different root splits share no node
+// below the root).
+void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, GrownTree& g, GrowWork& w,
+                      SearchMemo& memo);

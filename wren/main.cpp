@@ -1,6 +1,7 @@
-#include "fatal.hpp"
+// The main routine of wren.
+#include "program_shell.hpp"
 #include "wren.hpp"
 
 int main(int argc, char** argv) {
-  return guarded_main([&] { return run_wren(parse_wren_args(argc, argv)); });
+  return program_main([&] { return run_wren(parse_wren_args(argc, argv)); });
 }

@@ -8,8 +8,10 @@
 
 #include "forest.hpp"
 #include "options.hpp"
+#include "program_shell.hpp"
 #include "outfile.hpp"
 #include "run_clock.hpp"
+#include "staged_outputs.hpp"
 #include "tree_text.hpp"
 
 namespace {
@@ -20,22 +22,13 @@ const char* const kAbout =
     "Counts how often each covariate splits and classifies the cases of further files by\n"
     "majority vote.\n";
 
-const char* const kOptions =
-    "  -t FILE      training data file [bramble.txt]\n"
-    "  -o N         best root splits that seed the forest [20]\n"
-    "  -n N         best splits kept for each daughter of the root [3]\n"
-    "  -minnode N   smallest number of cases each side of a split must receive [1]\n"
-    "  -r SHARE     largest share of missing values a covariate may have [1.0]\n"
-    "  -p FILE      a file to classify; repeat for more files [none]\n"
-    "  -s N         accepted and ignored: the trees always split by entropy\n";
-
 const char* const kFiles =
     "The forest has o x n x n trees, both numbers lowered to the number of usable covariates.\n"
     "Writes FILE.inf (data summary and one line per tree), FILE.count (how many splits each\n"
     "covariate made) and, for each file P given with -p, P.pre (the predicted label of each of\n"
     "its cases).\n";
 
-const ProgramHelp kHelp{"wren", kAbout, kOptions, kFiles};
+const ProgramHelp kHelp{"wren", kAbout, kFiles};
 
 }  // namespace
 
@@ -43,22 +36,22 @@ WrenSettings parse_wren_args(int argc, const char* const* argv) {
   WrenSettings s;
   parse_options(argc, argv,
                 {
-                    {"-t", [&](const char* v) { s.data_file = v; }},
-                    {"-s", [](const char*) {}},  // accepted; wren always uses entropy
-                    {"-n", [&](const char* v) { s.nsub = option_int(v); }},
-                    {"-r", [&](const char* v) { s.max_missing = option_double(v); }},
-                    {"-p", [&](const char* v) { s.pred_files.emplace_back(v); }},
-                    {"-o", [&](const char* v) { s.ntop = option_int(v); }},
-                    {"-minnode", [&](const char* v) { s.minnode = option_int(v); }},
+                    data_file_option(s.data_file, "bramble.txt"),
+                    count_option("-o", s.ntop, 1, "best root splits that seed the forest", "20"),
+                    count_option("-n", s.nsub, 1, "best splits kept for each daughter of the root", "3"),
+                    minnode_option(s.minnode, "1"),
+                    missing_share_option(s.max_missing, "largest share of missing values a covariate may have", "1.0"),
+                    prediction_files_option(s.pred_files),
+                    entropy_only_option(),
                     threads_option(s.threads),
                 },
-                &kHelp);
-  if (s.ntop < 1) fail(format("The number of best root splits (-o %d) must be at least 1.\n", s.ntop));
-  if (s.nsub < 1) fail(format("The number of best daughter splits (-n %d) must be at least 1.\n", s.nsub));
+                kHelp);
   return s;
 }
 
 namespace {
+
+const ProgressRule kProgress{1, "\t\t"};
 
 struct Loaded {
   DataSet d;
@@ -85,27 +78,19 @@ Loaded load_data(const WrenSettings& s, std::FILE* data, OutFile& report) {
   return l;
 }
 
-// Every prediction file must be readable and its ".pre" file writable before the forest grows.
-void check_prediction_files(const std::vector<std::string>& pred_files) {
-  for (const std::string& name : pred_files) {
-    InFile in(open_for_reading(name));
-    if (!in) fail(format("Data file %s does not exist!\n", name.c_str()));
-    create_empty(name + ".pre", "Cannot over-write to file %s. It seems protected.");
-  }
-}
-
 // Appends the tree line to the report (which fixes the class of each terminal node), then
 // counts and stores the tree.
-void record_tree(const std::string& inf_path, const DataSet& d, TreeRecord& t, std::vector<int>& use_count,
+void record_tree(const std::string& inf_path, const DataSet& d, GrownTree& g, std::vector<int>& use_count,
                  std::vector<StoredTree>& forest) {
-  OutFile report(inf_path, "a");
-  report.printf("%d: ", static_cast<int>(forest.size()) + 1);
-  write_tree_line(
-      report, t, d.y.data(), d.nclass, d.ncat, [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
-      CutStyle::text);
-  count_used_covariates(t, use_count);
-  forest.push_back(store_tree(t));
-  report.close();
+  append_tree_line(
+      inf_path, static_cast<int>(forest.size()) + 1, g.t, d,
+      [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
+      [&](OutFile& out, const TreeRecord& t, int i) {
+        out.puts(g.cut_text[i]);
+        write_missing_side(out, t, i);
+      });
+  count_used_covariates(g.t, use_count);
+  forest.push_back(store_tree(g.t));
 }
 
 std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, const std::string& inf_path,
@@ -115,48 +100,50 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
   const ForestData f = make_forest_data(l.d, l.var_usable, s.minnode);
   const std::unique_ptr<WorkerPool> pool = make_pool(s.threads);
   const int threads = pool ? pool->threads() : 1;
-  std::vector<GrowScratch> scratch;
-  for (int k = 0; k < threads; ++k) scratch.push_back(make_grow_scratch(f));
-  TreeRecord tree(kNodeCap, l.d.nclass);
-  const SplitTables tables = prepare_split_tables(f, l.ntop, l.nsub, tree, scratch[0], pool.get());
+  std::vector<GrowWork> work;
+  for (int k = 0; k < threads; ++k) work.push_back(make_grow_work(f));
+  GrownTree tree = make_grown_tree(f);
+  const SplitTables tables = prepare_split_tables(f, l.ntop, l.nsub, tree.t, work[0], pool.get());
 
   // Trees under different root splits share no greedy split: the groups of trees of one root
   // split grow side by side, and are recorded in tree order.
   const int per_root = l.nsub * l.nsub;
-  std::vector<std::vector<TreeRecord>> grown(threads, std::vector<TreeRecord>(per_root, tree));
+  TerminalProgress line(l.ntree);
+  std::vector<std::vector<GrownTree>> grown(threads, std::vector<GrownTree>(per_root, tree));
   for (int first = 0; first < l.ntop; first += threads) {
     const int groups = std::min(threads, l.ntop - first);
     run_tasks(pool.get(), groups, [&](int k, int thread) {
-      SplitMemo memo;
+      SearchMemo memo;
+      memo.reset(l.d.ncov, 1);
       for (int b = 0; b < per_root; ++b)
-        grow_forced_tree(f, tables, (first + k) * per_root + b, grown[k][b], scratch[thread], memo);
+        grow_forced_tree(f, tables, (first + k) * per_root + b, grown[k][b], work[thread], memo);
     });
     for (int k = 0; k < groups; ++k) {
       for (int b = 0; b < per_root; ++b) {
         record_tree(inf_path, l.d, grown[k][b], use_count, forest);
-        std::printf("Number of trees completed: %d.\t\tRunning time: %fs\n", static_cast<int>(forest.size()),
-                    clock.seconds());
+        print_tree_progress(kProgress, l.ntree, static_cast<int>(forest.size()), clock.seconds(), &line);
       }
     }
   }
+  line.finish();
   return forest;
 }
 
 }  // namespace
 
 int run_wren(const WrenSettings& s) {
-  InFile data(open_for_reading(s.data_file));
-  if (!data) fail(format("Data file %s does not exist!\n", s.data_file.c_str()));
-  const std::string inf_path = s.data_file + ".inf";
-  const std::string count_path = s.data_file + ".count";
-  create_empty(count_path);
+  InFile data = open_data_file(s.data_file);
+  check_prediction_files(s.pred_files);
+  const OutputNames output{s.data_file};
+  const std::string inf_path = output(".inf");
+  const std::string count_path = output(".count");
+  StagedOutputs outputs(run_outputs({count_path, inf_path}, s.pred_files));
   OutFile report(inf_path, "w");
   const RunClock clock;
 
   Loaded l = load_data(s, data.get(), report);
   report.close();
   data.reset();
-  check_prediction_files(s.pred_files);
   std::vector<int> use_count(l.d.ncov, 0);
   std::printf("Finish loading.\t\tRunning time:%fs\n", clock.seconds());
 
@@ -175,5 +162,6 @@ int run_wren(const WrenSettings& s) {
     else
       std::fprintf(stderr, "%d testdata isn't qualified.\n", static_cast<int>(k));
   }
+  outputs.commit();
   return 0;
 }

@@ -4,6 +4,7 @@
 #include "descend.hpp"
 #include "random.hpp"
 #include "read_text.hpp"
+#include "tree_growth.hpp"
 #include "tree_text.hpp"
 
 namespace {
@@ -27,13 +28,13 @@ struct Grown {
     GrowSettings g;
     g.search = {data.d.nclass, minnode, 0};
     g.nsplitvar = nsplitvar;
-    g.impurity_test = impurity_test;
+    if (impurity_test) g.least_decrease = 0.00001;
     g.var_usable = &usable;
     g.var_pool = &pool;
     GrowWork w(data.d.nclass, 100);
     seed_random(3);
     grow_tree(store, data.d.y.data(), sample.data(), data.d.ncase, tree, g, w,
-              [&](int v, int i, int, const std::vector<int>&) { splits.emplace_back(v, i); });
+              [&](const MadeSplit& m) { splits.emplace_back(m.covariate, m.node); });
   }
 
   std::string line() {
@@ -41,7 +42,8 @@ struct Grown {
     OutFile out(dir.file("t"), "w");
     out.printf("%d: ", 1);
     write_tree_line(out, tree, data.d.y.data(), data.d.nclass, data.d.ncat,
-                    [&](int v) -> const std::vector<int>& { return data.d.ori_catg[v]; }, CutStyle::six_decimals);
+                    [&](int v) -> const std::vector<int>& { return data.d.ori_catg[v]; },
+                    [](OutFile& o, const TreeRecord& t, int i) { o.printf("%lf ", t.spvl[i]); });
     out.close();
     return dir.read("t");
   }
@@ -169,12 +171,11 @@ TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
     GrowSettings g;
     g.search = {2, 2, 0};
     g.nsplitvar = 2;
-    g.impurity_test = true;
+    g.least_decrease = 0.00001;
     g.var_usable = &usable;
     g.var_pool = &pool;
     SearchMemo memo;
-    memo.reset(4);
-    memo.min_size = 4;
+    memo.reset(4, 4);
     if (with_memo) g.memo = &memo;
     GrowWork w(2, 100);
     TreeRecord t(1000, 2);
@@ -183,14 +184,16 @@ TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
     for (int k = 0; k < 40; ++k) {
       std::vector<int> record;
       grow_tree(store, data.d.y.data(), sample.data(), data.d.ncase, t, g, w,
-                [&](int v, int i, int n, const std::vector<int>& table) {
-                  record.insert(record.end(), {v, i, n});
-                  record.insert(record.end(), table.begin(), table.end());
+                [&](const MadeSplit& m) {
+                  record.insert(record.end(), {m.covariate, m.node, m.size});
+                  record.insert(record.end(), m.table.begin(), m.table.end());
                 });
       for (int i = 0; i < t.nnd; ++i) record.insert(record.end(), {t.dt[i], t.spv[i], static_cast<int>(t.spvl[i] * 1000)});
       trees.push_back(record);
     }
-    if (with_memo) EXPECT_GT(memo.entries.size(), 10u);
+    if (with_memo) {
+      EXPECT_GT(memo.entries.size(), 10u);
+    }
     return trees;
   };
   EXPECT_EQ(forest(true), forest(false));

@@ -2,7 +2,7 @@
 
 #include "forest.hpp"
 #include "random.hpp"
-#include "tree.hpp"
+#include "tree_growth.hpp"
 
 namespace {
 
@@ -122,7 +122,7 @@ GrowSettings genotype_settings(int nclass, int nsplitvar, const std::vector<int>
   GrowSettings s;
   s.search = {nclass, 1, 1};
   s.nsplitvar = nsplitvar;
-  s.draw_from_pool = false;
+  s.candidates = CandidateRule::draw_redrawing_unusable;
   s.var_usable = &usable;
   return s;
 }
@@ -154,7 +154,7 @@ TEST(GrowTree, CountingByMasksGrowsTheSameTrees) {
     std::vector<int> sample(ncase), record;
     for (int k = 0; k < 10; ++k) {
       for (int& r : sample) r = rand_below(ncase);
-      grow_tree(store, y.data(), sample.data(), ncase, t, s, w, [](int, int, int, const std::vector<int>&) {});
+      grow_tree(store, y.data(), sample.data(), ncase, t, s, w, [](const MadeSplit&) {});
       for (int i = 0; i < t.nnd; ++i) record.insert(record.end(), {t.dt[i], t.spv[i], static_cast<int>(t.spvl[i])});
     }
     return record;
@@ -181,7 +181,7 @@ TEST(Importance, BackgroundAndSideBySideFormsAgree) {
   GrowWork w(2, 4);
   TreeRecord t(1000, 2);
   const GenoCovariates store{&g, &d.ncat};
-  grow_tree(store, d.y.data(), sample.data(), ncase, t, s, w, [](int, int, int, const std::vector<int>&) {});
+  grow_tree(store, d.y.data(), sample.data(), ncase, t, s, w, [](const MadeSplit&) {});
   const StoredTree tree = store_tree(t);
 
   OobTally first(ncase, 2, ncov), second(ncase, 2, ncov);

@@ -26,7 +26,13 @@ TEST(HelpAndVersion, EveryProgramListsItsOptionsAndFilesAndWritesNothing) {
     EXPECT_EQ(r.out, p.name + " 1.0.0\n");
     r = run_program(p.exe, {"--helpme", "1"}, dir);
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "parameter error!\n");
+    EXPECT_EQ(r.err, "parameter error!\n\"--helpme\" is not an option of " + p.name + "; it takes " +
+                         [&] {
+                           std::string words;
+                           for (const std::string& option : p.options) words += option + ", ";
+                           return words;
+                         }() +
+                         "-h, --help and --version.\n");
   }
 }
 

@@ -1,5 +1,5 @@
-# Installs the build BUILD_DIR into a fresh PREFIX and checks that the three programs and
-# their manual pages landed and that the installed programs run.
+# Installs the build BUILD_DIR into a fresh PREFIX and checks that the three programs,
+# forest-plot and their manual pages landed and that the installed programs run.
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
                 RESULT_VARIABLE status OUTPUT_QUIET)
@@ -15,4 +15,17 @@ foreach(program kestrel plover wren)
     message(FATAL_ERROR "bin/${program} --version gave status ${status} and '${version}'")
   endif()
 endforeach()
+if(NOT EXISTS ${PREFIX}/share/man/man1/forest-plot.1)
+  message(FATAL_ERROR "no manual page share/man/man1/forest-plot.1")
+endif()
+# forest-plot is a Python script: it runs wherever a python3 is on the path.
+find_program(python3 python3)
+if(python3)
+  execute_process(COMMAND ${PREFIX}/bin/forest-plot --version RESULT_VARIABLE status OUTPUT_VARIABLE version)
+  if(NOT status EQUAL 0 OR NOT version MATCHES "^forest-plot ")
+    message(FATAL_ERROR "bin/forest-plot --version gave status ${status} and '${version}'")
+  endif()
+elseif(NOT EXISTS ${PREFIX}/bin/forest-plot)
+  message(FATAL_ERROR "no bin/forest-plot")
+endif()
 file(REMOVE_RECURSE ${PREFIX})

@@ -11,23 +11,26 @@ namespace {
 struct Forest {
   ReadResult data;
   ForestData f;
-  GrowScratch w;
-  TreeRecord t;
+  GrowWork w;
+  GrownTree g;
+  TreeRecord& t;
   SplitTables tables;
-  SplitMemo memo;
+  SearchMemo memo;
 
   Forest(const std::string& text, int ntop, int nsub, int minnode = 1)
       : data(read_text(text, {false, true})),
         f(make_forest_data(data.d, std::vector<int>(data.d.ncov, 1), minnode)),
-        w(make_grow_scratch(f)),
-        t(kNodeCap, data.d.nclass) {
+        w(make_grow_work(f)),
+        g(make_grown_tree(f)),
+        t(g.t) {
     EXPECT_EQ(data.error, "");
     tables = prepare_split_tables(f, ntop, nsub, t, w);
+    memo.reset(data.d.ncov, 1);
   }
 
   // Covariate of each split node of tree `tree`, in node order.
   std::vector<int> split_covariates(int tree) {
-    grow_forced_tree(f, tables, tree, t, w, memo);
+    grow_forced_tree(f, tables, tree, g, w, memo);
     std::vector<int> spv;
     for (int v = 0; v < t.nnd; ++v)
       if (t.dt[v] != 0) spv.push_back(t.spv[v]);
@@ -125,7 +128,7 @@ TEST(Forest, DeepTreesStopAtThirtyOneNodesAndReuseOnlyTheirOwnSplits) {
       double best_score = 2;
       for (int j = 0; j < 3; ++j) {
         const double score = search_candidate(g.f.store, j, g.t.node_rows(v), g.t.count[v], y, g.f.search,
-                                              g.w.search).score;
+                                              g.w.scratch[0]).score;
         if (score < best_score) {
           best = j;
           best_score = score;

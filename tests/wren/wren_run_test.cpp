@@ -40,11 +40,11 @@ TEST(WrenRun, CommandLineErrorsStopBeforeAnyFile) {
   for (const auto& args : std::vector<std::vector<std::string>>{{"-t", "d.txt", "-x", "1"}, {"-t", "d.txt", "-o"}}) {
     ProgramRun r = wren(dir, args);
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "parameter error!\n");
+    EXPECT_EQ(lines_of(r.err)[0], "parameter error!");
   }
   ProgramRun r = wren(dir, {"-t", "d.txt", "-o", "0"});
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, "The number of best root splits (-o 0) must be at least 1.\n");
+  EXPECT_EQ(r.err, "-o 0 is out of range: the allowed values are at least 1.\n");
   EXPECT_EQ(wren(dir, {"-t", "d.txt", "-n", "-2"}).status, 255);
   EXPECT_FALSE(dir.exists("d.txt.inf"));
   EXPECT_FALSE(dir.exists("d.txt.count"));
@@ -160,12 +160,8 @@ TEST(WrenRun, MissingOrUnwritablePredictionFilesStopBeforeTheForest) {
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.err, "Data file b.txt does not exist!\n");
   EXPECT_EQ(r.out, "");
-  EXPECT_TRUE(tree_lines(dir.read("d.txt.inf")).empty());
-  EXPECT_NE(dir.read("d.txt.inf").find("Part II"), std::string::npos);
-  EXPECT_EQ(dir.read("d.txt.count"), "");
+  for (const char* output : {"d.txt.inf", "d.txt.count", "a.txt.pre"}) EXPECT_FALSE(dir.exists(output)) << output;
 
-  EXPECT_EQ(dir.read("a.txt.pre"), "");  // created before b.txt was looked for
-  std::filesystem::remove(dir.file("a.txt.pre"));
   std::filesystem::create_directory(dir.file("a.txt.pre"));  // cannot be opened for writing
   r = wren(dir, {"-t", "d.txt", "-p", "a.txt"});
   EXPECT_EQ(r.status, 255);

@@ -1,0 +1,200 @@
+// The searches of one level of a tree, on the pool, and the splits of its nodes in node order.
+//
+// The level's plan lists each node's candidates and the searches still to make (some results
+// may be known already); the searches are handed out in runs ("chunks") of about equal work.
+// The calling thread splits the nodes in node order, each as soon as its searches are done,
+// and takes searches itself while it waits; the workers take searches. A split only rewrites
+// its own node's slice and appends daughters, so it never disturbs the searches of the other
+// nodes. A thread with nothing left to take sleeps until what it waits for is done.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "bit_counts.hpp"
+#include "node_search.hpp"
+#include "parallel.hpp"
+#include "tree.hpp"
+
+// Levels with less search work than this (cases times candidates) are searched on one thread.
+constexpr long long kParallelLevelWork = 4096;
+
+// What the searches of a level read.
+template <class Store>
+struct LevelInputs {
+  const Store& store;
+  const int* y;
+  const TreeRecord& t;
+  int first;  // the level's first node
+  const SearchSettings& search;
+  std::vector<SplitScratch>& scratch;  // per thread
+};
+
+class LevelGrowth {
+ public:
+  // A new level of `count` nodes, none with a search planned.
+  void plan(int count);
+  // Node k of the level: its candidates and their results, filled by the searches.
+  std::vector<int>& candidates(int node) { return candidates_[node]; }
+  std::vector<Candidate>& results(int node) { return results_[node]; }
+  // Plans the search of candidate k of node `node`, which holds `size` cases.
+  void add_search(int node, int k, int size);
+
+  // Makes the planned searches and calls finish(i) for the level's nodes i in order, on the
+  // calling thread (thread 0 of the pool), each once its searches are done. A failure stops the level; the
+  // first one is passed on.
+  template <class Store, class Finish>
+  void run(const LevelInputs<Store>& in, WorkerPool* pool, Finish&& finish);
+
+ private:
+  struct Search {
+    int node;
+    int k;
+  };
+  // The pool when the level's work is worth it (else none), and the chunks for it.
+  WorkerPool* share_out(WorkerPool* pool);
+  // Counts of searches left per node; mask states when the store has two-bit columns.
+  void prepare_waits(bool masks, int threads);
+  // Marks the searches from .. to-1 done, waking a thread that waits for their node.
+  void release(int from, int to);
+  // The chunk to search next, -1 when none is left.
+  int next_chunk();
+
+  template <class Store>
+  void search_chunk(const LevelInputs<Store>& in, int chunk, int thread);
+  template <class Store>
+  const NodeMasks* node_masks(const LevelInputs<Store>& in, int node, int thread);
+  template <class Store, class Finish>
+  void finish_in_order(const LevelInputs<Store>& in, Finish& finish);
+
+  int count_ = 0;
+  std::vector<std::vector<int>> candidates_;
+  std::vector<std::vector<Candidate>> results_;
+  std::vector<Search> searches_;
+  std::vector<int> search_size_;  // cases of each search's node
+  long long work_ = 0;
+  std::vector<int> chunks_;  // chunk c: searches chunks_[c] .. chunks_[c+1]-1
+  std::unique_ptr<std::atomic<int>[]> left_;        // per node: searches not done yet
+  std::unique_ptr<std::atomic<int>[]> mask_state_;  // per node: 0 to build, 1 being built, 2 built
+  int waits_size_ = 0;
+  std::vector<NodeMasks> masks_;          // per node, for stores of two-bit columns
+  std::vector<std::vector<int>> copies_;  // per thread, for building masks
+  // Shared by the threads of a level (held apart so that the tables can move).
+  struct Progress {
+    std::atomic<int> next_chunk{0};
+    std::atomic<bool> failed{false};
+  };
+  std::unique_ptr<Progress> progress_ = std::make_unique<Progress>();
+  int next_to_finish_ = 0;
+};
+
+enum MaskState { kMasksToBuild = 0, kMasksBuilding = 1, kMasksBuilt = 2 };
+
+// The masks of a node, built by the first of its searches to need them; the others wait.
+// After a failed build the masks are not to be read: progress_->failed says so.
+template <class Store>
+const NodeMasks* LevelGrowth::node_masks(const LevelInputs<Store>& in, int node, int thread) {
+  if constexpr (TwoBitColumns<Store>) {
+    if (!in.store.has_two_bit_columns()) return nullptr;
+    std::atomic<int>& state = mask_state_[node];
+    int seen = state.load(std::memory_order_acquire);
+    if (seen == kMasksBuilt) return &masks_[node];
+    if (seen == kMasksToBuild && state.compare_exchange_strong(seen, kMasksBuilding, std::memory_order_acq_rel)) {
+      const int i = in.first + node;
+      try {
+        build_node_masks(in.t.node_rows(i), in.t.count[i], in.y, in.search.nclass, copies_[thread], masks_[node]);
+      } catch (...) {
+        progress_->failed = true;  // before the waiting searches are let go
+        state.store(kMasksBuilt, std::memory_order_release);
+        state.notify_all();
+        throw;
+      }
+      state.store(kMasksBuilt, std::memory_order_release);
+      state.notify_all();
+    } else {
+      while ((seen = state.load(std::memory_order_acquire)) != kMasksBuilt) state.wait(seen);
+    }
+    return &masks_[node];
+  } else {
+    (void)in, (void)node, (void)thread;
+    return nullptr;
+  }
+}
+
+// The searches of one chunk; every search of it is released once, whatever happens.
+template <class Store>
+void LevelGrowth::search_chunk(const LevelInputs<Store>& in, int chunk, int thread) {
+  const int end = chunks_[chunk + 1];
+  int task = chunks_[chunk];
+  try {
+    while (task < end) {
+      const int node = searches_[task].node;
+      int stop = task;
+      while (stop < end && searches_[stop].node == node) ++stop;
+      const NodeMasks* masks = progress_->failed ? nullptr : node_masks(in, node, thread);
+      const int i = in.first + node;
+      for (int q = task; q < stop && !progress_->failed.load(std::memory_order_relaxed); ++q) {
+        if constexpr (TwoBitColumns<Store>) {
+          // The next search's column is on its way from memory while this one runs.
+          if (q + 1 < end) in.store.prefetch_column(candidates_[searches_[q + 1].node][searches_[q + 1].k]);
+        }
+        const int k = searches_[q].k;
+        results_[node][k] = search_candidate(in.store, candidates_[node][k], in.t.node_rows(i), in.t.count[i], in.y,
+                                             in.search, in.scratch[thread], masks);
+      }
+      release(task, stop);
+      task = stop;
+    }
+  } catch (...) {
+    progress_->failed = true;
+    release(task, end);
+    throw;
+  }
+}
+
+template <class Store, class Finish>
+void LevelGrowth::finish_in_order(const LevelInputs<Store>& in, Finish& finish) {
+  for (; next_to_finish_ < count_ && !progress_->failed; ++next_to_finish_) {
+    const int node = next_to_finish_;
+    std::atomic<int>& left = left_[node];
+    for (int seen; (seen = left.load(std::memory_order_acquire)) > 0;) {
+      const int chunk = next_chunk();
+      if (chunk >= 0)
+        search_chunk(in, chunk, 0);
+      else
+        left.wait(seen);
+    }
+    if (progress_->failed) return;
+    try {
+      finish(in.first + node);
+    } catch (...) {
+      progress_->failed = true;  // the searches still running stop
+      throw;
+    }
+  }
+}
+
+template <class Store, class Finish>
+void LevelGrowth::run(const LevelInputs<Store>& in, WorkerPool* pool, Finish&& finish) {
+  pool = share_out(pool);
+  prepare_waits(TwoBitColumns<Store>, pool ? pool->threads() : 1);
+  if (!pool) {
+    finish_in_order(in, finish);
+    return;
+  }
+  // The pool runs thread 0 on this thread: it splits, so a worker busy elsewhere never holds
+  // the level up. Should the workers take every turn, this thread splits after them.
+  bool splitting = false;
+  pool->run(pool->threads(), [&](int, int thread) {
+    if (thread == 0) {
+      if (!splitting) {
+        splitting = true;
+        finish_in_order(in, finish);
+      }
+    } else {
+      for (int chunk; (chunk = next_chunk()) >= 0;) search_chunk(in, chunk, thread);
+    }
+  });
+  finish_in_order(in, finish);
+}

@@ -1,0 +1,97 @@
+// The search of one node: whether it may split, the best split of one candidate covariate
+// (dispatched to the search that suits the covariate and the store), and the split itself.
+#pragma once
+
+#include <algorithm>
+#include <vector>
+
+#include "bit_counts.hpp"
+#include "split_search.hpp"
+#include "tree.hpp"
+
+// Whether a node may be split: more than one case, at least two classes, and some usable
+// covariate (in index order) with two different codes among its cases.
+template <class Store>
+bool node_splittable(const Store& store, const int* rows, int n, const int* y, const std::vector<int>& var_usable) {
+  if (n <= 1) return false;
+  bool two_classes = false;
+  for (int k = 1; k < n && !two_classes; ++k) two_classes = y[rows[k]] != y[rows[0]];
+  if (!two_classes) return false;
+  const int ncov = static_cast<int>(var_usable.size());
+  for (int v = 0; v < ncov; ++v) {
+    if (!var_usable[v]) continue;
+    auto col = store.column(v);
+    const int first = col(rows[0]);
+    for (int k = 1; k < n; ++k)
+      if (col(rows[k]) != first) return true;
+  }
+  return false;
+}
+
+// The best split of one candidate covariate at a node.
+struct Candidate {
+  double score;
+  double value;  // ordinal: the cut-off; nominal: the Gray-code step
+  int cut_code;
+  int na_right;
+};
+
+// A store whose covariates are two-bit columns (32 cases to a word) can count large nodes by
+// bit masks.
+template <class Store>
+concept TwoBitColumns = requires(const Store& store, int v) { store.two_bit_column(v); };
+
+template <class Store>
+Candidate search_candidate(const Store& store, int v, const int* rows, int n, const int* y, const SearchSettings& s,
+                           SplitScratch& w, const NodeMasks* masks = nullptr) {
+  if constexpr (TwoBitColumns<Store>) {
+    if (masks && masks->active && store.two_bit_column(v)) {
+      count_by_masks(store.two_bit_column(v), *masks, w.hist.data());
+      std::copy(masks->total.begin(), masks->total.end(), w.total.begin());
+      if (store.nominal(v)) {
+        NominalSplit r = sweep_nominal_categories(store.ncode(v), store.missing(v), n, s, w);
+        return {r.score, static_cast<double>(r.step), -1, 0};
+      }
+      OrdinalSplit r = ordinal_split_counted(store.ncode(v), store.missing(v), n, s, w);
+      return {r.score, r.cut_code >= 0 ? store.cut_value(v, r.cut_code) : 0.0, r.cut_code, r.na_right};
+    }
+  }
+  auto col = store.column(v);
+  if (store.nominal(v)) {
+    NominalSplit r = nominal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w);
+    return {r.score, static_cast<double>(r.step), -1, 0};
+  }
+  OrdinalSplit r = ordinal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w);
+  return {r.score, r.cut_code >= 0 ? store.cut_value(v, r.cut_code) : 0.0, r.cut_code, r.na_right};
+}
+
+// Work tables of a nominal split: the categories present at the node and the side of each.
+struct CategorySides {
+  std::vector<int> present;
+  std::vector<char> right;
+};
+
+// Splits node i on covariate v with the search's result: a nominal step becomes the category
+// set code in spvl[i]; an ordinal split sends missing codes by na_right and larger codes right.
+template <class Store>
+void apply_split(const Store& store, TreeRecord& t, int i, int v, const Candidate& c, const int* y, int nclass,
+                 CategorySides& sides) {
+  t.spv[i] = v;
+  auto col = store.column(v);
+  if (store.nominal(v)) {
+    present_categories(col, store.ncode(v), t.node_rows(i), t.count[i], sides.present);
+    sides.right.assign(store.ncode(v), 0);
+    t.spvl[i] = encode_category_set(sides.present, static_cast<int>(c.value), sides.right);
+    partition_node(t, i, y, nclass, [&](int row) { return sides.right[col(row)] != 0; });
+  } else {
+    t.spvl[i] = c.value;
+    t.na_right[i] = c.na_right;
+    const int missing = store.missing(v);
+    const int cut = c.cut_code;
+    const bool na_right = c.na_right != 0;
+    partition_node(t, i, y, nclass, [&](int row) {
+      const int code = col(row);
+      return code == missing ? na_right : code > cut;
+    });
+  }
+}

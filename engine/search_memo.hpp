@@ -1,0 +1,60 @@
+// The memo of searches at nodes that recur from tree to tree, and each node's place in it.
+//
+// When trees grow on the same cases with the same classes (kestrel within a pass, the trees
+// below one forced split of wren), a node's cases follow from the covariates and sides of the
+// splits above it, so a candidate's search at a recurring node gives the result it gave
+// before. A node is known by that path: its entry is a daughter of its parent's entry.
+#pragma once
+
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+#include "node_search.hpp"
+#include "tree.hpp"
+
+struct SearchMemo {
+  static constexpr int kBestUnknown = -2;
+  struct Entry {
+    std::vector<Candidate> result;           // per covariate, once one is kept
+    std::vector<char> known;                 // per covariate: result searched
+    int best = kBestUnknown;                 // a node searched on every usable covariate: its best one, -1 none
+    Candidate best_result{};
+    std::vector<std::pair<int, int>> child;  // (2 * covariate + side, entry)
+  };
+  int ncov = 0;
+  int min_size = 64;  // smaller daughters get no entry: their searches are cheap
+  std::size_t budget = std::size_t{64} << 20;  // bytes of entries and results
+  std::size_t used = 0;
+  std::vector<Entry> entries;  // entry 0: the root
+
+  // Forgets everything (the cases or classes changed).
+  void reset(int ncov, int min_size);
+  // The entry of a daughter of `entry` split on covariate v; -1 when the budget is spent.
+  int daughter(int entry, int v, int side);
+  // Keeps covariate v's result at the entry, unless the budget is spent.
+  void keep(int entry, int v, const Candidate& c);
+};
+
+// Each node's entry in the memo while one tree grows; -1 for none (or no memo).
+struct MemoPlaces {
+  SearchMemo* memo = nullptr;
+  std::vector<int> entry;
+
+  // A new tree: only its root has a place (entry 0).
+  void start(SearchMemo* memo, int capacity);
+  // The places of the daughters of node i, just split on covariate v.
+  void follow_split(const TreeRecord& t, int i, int v);
+
+  // Fills the results the memo knows for node i's candidates and marks them known; true when
+  // some are left to search.
+  bool recall(int i, const std::vector<int>& candidates, std::vector<Candidate>& results,
+              std::vector<char>& known) const;
+  // Keeps node i's results of its candidates.
+  void remember(int i, const std::vector<int>& candidates, const std::vector<Candidate>& results);
+
+  // A node searched on every usable covariate recurs with the same best one: when the memo
+  // knows it, the candidates become that one (none: the node stays whole) with its result.
+  bool recall_best(int i, std::vector<int>& candidates, std::vector<Candidate>& results) const;
+  void remember_best(int i, int v, const Candidate& c);
+};
