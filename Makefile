@@ -1,12 +1,14 @@
 # Two entry points for a newcomer: `make example` and `make test`.
 BUILD ?= build
 JOBS ?= 2
+# Further CMake settings, e.g. CMAKE_ARGS=-DFORESTS_WERROR=ON
+CMAKE_ARGS ?=
 EXAMPLE_RESULTS = sample.txt.importance sample_SNP.txt.importance bramble.txt.count
 
 .PHONY: build example test clean
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DFORESTS_TESTS=ON
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DFORESTS_TESTS=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Runs each program on its shipped example in $(BUILD)/example-run and draws the results.

@@ -14,12 +14,22 @@ mixed: every 5th covariate nominal with 2 to 14 categories (those with more than
        "NA" in SHARE of the cells (default 0.01). The response (C classes, default 2) follows
        three ordinal covariates and one nominal one plus noise.
 
-The same arguments always give the same file, byte for byte.
+OUT must lie inside the repository's build/ folder. The same arguments always give the same
+file, byte for byte.
 """
 import argparse
 import math
+import os
 import random
 import statistics
+
+BUILD = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "build")
+
+
+def inside(path, folder):
+    """Whether path lies inside folder (both resolved, links followed)."""
+    path, folder = os.path.realpath(path), os.path.realpath(folder)
+    return os.path.commonpath([path, folder]) == folder and path != folder
 
 # Byte value -> genotype character: 128/256 '0', 90/256 '1', 37/256 '2', the rest 'N' (-> "NA").
 def _geno_table(missing):
@@ -104,6 +114,9 @@ def main():
     ap.add_argument("--nominal-every", type=int, default=0, help="geno: every K-th marker nominal")
     ap.add_argument("--classes", type=int, default=2, help="mixed: number of response classes")
     a = ap.parse_args()
+    # Generated data lives under build/ only: a stray argument must not become a file elsewhere.
+    if not inside(a.out, BUILD):
+        ap.error("OUT must lie inside %s" % BUILD)
     if a.kind == "geno":
         write_geno(a.out, a.cases, a.covariates, a.seed, 0.004 if a.missing is None else a.missing, a.nominal_every)
     else:

@@ -29,7 +29,6 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ beside the sources
@@ -117,12 +116,16 @@ class Program:
         self.threads = False
         self.help_text = ""
 
-    def detect(self):
-        """Exists? Does --help mention -threads? (No --help at all: no threads option.)"""
-        if not os.access(self.path, os.X_OK):
-            return False
-        with tempfile.TemporaryDirectory() as d:
-            r = run_child([self.path, "--help"], d, timeout=20)
+    def exists(self):
+        return os.access(self.path, os.X_OK)
+
+    def detect(self, runs_dir):
+        """Does --help mention -threads? (No --help at all: no threads option.) It runs in a
+        folder of its own below runs_dir: a build without --help takes it for a file name."""
+        d = os.path.join(runs_dir, "help-" + self.name)
+        shutil.rmtree(d, ignore_errors=True)
+        os.makedirs(d)
+        r = run_child([self.path, "--help"], d, timeout=20)
         self.help_text = r.stdout + r.stderr
         self.threads = "-threads" in self.help_text
         return True
@@ -489,6 +492,9 @@ def main():
     ap.add_argument("--big-size", type=parse_size, metavar="NxP", default=(5000, 100000), help="--big data [5000x100000]")
     a = ap.parse_args()
     work = a.work or os.path.join(a.build, "bench")
+    # Everything the benchmark writes stays below the build directory.
+    if not datagen.inside(work, a.build):
+        ap.error("--work %s is not inside the build directory %s" % (work, a.build))
     only = set(s.strip() for s in a.only.split(",") if s.strip())
     unknown = only - {"plover", "kestrel", "wren", "read"}
     if unknown:
@@ -500,16 +506,18 @@ def main():
     print("Benchmark of the programs in %s (data and runs in %s)" % (os.path.abspath(a.build), work))
     print("Machine: %d cores, load average %.2f %.2f %.2f at the start; each timing is the best of %d runs"
           % ((os.cpu_count() or 0,) + os.getloadavg() + (repeat,)))
-    missing = [p.path for p in progs.values() if not p.detect()]
+    missing = [p.path for p in progs.values() if not p.exists()]
     if missing:
         print("Not built: %s\nBuild first: cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j2"
               % ", ".join(missing), file=sys.stderr)
         return 2
+    os.makedirs(work, exist_ok=True)
+    runs_dir = os.path.join(work, "runs")
+    for p in progs.values():
+        p.detect(runs_dir)
     for p in progs.values():
         print("  %-8s %s" % (p.name, "has -threads: runs with -threads 1 (and 2 where said)" if p.threads
                              else "no -threads option: runs as it is"))
-    os.makedirs(work, exist_ok=True)
-    runs_dir = os.path.join(work, "runs")
 
     print("\nData (deterministic; made once, then reused from %s):" % os.path.join(work, "data"), flush=True)
     geno = data_file(work, "geno", a.geno_size) if {"plover"} & only or a.compare else None

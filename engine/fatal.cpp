@@ -50,29 +50,3 @@ int guarded_main(const std::function<int()>& body) {
 }
 
 std::vector<int> ivector(std::size_t n) { return guarded_vector<int>(n, "allocation failure in ivector()"); }
-
-std::vector<double> dvector(std::size_t n) { return guarded_vector<double>(n, "allocations failure in dvector"); }
-
-std::vector<std::vector<double>> matrix(std::size_t nrow, std::size_t ncol) {
-  auto m = guarded_vector<std::vector<double>>(nrow, "error in matrix");
-  for (auto& row : m) row = guarded_vector<double>(ncol, "error in matrix");
-  return m;
-}
-
-std::vector<std::vector<int>> imatrix(std::size_t nrow, std::size_t ncol) {
-  auto m = guarded_vector<std::vector<int>>(nrow, "error in imatrix");
-  for (auto& row : m) row = guarded_vector<int>(ncol, "error in imatrix");
-  return m;
-}
-
-std::vector<int> icopy_point_array(const int* source, std::size_t n) {
-  auto v = guarded_vector<int>(n, "allocation failure in icopy_point_array()");
-  for (std::size_t i = 0; i < n; ++i) v[i] = source[i];
-  return v;
-}
-
-std::vector<double> dcopy_point_array(const double* source, std::size_t n) {
-  auto v = guarded_vector<double>(n, "allocation failure in dcopy_point_array()");
-  for (std::size_t i = 0; i < n; ++i) v[i] = source[i];
-  return v;
-}

@@ -47,11 +47,6 @@ std::vector<T> guarded_vector(std::size_t n, const char* message) {
 }
 
 std::vector<int> ivector(std::size_t n);
-std::vector<double> dvector(std::size_t n);
-std::vector<std::vector<double>> matrix(std::size_t nrow, std::size_t ncol);
-std::vector<std::vector<int>> imatrix(std::size_t nrow, std::size_t ncol);
-std::vector<int> icopy_point_array(const int* source, std::size_t n);
-std::vector<double> dcopy_point_array(const double* source, std::size_t n);
 
 // Runs `grow` (a push_back, resize...) and reports exhausted memory with `message`.
 template <class F>

@@ -35,13 +35,16 @@ void check_prediction_files(const std::vector<std::string>& files) {
   for (const std::string& name : files) open_data_file(name);
 }
 
-std::string prediction_output(const std::string& file) { return file + ".pre"; }
+std::string OutputNames::for_file(const std::string& file, const char* suffix) const {
+  if (!from_prefix) return file + suffix;
+  return base + "." + file.substr(file.find_last_of('/') + 1) + suffix;
+}
 
 std::vector<OutputPath> run_outputs(const std::vector<std::string>& training_outputs,
-                                    const std::vector<std::string>& prediction_files) {
+                                    const std::vector<std::string>& prediction_files, const OutputNames& names) {
   std::vector<OutputPath> outputs(training_outputs.begin(), training_outputs.end());
   for (const std::string& f : prediction_files)
-    outputs.emplace_back(prediction_output(f), "Cannot over-write to file %s. It seems protected.");
+    outputs.emplace_back(names.for_file(f, ".pre"), "Cannot over-write to file %s. It seems protected.");
   return outputs;
 }
 

@@ -29,15 +29,18 @@ InFile open_data_file(const std::string& path, const char* missing_format = kMis
 void check_prediction_files(const std::vector<std::string>& files);
 
 // The names of a run's outputs: those of the training data share one base (the data file's
-// name), followed by their suffix; a file to classify gets its own name followed by ".pre".
+// name, or the -out prefix), followed by their suffix. An output of a file to classify is its
+// own name followed by the suffix (".pre"), or with a prefix PREFIX.NAME followed by it, NAME
+// being the file's name without its folders.
 struct OutputNames {
   std::string base;
+  bool from_prefix = false;
   std::string operator()(const char* suffix) const { return base + suffix; }
+  std::string for_file(const std::string& file, const char* suffix) const;
 };
-std::string prediction_output(const std::string& file);
-// The training outputs followed by the prediction outputs, as staged.
+// The training outputs followed by the .pre file of each file to classify, as staged.
 std::vector<OutputPath> run_outputs(const std::vector<std::string>& training_outputs,
-                                    const std::vector<std::string>& prediction_files);
+                                    const std::vector<std::string>& prediction_files, const OutputNames& names);
 
 // Appends "N: " and the tree line to the report (which fixes the class of each terminal node).
 template <class CategoryCodes, class WriteCut>

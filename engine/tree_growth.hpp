@@ -140,7 +140,7 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
                 GrowWork& work, OnSplit& on_split) {
   work.level.plan(last - first);
   for (int i = first; i < last; ++i) {
-    t.node_size[i] = node_cases(t, i);
+    node_cases(t, i);  // a node without cases stops the run
     plan_node(store, y, t, i, i - first, g, work);
   }
   search_and_finish_level(store, y, t, first, g, work, work.pool, on_split);
@@ -150,7 +150,7 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
 template <class Store, class OnSplit>
 void grow_node(const Store& store, const int* y, TreeRecord& t, int i, const GrowSettings& g, GrowWork& work,
                OnSplit& on_split) {
-  t.node_size[i] = node_cases(t, i);
+  node_cases(t, i);  // a node without cases stops the run
   if (t.nnd >= t.capacity - 1) return;
   work.level.plan(1);
   plan_node(store, y, t, i, 0, g, work);

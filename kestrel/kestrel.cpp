@@ -47,6 +47,7 @@ KestrelSettings parse_kestrel_args(int argc, const char* const* argv) {
                     {"-fdr", ValueType::real, "LEVEL", "accepted and kept; changes nothing", "0.75", -HUGE_VAL,
                      HUGE_VAL, [&](const OptionValue& v) { s.fdr_level = v.real; }},
                     seed_option(s.seed, s.seed_given),
+                    out_option(s.out_prefix),
                     threads_option(s.threads),
                 },
                 kHelp);
@@ -139,9 +140,9 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
 }  // namespace
 
 int run_kestrel(const KestrelSettings& s) {
+  const OutputNames output = output_names(s.out_prefix, s.data_file, {});
   const std::uint32_t seed = seed_random_or_clock(s.seed_given, s.seed);
   InFile data = open_data_file(s.data_file, " Data file %s does not exist!\n");
-  const OutputNames output{s.data_file};
   const std::string inf_path = output(".inf");
   const std::string importance_path = output(".importance");
   StagedOutputs outputs({inf_path, importance_path});

@@ -10,6 +10,7 @@
 
 struct KestrelSettings {
   std::string data_file = "sample.txt";
+  std::string out_prefix;  // -out; empty: outputs beside the data files
   int ntree = 1000;
   double max_missing = 0.05;
   double fdr_level = 0.75;  // accepted and kept; no output depends on it

@@ -43,6 +43,7 @@ PloverSettings parse_plover_args(int argc, const char* const* argv) {
                     prediction_files_option(s.pred_files),
                     entropy_only_option(),
                     seed_option(s.seed, s.seed_given),
+                    out_option(s.out_prefix),
                     threads_option(s.threads),
                 },
                 kHelp);
@@ -128,7 +129,8 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   return forest;
 }
 
-void predict_files(const std::vector<std::string>& pred_files, const std::vector<StoredTree>& forest,
+void predict_files(const std::vector<std::string>& pred_files, const OutputNames& output,
+                   const std::vector<StoredTree>& forest,
                    const DataSet& d, const RunClock& clock) {
   for (std::size_t f = 0; f < pred_files.size(); ++f) {
     const std::string& name = pred_files[f];
@@ -143,7 +145,7 @@ void predict_files(const std::vector<std::string>& pred_files, const std::vector
       std::fprintf(stderr, "%d testdata isn't qualified.\n", static_cast<int>(f));
       continue;
     }
-    write_predictions(name + ".pre", forest, g, d);
+    write_predictions(output.for_file(name, ".pre"), forest, g, d);
     release_geno(g);
     std::printf("Finish predicting %s.\t\tRunning time:%fs\n", name.c_str(), clock.seconds());
   }
@@ -152,13 +154,13 @@ void predict_files(const std::vector<std::string>& pred_files, const std::vector
 }  // namespace
 
 int run_plover(const PloverSettings& s) {
+  const OutputNames output = output_names(s.out_prefix, s.data_file, s.pred_files);
   const std::uint32_t seed = seed_random_or_clock(s.seed_given, s.seed);
   InFile data = open_data_file(s.data_file);
   check_prediction_files(s.pred_files);
-  const OutputNames output{s.data_file};
   const std::string inf_path = output(".inf");
   const std::string importance_path = output(".importance");
-  StagedOutputs outputs(run_outputs({importance_path, inf_path}, s.pred_files));
+  StagedOutputs outputs(run_outputs({importance_path, inf_path}, s.pred_files, output));
   tell_drawn_seed(s.seed_given, seed);
 
   DataSet d;
@@ -188,7 +190,7 @@ int run_plover(const PloverSettings& s) {
   release_geno(g);
   std::printf("Finish building.\t\tRunning time:%fs\n", clock.seconds());
 
-  predict_files(s.pred_files, forest, d, clock);
+  predict_files(s.pred_files, output, forest, d, clock);
   outputs.commit();
   return 0;
 }

@@ -10,6 +10,7 @@
 
 struct PloverSettings {
   std::string data_file = "sample_SNP.txt";
+  std::string out_prefix;  // -out; empty: outputs beside the data files
   int threads = default_threads();
   std::vector<std::string> pred_files;
   int ntree = 1000;

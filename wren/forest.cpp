@@ -157,7 +157,7 @@ void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, Grown
   auto on_split = [&](const MadeSplit& m) { g.cut_text[m.node] = split_text(f, t, m.node, m.covariate, m.split); };
   start_tree(f.all_rows.data(), static_cast<int>(f.all_rows.size()), t, settings, w);
   for (int v = 0; v < 3 && v < t.nnd; ++v) {
-    t.node_size[v] = node_cases(t, v);
+    node_cases(t, v);  // a node without cases stops the run
     if (forced[v]->covariate >= 0) split_node(f.store, y, t, v, forced[v]->covariate, forced[v]->split, settings, w, on_split);
   }
   grow_from(f.store, y, 3, t, settings, w, on_split);

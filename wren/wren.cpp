@@ -13,6 +13,7 @@
 #include "run_clock.hpp"
 #include "staged_outputs.hpp"
 #include "tree_text.hpp"
+#include "workflow.hpp"
 
 namespace {
 
@@ -43,6 +44,7 @@ WrenSettings parse_wren_args(int argc, const char* const* argv) {
                     missing_share_option(s.max_missing, "largest share of missing values a covariate may have", "1.0"),
                     prediction_files_option(s.pred_files),
                     entropy_only_option(),
+                    out_option(s.out_prefix),
                     threads_option(s.threads),
                 },
                 kHelp);
@@ -132,12 +134,12 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
 }  // namespace
 
 int run_wren(const WrenSettings& s) {
+  const OutputNames output = output_names(s.out_prefix, s.data_file, s.pred_files);
   InFile data = open_data_file(s.data_file);
   check_prediction_files(s.pred_files);
-  const OutputNames output{s.data_file};
   const std::string inf_path = output(".inf");
   const std::string count_path = output(".count");
-  StagedOutputs outputs(run_outputs({count_path, inf_path}, s.pred_files));
+  StagedOutputs outputs(run_outputs({count_path, inf_path}, s.pred_files, output));
   OutFile report(inf_path, "w");
   const RunClock clock;
 
@@ -157,7 +159,7 @@ int run_wren(const WrenSettings& s) {
   for (std::size_t k = 0; k < s.pred_files.size(); ++k) {
     const std::string& name = s.pred_files[k];
     std::fflush(stdout);  // the console shows both streams in the order they were written
-    if (predict_file(name, name + ".pre", l.d, forest))
+    if (predict_file(name, output.for_file(name, ".pre"), l.d, forest))
       std::printf("Finish predicting %s.\t\tRunning time:%fs\n", name.c_str(), clock.seconds());
     else
       std::fprintf(stderr, "%d testdata isn't qualified.\n", static_cast<int>(k));

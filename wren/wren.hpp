@@ -13,6 +13,7 @@
 
 struct WrenSettings {
   std::string data_file = "bramble.txt";
+  std::string out_prefix;  // -out; empty: outputs beside the data files
   std::vector<std::string> pred_files;
   int ntop = 20;
   int nsub = 3;

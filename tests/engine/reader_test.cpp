@@ -139,13 +139,18 @@ TEST(Reader, VeryLongTokensAndWideRows) {
   const int ncov = 20000;
   for (int j = 0; j < ncov; ++j) {
     kinds += "o ";
-    names += "c" + std::to_string(j) + " ";
+    names += 'c';
+    names += std::to_string(j);
+    names += ' ';
     row1 += "1 ";
     row2 += "2 ";
   }
   std::string longname(1 << 20, 'x');
-  ReadResult r = read_text(kinds + "r\n" + longname + " " + names.substr(names.find(' ') + 1) + "y\n" + row1 +
-                           "0\n" + row2 + "1\n");
+  std::string text = kinds;
+  for (const std::string& piece : {std::string("r\n"), longname, std::string(" "), names.substr(names.find(' ') + 1),
+                                   std::string("y\n"), row1, std::string("0\n"), row2, std::string("1\n")})
+    text += piece;
+  ReadResult r = read_text(text);
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(r.d.ncov, ncov);
   EXPECT_EQ(r.d.name[0].size(), longname.size());

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "split_search.hpp"
+#include "split_search_reference.hpp"
 
 namespace {
 

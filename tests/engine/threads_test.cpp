@@ -60,7 +60,11 @@ std::string mixed_data(int ncase, int ncov) {
   std::string s;
   for (int j = 0; j < ncov; ++j) s += j % 4 == 3 ? "n " : "o ";
   s += "r\n";
-  for (int j = 0; j < ncov; ++j) s += "v" + std::to_string(j) + " ";
+  for (int j = 0; j < ncov; ++j) {
+    s += 'v';
+    s += std::to_string(j);
+    s += ' ';
+  }
   s += "y\n";
   unsigned x = 12345;
   for (int i = 0; i < ncase; ++i) {
@@ -80,7 +84,11 @@ std::string genotype_data(int ncase, int ncov) {
   std::string s;
   for (int j = 0; j < ncov; ++j) s += j % 7 == 6 ? "n " : "o ";
   s += "r\n";
-  for (int j = 0; j < ncov; ++j) s += "g" + std::to_string(j) + " ";
+  for (int j = 0; j < ncov; ++j) {
+    s += 'g';
+    s += std::to_string(j);
+    s += ' ';
+  }
   s += "y\n";
   unsigned x = 777;
   for (int i = 0; i < ncase; ++i) {

@@ -130,9 +130,11 @@ TEST(Descend, FollowsThePartitionRules) {
   std::vector<int> ordinal = {1};
   std::vector<int> no_codes;
   auto codes = [&](int) -> const std::vector<int>& { return no_codes; };
-  EXPECT_EQ(descend(t, ordinal, -9.0, [](int) { return 2.5; }, codes), 0);
-  EXPECT_EQ(descend(t, ordinal, -9.0, [](int) { return 2.6; }, codes), 1);
-  EXPECT_EQ(descend(t, ordinal, -9.0, [](int) { return -9.0; }, codes), 1);
+  // Missing code 0: below the cut-off, so only na_right sends it right.
+  EXPECT_EQ(descend(t, ordinal, 0.0, [](int) { return 2.5; }, codes), 0);
+  EXPECT_EQ(descend(t, ordinal, 0.0, [](int) { return 2.6; }, codes), 1);
+  EXPECT_EQ(descend(t, ordinal, 0.0, [](int) { return 0.0; }, codes), 1);
+  EXPECT_EQ(descend(t, ordinal, 0.0, [](int) { return 0.1; }, codes), 0);
 
   std::vector<int> nominal = {4};
   std::vector<int> cats = {0, 1, 2, 3};

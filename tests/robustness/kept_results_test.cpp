@@ -39,7 +39,11 @@ std::string wide_data(int ncov, int ncase) {
   std::string s;
   for (int j = 0; j < ncov; ++j) s += "o ";
   s += "r\n";
-  for (int j = 0; j < ncov; ++j) s += "g" + std::to_string(j) + " ";
+  for (int j = 0; j < ncov; ++j) {
+    s += 'g';
+    s += std::to_string(j);
+    s += ' ';
+  }
   s += "y\n";
   for (int i = 0; i < ncase; ++i) {
     for (int j = 0; j < ncov; ++j) s += std::to_string((i * (j + 3) + j * j) % 3) + " ";

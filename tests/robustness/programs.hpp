@@ -14,9 +14,9 @@ struct Program {
 
 inline const std::vector<Program>& programs() {
   static const std::vector<Program> all{
-      {"kestrel", KESTREL_EXE, {"-t", "-n", "-perm", "-m", "-minnode", "-r", "-s", "-fdr", "-seed", "-threads"}},
-      {"plover", PLOVER_EXE, {"-t", "-n", "-m", "-minnode", "-r", "-p", "-s", "-seed", "-threads"}},
-      {"wren", WREN_EXE, {"-t", "-o", "-n", "-minnode", "-r", "-p", "-s", "-threads"}},
+      {"kestrel", KESTREL_EXE, {"-t", "-n", "-perm", "-m", "-minnode", "-r", "-s", "-fdr", "-seed", "-out", "-threads"}},
+      {"plover", PLOVER_EXE, {"-t", "-n", "-m", "-minnode", "-r", "-p", "-s", "-seed", "-out", "-threads"}},
+      {"wren", WREN_EXE, {"-t", "-o", "-n", "-minnode", "-r", "-p", "-s", "-out", "-threads"}},
   };
   return all;
 }

@@ -6,40 +6,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <regex>
 
 #include "run_program.hpp"
 #include "terminal_progress.hpp"
+#include "workflow_data.hpp"
 
 namespace {
-
-std::string kestrel_data() {
-  std::string s = "r o o n\ny a b c\n";
-  for (int i = 0; i < 30; ++i)
-    s += std::to_string(i % 2) + " " + std::to_string((i * 7) % 11) + " " + std::to_string(i % 5) + " " +
-         std::to_string(i % 3) + "\n";
-  return s;
-}
-
-std::string plover_data() {
-  std::string s = "o n o r\ng1 g2 g3 y\n";
-  for (int i = 0; i < 30; ++i)
-    s += std::to_string(i % 3) + " " + std::to_string((i / 3) % 3) + " " + std::to_string((i * 5) % 3) + " " +
-         std::to_string(1 + (i % 3 == 0)) + "\n";
-  return s;
-}
-
-std::string wren_data() {
-  std::string s = "o n r\nx kind y\n";
-  for (int i = 0; i < 20; ++i)
-    s += std::to_string(i) + " " + std::to_string(i % 4) + " " + std::to_string(i < 10 ? 0 : 1) + "\n";
-  return s;
-}
-
-std::string masked_times(const std::string& text) {
-  static const std::regex time("Running time: ?[0-9.]+s?|at: .*");
-  return std::regex_replace(text, time, "T");
-}
 
 // The run with standard error on a pseudo-terminal: what the terminal showed.
 ProgramRun run_on_terminal(const std::string& exe, const std::vector<std::string>& args, const ScratchDir& dir) {
