@@ -9,6 +9,7 @@
 #include "read_text.hpp"
 #include "spellings.hpp"
 #include "split_search.hpp"
+#include "split_search_reference.hpp"
 
 namespace {
 
