@@ -377,8 +377,9 @@ void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options
   std::vector<ValueTable> tables(d.ncov);
   std::vector<std::vector<int>> rank(d.ncov);
   for (int j = 0; j < d.ncov; ++j) tables[j] = value_table(columns[j], d.missing_code, rank[j]);
+  const DataSummary summary = recode_nominal_covariates(d, tables);
   write_summary_head(report, d);
-  data_summary(d, tables, report);
+  write_covariate_summary(report, d, summary);
 
   CodedCovariates& s = d.codes;
   s.cells.assign(d.ncov, {});

@@ -144,7 +144,9 @@ std::string help_line(const OptionSpec& o) {
 std::string usage_text(const ProgramHelp& help, const std::vector<OptionSpec>& options) {
   std::string text = std::string("Usage: ") + help.name + " [option value]...\n" + help.about + "\nOptions [defaults]:\n";
   for (const OptionSpec& o : options) text += help_line(o);
-  return text + "  -h, --help   this text; --version the version\n\n" + help.files;
+  return text + "  -h, --help   this text; --version the version\n\n" + help.files +
+         "Each output is written as .NAME.PID.tmp beside it and renamed when the run completes;\n"
+         "a run that fails or is stopped leaves earlier files as they were.\n";
 }
 
 void parse_options(int argc, const char* const* argv, const std::vector<OptionSpec>& options,

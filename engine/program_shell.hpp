@@ -42,9 +42,9 @@ struct OutputNames {
 std::vector<OutputPath> run_outputs(const std::vector<std::string>& training_outputs,
                                     const std::vector<std::string>& prediction_files, const OutputNames& names);
 
-// Appends "N: " and the tree line to the report (which fixes the class of each terminal node).
+// Appends "N: " and the tree line to the report.
 template <class CategoryCodes, class WriteCut>
-void append_tree_line(const std::string& report_path, int number, TreeRecord& t, const DataSet& d,
+void append_tree_line(const std::string& report_path, int number, const TreeRecord& t, const DataSet& d,
                       CategoryCodes&& category_codes, WriteCut&& write_cut) {
   OutFile report(report_path, "a");
   report.printf("%d: ", number);

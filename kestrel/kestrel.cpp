@@ -153,7 +153,7 @@ int run_kestrel(const KestrelSettings& s) {
     OutFile report(inf_path, "w");
     TokenReader in(data.get());
     read_data_file(in, report, ReadOptions{}, d);
-    write_part2_banner(report, s.ntree);
+    write_tree_lines_banner(report, s.ntree);
     report.close();
     data.reset();
   }

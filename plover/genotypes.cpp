@@ -189,17 +189,22 @@ void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore&
   code_classes(labels, d);
   d.has_missing = false;
 
+  set_genotype_categories(d);
   write_summary_head(report, d);
-  genotype_summary(d, g, report);
+  write_genotype_summary(report, d, g);
 }
 
-void genotype_summary(DataSet& d, const GenoStore& g, OutFile& report) {
+void set_genotype_categories(DataSet& d) {
+  for (int j = 0; j < d.ncov; ++j)
+    if (d.ncat[j] != kOrdinal) d.ncat[j] = kMissingGenotype + 1;
+}
+
+void write_genotype_summary(OutFile& report, const DataSet& d, const GenoStore& g) {
   for (int j = 0; j < d.ncov; ++j) {
     if (d.ncat[j] == kOrdinal) {
       report.printf("%s:\t\t 0 2\n", d.name[j].c_str());
       continue;
     }
-    d.ncat[j] = 4;
     const GenoColumn col{g.column(j)};
     long long count[4] = {0, 0, 0, 0};
     for (int i = 0; i < g.ncase; ++i) ++count[col(i)];

@@ -99,12 +99,16 @@ inline GenotypeCell read_genotype_cell(std::string_view token, int& genotype) {
 }
 
 // Reads a genotype training file into the data set (no covariate matrix) and the store (in
-// columns), and writes Part I of the report: the head and the per-covariate lines. The Part II
-// banner is left to the caller.
+// columns), and writes the data summary of the report: the head and the per-covariate lines.
+// The banner of the tree lines is left to the caller.
 void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g, WorkerPool* pool = nullptr);
 
-// The per-covariate summary lines; nominal covariates get their four categories.
-void genotype_summary(DataSet& d, const GenoStore& g, OutFile& report);
+// Nominal covariates get their four categories: genotypes 0, 1, 2 and missing.
+void set_genotype_categories(DataSet& d);
+
+// The data summary's line of each covariate: the range of an ordinal one, the count of each
+// genotype of a nominal one.
+void write_genotype_summary(OutFile& report, const DataSet& d, const GenoStore& g);
 
 // Reads a file to classify into `g` (in columns). False, with `g` emptied, when its covariates do not line
 // up with the training covariates in number and kind, or when a row is unfinished or holds a

@@ -107,7 +107,7 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
           out.printf("%d", static_cast<int>(grown.spvl[i]));
           write_missing_side(out, grown, i);
         });
-    forest[t] = store_tree(tree);
+    forest[t] = store_tree(tree, d.y.data(), d.nclass);
     const StoredTree& grown = forest[t];
     TreeOob& lists = oob[t % 2];
     list_out_of_bag(grown, in_bag, run.var_usable, lists);
@@ -171,7 +171,7 @@ int run_plover(const PloverSettings& s) {
     OutFile report(inf_path, "w");
     TokenReader in(data.get());
     read_genotype_file(in, report, d, g, loading_pool.get());
-    write_part2_banner(report, s.ntree);
+    write_tree_lines_banner(report, s.ntree);
     report.close();
     data.reset();
   }

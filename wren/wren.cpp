@@ -64,7 +64,7 @@ struct Loaded {
 };
 
 // Reads and summarises the data into the report, screens the covariates and fixes the number
-// of trees, which the Part II banner announces.
+// of trees, which the banner of the tree lines announces.
 Loaded load_data(const WrenSettings& s, std::FILE* data, OutFile& report) {
   Loaded l;
   TokenReader in(data);
@@ -76,12 +76,11 @@ Loaded load_data(const WrenSettings& s, std::FILE* data, OutFile& report) {
   const long long ntree = static_cast<long long>(l.ntop) * l.nsub * l.nsub;
   if (ntree > INT_MAX) fail(format("A forest of %lld trees is more than wren can count.\n", ntree));
   l.ntree = static_cast<int>(ntree);
-  write_part2_banner(report, l.ntree);
+  write_tree_lines_banner(report, l.ntree);
   return l;
 }
 
-// Appends the tree line to the report (which fixes the class of each terminal node), then
-// counts and stores the tree.
+// Appends the tree line to the report, then counts and stores the tree.
 void record_tree(const std::string& inf_path, const DataSet& d, GrownTree& g, std::vector<int>& use_count,
                  std::vector<StoredTree>& forest) {
   append_tree_line(
@@ -92,7 +91,7 @@ void record_tree(const std::string& inf_path, const DataSet& d, GrownTree& g, st
         write_missing_side(out, t, i);
       });
   count_used_covariates(g.t, use_count);
-  forest.push_back(store_tree(g.t));
+  forest.push_back(store_tree(g.t, d.y.data(), d.nclass));
 }
 
 std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, const std::string& inf_path,

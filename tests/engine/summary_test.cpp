@@ -62,6 +62,10 @@ TEST(Summary, CodesWithoutCasesAreDroppedAndWholePartsMustBeDistinct) {
   ReadResult r = read_text(nominal_file({"0", "2", "2"}));
   EXPECT_EQ(column_values(r.d, 0), (std::vector<double>{0, 1, 1}));
   EXPECT_EQ(read_text(nominal_file({"1.2", "1.7"})).error, "2 is not equal to 1 for variable 1\n");
+  // The summary stops at that covariate's name; the lines before it are written.
+  ReadResult failed = read_text("o n n r\nx c e y\n1 1.2 1 0\n2 1.7 2 1\n");
+  EXPECT_EQ(failed.error, "2 is not equal to 1 for variable 2\n");
+  EXPECT_EQ(summary_lines(failed.report), "x:\t\t 1.000000 2.000000\nc:\t\t");
   // A wide range of codes needs no counter per value.
   r = read_text(nominal_file({"0", "1000000000", "-2000000000"}));
   ASSERT_EQ(r.error, "");
@@ -122,6 +126,20 @@ TEST(Summary, EquallyRareCategoriesAreChosenInHeapSortOrder) {
   ASSERT_EQ(r.error, "");
   EXPECT_NE(summary_lines(r.report).find("***Put catgories(30) (20) as category 999\n"), std::string::npos);
   EXPECT_EQ(r.d.ori_catg[0], (std::vector<int>{10, 40, 50, 60, 70, 80, 90, 100, 110, 999}));
+}
+
+TEST(Summary, RecodingNeedsNoReport) {
+  ReadResult r = read_text(nominal_file({"5", "NA", "2", "5"}));
+  ASSERT_EQ(r.error, "");
+  DataSet d = r.d;  // as read, before the recoding
+  std::vector<ValueTable> tables{{{-9, 2, 5}, {1, 1, 2}, {}}};
+  d.ncat[0] = kNominal;
+  const DataSummary s = recode_nominal_covariates(d, tables);
+  EXPECT_EQ(s.failure, "");
+  EXPECT_EQ(tables[0].code, (std::vector<int>{2, 0, 1}));  // the missing category last
+  EXPECT_EQ(column_values(r.d, 0), (std::vector<double>{1, 2, 0, 1}));
+  EXPECT_EQ(d.ori_catg[0], (std::vector<int>{2, 5, -9}));
+  EXPECT_EQ(s.covariates[0].counts, (std::vector<long long>{1, 2, 1}));
 }
 
 TEST(Summary, MissingShareLimitWithoutOverflow) {

@@ -101,7 +101,7 @@ TEST(TreeLine, SingleRootAndCategorySets) {
   for (int i = 0; i < 3; ++i) text += "1 1\n";
   Grown g(text, 1, 1);
   EXPECT_EQ(g.line(), "1: 1 0 7 3 \n");
-  EXPECT_EQ(g.tree.nodeclass[0], 0);
+  EXPECT_EQ(store_tree(g.tree, g.data.d.y.data(), 2).nodeclass, std::vector<int>{0});
 
   ScratchDir dir;
   OutFile out(dir.file("s"), "w");
@@ -117,6 +117,17 @@ TEST(TreeLine, SingleRootAndCategorySets) {
 TEST(TreeLine, NominalSplitWritesDataFileCodes) {
   Grown g("n r\nc y\n10 0\n20 1\n30 0\n10 0\n20 1\n30 0\n", 1, 1);
   EXPECT_EQ(g.line(), "1: 1 2 1 {20} 2 0 4 0 3 0 0 2 \n");
+}
+
+TEST(StoredTree, TerminalClassesNeedNoReport) {
+  // Nothing written: the stored tree still knows the class of each terminal node.
+  Grown g("o r\na y\n1 0\n2 0\n3 1\n4 1\n5 1\n", 1, 1);
+  ASSERT_EQ(g.tree.nnd, 3);
+  EXPECT_EQ(store_tree(g.tree, g.data.d.y.data(), 2).nodeclass, (std::vector<int>{0, 0, 1}));
+  // Two cases of each class in a node: the lower class.
+  Grown tie("o r\na y\n1 0\n1 1\n1 0\n1 1\n", 1, 1);
+  ASSERT_EQ(tie.tree.nnd, 1);
+  EXPECT_EQ(store_tree(tie.tree, tie.data.d.y.data(), 2).nodeclass, std::vector<int>{0});
 }
 
 TEST(Descend, FollowsThePartitionRules) {

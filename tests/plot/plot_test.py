@@ -38,6 +38,12 @@ def run_program(exe, cwd, *arguments):
     check(result.returncode == 0, f"{exe} {arguments} failed: {result.stderr}")
 
 
+def messages(result):
+    """forest-plot's lines on standard error, without matplotlib's notes of a first run
+    ("Matplotlib is building the font cache...") or of a home it cannot write to."""
+    return [line for line in result.stderr.splitlines() if not line.startswith("Matplotlib ")]
+
+
 class Setting:
     def __init__(self, options):
         self.options = options
@@ -58,7 +64,7 @@ class Setting:
 
     def plot_fine(self, *arguments):
         result = self.plot(*arguments)
-        check(result.returncode == 0 and result.stderr == "",
+        check(result.returncode == 0 and not messages(result),
               f"forest-plot {arguments}: status {result.returncode}, {result.stderr}")
         return result
 
@@ -91,8 +97,24 @@ def svg_labels(svg):
 
 
 def ranked_names(lines, count):
+    """The names of the `count` largest values of "NAME VALUE" lines; ties keep file order."""
     rows = [line.split()[:2] for line in lines]
     return [name for name, value in sorted(rows, key=lambda row: -float(row[1]))][:count]
+
+
+def unfinished_copy(lines, passes):
+    """The importance file as kestrel leaves it during the run, after `passes` permuted passes."""
+    ncov = int(lines[0])
+    firsts = ["\t".join(line.split("\t")[:2]) for line in lines[2:2 + ncov + passes]]
+    return "\n".join([lines[0], "index\tMCC importance"] + firsts) + "\n"
+
+
+def null_line(maxima):
+    """The 95th percentile of the maxima, interpolated linearly between the sorted values."""
+    ordered = sorted(maxima)
+    position = 0.95 * (len(ordered) - 1)
+    below = int(position)
+    return ordered[below] + (position - below) * (ordered[min(below + 1, len(ordered) - 1)] - ordered[below])
 
 
 def test_kestrel(setting):
@@ -107,19 +129,18 @@ def test_kestrel(setting):
     check(setting.text(result_file) == before, "the result file changed")
 
     lines = before.splitlines()
-    covariates = lines[2:2 + int(lines[0])]
-    maxima = lines[2 + int(lines[0]):]
-    # The file as it stands during the run, after two permuted passes.
-    unfinished = ([lines[0], "index\tMCC importance"] + ["\t".join(line.split("\t")[:2]) for line in covariates]
-                  + ["\t".join(line.split("\t")[:2]) for line in maxima[:2]])
-    setting.write("unfinished.importance", "\n".join(unfinished) + "\n")
+    setting.write("unfinished.importance", unfinished_copy(lines, 2))
     setting.plot_fine("--svg", "--top", "3", result_file, "no passes.txt.importance", "unfinished.importance")
     labels = svg_labels(setting.text(result_file + ".svg"))
-    names = [line.split("\t")[0] for line in covariates]
-    top = ranked_names([line.replace("\t", " ") for line in covariates], 3)
-    check([name for name in labels if name in names] == top, f"bars {labels}, expected {top}")
-    check(any("95th percentile of the 4 permuted maxima" in label for label in labels), "no null line")
-    check("p-value" in labels, "no p-values")
+    covariates = [line.split("\t") for line in lines[2:2 + int(lines[0])]]
+    top = sorted(covariates, key=lambda fields: -float(fields[1]))[:3]
+    names = {fields[0] for fields in covariates}
+    check([label for label in labels if label in names] == [fields[0] for fields in top], f"bars {labels}")
+    p_column = labels[labels.index("p-value") + 1:][:3]
+    check(p_column == [f"{float(fields[2]):.3f}" for fields in top], f"p-values {p_column}")
+    maxima = [float(line.split("\t")[1]) for line in lines[2 + len(covariates):]]
+    line = f"95th percentile of the 4 permuted maxima ({null_line(maxima):.2f})"
+    check(line in labels, f"no '{line}' in {labels}")
     labels = svg_labels(setting.text("no passes.txt.importance.svg"))
     check(any("no permuted passes" in label for label in labels), f"title {labels}")
     check("p-value" not in labels and not any("percentile" in label for label in labels), "marks without passes")
@@ -151,12 +172,15 @@ def test_wren(setting):
     check(setting.text("stumps.txt.count").startswith("The number of variables selected is 0\n"), "stumps split")
     setting.plot_fine(data + ".count")
     check_png(setting.path(data + ".count.png"))
-    # One picture cannot be written: it is named, the other one is still drawn.
+    # A missing file and a picture that cannot be written are each said once; the good file
+    # between them is still drawn.
     shutil.copyfile(setting.path(data + ".count"), setting.path("blocked.count"))
     os.makedirs(setting.path("blocked.count.svg"))
-    result = setting.plot("--svg", "stumps.txt.count", "blocked.count")
-    check(result.returncode == 2 and result.stderr.startswith("forest-plot: cannot write 'blocked.count.svg'")
-          and result.stderr.count("\n") == 1, f"unwritable picture: {result.returncode} {result.stderr}")
+    result = setting.plot("--svg", "missing.count", "stumps.txt.count", "blocked.count")
+    check(result.returncode == 2 and len(messages(result)) == 2
+          and messages(result)[0].startswith("forest-plot: cannot read 'missing.count'")
+          and messages(result)[1].startswith("forest-plot: cannot write 'blocked.count.svg'"),
+          f"missing file and unwritable picture: {result.returncode} {result.stderr}")
     check(any("no covariate split" in label for label in svg_labels(setting.text("stumps.txt.count.svg"))),
           "empty forest not said")
 
@@ -204,16 +228,16 @@ def test_rejected(setting):
             setting.write(name, text)
     result = setting.plot(*tampered)
     check(result.returncode == 2, f"status {result.returncode}, {result.stderr}")
-    messages = result.stderr.splitlines()
-    check(len(messages) == len(tampered), f"{len(tampered)} files, messages: {result.stderr}")
-    for (name, (text, words)), message in zip(tampered.items(), messages):
+    lines = messages(result)
+    check(len(lines) == len(tampered), f"{len(tampered)} files, messages: {result.stderr}")
+    for (name, (text, words)), message in zip(tampered.items(), lines):
         check(message.startswith("forest-plot: ") and f"'{name}'" in message and words in message,
               f"{name}: expected its name and '{words}', got {message}")
         check(not os.path.exists(setting.path(name + ".png")), f"{name}: a picture was drawn")
 
 
 def test_options(setting):
-    for arguments in (["--top", "0", "x"], ["--alpha", "2", "x"], ["-o", "p.png", "a", "b"], []):
+    for arguments in (["--top", "0", "x"], ["--top", "201", "x"], ["--alpha", "2", "x"], ["-o", "p.png", "a", "b"], []):
         result = setting.plot(*arguments)
         check(result.returncode == 2 and result.stderr.startswith("usage: forest-plot"),
               f"{arguments}: status {result.returncode}, {result.stderr}")
@@ -226,7 +250,7 @@ def test_options(setting):
     result = subprocess.run([sys.executable, "-S", setting.options.plot, data + ".count"], cwd=setting.work,
                             capture_output=True, text=True, env=dict(os.environ, FOREST_PLOT_RERUN="1"))
     if "matplotlib" in result.stderr or result.returncode != 0:
-        check(result.returncode == NO_MATPLOTLIB and result.stderr.count("\n") == 1
+        check(result.returncode == NO_MATPLOTLIB and len(messages(result)) == 1
               and "python3-matplotlib" in result.stderr, f"no matplotlib: {result.returncode} {result.stderr}")
 
 
