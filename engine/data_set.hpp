@@ -137,7 +137,7 @@ bool parse_label(std::string_view token, int& label);
 // fewer than two distinct labels).
 void code_classes(const std::vector<int>& labels, DataSet& d);
 
-// Reads a training data file (kestrel, wren), recodes its nominal covariates and writes the
+// Reads a training data file of numbers, recodes its nominal covariates and writes the
 // data summary of the report. The banner of the tree lines is left to the caller.
 void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options, DataSet& d);
 

@@ -110,9 +110,9 @@ void set_genotype_categories(DataSet& d);
 // genotype of a nominal one.
 void write_genotype_summary(OutFile& report, const DataSet& d, const GenoStore& g);
 
-// Reads a file to classify into `g` (in columns). False, with `g` emptied, when its covariates do not line
-// up with the training covariates in number and kind, or when a row is unfinished or holds a
-// value that is no genotype.
+// Reads a file to classify into `g` (in columns). False, with `g` emptied, when its covariates
+// do not line up with the training covariates in number and kind, or when a row is unfinished
+// or holds a value that is no genotype. A file that ends inside its head holds no case.
 bool read_genotype_prediction(TokenReader& in, const DataSet& train, GenoStore& g);
 
 // Releases the store's memory.

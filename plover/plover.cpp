@@ -6,6 +6,7 @@
 #include "forest.hpp"
 #include "genotypes.hpp"
 #include "options.hpp"
+#include "predict_files.hpp"
 #include "program_shell.hpp"
 #include "random.hpp"
 #include "run_clock.hpp"
@@ -129,28 +130,6 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   return forest;
 }
 
-void predict_files(const std::vector<std::string>& pred_files, const OutputNames& output,
-                   const std::vector<StoredTree>& forest,
-                   const DataSet& d, const RunClock& clock) {
-  for (std::size_t f = 0; f < pred_files.size(); ++f) {
-    const std::string& name = pred_files[f];
-    GenoStore g;
-    bool qualified;
-    {
-      InFile in = open_data_file(name);
-      TokenReader tokens(in.get());
-      qualified = read_genotype_prediction(tokens, d, g);
-    }
-    if (!qualified) {
-      std::fprintf(stderr, "%d testdata isn't qualified.\n", static_cast<int>(f));
-      continue;
-    }
-    write_predictions(output.for_file(name, ".pre"), forest, g, d);
-    release_geno(g);
-    std::printf("Finish predicting %s.\t\tRunning time:%fs\n", name.c_str(), clock.seconds());
-  }
-}
-
 }  // namespace
 
 int run_plover(const PloverSettings& s) {
@@ -190,7 +169,9 @@ int run_plover(const PloverSettings& s) {
   release_geno(g);
   std::printf("Finish building.\t\tRunning time:%fs\n", clock.seconds());
 
-  predict_files(s.pred_files, output, forest, d, clock);
+  GenoStore to_classify;
+  predict_files(s.pred_files, output, VotingForest{&forest, d.nclass, &d.class_label},
+                genotype_case_reader(d, to_classify), clock);
   outputs.commit();
   return 0;
 }

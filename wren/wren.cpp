@@ -155,14 +155,9 @@ int run_wren(const WrenSettings& s) {
   l.d.text = {};
   std::printf("Finish building.\t\tRunning time:%fs\n", clock.seconds());
 
-  for (std::size_t k = 0; k < s.pred_files.size(); ++k) {
-    const std::string& name = s.pred_files[k];
-    std::fflush(stdout);  // the console shows both streams in the order they were written
-    if (predict_file(name, output.for_file(name, ".pre"), l.d, forest))
-      std::printf("Finish predicting %s.\t\tRunning time:%fs\n", name.c_str(), clock.seconds());
-    else
-      std::fprintf(stderr, "%d testdata isn't qualified.\n", static_cast<int>(k));
-  }
+  PredictionData p;
+  predict_files(s.pred_files, output, VotingForest{&forest, l.d.nclass, &l.d.class_label},
+                prediction_case_reader(l.d, p), clock);
   outputs.commit();
   return 0;
 }
