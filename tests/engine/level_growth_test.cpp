@@ -52,7 +52,7 @@ struct Forest {
   CodedCovariates store;
   std::vector<int> usable, list, sample;
 
-  explicit Forest(const std::string& text) : data(read_text(text)), store(code_covariates(data.d)) {
+  explicit Forest(const std::string& text) : data(read_text(text)), store(data.d.codes) {
     EXPECT_EQ(data.error, "");
     for (int j = 0; j < data.d.ncov; ++j) {
       usable.push_back(j != 2);
