@@ -1,8 +1,11 @@
 #include "tokens.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+
+#include "fatal.hpp"
 
 namespace {
 
@@ -16,7 +19,8 @@ const bool TokenReader::kSpace[256] = {
     true,
 };
 
-TokenReader::TokenReader(std::FILE* file) : file_(file), buf_(kChunk) {}
+TokenReader::TokenReader(std::FILE* file)
+    : file_(file), buf_(kChunk), pipe_(file && std::fseek(file, 0, SEEK_CUR) != 0) {}
 
 bool TokenReader::fill() {
   if (eof_) return false;
@@ -35,6 +39,7 @@ bool TokenReader::fill() {
     eof_ = true;
     return false;
   }
+  if (pipe_ && !replayed_) kept_.append(buf_.data() + end_, got);
   end_ += got;
   if (at_start_) {
     at_start_ = false;
@@ -70,12 +75,24 @@ bool TokenReader::next_across_refill(std::string_view& token) {
 }
 
 void TokenReader::rewind() {
-  std::rewind(file_);
   pos_ = end_ = 0;
   eof_ = false;
   at_start_ = true;
   line_break_ = false;
   last_ = {};
+  if (!pipe_) {
+    std::rewind(file_);
+    return;
+  }
+  if (replayed_) fail("A pipe cannot be read twice.\n");
+  replayed_ = true;
+  if (kept_.empty()) return;
+  buf_.assign(kept_.begin(), kept_.end());
+  buf_.resize(std::max(buf_.size(), kChunk));
+  end_ = kept_.size();
+  kept_ = std::string();
+  at_start_ = false;
+  if (end_ >= 3 && std::memcmp(buf_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
 }
 
 std::string TokenReader::take_read_ahead() {
