@@ -1,4 +1,5 @@
-// Part I of the report: the data summary, with the recoding of nominal covariates.
+// The data summary at the head of the report, and the recoding of nominal covariates that
+// comes before it.
 #include <algorithm>
 #include <map>
 
@@ -20,11 +21,13 @@ void write_summary_head(OutFile& report, const DataSet& d) {
   report.puts("---------------  --------------------\n");
 }
 
-void write_part2_banner(OutFile& report, int ntree) {
+void write_tree_lines_banner(OutFile& report, int ntree) {
   report.puts("\n*******************************************************\n");
   report.printf("*   Part II: Information for each of the %d trees    *\n", ntree);
   report.puts("*******************************************************\n\n");
 }
+
+namespace {
 
 // Sorts key[1..m] ascending carrying val along, in the heap-sort order that decides which of
 // equally rare categories are merged (1-based arrays).
@@ -67,16 +70,17 @@ void heap_sort_carry(int m, std::vector<int>& key, std::vector<int>& val) {
   }
 }
 
-namespace {
-
-// Merges the least frequent categories of a nominal covariate with more than 10 into one
-// category coded 999, keeping the missing category last.
-void merge_rare_categories(DataSet& d, int j, std::vector<long long>& counts, OutFile& report) {
+// Merges the least frequent categories of a nominal covariate with more than kMaxCategories
+// into one category coded kMergedCategoryCode, keeping the missing category last; `category`
+// (of each value) is recoded along. Returns the data-file codes merged, highest recoded
+// category first.
+std::vector<int> merge_rare_categories(DataSet& d, int j, const std::vector<long long>& counts,
+                                       std::vector<int>& category) {
   auto& ori = d.ori_catg[j];
   const bool has_missing_cat = ori.back() == trunc_int(d.missing_code);
   const int ncat = d.ncat[j];
   const int m = ncat - (has_missing_cat ? 1 : 0);
-  const int excess = ncat - 9;
+  const int excess = ncat - (kMaxCategories - 1);
   std::vector<int> key(m + 1), val(m + 1);
   for (int c = 0; c < m; ++c) {
     key[c + 1] = static_cast<int>(counts[c]);
@@ -86,40 +90,41 @@ void merge_rare_categories(DataSet& d, int j, std::vector<long long>& counts, Ou
   std::vector<int> chosen(val.begin() + 1, val.begin() + 1 + excess);
   std::sort(chosen.begin(), chosen.end());
 
-  report.puts("***Put catgories");
+  std::vector<int> merged_codes;
   std::vector<bool> merged(ncat, false);
   for (int k = excess - 1; k >= 0; --k) {
-    report.printf("(%d) ", ori[chosen[k]]);
+    merged_codes.push_back(ori[chosen[k]]);
     merged[chosen[k]] = true;
   }
-  // New code of every old one: kept categories keep their order, merged ones become 999,
-  // which comes just before the missing category.
-  const int merged_code = has_missing_cat ? 8 : 9;
+  // New code of every old one: kept categories keep their order, merged ones come just before
+  // the missing category, which stays last.
+  const int missing_code = kMaxCategories - 1;
+  const int merged_code = has_missing_cat ? missing_code - 1 : missing_code;
   std::vector<int> new_code(ncat);
   std::vector<int> new_ori;
   for (int c = 0, next = 0; c < ncat; ++c) {
     if (merged[c]) {
       new_code[c] = merged_code;
     } else if (has_missing_cat && c == ncat - 1) {
-      new_code[c] = 9;
+      new_code[c] = missing_code;
     } else {
       new_code[c] = next++;
       new_ori.push_back(ori[c]);
     }
   }
-  new_ori.push_back(999);
+  new_ori.push_back(kMergedCategoryCode);
   if (has_missing_cat) new_ori.push_back(ori.back());
-  for (double& v : d.X[j]) v = new_code[static_cast<int>(v)];
+  for (int& c : category) c = new_code[c];
   ori = new_ori;
-  d.ncat[j] = 10;
-  report.puts("as category 999\n");
+  d.ncat[j] = kMaxCategories;
+  return merged_codes;
 }
 
-void recode_nominal(DataSet& d, int j, double smallest, double largest, OutFile& report) {
-  auto& col = d.X[j];
-  std::vector<double> distinct = col;
-  std::sort(distinct.begin(), distinct.end());
-  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+// Recodes nominal covariate j to categories 0..ncat-1 (the missing one last) and keeps what
+// the summary reports of it. False, with `failure` set, when two distinct values share a whole
+// part.
+bool recode_nominal(DataSet& d, int j, ValueTable& t, CovariateSummary& s, std::string& failure) {
+  const std::vector<double>& distinct = t.value;
   auto& ori = d.ori_catg[j];
   for (double v : distinct) ori.push_back(trunc_int(v));
   if (d.has_missing && !distinct.empty() && distinct.front() == d.missing_code)
@@ -128,56 +133,83 @@ void recode_nominal(DataSet& d, int j, double smallest, double largest, OutFile&
 
   // Whole-number codes from the smallest valid value up; missing cells get the code above the
   // largest. Codes without cases are dropped, so a cell's code is the rank of its whole part.
-  const long long top = static_cast<long long>(largest - smallest);
+  const long long top = static_cast<long long>(s.largest - s.smallest);
   std::map<long long, long long> code_counts;
-  std::vector<long long> whole(col.size());
-  for (std::size_t i = 0; i < col.size(); ++i) {
-    whole[i] = (d.has_missing && col[i] == d.missing_code) ? top + 1 : static_cast<long long>(col[i] - smallest);
-    ++code_counts[whole[i]];
+  std::vector<long long> whole(distinct.size());
+  for (std::size_t k = 0; k < distinct.size(); ++k) {
+    const double v = distinct[k];
+    whole[k] = (d.has_missing && v == d.missing_code) ? top + 1 : static_cast<long long>(v - s.smallest);
+    code_counts[whole[k]] += t.count[k];
   }
-  report.printf("%s:\t\t", d.name[j].c_str());
   const int kept = static_cast<int>(code_counts.size());
-  if (d.ncat[j] != kept) fail(format("%d is not equal to %d for variable %d\n", d.ncat[j], kept, j + 1));
-
-  std::map<long long, int> rank;
-  std::vector<long long> counts;
-  for (auto [code, count] : code_counts) {
-    rank.emplace(code, static_cast<int>(counts.size()));
-    counts.push_back(count);
+  if (d.ncat[j] != kept) {
+    failure = format("%d is not equal to %d for variable %d\n", d.ncat[j], kept, j + 1);
+    return false;
   }
-  for (std::size_t i = 0; i < col.size(); ++i) col[i] = rank[whole[i]];
+  std::map<long long, int> rank;
+  for (auto [code, count] : code_counts) {
+    rank.emplace(code, static_cast<int>(s.counts.size()));
+    s.counts.push_back(count);
+  }
+  t.code.resize(distinct.size());
+  for (std::size_t k = 0; k < distinct.size(); ++k) t.code[k] = rank[whole[k]];
+  s.codes = ori;
+  if (d.ncat[j] > kMaxCategories) s.merged = merge_rare_categories(d, j, s.counts, t.code);
+  return true;
+}
 
+// The smallest and largest values of a column that are not the missing code: the values are
+// ascending, the missing code first when a cell is missing.
+void value_range(const DataSet& d, const ValueTable& t, CovariateSummary& s) {
+  const std::size_t first = !t.value.empty() && t.value.front() == d.missing_code ? 1 : 0;
+  if (first >= t.value.size()) return;
+  s.smallest = t.value[first];
+  s.largest = t.value.back();
+}
+
+void write_nominal_line(OutFile& report, const DataSet& d, const CovariateSummary& s) {
   const int missing_int = trunc_int(d.missing_code);
-  for (int c = 0; c < d.ncat[j]; ++c) {
-    if (ori[c] == missing_int)
-      report.printf(" %lld(missing)", counts[c]);
+  for (std::size_t c = 0; c < s.codes.size(); ++c) {
+    if (s.codes[c] == missing_int)
+      report.printf(" %lld(missing)", s.counts[c]);
     else
-      report.printf(" %lld(%d)", counts[c], ori[c]);
+      report.printf(" %lld(%d)", s.counts[c], s.codes[c]);
   }
   report.puts("\n");
-  if (d.ncat[j] > 10) merge_rare_categories(d, j, counts, report);
+  if (s.merged.empty()) return;
+  report.puts("***Put catgories");
+  for (int code : s.merged) report.printf("(%d) ", code);
+  report.printf("as category %d\n", kMergedCategoryCode);
 }
 
 }  // namespace
 
-void data_summary(DataSet& d, OutFile& report) {
+DataSummary recode_nominal_covariates(DataSet& d, std::vector<ValueTable>& tables) {
+  DataSummary summary;
   d.ori_catg.assign(d.ncov, {});
   for (int j = 0; j < d.ncov; ++j) {
-    double smallest = 0.0, largest = 0.0;
-    bool seen = false;
-    for (double v : d.X[j]) {
-      if (v == d.missing_code) continue;
-      if (!seen) {
-        smallest = largest = v;
-        seen = true;
-      } else {
-        smallest = std::min(smallest, v);
-        largest = std::max(largest, v);
-      }
+    CovariateSummary& s = summary.covariates.emplace_back();
+    ValueTable& t = tables[j];
+    value_range(d, t, s);
+    if (d.ncat[j] == kOrdinal) {
+      t.code.resize(t.value.size());
+      for (std::size_t k = 0; k < t.code.size(); ++k) t.code[k] = static_cast<int>(k);
+    } else if (!recode_nominal(d, j, t, s, summary.failure)) {
+      break;
     }
-    if (d.ncat[j] == kOrdinal)
-      report.printf("%s:\t\t %f %f\n", d.name[j].c_str(), smallest, largest);
+  }
+  return summary;
+}
+
+void write_covariate_summary(OutFile& report, const DataSet& d, const DataSummary& summary) {
+  const int nwritten = static_cast<int>(summary.covariates.size());
+  for (int j = 0; j < nwritten; ++j) {
+    const CovariateSummary& s = summary.covariates[j];
+    report.printf("%s:\t\t", d.name[j].c_str());
+    if (j == nwritten - 1 && !summary.failure.empty()) fail(summary.failure);
+    if (d.ncat_orig[j] == kOrdinal)
+      report.printf(" %f %f\n", s.smallest, s.largest);
     else
-      recode_nominal(d, j, smallest, largest, report);
+      write_nominal_line(report, d, s);
   }
 }

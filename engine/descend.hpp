@@ -1,4 +1,5 @@
-// A tree kept for prediction, and the descent of a case to its terminal node.
+// A tree kept for prediction with the classes of its terminal nodes, and the descent of a
+// case to its terminal node.
 #pragma once
 
 #include <vector>
@@ -12,8 +13,15 @@ struct StoredTree {
   std::vector<int> nodeclass, na_right;
 };
 
-// Copies the fields of a grown (and written) tree.
-StoredTree store_tree(const TreeRecord& t);
+// Index of the largest count; ties go to the lowest class, no counts to class 0.
+int majority_class(const int* counts, int nclass);
+
+// The class of each node of a grown tree: the majority class of a terminal node's cases
+// (y[row] is the class of a data row), 0 for the other nodes.
+std::vector<int> terminal_classes(const TreeRecord& t, const int* y, int nclass);
+
+// The tree as prediction keeps it: its node fields and the classes of its terminal nodes.
+StoredTree store_tree(const TreeRecord& t, const int* y, int nclass);
 
 // Sends a case from the root to a terminal node and returns that node. value_of(v) is the
 // case's value of covariate v (a double, or a genotype code); `missing` is the missing value of

@@ -2,6 +2,7 @@
 #include "program_shell.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -16,23 +17,49 @@ int program_main(const std::function<int()>& body) {
   return guarded_main(body);
 }
 
-InFile open_data_file(const std::string& path, const char* missing_format) {
+const char* const kStandardInput = "-";
+
+namespace {
+
+[[noreturn]] void unreadable(const std::string& path) {
+  fail(format("Data file %s cannot be read: %s.\n", path.c_str(), std::strerror(errno)));
+}
+
+// Stops unless the path is a regular file or a pipe; true for a pipe.
+bool check_data_path(const std::string& path, const char* missing_format) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) fail(format(missing_format, path.c_str()));
-    fail(format("Data file %s cannot be read: %s.\n", path.c_str(), std::strerror(errno)));
+    unreadable(path);
   }
   if (S_ISDIR(st.st_mode)) fail(format("Data file %s is a folder, not a file.\n", path.c_str()));
-  if (!S_ISREG(st.st_mode))
-    fail(format("Data file %s is not a regular file (a pipe or a device); a regular file is needed.\n",
-                path.c_str()));
+  if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
+    fail(format("Data file %s is not a regular file or a pipe (a device); a file is needed.\n", path.c_str()));
+  return S_ISFIFO(st.st_mode);
+}
+
+}  // namespace
+
+InFile open_data_file(const std::string& path, const char* missing_format) {
+  if (path == kStandardInput) {
+    const int fd = dup(fileno(stdin));  // closing the data file leaves standard input open
+    InFile f(fd >= 0 ? fdopen(fd, "rb") : nullptr);
+    if (!f) unreadable("(standard input)");
+    return f;
+  }
+  check_data_path(path, missing_format);
   InFile f(open_for_reading(path));
-  if (!f) fail(format("Data file %s cannot be read: %s.\n", path.c_str(), std::strerror(errno)));
+  if (!f) unreadable(path);
   return f;
 }
 
 void check_prediction_files(const std::vector<std::string>& files) {
-  for (const std::string& name : files) open_data_file(name);
+  for (const std::string& name : files) {
+    if (!check_data_path(name, kMissingDataFile))
+      open_data_file(name);
+    else if (access(name.c_str(), R_OK) != 0)
+      unreadable(name);
+  }
 }
 
 std::string OutputNames::for_file(const std::string& file, const char* suffix) const {

@@ -21,11 +21,16 @@ int program_main(const std::function<int()>& body);
 // The message for a data file that does not exist, with %s for its name.
 extern const char* const kMissingDataFile;
 
-// Opens a data file for reading. A file that is missing (message `missing_format`), a folder,
-// not a regular file (a pipe, a device) or unreadable stops with a message naming it.
+// The name that reads standard input in place of a data file.
+extern const char* const kStandardInput;
+
+// Opens a data file for reading: a regular file, a pipe or FIFO (read once, as it comes), or
+// standard input for "-". A file that is missing (message `missing_format`), a folder, a
+// device or unreadable stops with a message naming it.
 InFile open_data_file(const std::string& path, const char* missing_format = kMissingDataFile);
 
-// Every file to classify must be a readable data file before the first tree is grown.
+// Every file to classify must be a readable data file before the first tree is grown. A pipe
+// is only checked here: it is opened once, when it is read.
 void check_prediction_files(const std::vector<std::string>& files);
 
 // The names of a run's outputs: those of the training data share one base (the data file's
@@ -42,9 +47,9 @@ struct OutputNames {
 std::vector<OutputPath> run_outputs(const std::vector<std::string>& training_outputs,
                                     const std::vector<std::string>& prediction_files, const OutputNames& names);
 
-// Appends "N: " and the tree line to the report (which fixes the class of each terminal node).
+// Appends "N: " and the tree line to the report.
 template <class CategoryCodes, class WriteCut>
-void append_tree_line(const std::string& report_path, int number, TreeRecord& t, const DataSet& d,
+void append_tree_line(const std::string& report_path, int number, const TreeRecord& t, const DataSet& d,
                       CategoryCodes&& category_codes, WriteCut&& write_cut) {
   OutFile report(report_path, "a");
   report.printf("%d: ", number);

@@ -38,7 +38,9 @@ class TokenReader {
   // The last token returned by next(); still valid after next() has reached the end.
   std::string_view last_token() const { return last_; }
 
-  // Back to the start of the file (a byte-order mark is skipped again).
+  // Back to the start of the file (a byte-order mark is skipped again). A stream that cannot
+  // seek (a pipe) is read once: the bytes read before its first rewind are kept and read
+  // again from memory, and it cannot be rewound a second time.
   void rewind();
 
   // Hands over the bytes read ahead and not yet returned as tokens. The rest of the file is
@@ -63,6 +65,9 @@ class TokenReader {
   bool line_break_ = false;
   std::string_view last_;
   std::string saved_;  // last_ when the buffer had to move under it
+  bool pipe_ = false;    // the stream cannot seek
+  bool replayed_ = false;
+  std::string kept_;     // a pipe's bytes before its first rewind
 };
 
 // Opens a file for reading in binary mode; nullptr when it cannot be opened.

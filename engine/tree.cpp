@@ -9,7 +9,6 @@ TreeRecord::TreeRecord(int cap, int nclass)
       dt(cap, 0),
       na_right(cap, 0),
       parent(cap, 0),
-      nodeclass(cap, 0),
       spvl(cap, 0.0),
       begin(cap, 0),
       count(cap, 0),

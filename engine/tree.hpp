@@ -13,7 +13,7 @@
 struct TreeRecord {
   int capacity = 0;
   int nnd = 1;
-  std::vector<int> spv, dt, na_right, parent, nodeclass;
+  std::vector<int> spv, dt, na_right, parent;
   std::vector<double> spvl;
   std::vector<int> begin, count;  // each node's slice of `rows`
   std::vector<int> rows;          // data row of every sample case

@@ -1,15 +1,5 @@
+// The pieces of a tree line: category sets and the side of missing values.
 #include "tree_text.hpp"
-
-int majority_class(const int* counts, int nclass) {
-  int best = 0, best_count = 0;
-  for (int k = 0; k < nclass; ++k) {
-    if (counts[k] > best_count) {
-      best = k;
-      best_count = counts[k];
-    }
-  }
-  return best;
-}
 
 void write_category_set(OutFile& out, double code, const std::vector<int>& category_codes) {
   long long v = static_cast<long long>(code);

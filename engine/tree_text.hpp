@@ -1,4 +1,4 @@
-// The text line of a grown tree in the report, and the class of its terminal nodes.
+// The tree line of a grown tree in the report.
 #pragma once
 
 #include <vector>
@@ -9,17 +9,15 @@
 // The mark after an ordinal cut-off whose missing values go right ("|NA"), and the space.
 void write_missing_side(OutFile& out, const TreeRecord& t, int i);
 
-// Index of the largest count; ties go to the lowest class.
-int majority_class(const int* counts, int nclass);
-
 // Writes one category set: the codes of the listed categories, last digit first.
 void write_category_set(OutFile& out, double code, const std::vector<int>& category_codes);
 
-// Appends the node entries of the tree and the line end; fills nodeclass of terminal nodes.
+// Appends the node entries of the tree and the line end; a terminal node lists the count of
+// each class among its cases.
 // category_codes(v) gives the data-file codes of covariate v's categories; write_cut(out, t, i)
 // writes the ordinal cut-off of node i and the space after it, as the program spells cut-offs.
 template <class CategoryCodes, class WriteCut>
-void write_tree_line(OutFile& out, TreeRecord& t, const int* y, int nclass, const std::vector<int>& ncat,
+void write_tree_line(OutFile& out, const TreeRecord& t, const int* y, int nclass, const std::vector<int>& ncat,
                      CategoryCodes&& category_codes, WriteCut&& write_cut) {
   std::vector<int> counts(nclass);
   for (int i = 0; i < t.nnd; ++i) {
@@ -40,7 +38,6 @@ void write_tree_line(OutFile& out, TreeRecord& t, const int* y, int nclass, cons
     int n = t.count[i];
     for (int k = 0; k < n; ++k) ++counts[y[rows[k]]];
     if (n == 0) continue;
-    t.nodeclass[i] = majority_class(counts.data(), nclass);
     out.printf("%d %d ", i + 1, 0);
     for (int k = 0; k < nclass; ++k) out.printf("%d ", counts[k]);
   }

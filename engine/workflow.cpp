@@ -44,6 +44,8 @@ OptionSpec out_option(std::string& prefix) {
 
 OutputNames output_names(const std::string& out_prefix, const std::string& data_file,
                          const std::vector<std::string>& pred_files) {
+  if (out_prefix.empty() && data_file == kStandardInput)
+    fail("Reading the training data from standard input (-t -) needs -out PREFIX to name the outputs.\n");
   if (out_prefix.empty()) return OutputNames{data_file, false};
   check_prefix_folder(out_prefix);
   const OutputNames names{out_prefix, true};

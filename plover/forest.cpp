@@ -1,3 +1,4 @@
+// plover's out-of-bag error and permutation importance, and the class a tree gives a genotype case.
 #include "forest.hpp"
 
 #include <algorithm>
@@ -208,18 +209,9 @@ void write_importance_file(const std::string& path, const DataSet& d, const OobT
   out.close();
 }
 
-int forest_vote(const std::vector<StoredTree>& forest, const GenoStore& g, const std::vector<int>& ncat, int i,
-                std::vector<int>& votes) {
-  std::fill(votes.begin(), votes.end(), 0);
-  for (const StoredTree& t : forest) ++votes[classify(t, g, ncat, i)];
-  return majority_class(votes.data(), static_cast<int>(votes.size()));
-}
-
-void write_predictions(const std::string& pre_path, const std::vector<StoredTree>& forest, const GenoStore& g,
-                       const DataSet& d) {
-  OutFile out(pre_path, "w");
-  out.printf("The number of samples for prediction is %d\n", g.ncase);
-  std::vector<int> votes(d.nclass);
-  for (int i = 0; i < g.ncase; ++i) out.printf("%d\n", d.class_label[forest_vote(forest, g, d.ncat, i, votes)]);
-  out.close();
+CaseReader genotype_case_reader(const DataSet& d, GenoStore& g) {
+  return [&d, &g](TokenReader& in) -> std::optional<CasesToClassify> {
+    if (!read_genotype_prediction(in, d, g)) return std::nullopt;
+    return CasesToClassify{g.ncase, [&d, &g](const StoredTree& t, int i) { return classify(t, g, d.ncat, i); }};
+  };
 }

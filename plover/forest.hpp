@@ -1,5 +1,5 @@
 // What plover does with its grown trees: out-of-bag votes and errors, the permutation
-// importance, and the classification of further files.
+// importance, and the class a tree gives a case of a genotype store.
 #pragma once
 
 #include <string>
@@ -9,6 +9,7 @@
 #include "descend.hpp"
 #include "genotypes.hpp"
 #include "parallel.hpp"
+#include "predict_files.hpp"
 #include "random.hpp"
 
 // Usable covariates: at most ncase * max_missing missing genotypes.
@@ -91,10 +92,5 @@ double oob_error_rate(const OobTally& tally, const DataSet& d);
 
 void write_importance_file(const std::string& path, const DataSet& d, const OobTally& tally, int ntree);
 
-// Majority vote of the forest for case i of `g`.
-int forest_vote(const std::vector<StoredTree>& forest, const GenoStore& g, const std::vector<int>& ncat, int i,
-                std::vector<int>& votes);
-
-// Writes the .pre file of a store read from a file to classify.
-void write_predictions(const std::string& pre_path, const std::vector<StoredTree>& forest, const GenoStore& g,
-                       const DataSet& d);
+// Reads files to classify into `g` for the forest grown on `d`.
+CaseReader genotype_case_reader(const DataSet& d, GenoStore& g);

@@ -1,8 +1,10 @@
+// The packed genotype store, and plover's readers of training files and of files to classify.
 #include "genotypes.hpp"
 
 #include <algorithm>
 #include <cstdio>
 
+#include "prediction_file.hpp"
 #include "row_blocks.hpp"
 
 GenoStore make_geno_store(int ncov) {
@@ -189,17 +191,22 @@ void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore&
   code_classes(labels, d);
   d.has_missing = false;
 
+  set_genotype_categories(d);
   write_summary_head(report, d);
-  genotype_summary(d, g, report);
+  write_genotype_summary(report, d, g);
 }
 
-void genotype_summary(DataSet& d, const GenoStore& g, OutFile& report) {
+void set_genotype_categories(DataSet& d) {
+  for (int j = 0; j < d.ncov; ++j)
+    if (d.ncat[j] != kOrdinal) d.ncat[j] = kMissingGenotype + 1;
+}
+
+void write_genotype_summary(OutFile& report, const DataSet& d, const GenoStore& g) {
   for (int j = 0; j < d.ncov; ++j) {
     if (d.ncat[j] == kOrdinal) {
       report.printf("%s:\t\t 0 2\n", d.name[j].c_str());
       continue;
     }
-    d.ncat[j] = 4;
     const GenoColumn col{g.column(j)};
     long long count[4] = {0, 0, 0, 0};
     for (int i = 0; i < g.ncase; ++i) ++count[col(i)];
@@ -210,55 +217,27 @@ void genotype_summary(DataSet& d, const GenoStore& g, OutFile& report) {
   }
 }
 
-namespace {
-
-// The kind line of a file to classify: its covariate columns must match the training ones in
-// number and kind. The response column is read like a skipped one.
-bool prediction_columns_match(const std::vector<int>& kinds, const DataSet& train, std::vector<int>& cov_of_col) {
-  cov_of_col.assign(kinds.size(), -1);
-  int k = 0;
-  for (std::size_t c = 0; c < kinds.size(); ++c) {
-    if (kinds[c] <= 0) continue;
-    if (k >= train.ncov || kinds[c] != train.ncat_orig[k]) return false;
-    cov_of_col[c] = k++;
-  }
-  return k == train.ncov;
-}
-
-}  // namespace
-
 bool read_genotype_prediction(TokenReader& in, const DataSet& train, GenoStore& g) {
-  std::vector<int> kinds;
-  if (!read_kind_letters(in, kinds)) {
-    std::fputs("No data in the file! ", stderr);
-    return false;
-  }
-  std::vector<int> cov_of_col;
-  if (!prediction_columns_match(kinds, train, cov_of_col)) return false;
-
-  const int ncols = static_cast<int>(kinds.size());
-  in.rewind();
-  skip_tokens(in, ncols);
-  skip_tokens(in, ncols);
   g = make_geno_store(train.ncov);
-  RowScan scan = scan_rows(in, ncols, [&](int row, int col, std::string_view token) {
-    if (col == 0) guarded_grow([&] { add_geno_case(g); }, "allocation failure in realloc");
-    const int l = cov_of_col[col];
-    if (l < 0) {
-      double value = 0.0;
-      return is_missing_token(token, false) || parse_number(token, value);
-    }
-    int genotype = kMissingGenotype;
-    const GenotypeCell cell = read_genotype_cell(token, genotype);
-    if (cell == GenotypeCell::not_a_number || cell == GenotypeCell::out_of_range) return false;
-    pack_genotype(g, l, row, cell == GenotypeCell::missing ? kMissingGenotype : genotype);
-    return true;
-  });
-  if (scan.rejected || scan.unfinished) {
+  int ncase = 0;
+  const PredictionRead read = read_prediction_rows(
+      in, train.ncat_orig,
+      [&](int row, int j, std::string_view token) {
+        if (row == g.ncase) guarded_grow([&] { add_geno_case(g); }, "allocation failure in realloc");
+        int genotype = kMissingGenotype;
+        const GenotypeCell cell = read_genotype_cell(token, genotype);
+        if (cell == GenotypeCell::not_a_number || cell == GenotypeCell::out_of_range) return false;
+        pack_genotype(g, j, row, cell == GenotypeCell::missing ? kMissingGenotype : genotype);
+        return true;
+      },
+      ncase);
+  if (read == PredictionRead::no_token) std::fputs("No data in the file! ", stderr);
+  // A file that ends before its name line does holds no case, and is classified as such.
+  if (read != PredictionRead::qualified && read != PredictionRead::head_cut_short) {
     release_geno(g);
     return false;
   }
-  g.ncase = scan.rows;
+  g.ncase = ncase;
   columns_from_rows(g);
   return true;
 }

@@ -74,6 +74,7 @@ struct GenoCovariates {
 
   GenoColumn column(int v) const { return {store->column(v)}; }
   const std::uint64_t* two_bit_column(int v) const { return store->column(v); }
+  bool has_two_bit_columns() const { return true; }
   void prefetch_column(int v) const {
     const char* p = reinterpret_cast<const char*>(store->column(v));
     for (int b = 0; b < store->stride * 8; b += 64) __builtin_prefetch(p + b);
@@ -98,16 +99,20 @@ inline GenotypeCell read_genotype_cell(std::string_view token, int& genotype) {
 }
 
 // Reads a genotype training file into the data set (no covariate matrix) and the store (in
-// columns), and writes Part I of the report: the head and the per-covariate lines. The Part II
-// banner is left to the caller.
+// columns), and writes the data summary of the report: the head and the per-covariate lines.
+// The banner of the tree lines is left to the caller.
 void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g, WorkerPool* pool = nullptr);
 
-// The per-covariate summary lines; nominal covariates get their four categories.
-void genotype_summary(DataSet& d, const GenoStore& g, OutFile& report);
+// Nominal covariates get their four categories: genotypes 0, 1, 2 and missing.
+void set_genotype_categories(DataSet& d);
 
-// Reads a file to classify into `g` (in columns). False, with `g` emptied, when its covariates do not line
-// up with the training covariates in number and kind, or when a row is unfinished or holds a
-// value that is no genotype.
+// The data summary's line of each covariate: the range of an ordinal one, the count of each
+// genotype of a nominal one.
+void write_genotype_summary(OutFile& report, const DataSet& d, const GenoStore& g);
+
+// Reads a file to classify into `g` (in columns). False, with `g` emptied, when its covariates
+// do not line up with the training covariates in number and kind, or when a row is unfinished
+// or holds a value that is no genotype. A file that ends inside its head holds no case.
 bool read_genotype_prediction(TokenReader& in, const DataSet& train, GenoStore& g);
 
 // Releases the store's memory.

@@ -6,6 +6,7 @@
 #include "forest.hpp"
 #include "genotypes.hpp"
 #include "options.hpp"
+#include "predict_files.hpp"
 #include "program_shell.hpp"
 #include "random.hpp"
 #include "run_clock.hpp"
@@ -107,7 +108,7 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
           out.printf("%d", static_cast<int>(grown.spvl[i]));
           write_missing_side(out, grown, i);
         });
-    forest[t] = store_tree(tree);
+    forest[t] = store_tree(tree, d.y.data(), d.nclass);
     const StoredTree& grown = forest[t];
     TreeOob& lists = oob[t % 2];
     list_out_of_bag(grown, in_bag, run.var_usable, lists);
@@ -127,28 +128,6 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   if (pool) pool->wait_background();
   line.finish();
   return forest;
-}
-
-void predict_files(const std::vector<std::string>& pred_files, const OutputNames& output,
-                   const std::vector<StoredTree>& forest,
-                   const DataSet& d, const RunClock& clock) {
-  for (std::size_t f = 0; f < pred_files.size(); ++f) {
-    const std::string& name = pred_files[f];
-    GenoStore g;
-    bool qualified;
-    {
-      InFile in = open_data_file(name);
-      TokenReader tokens(in.get());
-      qualified = read_genotype_prediction(tokens, d, g);
-    }
-    if (!qualified) {
-      std::fprintf(stderr, "%d testdata isn't qualified.\n", static_cast<int>(f));
-      continue;
-    }
-    write_predictions(output.for_file(name, ".pre"), forest, g, d);
-    release_geno(g);
-    std::printf("Finish predicting %s.\t\tRunning time:%fs\n", name.c_str(), clock.seconds());
-  }
 }
 
 }  // namespace
@@ -171,7 +150,7 @@ int run_plover(const PloverSettings& s) {
     OutFile report(inf_path, "w");
     TokenReader in(data.get());
     read_genotype_file(in, report, d, g, loading_pool.get());
-    write_part2_banner(report, s.ntree);
+    write_tree_lines_banner(report, s.ntree);
     report.close();
     data.reset();
   }
@@ -190,7 +169,9 @@ int run_plover(const PloverSettings& s) {
   release_geno(g);
   std::printf("Finish building.\t\tRunning time:%fs\n", clock.seconds());
 
-  predict_files(s.pred_files, output, forest, d, clock);
+  GenoStore to_classify;
+  predict_files(s.pred_files, output, VotingForest{&forest, d.nclass, &d.class_label},
+                genotype_case_reader(d, to_classify), clock);
   outputs.commit();
   return 0;
 }

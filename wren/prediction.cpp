@@ -1,4 +1,4 @@
-// Use counts and prediction through the stored trees.
+// Use counts, and the class a stored tree gives a case of a file to classify.
 #include <cstdio>
 
 #include "outfile.hpp"
@@ -21,35 +21,15 @@ void write_use_counts(const std::string& path, const DataSet& d, const std::vect
   out.close();
 }
 
-int predict_case(const std::vector<StoredTree>& forest, const DataSet& d, const PredictionData& p, int i,
-                 std::vector<int>& votes) {
-  std::fill(votes.begin(), votes.end(), 0);
-  for (const StoredTree& tree : forest) {
-    const int k = descend(
-        tree, d.ncat, d.missing_code, [&](int v) { return p.X[v][i]; },
-        [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; });
-    ++votes[k];
-  }
-  return majority_class(votes.data(), d.nclass);
+int tree_class(const StoredTree& tree, const DataSet& d, const PredictionData& p, int i) {
+  return descend(
+      tree, d.ncat, d.missing_code, [&](int v) { return p.X[v][i]; },
+      [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; });
 }
 
-bool predict_file(const std::string& path, const std::string& pre_path, const DataSet& d,
-                  const std::vector<StoredTree>& forest) {
-  std::FILE* file = open_for_reading(path);
-  if (!file) fail(format("Data file %s does not exist!\n", path.c_str()));
-  PredictionData p;
-  bool qualified;
-  {
-    TokenReader in(file);
-    qualified = read_prediction_file(in, d, p);
-  }
-  std::fclose(file);
-  if (!qualified) return false;
-
-  OutFile out(pre_path, "w");
-  out.printf("The number of samples for prediction is %d\n", p.ncase);
-  std::vector<int> votes(d.nclass);
-  for (int i = 0; i < p.ncase; ++i) out.printf("%d\n", d.class_label[predict_case(forest, d, p, i, votes)]);
-  out.close();
-  return true;
+CaseReader prediction_case_reader(const DataSet& d, PredictionData& p) {
+  return [&d, &p](TokenReader& in) -> std::optional<CasesToClassify> {
+    if (!read_prediction_file(in, d, p)) return std::nullopt;
+    return CasesToClassify{p.ncase, [&d, &p](const StoredTree& t, int i) { return tree_class(t, d, p, i); }};
+  };
 }

@@ -64,11 +64,11 @@ struct Loaded {
 };
 
 // Reads and summarises the data into the report, screens the covariates and fixes the number
-// of trees, which the Part II banner announces.
+// of trees, which the banner of the tree lines announces.
 Loaded load_data(const WrenSettings& s, std::FILE* data, OutFile& report) {
   Loaded l;
   TokenReader in(data);
-  read_data_file(in, report, ReadOptions{/*nan_is_missing*/ false, /*keep_text*/ true}, l.d);
+  read_data_file(in, report, ReadOptions{/*nan_token_is_missing*/ false, /*keep_spellings*/ true}, l.d);
   int nusable = 0;
   l.var_usable = screen_missing(l.d, s.max_missing, nusable);
   l.ntop = std::min(s.ntop, nusable);
@@ -76,12 +76,11 @@ Loaded load_data(const WrenSettings& s, std::FILE* data, OutFile& report) {
   const long long ntree = static_cast<long long>(l.ntop) * l.nsub * l.nsub;
   if (ntree > INT_MAX) fail(format("A forest of %lld trees is more than wren can count.\n", ntree));
   l.ntree = static_cast<int>(ntree);
-  write_part2_banner(report, l.ntree);
+  write_tree_lines_banner(report, l.ntree);
   return l;
 }
 
-// Appends the tree line to the report (which fixes the class of each terminal node), then
-// counts and stores the tree.
+// Appends the tree line to the report, then counts and stores the tree.
 void record_tree(const std::string& inf_path, const DataSet& d, GrownTree& g, std::vector<int>& use_count,
                  std::vector<StoredTree>& forest) {
   append_tree_line(
@@ -92,7 +91,7 @@ void record_tree(const std::string& inf_path, const DataSet& d, GrownTree& g, st
         write_missing_side(out, t, i);
       });
   count_used_covariates(g.t, use_count);
-  forest.push_back(store_tree(g.t));
+  forest.push_back(store_tree(g.t, d.y.data(), d.nclass));
 }
 
 std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, const std::string& inf_path,
@@ -152,18 +151,13 @@ int run_wren(const WrenSettings& s) {
   const std::vector<StoredTree> forest = build_forest(s, l, inf_path, use_count, clock);
   write_use_counts(count_path, l.d, use_count);
   // Prediction needs only the summary tables of the training data.
-  l.d.X = {};
-  l.d.X_char = {};
+  l.d.codes = {};
+  l.d.text = {};
   std::printf("Finish building.\t\tRunning time:%fs\n", clock.seconds());
 
-  for (std::size_t k = 0; k < s.pred_files.size(); ++k) {
-    const std::string& name = s.pred_files[k];
-    std::fflush(stdout);  // the console shows both streams in the order they were written
-    if (predict_file(name, output.for_file(name, ".pre"), l.d, forest))
-      std::printf("Finish predicting %s.\t\tRunning time:%fs\n", name.c_str(), clock.seconds());
-    else
-      std::fprintf(stderr, "%d testdata isn't qualified.\n", static_cast<int>(k));
-  }
+  PredictionData p;
+  predict_files(s.pred_files, output, VotingForest{&forest, l.d.nclass, &l.d.class_label},
+                prediction_case_reader(l.d, p), clock);
   outputs.commit();
   return 0;
 }

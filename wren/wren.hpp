@@ -8,6 +8,7 @@
 #include "data_set.hpp"
 #include "descend.hpp"
 #include "parallel.hpp"
+#include "predict_files.hpp"
 #include "prediction_reader.hpp"
 #include "tree.hpp"
 
@@ -34,11 +35,8 @@ void count_used_covariates(const TreeRecord& t, std::vector<int>& use_count);
 // The ".count" file: the covariates used at least once, in covariate order.
 void write_use_counts(const std::string& path, const DataSet& d, const std::vector<int>& use_count);
 
-// Majority vote of the forest for case i of the prediction data; ties and no votes go to the
-// lowest class.
-int predict_case(const std::vector<StoredTree>& forest, const DataSet& d, const PredictionData& p, int i,
-                 std::vector<int>& votes);
+// The class a tree gives case i of a file to classify.
+int tree_class(const StoredTree& tree, const DataSet& d, const PredictionData& p, int i);
 
-// Reads a prediction file and writes its ".pre" file; false when the file does not qualify.
-bool predict_file(const std::string& path, const std::string& pre_path, const DataSet& d,
-                  const std::vector<StoredTree>& forest);
+// Reads files to classify into `p` for the forest grown on `d`.
+CaseReader prediction_case_reader(const DataSet& d, PredictionData& p);

@@ -18,7 +18,7 @@ struct Grown {
   std::vector<std::pair<int, int>> splits;  // (covariate, node) handed over
 
   Grown(const std::string& text, int nsplitvar, int minnode, bool impurity_test = true)
-      : data(read_text(text)), store(code_covariates(data.d)), tree(1000, data.d.nclass) {
+      : data(read_text(text)), store(data.d.codes), tree(1000, data.d.nclass) {
     EXPECT_EQ(data.error, "");
     for (int j = 0; j < data.d.ncov; ++j) {
       usable.push_back(1);
@@ -101,7 +101,7 @@ TEST(TreeLine, SingleRootAndCategorySets) {
   for (int i = 0; i < 3; ++i) text += "1 1\n";
   Grown g(text, 1, 1);
   EXPECT_EQ(g.line(), "1: 1 0 7 3 \n");
-  EXPECT_EQ(g.tree.nodeclass[0], 0);
+  EXPECT_EQ(store_tree(g.tree, g.data.d.y.data(), 2).nodeclass, std::vector<int>{0});
 
   ScratchDir dir;
   OutFile out(dir.file("s"), "w");
@@ -117,6 +117,17 @@ TEST(TreeLine, SingleRootAndCategorySets) {
 TEST(TreeLine, NominalSplitWritesDataFileCodes) {
   Grown g("n r\nc y\n10 0\n20 1\n30 0\n10 0\n20 1\n30 0\n", 1, 1);
   EXPECT_EQ(g.line(), "1: 1 2 1 {20} 2 0 4 0 3 0 0 2 \n");
+}
+
+TEST(StoredTree, TerminalClassesNeedNoReport) {
+  // Nothing written: the stored tree still knows the class of each terminal node.
+  Grown g("o r\na y\n1 0\n2 0\n3 1\n4 1\n5 1\n", 1, 1);
+  ASSERT_EQ(g.tree.nnd, 3);
+  EXPECT_EQ(store_tree(g.tree, g.data.d.y.data(), 2).nodeclass, (std::vector<int>{0, 0, 1}));
+  // Two cases of each class in a node: the lower class.
+  Grown tie("o r\na y\n1 0\n1 1\n1 0\n1 1\n", 1, 1);
+  ASSERT_EQ(tie.tree.nnd, 1);
+  EXPECT_EQ(store_tree(tie.tree, tie.data.d.y.data(), 2).nodeclass, std::vector<int>{0});
 }
 
 TEST(Descend, FollowsThePartitionRules) {
@@ -166,7 +177,7 @@ TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
   }
   ReadResult data = read_text(text);
   ASSERT_EQ(data.error, "");
-  const CodedCovariates store = code_covariates(data.d);
+  const CodedCovariates& store = data.d.codes;
   std::vector<int> usable(4, 1), pool = {0, 1, 2, 3}, sample(data.d.ncase);
   for (int i = 0; i < data.d.ncase; ++i) sample[i] = i;
   auto forest = [&](bool with_memo) {

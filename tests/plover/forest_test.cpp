@@ -182,7 +182,7 @@ TEST(Importance, BackgroundAndSideBySideFormsAgree) {
   TreeRecord t(1000, 2);
   const GenoCovariates store{&g, &d.ncat};
   grow_tree(store, d.y.data(), sample.data(), ncase, t, s, w, [](const MadeSplit&) {});
-  const StoredTree tree = store_tree(t);
+  const StoredTree tree = store_tree(t, d.y.data(), 2);
 
   OobTally first(ncase, 2, ncov), second(ncase, 2, ncov);
   TreeOob in_order, side_by_side;
