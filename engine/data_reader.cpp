@@ -4,8 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #include "data_set.hpp"
+#include "row_blocks.hpp"
+#include "spellings.hpp"
 
 int trunc_int(double v) {
   if (std::isnan(v)) return 0;
@@ -128,67 +131,275 @@ namespace {
 
 bool fits_int(double v) { return v > -2147483649.0 && v < 2147483648.0; }
 
+// A covariate column while the file is read: its spellings with their values (NaN for a missing
+// one) and the spelling of every cell.
+struct ColumnBeingRead {
+  SpellingTable spellings;
+  std::vector<double> value;
+  SpellingCells cells;
+};
+
+// What the reader learns of the data rows beyond the columns.
+struct RowsRead {
+  std::vector<int> labels;
+  double smallest = 0.0;  // of all values and labels, and 0
+  bool has_missing = false;
+};
+
+// Enters a spelling first met in row `row`, column `col`: missing, or a number (a nominal one
+// must fit an int).
+int add_spelling(ColumnBeingRead& c, std::string_view token, int row, int col, int kind, const ReadOptions& options,
+                 RowsRead& r) {
+  double value = std::numeric_limits<double>::quiet_NaN();
+  if (is_missing_token(token, options.nan_token_is_missing)) {
+    r.has_missing = true;
+  } else {
+    if (!parse_number(token, value) || (kind == kNominal && !fits_int(value))) invalid_data(row, col, token);
+    r.smallest = std::min(r.smallest, value);
+  }
+  c.value.push_back(value);
+  const int k = c.spellings.add(token);
+  // Nearly every cell spelled differently so far: no more looking up.
+  if (k >= 256 && 2 * static_cast<std::size_t>(k) > c.cells.size()) c.spellings.stop_finding();
+  return k;
+}
+
+RowScan read_rows(TokenReader& in, const ColumnLayout& layout, const std::vector<int>& cov_of_col,
+                  const ReadOptions& options, std::vector<ColumnBeingRead>& columns, RowsRead& r) {
+  const int ncols = static_cast<int>(layout.col_kind.size());
+  // The spelling numbers of one-digit cells, the most common ones, in one small table (-1: not
+  // seen yet): a genotype cell then touches little more than its column's cells.
+  std::vector<int> digit_spelling(columns.size() * 10, -1);
+  auto on_cell = [&](int row, int col, std::string_view token) {
+    const int kind = layout.col_kind[col];
+    guarded_grow(
+        [&] {
+          if (kind > 0) {
+            const int j = cov_of_col[col];
+            ColumnBeingRead& c = columns[j];
+            const unsigned digit = static_cast<unsigned>(token[0] - '0');
+            int k;
+            if (token.size() == 1 && digit < 10) {
+              int& known = digit_spelling[static_cast<std::size_t>(j) * 10 + digit];
+              if (known < 0) known = add_spelling(c, token, row, col, kind, options, r);
+              k = known;
+            } else {
+              k = c.spellings.find(token);  // -1 also when the column no longer finds
+              if (k < 0) k = add_spelling(c, token, row, col, kind, options, r);
+            }
+            c.cells.push(static_cast<std::uint32_t>(k));
+            return;
+          }
+          const bool missing = is_missing_token(token, options.nan_token_is_missing);
+          double value = 0.0;
+          if (!missing && !parse_number(token, value)) invalid_data(row, col, token);
+          if (kind == kResponseColumn) {
+            const int label = response_label(row, col, token, missing);
+            r.smallest = std::min(r.smallest, static_cast<double>(label));
+            r.labels.push_back(label);
+          }
+        },
+        "allocation failure in realloc");
+    return true;
+  };
+  return scan_rows_side_by_side(in, ncols, nullptr, [](int) {}, on_cell);
+}
+
+// The value table of a column read: equal values spelled differently are one value, which
+// takes the first spelling's value (-0 and 0 are equal). `rank` gets the table index of each
+// spelling.
+ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
+  const int nsp = c.spellings.size();
+  std::vector<long long> spelling_count(nsp, 0);
+  c.cells.for_each([&](std::size_t, std::uint32_t k) { ++spelling_count[k]; });
+  std::vector<std::pair<double, int>> order;  // (value, spelling): equal values in spelling order
+  bool missing = false;
+  for (int k = 0; k < nsp; ++k) {
+    if (std::isnan(c.value[k]))
+      missing = true;
+    else
+      order.emplace_back(c.value[k], k);
+  }
+  std::sort(order.begin(), order.end());
+  ValueTable t;
+  rank.assign(nsp, 0);
+  if (missing) {
+    t.value.push_back(missing_code);
+    t.count.push_back(0);
+  }
+  for (std::size_t q = 0; q < order.size(); ++q) {
+    if (q == 0 || order[q].first != order[q - 1].first) {
+      t.value.push_back(c.value[order[q].second]);
+      t.count.push_back(0);
+    }
+    rank[order[q].second] = static_cast<int>(t.value.size()) - 1;
+  }
+  for (int k = 0; k < nsp; ++k) {
+    if (std::isnan(c.value[k])) rank[k] = 0;
+    t.count[rank[k]] += spelling_count[k];
+  }
+  return t;
+}
+
+// How the file spelled an ordinal column: its spellings, the only spelling of each code, and
+// the spelling of every cell when some code has more than one.
+CellText cell_text(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int ncode, int ncase) {
+  CellText text;
+  const int nsp = c.spellings.size();
+  for (int k = 0; k < nsp; ++k) text.spelling.emplace_back(c.spellings.spelling(k));
+  constexpr int kUnseen = -2;
+  text.code_spelling.assign(ncode, kUnseen);
+  bool varied = false;
+  for (int k = 0; k < nsp; ++k) {
+    int& s = text.code_spelling[code_of_spelling[k]];
+    if (s == kUnseen) {
+      s = k;
+    } else if (s >= 0 && text.spelling[s] != text.spelling[k]) {
+      s = -1;  // a spelling may have several numbers when the column no longer looked up
+      varied = true;
+    }
+  }
+  if (varied) {
+    text.cell_spelling.assign(ncase, nsp);
+    c.cells.for_each([&](std::size_t i, std::uint32_t k) { text.cell_spelling.set(static_cast<int>(i), k); });
+  }
+  return text;
+}
+
+// The cells' codes packed into `cells`, a word at a time.
+void pack_codes(const SpellingCells& spelled, const std::vector<int>& code_of_spelling, CodeCells& cells) {
+  const int per_word = 64 / cells.bits;
+  std::uint64_t word = 0;
+  std::size_t w = 0;
+  int filled = 0;
+  spelled.for_each([&](std::size_t, std::uint32_t k) {
+    word |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(code_of_spelling[k])) << (filled * cells.bits);
+    if (++filled == per_word) {
+      cells.words[w++] = word;
+      word = 0;
+      filled = 0;
+    }
+  });
+  if (filled > 0) cells.words[w] = word;
+}
+
+// When a column spells zero both with and without a minus sign, its value table keeps the zero
+// that sorting the whole column and dropping repeats keeps, so that a cut-off at zero is
+// written with the same sign as ever.
+void zero_as_sorted(const ColumnBeingRead& c, double missing_code, std::vector<double>& value) {
+  bool plus = false, minus = false;
+  for (double v : c.value) {
+    if (v != 0.0) continue;
+    (std::signbit(v) ? minus : plus) = true;
+  }
+  if (!plus || !minus) return;
+  std::vector<double> x(c.cells.size());
+  c.cells.for_each([&](std::size_t i, std::uint32_t k) { x[i] = std::isnan(c.value[k]) ? missing_code : c.value[k]; });
+  std::sort(x.begin(), x.end());
+  x.erase(std::unique(x.begin(), x.end()), x.end());
+  const double zero = *std::lower_bound(x.begin(), x.end(), 0.0);
+  *std::lower_bound(value.begin(), value.end(), 0.0) = zero;
+}
+
+// Cells of covariate j that are missing: ordinal cells of the missing code, nominal cells of a
+// category whose data-file code is the missing code.
+long long missing_cells(const DataSet& d, int j, const ValueTable& t) {
+  const int missing_int = trunc_int(d.missing_code);
+  long long count = 0;
+  for (std::size_t r = 0; r < t.value.size(); ++r) {
+    const bool missing =
+        d.ncat_orig[j] == kOrdinal ? t.value[r] == d.missing_code : d.ori_catg[j][t.code[r]] == missing_int;
+    if (missing) count += t.count[r];
+  }
+  return count;
+}
+
+// Writes covariate j's codes into the store (and its text, when kept) and frees its cells.
+void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, const std::vector<int>& rank,
+                 const ReadOptions& options) {
+  CodedCovariates& s = d.codes;
+  const int nsp = c.spellings.size();
+  std::vector<int> code_of_spelling(nsp);
+  for (int k = 0; k < nsp; ++k) code_of_spelling[k] = t.code[rank[k]];
+  const bool nominal = d.ncat[j] > 1;
+  s.is_nominal[j] = nominal ? 1 : 0;
+  if (nominal) {
+    s.ncodes[j] = d.ncat[j];
+    const int missing_int = trunc_int(d.missing_code);
+    for (int k = 0; k < d.ncat[j]; ++k)
+      if (d.ori_catg[j][k] == missing_int) s.missing_codes[j] = k;
+  } else if (d.ncat_orig[j] == kNominal) {
+    s.ncodes[j] = 1;  // one category: a column that never splits
+    s.value[j] = {0.0};
+  } else {
+    s.ncodes[j] = static_cast<int>(t.value.size());
+    s.value[j] = t.value;
+    zero_as_sorted(c, d.missing_code, s.value[j]);
+    if (!t.value.empty() && t.value.front() == d.missing_code) s.missing_codes[j] = 0;
+  }
+  CodeCells& cells = s.cells[j];
+  cells.assign(d.ncase, s.ncodes[j]);
+  pack_codes(c.cells, code_of_spelling, cells);
+  d.missing_cells[j] = missing_cells(d, j, t);
+  if (options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, s.ncodes[j], d.ncase);
+  c = ColumnBeingRead{};
+}
+
+// The missing code lies below every value and label, also when no cell is missing, so that no
+// real value is ever taken for a missing one.
+void set_missing_code(DataSet& d, const RowsRead& r) {
+  d.has_missing = r.has_missing;
+  d.missing_code = -9.0;
+  if (r.smallest <= -9.0) {
+    if (d.has_missing) std::fputs("Missing temp value > valid data case!!! \n", stdout);
+    d.missing_code = std::floor(r.smallest) - 1.0;
+  }
+}
+
 }  // namespace
 
 void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options, DataSet& d) {
   ColumnLayout layout = read_kind_line(in, "No data in the file");
-  const int ncols = static_cast<int>(layout.col_kind.size());
   bool have_names = true;
   const std::vector<int> cov_of_col = read_column_heads(in, layout, d, have_names);
 
-  d.X.assign(d.ncov, {});
-  if (options.keep_text) d.X_char.assign(d.ncov, {});
-  std::vector<int> labels;
-  std::vector<std::pair<int, int>> missing_cells;  // (covariate, case)
-  double smallest = 0.0;
-
+  std::vector<ColumnBeingRead> columns(d.ncov);
+  RowsRead r;
   RowScan scan;
   if (have_names) {
-    scan = scan_rows(in, ncols, [&](int row, int col, std::string_view token) {
-      const int kind = layout.col_kind[col];
-      const bool missing = is_missing_token(token, options.nan_is_missing);
-      double value = 0.0;
-      if (!missing && !parse_number(token, value)) invalid_data(row, col, token);
-      guarded_grow(
-          [&] {
-            if (kind > 0) {
-              const int j = cov_of_col[col];
-              if (missing) {
-                d.X[j].push_back(-9.0);
-                missing_cells.emplace_back(j, row);
-              } else {
-                if (kind == kNominal && !fits_int(value)) invalid_data(row, col, token);
-                smallest = std::min(smallest, value);
-                d.X[j].push_back(value);
-              }
-              if (options.keep_text) d.X_char[j].emplace_back(token);
-            } else if (kind == kResponseColumn) {
-              const int label = response_label(row, col, token, missing);
-              smallest = std::min(smallest, static_cast<double>(label));
-              labels.push_back(label);
-            }
-          },
-          "allocation failure in realloc");
-      return true;
-    });
+    scan = read_rows(in, layout, cov_of_col, options, columns, r);
     if (scan.unfinished) unfinished_row_error(scan);
   }
   d.ncase = scan.rows;
-  code_classes(labels, d);
+  code_classes(r.labels, d);
+  set_missing_code(d, r);
 
-  // The missing code lies below every value and label, also when no cell is missing, so that
-  // no real value is ever taken for a missing one.
-  d.has_missing = !missing_cells.empty();
-  d.missing_code = -9.0;
-  if (smallest <= -9.0) {
-    if (d.has_missing) std::fputs("Missing temp value > valid data case!!! \n", stdout);
-    d.missing_code = std::floor(smallest) - 1.0;
-    for (auto [j, i] : missing_cells) d.X[j][i] = d.missing_code;
-  }
-
-  const DataSummary summary = recode_nominal_covariates(d);
+  std::vector<ValueTable> tables(d.ncov);
+  std::vector<std::vector<int>> rank(d.ncov);
+  for (int j = 0; j < d.ncov; ++j) tables[j] = value_table(columns[j], d.missing_code, rank[j]);
+  const DataSummary summary = recode_nominal_covariates(d, tables);
   write_summary_head(report, d);
   write_covariate_summary(report, d, summary);
+
+  CodedCovariates& s = d.codes;
+  s.cells.assign(d.ncov, {});
+  s.ncodes.assign(d.ncov, 0);
+  s.missing_codes.assign(d.ncov, -1);
+  s.is_nominal.assign(d.ncov, 0);
+  s.value.assign(d.ncov, {});
+  d.missing_cells.assign(d.ncov, 0);
+  if (options.keep_spellings) d.text.assign(d.ncov, {});
+  guarded_grow(
+      [&] {
+        for (int j = 0; j < d.ncov; ++j) code_column(d, j, columns[j], tables[j], rank[j], options);
+      },
+      "allocation failure in realloc");
+  for (const CodeCells& c : s.cells) s.any_two_bit = s.any_two_bit || c.bits == 2;
+}
+
+double cell_value(const DataSet& d, int j, int i) {
+  const int code = d.codes.column(j)(i);
+  return d.codes.nominal(j) ? code : d.codes.cut_value(j, code);
 }
 
 bool within_missing_share(long long count, int ncase, double max_missing) {
@@ -198,18 +409,9 @@ bool within_missing_share(long long count, int ncase, double max_missing) {
 
 std::vector<int> screen_missing(const DataSet& d, double max_missing, int& nusable) {
   std::vector<int> var_usable = ivector(d.ncov);
-  const int missing_int = trunc_int(d.missing_code);
   nusable = 0;
   for (int j = 0; j < d.ncov; ++j) {
-    long long count = 0;
-    const auto& col = d.X[j];
-    if (d.ncat_orig[j] == kOrdinal) {
-      for (double v : col) count += v == d.missing_code;
-    } else {
-      const auto& codes = d.ori_catg[j];
-      for (double v : col) count += codes[static_cast<std::size_t>(v)] == missing_int;
-    }
-    var_usable[j] = within_missing_share(count, d.ncase, max_missing) ? 1 : 0;
+    var_usable[j] = within_missing_share(d.missing_cells[j], d.ncase, max_missing) ? 1 : 0;
     nusable += var_usable[j];
   }
   return var_usable;

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "coded_covariates.hpp"
 #include "fatal.hpp"
 #include "outfile.hpp"
 #include "tokens.hpp"
@@ -20,11 +21,18 @@ constexpr int kResponseColumn = -1;
 constexpr int kMaxCategories = 10;
 constexpr int kMergedCategoryCode = 999;
 
+// How the data file spelled the cells of one covariate.
+struct CellText {
+  std::vector<std::string> spelling;  // distinct spellings, in order of first appearance
+  std::vector<int> code_spelling;     // per code: its only spelling, or -1 when spelled in several ways
+  CodeCells cell_spelling;            // per case: its spelling; kept only when some code has several
+};
+
 struct DataSet {
   int ncov = 0;
   int ncase = 0;
   int nclass = 0;
-  std::vector<std::vector<double>> X;  // X[j][i]: covariate j of case i; missing cells hold missing_code
+  CodedCovariates codes;               // covariate j of case i: codes.column(j)(i); missing cells are missing_code
   std::vector<int> y;                  // class 0..nclass-1 of each case
   std::vector<int> class_label;        // distinct response labels, ascending
   std::vector<int> ncat;               // 1 ordinal; number of categories of a nominal covariate
@@ -33,12 +41,25 @@ struct DataSet {
   double missing_code = -9.0;
   bool has_missing = false;
   std::vector<std::vector<int>> ori_catg;        // nominal: data-file code of each category
-  std::vector<std::vector<std::string>> X_char;  // wren: each covariate cell as spelled in the file
+  std::vector<CellText> text;                    // per covariate, when kept: the spellings of its cells
+  std::vector<long long> missing_cells;          // per covariate: cells missing (nominal: of a missing category)
 };
 
+// The value of covariate j in case i, missing cells giving missing_code (nominal: its category).
+double cell_value(const DataSet& d, int j, int i);
+
 struct ReadOptions {
-  bool nan_is_missing = true;  // "NaN" counts as missing (kestrel); otherwise it is invalid
-  bool keep_text = false;      // keep the text of every covariate cell (wren)
+  bool nan_token_is_missing = true;  // "NaN" counts as missing; otherwise it is no number
+  bool keep_spellings = false;       // keep how the file spelled the cells (DataSet::text)
+};
+
+// One covariate between reading and coding: its distinct values ascending (the missing code
+// first when a cell is missing) with their numbers of cases, and the final code of each value,
+// which the summary fixes (ordinal: the value's rank; nominal: its category).
+struct ValueTable {
+  std::vector<double> value;
+  std::vector<long long> count;
+  std::vector<int> code;
 };
 
 struct ColumnLayout {
@@ -133,10 +154,11 @@ struct DataSummary {
   std::string failure;                        // the message of that failure
 };
 
-// Recodes every nominal covariate: X holds its categories 0..ncat-1 (the missing one last),
-// ori_catg their data-file codes, and more than kMaxCategories are merged. Stops at a nominal
-// covariate whose distinct values share a whole part, with the message in `failure`.
-DataSummary recode_nominal_covariates(DataSet& d);
+// Fixes the code of every value of the value tables: an ordinal value's rank; a nominal
+// covariate is recoded to categories 0..ncat-1 (the missing one last), ori_catg their
+// data-file codes, and more than kMaxCategories are merged. Stops at a nominal covariate whose
+// distinct values share a whole part, with the message in `failure`.
+DataSummary recode_nominal_covariates(DataSet& d, std::vector<ValueTable>& tables);
 
 // The data summary's head: the star lines down to the column headings.
 void write_summary_head(OutFile& report, const DataSet& d);

@@ -71,9 +71,11 @@ void heap_sort_carry(int m, std::vector<int>& key, std::vector<int>& val) {
 }
 
 // Merges the least frequent categories of a nominal covariate with more than kMaxCategories
-// into one category coded kMergedCategoryCode, keeping the missing category last. Returns the
-// data-file codes merged, highest recoded category first.
-std::vector<int> merge_rare_categories(DataSet& d, int j, const std::vector<long long>& counts) {
+// into one category coded kMergedCategoryCode, keeping the missing category last; `category`
+// (of each value) is recoded along. Returns the data-file codes merged, highest recoded
+// category first.
+std::vector<int> merge_rare_categories(DataSet& d, int j, const std::vector<long long>& counts,
+                                       std::vector<int>& category) {
   auto& ori = d.ori_catg[j];
   const bool has_missing_cat = ori.back() == trunc_int(d.missing_code);
   const int ncat = d.ncat[j];
@@ -112,7 +114,7 @@ std::vector<int> merge_rare_categories(DataSet& d, int j, const std::vector<long
   }
   new_ori.push_back(kMergedCategoryCode);
   if (has_missing_cat) new_ori.push_back(ori.back());
-  for (double& v : d.X[j]) v = new_code[static_cast<int>(v)];
+  for (int& c : category) c = new_code[c];
   ori = new_ori;
   d.ncat[j] = kMaxCategories;
   return merged_codes;
@@ -121,11 +123,8 @@ std::vector<int> merge_rare_categories(DataSet& d, int j, const std::vector<long
 // Recodes nominal covariate j to categories 0..ncat-1 (the missing one last) and keeps what
 // the summary reports of it. False, with `failure` set, when two distinct values share a whole
 // part.
-bool recode_nominal(DataSet& d, int j, CovariateSummary& s, std::string& failure) {
-  auto& col = d.X[j];
-  std::vector<double> distinct = col;
-  std::sort(distinct.begin(), distinct.end());
-  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+bool recode_nominal(DataSet& d, int j, ValueTable& t, CovariateSummary& s, std::string& failure) {
+  const std::vector<double>& distinct = t.value;
   auto& ori = d.ori_catg[j];
   for (double v : distinct) ori.push_back(trunc_int(v));
   if (d.has_missing && !distinct.empty() && distinct.front() == d.missing_code)
@@ -136,41 +135,36 @@ bool recode_nominal(DataSet& d, int j, CovariateSummary& s, std::string& failure
   // largest. Codes without cases are dropped, so a cell's code is the rank of its whole part.
   const long long top = static_cast<long long>(s.largest - s.smallest);
   std::map<long long, long long> code_counts;
-  std::vector<long long> whole(col.size());
-  for (std::size_t i = 0; i < col.size(); ++i) {
-    whole[i] = (d.has_missing && col[i] == d.missing_code) ? top + 1 : static_cast<long long>(col[i] - s.smallest);
-    ++code_counts[whole[i]];
+  std::vector<long long> whole(distinct.size());
+  for (std::size_t k = 0; k < distinct.size(); ++k) {
+    const double v = distinct[k];
+    whole[k] = (d.has_missing && v == d.missing_code) ? top + 1 : static_cast<long long>(v - s.smallest);
+    code_counts[whole[k]] += t.count[k];
   }
   const int kept = static_cast<int>(code_counts.size());
   if (d.ncat[j] != kept) {
     failure = format("%d is not equal to %d for variable %d\n", d.ncat[j], kept, j + 1);
     return false;
   }
-
   std::map<long long, int> rank;
   for (auto [code, count] : code_counts) {
     rank.emplace(code, static_cast<int>(s.counts.size()));
     s.counts.push_back(count);
   }
-  for (std::size_t i = 0; i < col.size(); ++i) col[i] = rank[whole[i]];
+  t.code.resize(distinct.size());
+  for (std::size_t k = 0; k < distinct.size(); ++k) t.code[k] = rank[whole[k]];
   s.codes = ori;
-  if (d.ncat[j] > kMaxCategories) s.merged = merge_rare_categories(d, j, s.counts);
+  if (d.ncat[j] > kMaxCategories) s.merged = merge_rare_categories(d, j, s.counts, t.code);
   return true;
 }
 
-// The smallest and largest values of a column that are not the missing code.
-void value_range(const DataSet& d, int j, CovariateSummary& s) {
-  bool seen = false;
-  for (double v : d.X[j]) {
-    if (v == d.missing_code) continue;
-    if (!seen) {
-      s.smallest = s.largest = v;
-      seen = true;
-    } else {
-      s.smallest = std::min(s.smallest, v);
-      s.largest = std::max(s.largest, v);
-    }
-  }
+// The smallest and largest values of a column that are not the missing code: the values are
+// ascending, the missing code first when a cell is missing.
+void value_range(const DataSet& d, const ValueTable& t, CovariateSummary& s) {
+  const std::size_t first = !t.value.empty() && t.value.front() == d.missing_code ? 1 : 0;
+  if (first >= t.value.size()) return;
+  s.smallest = t.value[first];
+  s.largest = t.value.back();
 }
 
 void write_nominal_line(OutFile& report, const DataSet& d, const CovariateSummary& s) {
@@ -190,13 +184,19 @@ void write_nominal_line(OutFile& report, const DataSet& d, const CovariateSummar
 
 }  // namespace
 
-DataSummary recode_nominal_covariates(DataSet& d) {
+DataSummary recode_nominal_covariates(DataSet& d, std::vector<ValueTable>& tables) {
   DataSummary summary;
   d.ori_catg.assign(d.ncov, {});
   for (int j = 0; j < d.ncov; ++j) {
     CovariateSummary& s = summary.covariates.emplace_back();
-    value_range(d, j, s);
-    if (d.ncat[j] != kOrdinal && !recode_nominal(d, j, s, summary.failure)) break;
+    ValueTable& t = tables[j];
+    value_range(d, t, s);
+    if (d.ncat[j] == kOrdinal) {
+      t.code.resize(t.value.size());
+      for (std::size_t k = 0; k < t.code.size(); ++k) t.code[k] = static_cast<int>(k);
+    } else if (!recode_nominal(d, j, t, s, summary.failure)) {
+      break;
+    }
   }
   return summary;
 }

@@ -96,6 +96,7 @@ enum MaskState { kMasksToBuild = 0, kMasksBuilding = 1, kMasksBuilt = 2 };
 template <class Store>
 const NodeMasks* LevelGrowth::node_masks(const LevelInputs<Store>& in, int node, int thread) {
   if constexpr (TwoBitColumns<Store>) {
+    if (!in.store.has_two_bit_columns()) return nullptr;
     std::atomic<int>& state = mask_state_[node];
     int seen = state.load(std::memory_order_acquire);
     if (seen == kMasksBuilt) return &masks_[node];

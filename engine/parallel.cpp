@@ -1,14 +1,18 @@
 #include "parallel.hpp"
 
+#include <sched.h>
+
 #include <exception>
+#include <fstream>
+#include <string>
 
 #include "staged_outputs.hpp"
 
 namespace {
 
-// Spins this many rounds before sleeping: levels of a tree follow each other within
-// microseconds, far quicker than a sleeping thread wakes.
-constexpr int kSpins = 1 << 14;
+// Spins this many rounds (each giving way to ready threads) before sleeping: levels of a tree
+// follow each other within microseconds, far quicker than a sleeping thread wakes.
+constexpr int kSpins = 1 << 11;
 
 // state_: bits 0-19 the next task, 20-39 the task count, 40-63 the run's epoch.
 constexpr int kCountBits = 20;
@@ -161,9 +165,38 @@ void run_tasks(WorkerPool* pool, int count, const std::function<void(int, int)>&
     for (int k = 0; k < count; ++k) task(k, 0);
 }
 
+namespace {
+
+// Processors a control group's quota allows (quota / period, rounded up); 0 when no quota is set.
+int quota_processors() {
+  long long quota = 0, period = 0;
+  std::ifstream v2("/sys/fs/cgroup/cpu.max");
+  std::string text;
+  if (v2 >> text >> period) {
+    if (text == "max" || period <= 0) return 0;
+    quota = std::stoll(text);
+  } else {
+    std::ifstream q("/sys/fs/cgroup/cpu/cpu.cfs_quota_us"), p("/sys/fs/cgroup/cpu/cpu.cfs_period_us");
+    if (!(q >> quota) || !(p >> period) || quota <= 0 || period <= 0) return 0;
+  }
+  if (quota <= 0) return 0;
+  return static_cast<int>(std::max<long long>(1, (quota + period - 1) / period));
+}
+
+}  // namespace
+
 int default_threads() {
-  const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : static_cast<int>(n);
+  int n = 0;
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
+  if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
+  try {
+    const int quota = quota_processors();
+    if (quota > 0 && quota < n) n = quota;
+  } catch (const std::exception&) {
+    // An unreadable quota leaves the affinity count.
+  }
+  return n < 1 ? 1 : n;
 }
 
 std::unique_ptr<WorkerPool> make_pool(int threads) {

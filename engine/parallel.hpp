@@ -72,17 +72,20 @@ class WorkerPool {
   std::atomic<bool> stop_{false};
 };
 
-// A pause inside a spin-wait loop.
+// A pause inside a spin-wait loop. The thread also gives way to any other that is ready to
+// run: with more threads than processors, the thread waited for may need this one.
 inline void cpu_relax() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_ia32_pause();
 #endif
+  std::this_thread::yield();
 }
 
 // Runs task(k, thread) for k = 0 .. count-1: on the pool when there is one, else in order here.
 void run_tasks(WorkerPool* pool, int count, const std::function<void(int task, int thread)>& task);
 
-// The "-threads" default: the machine's hardware threads.
+// The "-threads" default: the processors this process may use (its affinity mask), fewer when
+// a control group's processor quota allows fewer.
 int default_threads();
 
 // A pool for `threads` threads; none for one thread.

@@ -1,6 +1,7 @@
 #include "split_search.hpp"
 
 void SplitScratch::prepare(int nclass, int max_codes) {
+  max_codes = std::max(max_codes, 4);  // counting by bit masks fills the four codes of a two-bit column
   const std::size_t cells = static_cast<std::size_t>(max_codes) * nclass;
   left.assign(nclass, 0);
   right.assign(nclass, 0);

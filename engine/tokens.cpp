@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -103,9 +104,43 @@ std::string TokenReader::take_read_ahead() {
 
 std::FILE* open_for_reading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
 
+namespace {
+
+// Plain decimals ("-12.345", ".5", "7.") of at most 15 digits: the digits as an integer and the
+// division by a power of ten are both exact, so the quotient is the correctly rounded value,
+// the very double strtod gives. False for any other form.
+bool parse_plain_decimal(std::string_view token, double& value) {
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  std::size_t i = 0;
+  const bool negative = !token.empty() && token[0] == '-';
+  if (negative || (!token.empty() && token[0] == '+')) i = 1;
+  std::uint64_t digits = 0;
+  int ndigits = 0, decimals = -1;
+  for (; i < token.size(); ++i) {
+    const char c = token[i];
+    if (c >= '0' && c <= '9') {
+      digits = 10 * digits + static_cast<std::uint64_t>(c - '0');
+      if (++ndigits > 15) return false;
+      if (decimals >= 0) ++decimals;
+    } else if (c == '.' && decimals < 0) {
+      decimals = 0;
+    } else {
+      return false;
+    }
+  }
+  if (ndigits == 0) return false;
+  double v = static_cast<double>(digits);
+  if (decimals > 0) v /= kPow10[decimals];
+  value = negative ? -v : v;
+  return true;
+}
+
+}  // namespace
+
 bool parse_number(std::string_view token, double& value) {
-  // Plain decimal tokens are by far the most common: convert a copy with strtod, which reads
-  // exactly what the "%lf" conversion reads.
+  if (parse_plain_decimal(token, value)) return true;
+  // Any other form: convert a copy with strtod, which reads exactly what the "%lf" conversion
+  // reads.
   char small[64];
   std::string large;
   const char* text;

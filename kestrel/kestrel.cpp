@@ -66,7 +66,7 @@ constexpr int kMemoMinCases = 64;
 // statistic.
 PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<int>& var_usable, int nsplitvar,
                        const std::string& inf_path, const std::string& importance_path) {
-  const CodedCovariates store = code_covariates(d);
+  const CodedCovariates& store = d.codes;
   int max_codes = 1;
   for (int v = 0; v < d.ncov; ++v) max_codes = std::max(max_codes, store.ncode(v));
   const std::unique_ptr<WorkerPool> pool = make_pool(s.threads);

@@ -2,29 +2,14 @@
 
 namespace {
 
-constexpr int kUnseen = -2;
-constexpr int kVaried = -1;
-
 enum Level { below = 0, at_cut = 1, above = 2 };
 
 }  // namespace
 
 std::vector<std::vector<int>> uniform_spellings(const DataSet& d, const CodedCovariates& store) {
   std::vector<std::vector<int>> spelling(d.ncov);
-  for (int v = 0; v < d.ncov; ++v) {
-    if (store.nominal(v)) continue;
-    auto& row_of = spelling[v];
-    row_of.assign(store.ncode(v), kUnseen);
-    const auto code = store.column(v);
-    const auto& text = d.X_char[v];
-    for (int i = 0; i < d.ncase; ++i) {
-      int& r = row_of[code(i)];
-      if (r == kUnseen)
-        r = i;
-      else if (r != kVaried && text[r] != text[i])
-        r = kVaried;
-    }
-  }
+  for (int v = 0; v < d.ncov; ++v)
+    if (!store.nominal(v)) spelling[v] = d.text[v].code_spelling;
   return spelling;
 }
 
@@ -64,9 +49,10 @@ int exchange_sort_last_of_run(const std::vector<int>& codes, int cut) {
 
 std::string cut_off_text(const DataSet& d, const CodedCovariates& store, const std::vector<std::vector<int>>& spelling,
                          int v, int cut_code, const int* rows, int n) {
-  const auto& text = d.X_char[v];
-  if (spelling[v][cut_code] >= 0) return text[spelling[v][cut_code]];
+  const CellText& text = d.text[v];
+  if (spelling[v][cut_code] >= 0) return text.spelling[spelling[v][cut_code]];
   const auto code = store.column(v);
+  const auto cell_spelling = code_column(text.cell_spelling);
   std::vector<int> codes(n);
   int some = -1;
   bool alike = true;
@@ -74,10 +60,10 @@ std::string cut_off_text(const DataSet& d, const CodedCovariates& store, const s
     codes[k] = code(rows[k]);
     if (codes[k] != cut_code) continue;
     if (some < 0)
-      some = rows[k];
+      some = cell_spelling(rows[k]);
     else
-      alike = alike && text[rows[k]] == text[some];
+      alike = alike && cell_spelling(rows[k]) == some;
   }
-  if (alike) return text[some];
-  return text[rows[exchange_sort_last_of_run(codes, cut_code)]];
+  if (alike) return text.spelling[some];
+  return text.spelling[cell_spelling(rows[exchange_sort_last_of_run(codes, cut_code)])];
 }

@@ -12,8 +12,8 @@
 #include "coded_covariates.hpp"
 #include "data_set.hpp"
 
-// Per ordinal covariate and value code: a data row spelling the value as all of its cells do,
-// or -1 when the file spells that value in more than one way.
+// Per ordinal covariate and value code: the number of the one spelling of the value's cells
+// (in DataSet::text), or -1 when the file spells that value in more than one way.
 std::vector<std::vector<int>> uniform_spellings(const DataSet& d, const CodedCovariates& store);
 
 // The exchange sort over values given by codes[k] (the node's cases in data-row order): for

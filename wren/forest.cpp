@@ -9,7 +9,7 @@
 ForestData make_forest_data(const DataSet& d, const std::vector<int>& var_usable, int minnode) {
   ForestData f;
   f.d = &d;
-  f.store = code_covariates(d);
+  f.store = d.codes;
   f.spelling = uniform_spellings(d, f.store);
   f.var_usable = var_usable;
   f.all_rows.resize(d.ncase);

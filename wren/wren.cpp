@@ -71,7 +71,7 @@ struct Loaded {
 Loaded load_data(const WrenSettings& s, std::FILE* data, OutFile& report) {
   Loaded l;
   TokenReader in(data);
-  read_data_file(in, report, ReadOptions{/*nan_is_missing*/ false, /*keep_text*/ true}, l.d);
+  read_data_file(in, report, ReadOptions{/*nan_token_is_missing*/ false, /*keep_spellings*/ true}, l.d);
   int nusable = 0;
   l.var_usable = screen_missing(l.d, s.max_missing, nusable);
   l.ntop = std::min(s.ntop, nusable);
@@ -162,8 +162,8 @@ int run_wren(const WrenSettings& s) {
   const std::vector<StoredTree> forest = build_forest(s, l, inf_path, use_count, clock);
   write_use_counts(count_path, l.d, use_count);
   // Prediction needs only the summary tables of the training data.
-  l.d.X = {};
-  l.d.X_char = {};
+  l.d.codes = {};
+  l.d.text = {};
   std::printf("Finish building.\t\tRunning time:%fs\n", clock.seconds());
   if (s.forest.save)
     write_forest_file(output(".forest"), "wren", l.d,

@@ -21,7 +21,7 @@ TEST(Reader, KindLettersInAnyCaseAndOrder) {
   EXPECT_EQ(r.d.ncat_orig, (std::vector<int>{1, 3}));
   EXPECT_EQ(r.d.name, (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(r.d.y, (std::vector<int>{1, 0}));
-  EXPECT_EQ(r.d.X[0], (std::vector<double>{2.5, 1}));
+  EXPECT_EQ(column_values(r.d, 0), (std::vector<double>{2.5, 1}));
 }
 
 TEST(Reader, KindLineIsTheFirstLineEvenWhenANameIsAKindLetter) {
@@ -29,24 +29,24 @@ TEST(Reader, KindLineIsTheFirstLineEvenWhenANameIsAKindLetter) {
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(r.d.name, (std::vector<std::string>{"d", "x"}));
   EXPECT_EQ(r.d.ncase, 2);
-  EXPECT_EQ(r.d.X[1], (std::vector<double>{2, 4}));
+  EXPECT_EQ(column_values(r.d, 1), (std::vector<double>{2, 4}));
 }
 
 TEST(Reader, CarriageReturnsAndByteOrderMarkAreWhiteSpace) {
   ReadResult r = read_text("\xEF\xBB\xBFo r\r\na y\r\n1 0\r\n2 1");
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(r.d.ncase, 2);
-  EXPECT_EQ(r.d.X[0], (std::vector<double>{1, 2}));
+  EXPECT_EQ(column_values(r.d, 0), (std::vector<double>{1, 2}));
 }
 
 TEST(Reader, NumbersMissingTokensAndInvalidTokens) {
   ReadResult r = read_text("o o r\na b y\n1e3 1.5abc 0\nNA . 1\nNaN 2 0\n");
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.d.X[0][0], 1000);
-  EXPECT_EQ(r.d.X[1][0], 1.5);
+  EXPECT_EQ(cell_value(r.d, 0, 0), 1000);
+  EXPECT_EQ(cell_value(r.d, 1, 0), 1.5);
   EXPECT_TRUE(r.d.has_missing);
-  EXPECT_EQ(r.d.X[0][1], -9.0);
-  EXPECT_EQ(r.d.X[0][2], -9.0);
+  EXPECT_EQ(cell_value(r.d, 0, 1), -9.0);
+  EXPECT_EQ(cell_value(r.d, 0, 2), -9.0);
 
   EXPECT_EQ(read_text("o r\na y\n1 0\nna 1\n").error, "Invalid data at line 2 variable number 0 value = na !\n");
   EXPECT_EQ(read_text("o d r\na s y\n1 0 0\n2 abc 1\n").error,
@@ -76,7 +76,7 @@ TEST(Reader, LastTokenWithoutLineEnd) {
             "Data file not complete error at line 2 variable number 1 value = 3 !\n");
   ReadResult r = read_text("o o r\na b y\n1 2 0\n3 NA 1");
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.d.X[1][1], r.d.missing_code);
+  EXPECT_EQ(cell_value(r.d, 1, 1), r.d.missing_code);
 }
 
 TEST(Reader, LabelsAreCodedInAscendingOrder) {
@@ -92,7 +92,7 @@ TEST(Reader, MissingCodeLiesBelowEveryValue) {
   ReadResult r = read_text("o r\na y\n-12.5 0\nNA 1\n");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Missing temp value > valid data case!!! \n");
   EXPECT_EQ(r.d.missing_code, -14);
-  EXPECT_EQ(r.d.X[0][1], -14);
+  EXPECT_EQ(cell_value(r.d, 0, 1), -14);
 
   testing::internal::CaptureStdout();
   r = read_text("o r\na y\n-12.5 0\n3 1\n");
@@ -110,7 +110,7 @@ TEST(Reader, ManyRowsGrowTheStorage) {
   ReadResult r = read_text("o r\na y\n" + rows(1001));
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(r.d.ncase, 1001);
-  EXPECT_EQ(r.d.X[0][1000], 1000 % 7);
+  EXPECT_EQ(cell_value(r.d, 0, 1000), 1000 % 7);
 }
 
 TEST(Reader, FatalMessages) {
@@ -130,8 +130,8 @@ TEST(Reader, FatalMessages) {
 TEST(Reader, KeepsCellTextForWren) {
   ReadResult r = read_text("o n r\na b y\n0.50 1 0\nNA 2 1\n", {false, true});
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.d.X_char[0], (std::vector<std::string>{"0.50", "NA"}));
-  EXPECT_EQ(r.d.X_char[1], (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(cell_texts(r.d, 0), (std::vector<std::string>{"0.50", "NA"}));
+  EXPECT_EQ(cell_texts(r.d, 1), (std::vector<std::string>{"1", "2"}));
 }
 
 TEST(Reader, VeryLongTokensAndWideRows) {
@@ -154,5 +154,5 @@ TEST(Reader, VeryLongTokensAndWideRows) {
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(r.d.ncov, ncov);
   EXPECT_EQ(r.d.name[0].size(), longname.size());
-  EXPECT_EQ(r.d.X[ncov - 1][1], 2);
+  EXPECT_EQ(cell_value(r.d, ncov - 1, 1), 2);
 }

@@ -45,7 +45,7 @@ TEST(Summary, HeadOfTheReport) {
                           "---------------  --------------------\n"
                           "x:\t\t 1.000000 7.000000\n"
                           "z:\t\t 1(2) 2(5) 1(9)\n");
-  EXPECT_EQ(r.d.X[1], (std::vector<double>{0, 1, 1, 2}));
+  EXPECT_EQ(column_values(r.d, 1), (std::vector<double>{0, 1, 1, 2}));
   EXPECT_EQ(r.d.ori_catg[1], (std::vector<int>{2, 5, 9}));
   EXPECT_EQ(r.d.ncat[1], 3);
 }
@@ -54,13 +54,13 @@ TEST(Summary, MissingCategoryIsListedLast) {
   ReadResult r = read_text(nominal_file({"1", "2", "NA", "2", "NA"}));
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(summary_lines(r.report), "c:\t\t 1(1) 2(2) 2(missing)\n");
-  EXPECT_EQ(r.d.X[0], (std::vector<double>{0, 1, 2, 1, 2}));
+  EXPECT_EQ(column_values(r.d, 0), (std::vector<double>{0, 1, 2, 1, 2}));
   EXPECT_EQ(r.d.ori_catg[0], (std::vector<int>{1, 2, -9}));
 }
 
 TEST(Summary, CodesWithoutCasesAreDroppedAndWholePartsMustBeDistinct) {
   ReadResult r = read_text(nominal_file({"0", "2", "2"}));
-  EXPECT_EQ(r.d.X[0], (std::vector<double>{0, 1, 1}));
+  EXPECT_EQ(column_values(r.d, 0), (std::vector<double>{0, 1, 1}));
   EXPECT_EQ(read_text(nominal_file({"1.2", "1.7"})).error, "2 is not equal to 1 for variable 1\n");
   // The summary stops at that covariate's name; the lines before it are written.
   ReadResult failed = read_text("o n n r\nx c e y\n1 1.2 1 0\n2 1.7 2 1\n");
@@ -69,7 +69,7 @@ TEST(Summary, CodesWithoutCasesAreDroppedAndWholePartsMustBeDistinct) {
   // A wide range of codes needs no counter per value.
   r = read_text(nominal_file({"0", "1000000000", "-2000000000"}));
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.d.X[0], (std::vector<double>{1, 2, 0}));
+  EXPECT_EQ(column_values(r.d, 0), (std::vector<double>{1, 2, 0}));
 }
 
 TEST(Summary, ColumnWithoutValues) {
@@ -97,7 +97,7 @@ TEST(Summary, ElevenAndTwelveCategoriesMergeTheRarest) {
   EXPECT_NE(lines.find("\n***Put catgories(110) (100) (90) as category 999\n"), std::string::npos) << lines;
   EXPECT_EQ(r.d.ncat[0], 10);
   EXPECT_EQ(r.d.ori_catg[0], (std::vector<int>{0, 10, 20, 30, 40, 50, 60, 70, 80, 999}));
-  EXPECT_EQ(r.d.X[0].back(), 9);  // a case of category 110
+  EXPECT_EQ(column_values(r.d, 0).back(), 9);  // a case of category 110
 
   c.pop_back();  // 11 categories: the two rarest
   r = read_text(nominal_file(repeat(c)));
@@ -113,8 +113,8 @@ TEST(Summary, MergedCategoryComesBeforeTheMissingOne) {
   ASSERT_EQ(r.error, "");
   EXPECT_NE(summary_lines(r.report).find("***Put catgories(7) (4) as category 999\n"), std::string::npos);
   EXPECT_EQ(r.d.ori_catg[0], (std::vector<int>{1, 2, 3, 5, 6, 8, 9, 10, 999, -9}));
-  EXPECT_EQ(r.d.X[0][15], 8);   // the value 4
-  EXPECT_EQ(r.d.X[0].back(), 9);  // a missing cell
+  EXPECT_EQ(cell_value(r.d, 0, 15), 8);   // the value 4
+  EXPECT_EQ(column_values(r.d, 0).back(), 9);  // a missing cell
 }
 
 TEST(Summary, EquallyRareCategoriesAreChosenInHeapSortOrder) {
@@ -132,11 +132,12 @@ TEST(Summary, RecodingNeedsNoReport) {
   ReadResult r = read_text(nominal_file({"5", "NA", "2", "5"}));
   ASSERT_EQ(r.error, "");
   DataSet d = r.d;  // as read, before the recoding
-  d.X[0] = {5, -9, 2, 5};
+  std::vector<ValueTable> tables{{{-9, 2, 5}, {1, 1, 2}, {}}};
   d.ncat[0] = kNominal;
-  const DataSummary s = recode_nominal_covariates(d);
+  const DataSummary s = recode_nominal_covariates(d, tables);
   EXPECT_EQ(s.failure, "");
-  EXPECT_EQ(d.X[0], r.d.X[0]);
+  EXPECT_EQ(tables[0].code, (std::vector<int>{2, 0, 1}));  // the missing category last
+  EXPECT_EQ(column_values(r.d, 0), (std::vector<double>{1, 2, 0, 1}));
   EXPECT_EQ(d.ori_catg[0], (std::vector<int>{2, 5, -9}));
   EXPECT_EQ(s.covariates[0].counts, (std::vector<long long>{1, 2, 1}));
 }

@@ -2,6 +2,8 @@
 // and with several.
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <atomic>
 
 #include "parallel.hpp"
@@ -123,6 +125,24 @@ void expect_same_files(const char* exe, const std::string& data, std::vector<std
 }
 
 }  // namespace
+
+TEST(WorkerPool, DefaultIsTheProcessorsThisProcessMayUse) {
+  cpu_set_t set;
+  ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
+  EXPECT_GE(default_threads(), 1);
+  EXPECT_LE(default_threads(), CPU_COUNT(&set));
+  // One processor allowed: one thread.
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  for (int c = 0; c < CPU_SETSIZE; ++c)
+    if (CPU_ISSET(c, &set)) {
+      CPU_SET(c, &one);
+      break;
+    }
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(default_threads(), 1);
+  ASSERT_EQ(sched_setaffinity(0, sizeof set, &set), 0);
+}
 
 TEST(Threads, KestrelFilesDoNotDependOnThreads) {
     // Levels large enough to be searched on the pool (cases times candidates).

@@ -18,7 +18,7 @@ struct Grown {
   std::vector<std::pair<int, int>> splits;  // (covariate, node) handed over
 
   Grown(const std::string& text, int nsplitvar, int minnode, bool impurity_test = true)
-      : data(read_text(text)), store(code_covariates(data.d)), tree(1000, data.d.nclass) {
+      : data(read_text(text)), store(data.d.codes), tree(1000, data.d.nclass) {
     EXPECT_EQ(data.error, "");
     for (int j = 0; j < data.d.ncov; ++j) {
       usable.push_back(1);
@@ -177,7 +177,7 @@ TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
   }
   ReadResult data = read_text(text);
   ASSERT_EQ(data.error, "");
-  const CodedCovariates store = code_covariates(data.d);
+  const CodedCovariates& store = data.d.codes;
   std::vector<int> usable(4, 1), pool = {0, 1, 2, 3}, sample(data.d.ncase);
   for (int i = 0; i < data.d.ncase; ++i) sample[i] = i;
   auto forest = [&](bool with_memo) {

@@ -32,7 +32,7 @@ std::vector<std::vector<double>> genotypes_of(const GenoStore& g) {
 
 Reading training(const std::string& text, ReadOptions options) {
   ReadResult r = read_text(text, options);
-  return {r.error, r.report, true, r.d.X, r.d.y, r.d.X_char};
+  return {r.error, r.report, true, all_values(r.d), r.d.y, all_texts(r.d)};
 }
 
 Reading genotype_training(const std::string& text, DataSet* kept = nullptr) {

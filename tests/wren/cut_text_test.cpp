@@ -44,10 +44,10 @@ TEST(CutText, WrittenAsTheDataFileSpelledIt) {
   // Value 0.5 is spelled three ways; 2 only one way.
   ReadResult r = read_text("o r\na y\n0.50 0\n2 1\n.5 0\n0.5e0 1\n2 0\n", {false, true});
   ASSERT_EQ(r.error, "");
-  const CodedCovariates store = code_covariates(r.d);
+  const CodedCovariates& store = r.d.codes;
   const auto spelling = uniform_spellings(r.d, store);
   EXPECT_EQ(spelling[0][0], -1);
-  EXPECT_EQ(r.d.X_char[0][spelling[0][1]], "2");
+  EXPECT_EQ(r.d.text[0].spelling[spelling[0][1]], "2");
 
   // Alike within the node: that text, whatever the order.
   const int rows_one[] = {1, 2, 4};

@@ -1,0 +1,45 @@
+// The spelling tables and cells of columns being read.
+#include "spellings.hpp"
+
+#include <algorithm>
+#include <bit>
+
+void SpellingTable::place(std::uint64_t key, std::uint32_t len, int id) {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t s = slot_of(key);
+  while (slots_[s].id >= 0) s = (s + 1) & mask;
+  slots_[s] = {key, len, id};
+}
+
+int SpellingTable::add(std::string_view token) {
+  const int id = size();
+  text_.append(token);
+  start_.push_back(static_cast<std::uint32_t>(text_.size()));
+  if (!finding_) return id;
+  if (2 * static_cast<std::size_t>(id + 1) > slots_.size()) {
+    const std::vector<Slot> old = std::move(slots_);
+    const std::size_t n = std::max<std::size_t>(8, 2 * old.size());
+    slots_.assign(n, Slot{});
+    shift_ = 64 - std::countr_zero(n);
+    for (const Slot& s : old)
+      if (s.id >= 0) place(s.key, s.len, s.id);
+  }
+  place(key_of(token), static_cast<std::uint32_t>(token.size()), id);
+  return id;
+}
+
+void SpellingCells::widen(std::uint32_t k) {
+  const std::uint32_t width = k > 0xffff ? 4 : 2;
+  std::vector<std::uint8_t> wider(std::max<std::size_t>(64, 2 * size_) * width);
+  for_each([&](std::size_t i, std::uint32_t v) {
+    if (width == 2) {
+      const auto w = static_cast<std::uint16_t>(v);
+      std::memcpy(wider.data() + 2 * i, &w, 2);
+    } else {
+      std::memcpy(wider.data() + 4 * i, &v, 4);
+    }
+  });
+  bytes_.swap(wider);
+  width_ = width;
+  limit_ = width == 2 ? 0xffff : 0xffffffffu;
+}

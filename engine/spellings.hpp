@@ -1,0 +1,118 @@
+// The cells of a training file's columns while the file is read: each column keeps its distinct
+// spellings once, numbered in order of first appearance, and a spelling number per cell. A
+// genotype column thus holds one byte per cell, and a value is read as a number only once.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Distinct spellings of one column's cells, numbered 0, 1, ... in order of first appearance.
+class SpellingTable {
+ public:
+  // The number of the spelling `token`, or -1 when it has not been seen (or the table no
+  // longer finds spellings).
+  int find(std::string_view token) const {
+    if (slots_.empty()) return -1;
+    const std::uint64_t key = key_of(token);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t s = slot_of(key);; s = (s + 1) & mask) {
+      const Slot& slot = slots_[s];
+      if (slot.id < 0) return -1;
+      if (slot.key == key && slot.len == token.size() && (token.size() <= 8 || spelling(slot.id) == token))
+        return slot.id;
+    }
+  }
+
+  // Enters a spelling not seen before; returns its number.
+  int add(std::string_view token);
+
+  int size() const { return static_cast<int>(start_.size()) - 1; }
+
+  // From now on every cell is entered as a spelling of its own, unsought: for columns whose
+  // cells are nearly all spelled differently, where looking up costs more than it saves.
+  void stop_finding() {
+    std::vector<Slot>().swap(slots_);
+    finding_ = false;
+  }
+  bool finding() const { return finding_; }
+  std::string_view spelling(int k) const {
+    return std::string_view(text_.data() + start_[k], start_[k + 1] - start_[k]);
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t key = 0;
+    std::uint32_t len = 0;
+    std::int32_t id = -1;  // -1: empty
+  };
+
+  // Tokens of up to 8 bytes are their own key; longer ones are hashed (and compared in full).
+  static std::uint64_t key_of(std::string_view token) {
+    std::uint64_t key = 0;
+    if (token.size() <= 8) {
+      for (std::size_t i = 0; i < token.size(); ++i)
+        key |= static_cast<std::uint64_t>(static_cast<unsigned char>(token[i])) << (8 * i);
+      return key;
+    }
+    key = 14695981039346656037ull;
+    for (char c : token) key = (key ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return key;
+  }
+  std::size_t slot_of(std::uint64_t key) const { return (key * 0x9E3779B97F4A7C15ull) >> shift_; }
+  void place(std::uint64_t key, std::uint32_t len, int id);
+
+  std::vector<Slot> slots_;  // open addressing: a power of two in size, at most half full
+  int shift_ = 64;
+  bool finding_ = true;
+  std::string text_;
+  std::vector<std::uint32_t> start_{0};
+};
+
+// Spelling numbers of a column's cells in reading order, in 1, 2 or 4 bytes as they need.
+class SpellingCells {
+ public:
+  void push(std::uint32_t k) {
+    if (k > limit_) widen(k);
+    if ((size_ + 1) * width_ > bytes_.size()) bytes_.resize(std::max<std::size_t>(64, 2 * bytes_.size()));
+    std::uint8_t* at = bytes_.data() + size_ * width_;
+    switch (width_) {
+      case 1: *at = static_cast<std::uint8_t>(k); break;
+      case 2: { const auto v = static_cast<std::uint16_t>(k); std::memcpy(at, &v, 2); break; }
+      default: std::memcpy(at, &k, 4); break;
+    }
+    ++size_;
+  }
+  std::size_t size() const { return size_; }
+  // Calls f(i, k) for every cell in order.
+  template <class F>
+  void for_each(F&& f) const {
+    const std::uint8_t* b = bytes_.data();
+    if (width_ == 1) {
+      for (std::size_t i = 0; i < size_; ++i) f(i, static_cast<std::uint32_t>(b[i]));
+    } else if (width_ == 2) {
+      for (std::size_t i = 0; i < size_; ++i) {
+        std::uint16_t v;
+        std::memcpy(&v, b + 2 * i, 2);
+        f(i, static_cast<std::uint32_t>(v));
+      }
+    } else {
+      for (std::size_t i = 0; i < size_; ++i) {
+        std::uint32_t v;
+        std::memcpy(&v, b + 4 * i, 4);
+        f(i, v);
+      }
+    }
+  }
+
+ private:
+  void widen(std::uint32_t k);
+
+  std::vector<std::uint8_t> bytes_;
+  std::size_t size_ = 0;
+  std::uint32_t width_ = 1;
+  std::uint32_t limit_ = 0xff;
+};

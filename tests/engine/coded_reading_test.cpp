@@ -1,0 +1,188 @@
+// The reader's fast paths against their plain forms on random data: decimal parsing, the
+// spelling tables, packed code columns and whole files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <random>
+
+#include "read_text.hpp"
+#include "spellings.hpp"
+#include "split_search.hpp"
+#include "split_search_reference.hpp"
+
+namespace {
+
+std::string random_decimal(std::mt19937& rng) {
+  std::string s;
+  switch (rng() % 4) {
+    case 0: s = "-"; break;
+    case 1: s = rng() % 2 ? "+" : ""; break;
+    default: break;
+  }
+  const int before = static_cast<int>(rng() % 9), after = static_cast<int>(rng() % 10) - 2;
+  for (int k = 0; k < before; ++k) s += static_cast<char>('0' + rng() % 10);
+  if (after >= 0) s += '.';
+  for (int k = 0; k < after; ++k) s += static_cast<char>('0' + rng() % 10);
+  const int tail = static_cast<int>(rng() % 12);
+  if (tail == 0) {
+    s += 'e';
+    s += std::to_string(static_cast<int>(rng() % 40) - 20);
+  }
+  if (tail == 1) s += "x";
+  return s;
+}
+
+}  // namespace
+
+TEST(CodedReading, DecimalsParseAsStrtodReadsThem) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 200000; ++round) {
+    const std::string token = random_decimal(rng);
+    char* stop = nullptr;
+    const double expected = std::strtod(token.c_str(), &stop);
+    double got = 0.0;
+    const bool ok = parse_number(token, got);
+    ASSERT_EQ(ok, stop != token.c_str()) << token;
+    if (!ok) continue;
+    ASSERT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << token;  // bit for bit: -0 stays -0
+  }
+}
+
+TEST(CodedReading, SpellingTableNumbersSpellingsInOrderOfFirstAppearance) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 50; ++round) {
+    SpellingTable table;
+    SpellingCells cells;
+    std::map<std::string, int> plain;
+    std::vector<std::uint32_t> expected;
+    const int range = 1 + static_cast<int>(rng() % 3000);
+    const bool stop = round % 5 == 0;
+    for (int i = 0; i < 4000; ++i) {
+      const int v = static_cast<int>(rng() % range);
+      std::string token = std::to_string(v);
+      if (v % 3 == 0) token += std::string(static_cast<std::size_t>(v % 13), 'y');  // some longer than 8 bytes
+      int k = table.find(token);
+      if (k < 0) {
+        k = table.add(token);
+        if (stop && table.size() == 100) table.stop_finding();
+      }
+      if (table.finding()) {
+        auto [at, fresh] = plain.emplace(token, static_cast<int>(plain.size()));
+        ASSERT_EQ(k, at->second) << token;
+      }
+      ASSERT_EQ(table.spelling(k), token);
+      cells.push(static_cast<std::uint32_t>(k));
+      expected.push_back(static_cast<std::uint32_t>(k));
+    }
+    ASSERT_EQ(cells.size(), expected.size());
+    cells.for_each([&](std::size_t i, std::uint32_t k) { ASSERT_EQ(k, expected[i]); });
+  }
+}
+
+TEST(CodedReading, PackedColumnsReadBackEveryWidth) {
+  std::mt19937 rng(9);
+  for (long long ncode : {1LL, 3LL, 4LL, 5LL, 200LL, 256LL, 257LL, 65536LL, 70000LL}) {
+    const int n = 1 + static_cast<int>(rng() % 300);
+    CodeCells cells;
+    cells.assign(n, static_cast<int>(ncode));
+    std::vector<std::uint32_t> codes(n);
+    for (auto& c : codes) c = static_cast<std::uint32_t>(rng() % ncode);
+    for (int i = 0; i < n; ++i) cells.set(i, codes[i]);
+    const CodeColumn col = code_column(cells);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(col(i), static_cast<int>(codes[i])) << ncode << " " << i;
+    ASSERT_EQ(cells.bits, bits_for_codes(ncode));
+  }
+}
+
+TEST(CodedReading, SearchesOverPackedColumnsAgreeWithTheReference) {
+  std::mt19937 rng(13);
+  for (int round = 0; round < 400; ++round) {
+    const int n = 2 + static_cast<int>(rng() % 200);
+    const int ncode = 1 + static_cast<int>(rng() % (round % 2 ? 4 : 600));
+    const int missing = rng() % 2 ? 0 : -1;
+    CodeCells cells;
+    cells.assign(n, ncode);
+    std::vector<int> y(n), rows(n);
+    for (int i = 0; i < n; ++i) {
+      cells.set(i, static_cast<std::uint32_t>(rng() % ncode));
+      y[i] = static_cast<int>(rng() % 2);
+      rows[i] = i;
+    }
+    const SearchSettings s{2, 1 + static_cast<int>(rng() % 3), static_cast<int>(rng() % 2)};
+    SplitScratch w;
+    w.prepare(2, ncode);
+    const CodeColumn col = code_column(cells);
+    const OrdinalSplit fast = ordinal_split(col, ncode, missing, rows.data(), n, y.data(), s, w);
+    const OrdinalSplit ref = ordinal_split_reference(col, missing, rows.data(), n, y.data(), s);
+    ASSERT_EQ(fast.score, ref.score) << round;
+    ASSERT_EQ(fast.cut_code, ref.cut_code) << round;
+    ASSERT_EQ(fast.na_right, ref.na_right) << round;
+  }
+}
+
+TEST(CodedReading, RandomFilesReadBackValueByValueAndSpellingBySpelling) {
+  std::mt19937 rng(17);
+  for (int round = 0; round < 20; ++round) {
+    const int ncase = 2 + static_cast<int>(rng() % 700), ncov = 1 + static_cast<int>(rng() % 6);
+    std::vector<int> distinct(ncov);
+    std::string text;
+    for (int j = 0; j < ncov; ++j) text += j % 3 == 2 ? "n " : "o ";
+    text += "r\n";
+    for (int j = 0; j < ncov; ++j) text += "c" + std::to_string(j) + " ";
+    text += "y\n";
+    for (int j = 0; j < ncov; ++j) distinct[j] = 1 + static_cast<int>(rng() % (j % 3 == 2 ? 10 : 1500));
+    std::vector<std::vector<std::string>> tokens(ncov);
+    for (int i = 0; i < ncase; ++i) {
+      for (int j = 0; j < ncov; ++j) {
+        const int v = static_cast<int>(rng() % distinct[j]);
+        std::string t = rng() % 50 == 0 ? "NA" : std::to_string(v - 5);
+        if (j % 3 != 2 && t != "NA" && v % 4 == 1) t += ".0";  // a second spelling of the value
+        if (j % 3 != 2 && t != "NA" && v % 4 == 2) t = std::to_string((v - 5) / 8.0);
+        tokens[j].push_back(t);
+        text += t + " ";
+      }
+      text += std::to_string(i % 2) + "\n";
+    }
+    ReadResult r = read_text(text, {false, true});
+    ASSERT_EQ(r.error, "") << round;
+    for (int j = 0; j < ncov; ++j) {
+      if (j % 3 == 2) continue;  // nominal: recoded, see the summary tests
+      const std::vector<double> values = column_values(r.d, j);
+      const std::vector<std::string> spelled = cell_texts(r.d, j);
+      for (int i = 0; i < ncase; ++i) {
+        const std::string& t = tokens[j][i];
+        ASSERT_EQ(values[i], t == "NA" ? r.d.missing_code : std::strtod(t.c_str(), nullptr)) << round << " " << j;
+        ASSERT_EQ(spelled[i], t);
+      }
+      long long missing = 0;
+      for (const auto& t : tokens[j]) missing += t == "NA";
+      ASSERT_EQ(r.d.missing_cells[j], missing);
+    }
+  }
+}
+
+TEST(CodedReading, ZeroKeepsTheSignThatSortingTheColumnKeeps) {
+  std::mt19937 rng(19);
+  for (int round = 0; round < 30; ++round) {
+    std::string text = "o r\na y\n";
+    std::vector<double> column;
+    const int n = 5 + static_cast<int>(rng() % 300);
+    for (int i = 0; i < n; ++i) {
+      const int pick = static_cast<int>(rng() % 6);
+      const char* t = pick == 0 ? "-0.00" : pick == 1 ? "0.00" : pick == 2 ? "-0" : pick == 3 ? "1.5" : pick == 4 ? "-2" : "NA";
+      text += t;
+      text += ' ';
+      text += std::to_string(i % 2);
+      text += '\n';
+      column.push_back(pick == 5 ? -9.0 : std::strtod(t, nullptr));
+    }
+    ReadResult r = read_text(text);
+    ASSERT_EQ(r.error, "");
+    std::sort(column.begin(), column.end());
+    column.erase(std::unique(column.begin(), column.end()), column.end());
+    ASSERT_EQ(r.d.codes.value[0].size(), column.size());
+    for (std::size_t k = 0; k < column.size(); ++k)
+      ASSERT_EQ(std::signbit(r.d.codes.value[0][k]), std::signbit(column[k])) << round << " " << k;
+  }
+}
