@@ -35,7 +35,7 @@ class LevelGrowth {
  public:
   // A new level of `count` nodes, none with a search planned.
   void plan(int count);
-  // Node k of the level: its candidates and their results, filled by the searches.
+  // Node `node` of the level: its candidates and their results, filled by the searches.
   std::vector<int>& candidates(int node) { return candidates_[node]; }
   std::vector<Candidate>& results(int node) { return results_[node]; }
   // Plans the search of candidate k of node `node`, which holds `size` cases.
@@ -45,8 +45,8 @@ class LevelGrowth {
   void order_by_covariate();
 
   // Makes the planned searches and calls finish(i) for the level's nodes i in order, on the
-  // calling thread (thread 0 of the pool), each once its searches are done. A failure stops the level; the
-  // first one is passed on.
+  // calling thread (thread 0 of the pool), each once its searches are done. A failure stops
+  // the level; the first one is passed on.
   template <class Store, class Finish>
   void run(const LevelInputs<Store>& in, WorkerPool* pool, Finish&& finish);
 
