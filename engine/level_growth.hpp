@@ -70,6 +70,14 @@ class LevelGrowth {
   void search_chunk(const LevelInputs<Store>& in, int chunk, int thread);
   template <class Store>
   const NodeMasks* node_masks(const LevelInputs<Store>& in, int node, int thread);
+  // The node's masks when the search of covariate v can count by them; none otherwise.
+  template <class Store>
+  const NodeMasks* masks_for(const LevelInputs<Store>& in, int node, int v, int thread) {
+    if constexpr (TwoBitColumns<Store>) {
+      if (in.store.two_bit_column(v)) return node_masks(in, node, thread);
+    }
+    return nullptr;
+  }
   template <class Store, class Finish>
   void finish_in_order(const LevelInputs<Store>& in, Finish& finish);
   template <class Store, class Finish>
@@ -139,7 +147,6 @@ void LevelGrowth::search_chunk(const LevelInputs<Store>& in, int chunk, int thre
       const int node = searches_[task].node;
       int stop = task;
       while (stop < end && searches_[stop].node == node) ++stop;
-      const NodeMasks* masks = progress_->failed ? nullptr : node_masks(in, node, thread);
       const int i = in.first + node;
       for (int q = task; q < stop && !progress_->failed.load(std::memory_order_relaxed); ++q) {
         if constexpr (TwoBitColumns<Store>) {
@@ -147,8 +154,11 @@ void LevelGrowth::search_chunk(const LevelInputs<Store>& in, int chunk, int thre
           if (q + 1 < end) in.store.prefetch_column(candidates_[searches_[q + 1].node][searches_[q + 1].k]);
         }
         const int k = searches_[q].k;
-        results_[node][k] = search_candidate(in.store, candidates_[node][k], in.t.node_rows(i), in.t.count[i], in.y,
-                                             in.search, in.scratch[thread], masks);
+        const int v = candidates_[node][k];
+        const NodeMasks* masks = masks_for(in, node, v, thread);
+        if (progress_->failed) break;  // the masks may be half built
+        results_[node][k] = search_candidate(in.store, v, in.t.node_rows(i), in.t.count[i], in.y, in.search,
+                                             in.scratch[thread], masks);
       }
       release(task, stop);
       task = stop;
@@ -192,8 +202,9 @@ void LevelGrowth::run_alone(const LevelInputs<Store>& in, Finish& finish) {
       if (q + 1 < nsearch) in.store.prefetch_column(candidates_[searches_[q + 1].node][searches_[q + 1].k]);
     }
     const int i = in.first + node;
-    results_[node][k] = search_candidate(in.store, candidates_[node][k], in.t.node_rows(i), in.t.count[i], in.y,
-                                         in.search, in.scratch[0], node_masks(in, node, 0));
+    const int v = candidates_[node][k];
+    results_[node][k] = search_candidate(in.store, v, in.t.node_rows(i), in.t.count[i], in.y, in.search,
+                                         in.scratch[0], masks_for(in, node, v, 0));
   }
   for (int node = 0; node < count_; ++node) finish(in.first + node);
 }
