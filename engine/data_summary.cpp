@@ -98,15 +98,15 @@ std::vector<int> merge_rare_categories(DataSet& d, int j, const std::vector<long
   }
   // New code of every old one: kept categories keep their order, merged ones come just before
   // the missing category, which stays last.
-  const int missing_code = kMaxCategories - 1;
-  const int merged_code = has_missing_cat ? missing_code - 1 : missing_code;
+  const int last_category = kMaxCategories - 1;
+  const int merged_category = has_missing_cat ? last_category - 1 : last_category;
   std::vector<int> new_code(ncat);
   std::vector<int> new_ori;
   for (int c = 0, next = 0; c < ncat; ++c) {
     if (merged[c]) {
-      new_code[c] = merged_code;
+      new_code[c] = merged_category;
     } else if (has_missing_cat && c == ncat - 1) {
-      new_code[c] = missing_code;
+      new_code[c] = last_category;
     } else {
       new_code[c] = next++;
       new_ori.push_back(ori[c]);

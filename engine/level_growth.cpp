@@ -2,6 +2,7 @@
 #include "level_growth.hpp"
 
 #include <algorithm>
+#include <numeric>
 
 void LevelGrowth::plan(int count) {
   count_ = count;
@@ -18,6 +19,21 @@ void LevelGrowth::add_search(int node, int k, int size) {
   searches_.push_back({node, k});
   search_size_.push_back(size);
   work_ += size;
+}
+
+void LevelGrowth::order_by_covariate() {
+  std::vector<int> order(searches_.size());
+  std::iota(order.begin(), order.end(), 0);
+  auto covariate = [&](int q) { return candidates_[searches_[q].node][searches_[q].k]; };
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return covariate(a) < covariate(b); });
+  std::vector<Search> searches(order.size());
+  std::vector<int> sizes(order.size());
+  for (std::size_t q = 0; q < order.size(); ++q) {
+    searches[q] = searches_[order[q]];
+    sizes[q] = search_size_[order[q]];
+  }
+  searches_.swap(searches);
+  search_size_.swap(sizes);
 }
 
 // Searches are handed out in runs of about equal work, so that small nodes do not cost a

@@ -40,6 +40,9 @@ class LevelGrowth {
   std::vector<Candidate>& results(int node) { return results_[node]; }
   // Plans the search of candidate k of node `node`, which holds `size` cases.
   void add_search(int node, int k, int size);
+  // Puts the planned searches in covariate order, node order within a covariate: when the
+  // nodes share their candidates, each column then comes from memory once for the level.
+  void order_by_covariate();
 
   // Makes the planned searches and calls finish(i) for the level's nodes i in order, on the
   // calling thread (thread 0 of the pool), each once its searches are done. A failure stops the level; the

@@ -84,6 +84,7 @@ OptionValue checked_value(const OptionSpec& o, const char* text) {
   OptionValue v{text};
   switch (o.type) {
     case ValueType::text:
+    case ValueType::flag:
       return v;
     case ValueType::seed:
       if (!read_whole(text, v.whole))
@@ -126,7 +127,8 @@ std::string help_line(const OptionSpec& o) {
   const std::string range = range_text(o);
   if (!range.empty()) pieces.push_back("(" + range + ")");
   if (o.default_text[0]) pieces.push_back(std::string("[") + o.default_text + "]");
-  std::string line = format("  %-13s", (std::string(o.word) + " " + o.value_name).c_str()), text;
+  std::string line = format("  %-13s", (std::string(o.word) + (o.value_name[0] ? " " : "") + o.value_name).c_str()),
+              text;
   for (const std::string& piece : pieces) {
     if (line.size() > kIndent && line.size() + 1 + piece.size() > kWidth) {
       text += line + "\n";
@@ -161,6 +163,11 @@ void parse_options(int argc, const char* const* argv, const std::vector<OptionSp
     if (!match)
       parameter_error(format("\"%s\" is not an option of %s; it takes %s.", argv[k], help.name,
                              word_list(options).c_str()));
+    if (match->type == ValueType::flag) {
+      match->set(OptionValue{""});
+      --k;  // a flag takes no value
+      continue;
+    }
     if (k + 1 >= argc) parameter_error(format("Option %s needs a value (%s) after it.", match->word, match->value_name));
     match->set(checked_value(*match, argv[k + 1]));
   }

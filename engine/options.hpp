@@ -13,6 +13,7 @@ enum class ValueType {
   seed,    // an integer of up to 64 bits
   real,    // a decimal number
   text,    // any word (a file name)
+  flag,    // no value: the option word alone switches something on
 };
 
 // A checked value: `text` as given, and its number for the number types.

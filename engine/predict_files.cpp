@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "outfile.hpp"
+#include "workflow.hpp"
 
 std::vector<int> forest_votes(const VotingForest& forest, const CasesToClassify& cases) {
   std::vector<int> votes(static_cast<std::size_t>(cases.ncase) * forest.nclass, 0);
@@ -26,7 +27,7 @@ void write_predicted_labels(const std::string& path, const VotingForest& forest,
 }
 
 void predict_files(const std::vector<std::string>& files, const OutputNames& output, const VotingForest& forest,
-                   const CaseReader& read, const RunClock& clock) {
+                   const CaseReader& read, const RunClock& clock, bool vote_shares) {
   for (std::size_t k = 0; k < files.size(); ++k) {
     const std::string& name = files[k];
     std::fflush(stdout);  // the console shows both streams in the order they were written
@@ -40,7 +41,9 @@ void predict_files(const std::vector<std::string>& files, const OutputNames& out
       std::fprintf(stderr, "%d testdata isn't qualified.\n", static_cast<int>(k));
       continue;
     }
-    write_predicted_labels(output.for_file(name, ".pre"), forest, forest_votes(forest, *cases));
+    const std::vector<int> votes = forest_votes(forest, *cases);
+    write_predicted_labels(output.for_file(name, ".pre"), forest, votes);
+    if (vote_shares) write_vote_shares(output.for_file(name, ".votes"), *forest.class_label, votes);
     std::printf("Finish predicting %s.\t\tRunning time:%fs\n", name.c_str(), clock.seconds());
   }
 }

@@ -38,6 +38,7 @@ void write_predicted_labels(const std::string& path, const VotingForest& forest,
 
 // Classifies each file in order ("Finish predicting" on standard output after each); a file
 // that does not qualify gets "N testdata isn't qualified." on standard error, N counting the
-// files from 0, and its ".pre" file is left as it is.
+// files from 0, and its ".pre" file is left as it is. With `vote_shares` the shares of the
+// votes go to a ".votes" file beside each ".pre" file.
 void predict_files(const std::vector<std::string>& files, const OutputNames& output, const VotingForest& forest,
-                   const CaseReader& read, const RunClock& clock);
+                   const CaseReader& read, const RunClock& clock, bool vote_shares = false);

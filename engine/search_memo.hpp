@@ -1,9 +1,10 @@
 // The memo of searches at nodes that recur from tree to tree, and each node's place in it.
 //
-// When trees grow on the same cases with the same classes (kestrel within a pass, the trees
-// below one forced split of wren), a node's cases follow from the covariates and sides of the
-// splits above it, so a candidate's search at a recurring node gives the result it gave
-// before. A node is known by that path: its entry is a daughter of its parent's entry.
+// When trees grow on the same cases with the same classes (the trees of one pass over the
+// whole data, or trees that share a forced split), a node's cases follow from the covariates
+// and sides of the splits above it, so a candidate's search at a recurring node gives the
+// result it gave before. A node is known by that path: its entry is a daughter of its
+// parent's entry.
 #pragma once
 
 #include <cstddef>

@@ -143,6 +143,7 @@ void grow_level(const Store& store, const int* y, TreeRecord& t, int first, int 
     node_cases(t, i);  // a node without cases stops the run
     plan_node(store, y, t, i, i - first, g, work);
   }
+  if (g.candidates == CandidateRule::every_usable) work.level.order_by_covariate();
   search_and_finish_level(store, y, t, first, g, work, work.pool, on_split);
 }
 

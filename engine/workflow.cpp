@@ -7,6 +7,9 @@
 #include <map>
 
 #include "fatal.hpp"
+#include "outfile.hpp"
+#include "run_clock.hpp"
+#include "staged_outputs.hpp"
 
 namespace {
 
@@ -55,4 +58,66 @@ OutputNames output_names(const std::string& out_prefix, const std::string& data_
 
 void tell_drawn_seed(bool given, std::uint32_t seed) {
   if (!given) std::printf("Random seed: %u (add -seed %u to repeat this run)\n", seed, seed);
+}
+
+std::vector<OptionSpec> forest_options(ForestOptions& f) {
+  return {
+      {"-save", ValueType::flag, "", "keep the grown forest in PREFIX.forest to classify files later", "", 0, 0,
+       [&f](const OptionValue&) { f.save = true; }},
+      {"-forest", ValueType::text, "FILE", "classify the -p files with a saved forest; nothing is grown", "none", 0,
+       0, [&f](const OptionValue& v) { f.forest_file = v.text; }},
+      {"-votes", ValueType::flag, "", "write the vote shares of each case beside each .pre file", "", 0, 0,
+       [&f](const OptionValue&) { f.votes = true; }},
+  };
+}
+
+void add_forest_outputs(std::vector<OutputPath>& outputs, const ForestOptions& f, const OutputNames& names,
+                        const std::vector<std::string>& pred_files, bool oob_votes) {
+  if (f.save) outputs.emplace_back(names(".forest"));
+  if (!f.votes) return;
+  if (oob_votes) outputs.emplace_back(names(".oob.votes"));
+  for (const std::string& file : pred_files) outputs.emplace_back(names.for_file(file, ".votes"));
+}
+
+void write_vote_shares(const std::string& path, const std::vector<int>& class_label, const std::vector<int>& votes) {
+  const int nclass = static_cast<int>(class_label.size());
+  OutFile out(path, "w");
+  out.puts("case");
+  for (int label : class_label) out.printf("\t%d", label);
+  out.puts("\n");
+  const std::size_t ncase = nclass > 0 ? votes.size() / nclass : 0;
+  for (std::size_t i = 0; i < ncase; ++i) {
+    const int* v = votes.data() + i * nclass;
+    long long total = 0;
+    for (int c = 0; c < nclass; ++c) total += v[c];
+    out.printf("%zu", i + 1);
+    for (int c = 0; c < nclass; ++c) {
+      if (total == 0)
+        out.puts("\tNA");
+      else
+        out.printf("\t%.6f", static_cast<double>(v[c]) / static_cast<double>(total));
+    }
+    out.puts("\n");
+  }
+  out.close();
+}
+
+void classify_with_saved_forest(const SavedForestRun& run,
+                                const std::function<CaseReader(const DataSet& model)>& reader_for) {
+  if (run.forest.save) fail("-save keeps a forest that this run grows; with -forest no forest is grown.\n");
+  if (run.pred_files.empty()) fail(format("-forest %s needs at least one -p FILE to classify.\n",
+                                          run.forest.forest_file.c_str()));
+  const OutputNames names = output_names(run.out_prefix, run.forest.forest_file, run.pred_files);
+  check_prediction_files(run.pred_files);
+  const RunClock clock;
+  const SavedForest saved = read_forest_file(run.forest.forest_file, run.program);
+  const CaseReader read = reader_for(saved.model);
+  std::vector<OutputPath> paths = run_outputs({}, run.pred_files, names);
+  add_forest_outputs(paths, run.forest, names, run.pred_files, false);
+  StagedOutputs outputs(paths);
+  std::printf("Finish loading the forest of %d trees.\t\tRunning time:%fs\n", static_cast<int>(saved.trees.size()),
+              clock.seconds());
+  predict_files(run.pred_files, names, VotingForest{&saved.trees, saved.model.nclass, &saved.model.class_label},
+                read, clock, run.forest.votes);
+  outputs.commit();
 }

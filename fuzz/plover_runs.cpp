@@ -6,7 +6,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   return run_command_line(
-      data, size, {"-t", "-n", "-m", "-minnode", "-r", "-p", "-s", "-seed", "-threads"}, parse_plover_args,
+      data, size, {"-t", "-n", "-m", "-minnode", "-r", "-p", "-s", "-seed", "-threads", "-save", "-votes"}, parse_plover_args,
       [](PloverSettings& s) {
         s.ntree = std::min(s.ntree, 4);
         s.threads = std::min(s.threads, 2);

@@ -6,7 +6,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   return run_command_line(
-      data, size, {"-t", "-o", "-n", "-minnode", "-r", "-p", "-s", "-threads"}, parse_wren_args,
+      data, size, {"-t", "-o", "-n", "-minnode", "-r", "-p", "-s", "-threads", "-save", "-votes"}, parse_wren_args,
       [](WrenSettings& s) {
         s.ntop = std::min(s.ntop, 3);
         s.nsub = std::min(s.nsub, 2);

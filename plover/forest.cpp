@@ -215,3 +215,26 @@ CaseReader genotype_case_reader(const DataSet& d, GenoStore& g) {
     return CasesToClassify{g.ncase, [&d, &g](const StoredTree& t, int i) { return classify(t, g, d.ncat, i); }};
   };
 }
+
+void check_genotype_model(const DataSet& model, const std::string& forest_file) {
+  for (int j = 0; j < model.ncov; ++j)
+    if (model.ncat_orig[j] == kNominal && model.ori_catg[j] != geno_label())
+      fail(format("Forest file %s is damaged: covariate %s does not have the genotype codes 0 1 2 3.\n",
+                  forest_file.c_str(), model.name[j].c_str()));
+}
+
+void print_out_of_bag_confusion(const OobTally& tally, const DataSet& d) {
+  std::vector<long long> table(static_cast<std::size_t>(d.nclass) * d.nclass, 0);
+  for (int i = 0; i < d.ncase; ++i)
+    ++table[static_cast<std::size_t>(d.y[i]) * d.nclass +
+            majority_class(&tally.oob_votes[static_cast<std::size_t>(i) * tally.nclass], tally.nclass)];
+  std::printf("Out-of-bag error rate: %f\n", oob_error_rate(tally, d));
+  std::printf("Out-of-bag confusion table (rows: true label, columns: out-of-bag predicted label):\ntrue\\predicted");
+  for (int c = 0; c < d.nclass; ++c) std::printf("\t%d", d.class_label[c]);
+  std::printf("\n");
+  for (int t = 0; t < d.nclass; ++t) {
+    std::printf("%d", d.class_label[t]);
+    for (int c = 0; c < d.nclass; ++c) std::printf("\t%lld", table[static_cast<std::size_t>(t) * d.nclass + c]);
+    std::printf("\n");
+  }
+}

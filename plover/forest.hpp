@@ -94,3 +94,10 @@ void write_importance_file(const std::string& path, const DataSet& d, const OobT
 
 // Reads files to classify into `g` for the forest grown on `d`.
 CaseReader genotype_case_reader(const DataSet& d, GenoStore& g);
+
+// A saved forest's covariates must be genotypes: nominal ones have the four genotype codes.
+void check_genotype_model(const DataSet& model, const std::string& forest_file);
+
+// The out-of-bag error rate and the table of true by out-of-bag predicted labels (a case that
+// was never out of bag counting as the first label, as in the rate), on standard output.
+void print_out_of_bag_confusion(const OobTally& tally, const DataSet& d);

@@ -25,7 +25,11 @@ const char* const kAbout =
 const char* const kFiles =
     "Writes FILE.inf (data summary and one line per tree), FILE.importance (out-of-bag error\n"
     "rate and the importance of every covariate) and, for each file P given with -p, P.pre\n"
-    "(the predicted label of each of its cases).\n";
+    "(the predicted label of each of its cases). With -out PREFIX the outputs are PREFIX.inf,\n"
+    "PREFIX.importance and PREFIX.P.pre instead. -save adds FILE.forest, which a later run\n"
+    "classifies with (plover -forest FILE.forest -p NEW.txt); -votes adds P.votes (the vote\n"
+    "shares of each case), FILE.oob.votes (the out-of-bag shares) and the out-of-bag\n"
+    "confusion table on the screen.\n";
 
 const ProgramHelp kHelp{"plover", kAbout, kFiles};
 
@@ -33,8 +37,7 @@ const ProgramHelp kHelp{"plover", kAbout, kFiles};
 
 PloverSettings parse_plover_args(int argc, const char* const* argv) {
   PloverSettings s;
-  parse_options(argc, argv,
-                {
+  std::vector<OptionSpec> options{
                     data_file_option(s.data_file, "sample_SNP.txt"),
                     count_option("-n", s.ntree, 1, "number of trees", "1000"),
                     candidates_option(s.nsplitvar, s.nsplitvar_given),
@@ -46,8 +49,10 @@ PloverSettings parse_plover_args(int argc, const char* const* argv) {
                     seed_option(s.seed, s.seed_given),
                     out_option(s.out_prefix),
                     threads_option(s.threads),
-                },
-                kHelp);
+                };
+  const std::vector<OptionSpec> forest = forest_options(s.forest);
+  options.insert(options.end() - 1, forest.begin(), forest.end());
+  parse_options(argc, argv, options, kHelp);
   return s;
 }
 
@@ -133,13 +138,23 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
 }  // namespace
 
 int run_plover(const PloverSettings& s) {
+  if (!s.forest.forest_file.empty()) {
+    GenoStore g;
+    classify_with_saved_forest({"plover", s.forest, s.pred_files, s.out_prefix}, [&](const DataSet& model) {
+      check_genotype_model(model, s.forest.forest_file);
+      return genotype_case_reader(model, g);
+    });
+    return 0;
+  }
   const OutputNames output = output_names(s.out_prefix, s.data_file, s.pred_files);
   const std::uint32_t seed = seed_random_or_clock(s.seed_given, s.seed);
   InFile data = open_data_file(s.data_file);
   check_prediction_files(s.pred_files);
   const std::string inf_path = output(".inf");
   const std::string importance_path = output(".importance");
-  StagedOutputs outputs(run_outputs({importance_path, inf_path}, s.pred_files, output));
+  std::vector<OutputPath> paths = run_outputs({importance_path, inf_path}, s.pred_files, output);
+  add_forest_outputs(paths, s.forest, output, s.pred_files, true);
+  StagedOutputs outputs(paths);
   tell_drawn_seed(s.seed_given, seed);
 
   DataSet d;
@@ -168,10 +183,17 @@ int run_plover(const PloverSettings& s) {
   write_importance_file(importance_path, d, tally, s.ntree);
   release_geno(g);
   std::printf("Finish building.\t\tRunning time:%fs\n", clock.seconds());
+  if (s.forest.save)
+    write_forest_file(output(".forest"), "plover", d, [](int) -> const std::vector<int>& { return geno_label(); },
+                      forest);
+  if (s.forest.votes) {
+    write_vote_shares(output(".oob.votes"), d.class_label, tally.oob_votes);
+    print_out_of_bag_confusion(tally, d);
+  }
 
   GenoStore to_classify;
   predict_files(s.pred_files, output, VotingForest{&forest, d.nclass, &d.class_label},
-                genotype_case_reader(d, to_classify), clock);
+                genotype_case_reader(d, to_classify), clock, s.forest.votes);
   outputs.commit();
   return 0;
 }

@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "parallel.hpp"
+#include "workflow.hpp"
 
 struct PloverSettings {
   std::string data_file = "sample_SNP.txt";
   std::string out_prefix;  // -out; empty: outputs beside the data files
+  ForestOptions forest;    // -save, -forest, -votes
   int threads = default_threads();
   std::vector<std::string> pred_files;
   int ntree = 1000;

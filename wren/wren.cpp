@@ -27,7 +27,9 @@ const char* const kFiles =
     "The forest has o x n x n trees, both numbers lowered to the number of usable covariates.\n"
     "Writes FILE.inf (data summary and one line per tree), FILE.count (how many splits each\n"
     "covariate made) and, for each file P given with -p, P.pre (the predicted label of each of\n"
-    "its cases).\n";
+    "its cases). With -out PREFIX the outputs are PREFIX.inf, PREFIX.count and PREFIX.P.pre\n"
+    "instead. -save adds FILE.forest, which a later run classifies with\n"
+    "(wren -forest FILE.forest -p NEW.txt); -votes adds P.votes (the vote shares of each case).\n";
 
 const ProgramHelp kHelp{"wren", kAbout, kFiles};
 
@@ -35,8 +37,7 @@ const ProgramHelp kHelp{"wren", kAbout, kFiles};
 
 WrenSettings parse_wren_args(int argc, const char* const* argv) {
   WrenSettings s;
-  parse_options(argc, argv,
-                {
+  std::vector<OptionSpec> options{
                     data_file_option(s.data_file, "bramble.txt"),
                     count_option("-o", s.ntop, 1, "best root splits that seed the forest", "20"),
                     count_option("-n", s.nsub, 1, "best splits kept for each daughter of the root", "3"),
@@ -46,8 +47,10 @@ WrenSettings parse_wren_args(int argc, const char* const* argv) {
                     entropy_only_option(),
                     out_option(s.out_prefix),
                     threads_option(s.threads),
-                },
-                kHelp);
+                };
+  const std::vector<OptionSpec> forest = forest_options(s.forest);
+  options.insert(options.end() - 1, forest.begin(), forest.end());
+  parse_options(argc, argv, options, kHelp);
   return s;
 }
 
@@ -133,12 +136,20 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
 }  // namespace
 
 int run_wren(const WrenSettings& s) {
+  if (!s.forest.forest_file.empty()) {
+    PredictionData p;
+    classify_with_saved_forest({"wren", s.forest, s.pred_files, s.out_prefix},
+                               [&](const DataSet& model) { return prediction_case_reader(model, p); });
+    return 0;
+  }
   const OutputNames output = output_names(s.out_prefix, s.data_file, s.pred_files);
   InFile data = open_data_file(s.data_file);
   check_prediction_files(s.pred_files);
   const std::string inf_path = output(".inf");
   const std::string count_path = output(".count");
-  StagedOutputs outputs(run_outputs({count_path, inf_path}, s.pred_files, output));
+  std::vector<OutputPath> paths = run_outputs({count_path, inf_path}, s.pred_files, output);
+  add_forest_outputs(paths, s.forest, output, s.pred_files, false);
+  StagedOutputs outputs(paths);
   OutFile report(inf_path, "w");
   const RunClock clock;
 
@@ -154,10 +165,13 @@ int run_wren(const WrenSettings& s) {
   l.d.codes = {};
   l.d.text = {};
   std::printf("Finish building.\t\tRunning time:%fs\n", clock.seconds());
+  if (s.forest.save)
+    write_forest_file(output(".forest"), "wren", l.d,
+                      [&](int v) -> const std::vector<int>& { return l.d.ori_catg[v]; }, forest);
 
   PredictionData p;
   predict_files(s.pred_files, output, VotingForest{&forest, l.d.nclass, &l.d.class_label},
-                prediction_case_reader(l.d, p), clock);
+                prediction_case_reader(l.d, p), clock, s.forest.votes);
   outputs.commit();
   return 0;
 }

@@ -8,6 +8,7 @@
 #include "data_set.hpp"
 #include "descend.hpp"
 #include "parallel.hpp"
+#include "workflow.hpp"
 #include "predict_files.hpp"
 #include "prediction_reader.hpp"
 #include "tree.hpp"
@@ -15,6 +16,7 @@
 struct WrenSettings {
   std::string data_file = "bramble.txt";
   std::string out_prefix;  // -out; empty: outputs beside the data files
+  ForestOptions forest;    // -save, -forest, -votes
   std::vector<std::string> pred_files;
   int ntop = 20;
   int nsub = 3;

@@ -120,12 +120,16 @@ TEST(GenotypePrediction, QualifiesByCovariateKindsAndCount) {
   EXPECT_FALSE(read_prediction(t.d, "o n o\na b c\n0 1 2\n0 1\n", g));  // unfinished last row
   EXPECT_FALSE(read_prediction(t.d, "o n o\na b c\n0 3 2\n", g));
   EXPECT_FALSE(read_prediction(t.d, "o n o\na b c\n0 z 2\n", g));
+  EXPECT_FALSE(read_prediction(t.d, "o n o d\na b c x\n0 1 2 ?\n", g));  // no number, skipped column too
   EXPECT_TRUE(g.geno.empty());
   EXPECT_TRUE(g.column_group.empty());
 
   testing::internal::CaptureStderr();
   EXPECT_FALSE(read_prediction(t.d, "", g));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "No data in the file! ");
+  // A file that ends inside its name line qualifies with no case (wren's reader refuses it).
+  EXPECT_TRUE(read_prediction(t.d, "o n o\na b\n", g));
+  EXPECT_EQ(g.ncase, 0);
 
   // With one training covariate a file of that covariate alone qualifies.
   GenoRead one = read_geno("o r\na y\n0 1\n2 2\n");

@@ -44,8 +44,10 @@ TEST(Manual, UserManualAndManualPagesDescribeEveryOption) {
     const std::string section = manual.substr(at, manual.find("\n## ", at + 1) - at);
     const std::string page = read_file(SOURCE_DIR "/man/" + p.name + ".1");
     for (const std::string& option : p.options) {
-      EXPECT_NE(section.find("| `" + option + " "), std::string::npos) << p.name << " " << option;
-      EXPECT_NE(page.find(".BI \\" + option + " \""), std::string::npos) << p.name << " " << option;
+      const bool flag = is_flag(option);
+      EXPECT_NE(section.find("| `" + option + (flag ? "` " : " ")), std::string::npos) << p.name << " " << option;
+      EXPECT_NE(page.find((flag ? ".B \\" : ".BI \\") + option + (flag ? "\n" : " \"")), std::string::npos)
+          << p.name << " " << option;
     }
   }
 }

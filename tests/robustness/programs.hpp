@@ -12,11 +12,14 @@ struct Program {
   std::vector<std::string> options;  // every option word it takes
 };
 
+// Options that take no value.
+inline bool is_flag(const std::string& option) { return option == "-save" || option == "-votes"; }
+
 inline const std::vector<Program>& programs() {
   static const std::vector<Program> all{
       {"kestrel", KESTREL_EXE, {"-t", "-n", "-perm", "-m", "-minnode", "-r", "-s", "-fdr", "-seed", "-out", "-threads"}},
-      {"plover", PLOVER_EXE, {"-t", "-n", "-m", "-minnode", "-r", "-p", "-s", "-seed", "-out", "-threads"}},
-      {"wren", WREN_EXE, {"-t", "-o", "-n", "-minnode", "-r", "-p", "-s", "-out", "-threads"}},
+      {"plover", PLOVER_EXE, {"-t", "-n", "-m", "-minnode", "-r", "-p", "-s", "-seed", "-out", "-save", "-forest", "-votes", "-threads"}},
+      {"wren", WREN_EXE, {"-t", "-o", "-n", "-minnode", "-r", "-p", "-s", "-out", "-save", "-forest", "-votes", "-threads"}},
   };
   return all;
 }

@@ -45,7 +45,11 @@ std::string wide_genotypes(int ncov, int ncase) {
   std::string s;
   for (int j = 0; j < ncov; ++j) s += j % 7 == 3 ? "n " : "o ";
   s += "r\n";
-  for (int j = 0; j < ncov; ++j) s += "g" + std::to_string(j) + " ";
+  for (int j = 0; j < ncov; ++j) {
+    s += 'g';
+    s += std::to_string(j);
+    s += ' ';
+  }
   s += "y\n";
   for (int i = 0; i < ncase; ++i) {
     for (int j = 0; j < ncov; ++j) s += std::to_string((i * 7 + j * 3 + i * j) % 4 == 3 ? 1 : (i + j) % 3) + " ";

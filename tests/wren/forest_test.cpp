@@ -138,3 +138,42 @@ TEST(Forest, DeepTreesStopAtThirtyOneNodesAndReuseOnlyTheirOwnSplits) {
     }
   }
 }
+
+TEST(Forest, SharedSearchesGrowTheSameTreesAsSearchingEveryNode) {
+  // Random ordinal columns with values spelled in two ways, a nominal column, missing cells;
+  // every tree of a root split grown with the memo of its group, and again with a fresh memo.
+  std::mt19937 rng(13);
+  std::string text = "o o n o o r\na b c d e y\n";
+  const char* spellings[][2] = {{"0.5", "0.50"}, {"1", "1.0"}, {"2", "2"}, {"3.25", "3.250"}};
+  for (int i = 0; i < 300; ++i) {
+    int signal = 0;
+    for (int j = 0; j < 5; ++j) {
+      const int v = static_cast<int>(rng() % (j == 2 ? 3 : 4));
+      signal += j < 2 ? v : 0;
+      if (rng() % 30 == 0)
+        text += "NA ";
+      else if (j == 2)
+        text += std::to_string(v + 1) + " ";
+      else
+        text += std::string(spellings[(v + j) % 4][rng() % 2]) + " ";
+    }
+    text += std::to_string((signal + static_cast<int>(rng() % 3)) % 3) + "\n";
+  }
+  Forest shared(text, 3, 2);
+  Forest alone(text, 3, 2);
+  const int ntree = 3 * 2 * 2;
+  for (int tree = 0; tree < ntree; ++tree) {
+    if (tree % 4 == 0) shared.memo.reset(shared.data.d.ncov, 1);
+    alone.memo.reset(alone.data.d.ncov, 1);
+    const std::vector<int> spv = shared.split_covariates(tree);
+    ASSERT_EQ(alone.split_covariates(tree), spv) << "tree " << tree;
+    EXPECT_EQ(alone.t.nnd, shared.t.nnd);
+    for (int v = 0; v < shared.t.nnd; ++v) {
+      EXPECT_EQ(alone.t.spvl[v], shared.t.spvl[v]) << "tree " << tree << " node " << v;
+      EXPECT_EQ(alone.t.na_right[v], shared.t.na_right[v]);
+      EXPECT_EQ(alone.t.count[v], shared.t.count[v]);
+      EXPECT_EQ(alone.g.cut_text[v], shared.g.cut_text[v]);
+    }
+  }
+  EXPECT_GT(shared.memo.entries.size(), 8u);
+}
