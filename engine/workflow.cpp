@@ -45,6 +45,10 @@ OptionSpec out_option(std::string& prefix) {
           "beside the data files", 0, 0, [&prefix](const OptionValue& v) { prefix = v.text; }};
 }
 
+std::vector<OptionSpec> run_options(std::string& out_prefix, int& threads) {
+  return {out_option(out_prefix), threads_option(threads)};
+}
+
 OutputNames output_names(const std::string& out_prefix, const std::string& data_file,
                          const std::vector<std::string>& pred_files) {
   if (out_prefix.empty() && data_file == kStandardInput)
