@@ -21,16 +21,20 @@ void LevelGrowth::add_search(int node, int k, int size) {
   work_ += size;
 }
 
+// A counting sort: searches of one covariate keep their order.
 void LevelGrowth::order_by_covariate() {
-  std::vector<int> order(searches_.size());
-  std::iota(order.begin(), order.end(), 0);
-  auto covariate = [&](int q) { return candidates_[searches_[q].node][searches_[q].k]; };
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return covariate(a) < covariate(b); });
-  std::vector<Search> searches(order.size());
-  std::vector<int> sizes(order.size());
-  for (std::size_t q = 0; q < order.size(); ++q) {
-    searches[q] = searches_[order[q]];
-    sizes[q] = search_size_[order[q]];
+  auto covariate = [&](const Search& q) { return candidates_[q.node][q.k]; };
+  int ncov = 0;
+  for (const Search& q : searches_) ncov = std::max(ncov, covariate(q) + 1);
+  std::vector<int> start(ncov + 1, 0);
+  for (const Search& q : searches_) ++start[covariate(q) + 1];
+  std::partial_sum(start.begin(), start.end(), start.begin());
+  std::vector<Search> searches(searches_.size());
+  std::vector<int> sizes(searches_.size());
+  for (std::size_t q = 0; q < searches_.size(); ++q) {
+    const int at = start[covariate(searches_[q])]++;
+    searches[at] = searches_[q];
+    sizes[at] = search_size_[q];
   }
   searches_.swap(searches);
   search_size_.swap(sizes);
@@ -57,19 +61,23 @@ WorkerPool* LevelGrowth::share_out(WorkerPool* pool) {
   return pool;
 }
 
-void LevelGrowth::prepare_waits(bool masks, int threads) {
+void LevelGrowth::prepare_masks(bool masks, int threads) {
   if (waits_size_ < count_) {
     waits_size_ = count_;
     left_ = std::make_unique<std::atomic<int>[]>(count_);
     mask_state_ = std::make_unique<std::atomic<int>[]>(count_);
   }
-  for (int node = 0; node < count_; ++node) left_[node].store(0, std::memory_order_relaxed);
-  for (const Search& q : searches_) left_[q.node].fetch_add(1, std::memory_order_relaxed);
   if (masks) {
     if (static_cast<int>(masks_.size()) < count_) masks_.resize(count_);
     if (static_cast<int>(copies_.size()) < threads) copies_.resize(threads);
     for (int node = 0; node < count_; ++node) mask_state_[node].store(kMasksToBuild, std::memory_order_relaxed);
   }
+}
+
+void LevelGrowth::prepare_waits() {
+  std::vector<int> left(count_, 0);
+  for (const Search& q : searches_) ++left[q.node];
+  for (int node = 0; node < count_; ++node) left_[node].store(left[node], std::memory_order_relaxed);
   progress_->next_chunk.store(0, std::memory_order_relaxed);
   progress_->failed.store(false, std::memory_order_relaxed);
   next_to_finish_ = 0;

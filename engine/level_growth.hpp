@@ -57,8 +57,10 @@ class LevelGrowth {
   };
   // The pool when the level's work is worth it (else none), and the chunks for it.
   WorkerPool* share_out(WorkerPool* pool);
-  // Counts of searches left per node; mask states when the store has two-bit columns.
-  void prepare_waits(bool masks, int threads);
+  // Mask states (when the store has two-bit columns) and scratch for the threads.
+  void prepare_masks(bool masks, int threads);
+  // Counts of searches left per node, for the threads of a pool.
+  void prepare_waits();
   // Marks the searches from .. to-1 done, waking a thread that waits for their node.
   void release(int from, int to);
   // The chunk to search next, -1 when none is left.
@@ -70,6 +72,8 @@ class LevelGrowth {
   const NodeMasks* node_masks(const LevelInputs<Store>& in, int node, int thread);
   template <class Store, class Finish>
   void finish_in_order(const LevelInputs<Store>& in, Finish& finish);
+  template <class Store, class Finish>
+  void run_alone(const LevelInputs<Store>& in, Finish& finish);
 
   int count_ = 0;
   std::vector<std::vector<int>> candidates_;
@@ -178,14 +182,31 @@ void LevelGrowth::finish_in_order(const LevelInputs<Store>& in, Finish& finish) 
   }
 }
 
+// Every search in plan order on this thread, then the nodes in order.
+template <class Store, class Finish>
+void LevelGrowth::run_alone(const LevelInputs<Store>& in, Finish& finish) {
+  const int nsearch = static_cast<int>(searches_.size());
+  for (int q = 0; q < nsearch; ++q) {
+    const auto [node, k] = searches_[q];
+    if constexpr (TwoBitColumns<Store>) {
+      if (q + 1 < nsearch) in.store.prefetch_column(candidates_[searches_[q + 1].node][searches_[q + 1].k]);
+    }
+    const int i = in.first + node;
+    results_[node][k] = search_candidate(in.store, candidates_[node][k], in.t.node_rows(i), in.t.count[i], in.y,
+                                         in.search, in.scratch[0], node_masks(in, node, 0));
+  }
+  for (int node = 0; node < count_; ++node) finish(in.first + node);
+}
+
 template <class Store, class Finish>
 void LevelGrowth::run(const LevelInputs<Store>& in, WorkerPool* pool, Finish&& finish) {
   pool = share_out(pool);
-  prepare_waits(TwoBitColumns<Store>, pool ? pool->threads() : 1);
+  prepare_masks(TwoBitColumns<Store>, pool ? pool->threads() : 1);
   if (!pool) {
-    finish_in_order(in, finish);
+    run_alone(in, finish);
     return;
   }
+  prepare_waits();
   // The pool runs thread 0 on this thread: it splits, so a worker busy elsewhere never holds
   // the level up. Should the workers take every turn, this thread splits after them.
   bool splitting = false;
@@ -200,4 +221,20 @@ void LevelGrowth::run(const LevelInputs<Store>& in, WorkerPool* pool, Finish&& f
     }
   });
   finish_in_order(in, finish);
+}
+
+// Searches node i on each of `candidates` into `results` (in candidate order), on the pool when
+// the work is worth it: the scoring of one node rather than a level of a growing tree.
+// scratch: one per thread of the pool.
+template <class Store>
+void search_every_candidate(const Store& store, const int* y, const TreeRecord& t, int i,
+                            const std::vector<int>& candidates, const SearchSettings& s,
+                            std::vector<SplitScratch>& scratch, LevelGrowth& level, WorkerPool* pool,
+                            std::vector<Candidate>& results) {
+  level.plan(1);
+  level.candidates(0) = candidates;
+  level.results(0).resize(candidates.size());
+  for (std::size_t k = 0; k < candidates.size(); ++k) level.add_search(0, static_cast<int>(k), t.count[i]);
+  level.run(LevelInputs<Store>{store, y, t, i, s, scratch}, pool, [](int) {});
+  results = level.results(0);
 }

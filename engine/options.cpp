@@ -143,6 +143,12 @@ std::string help_line(const OptionSpec& o) {
 
 }  // namespace
 
+std::vector<OptionSpec> option_table(std::initializer_list<std::vector<OptionSpec>> groups) {
+  std::vector<OptionSpec> table;
+  for (const auto& group : groups) table.insert(table.end(), group.begin(), group.end());
+  return table;
+}
+
 std::string usage_text(const ProgramHelp& help, const std::vector<OptionSpec>& options) {
   std::string text = std::string("Usage: ") + help.name + " [option value]...\n" + help.about + "\nOptions [defaults]:\n";
   for (const OptionSpec& o : options) text += help_line(o);
@@ -206,9 +212,10 @@ OptionSpec candidates_option(int& nsplitvar, bool& given) {
                       });
 }
 
-OptionSpec entropy_only_option() {
-  return whole_option("-s", "N", "accepted and ignored: the trees always split by entropy", "", INT_MIN, INT_MAX,
-                      [](const OptionValue&) {});
+std::vector<OptionSpec> prediction_options(std::vector<std::string>& files) {
+  return {prediction_files_option(files),
+          whole_option("-s", "N", "accepted and ignored: the trees always split by entropy", "", INT_MIN, INT_MAX,
+                       [](const OptionValue&) {})};
 }
 
 OptionSpec seed_option(std::uint32_t& seed, bool& given) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,9 @@ std::string usage_text(const ProgramHelp& help, const std::vector<OptionSpec>& o
 void parse_options(int argc, const char* const* argv, const std::vector<OptionSpec>& options,
                    const ProgramHelp& help);
 
+// A program's table: its groups of options, one after the other.
+std::vector<OptionSpec> option_table(std::initializer_list<std::vector<OptionSpec>> groups);
+
 // The options the programs share.
 OptionSpec data_file_option(std::string& file, const char* default_name);
 OptionSpec prediction_files_option(std::vector<std::string>& files);
@@ -67,8 +71,9 @@ OptionSpec minnode_option(int& minnode, const char* default_text);
 OptionSpec missing_share_option(double& share, const char* what, const char* default_text);
 // "-m": candidate covariates at each node, at least 1; records that it was given.
 OptionSpec candidates_option(int& nsplitvar, bool& given);
-// "-s" where the trees always split by entropy: a whole number, read and not used.
-OptionSpec entropy_only_option();
+// The options of a program whose trees always split by entropy and classify further files:
+// "-p FILE", repeatable, and "-s N", a whole number read and not used.
+std::vector<OptionSpec> prediction_options(std::vector<std::string>& files);
 // "-seed N": a fixed generator state instead of the calendar time (N modulo 2^32).
 OptionSpec seed_option(std::uint32_t& seed, bool& given);
 // "-threads N": from 1 to kMaxThreads.

@@ -45,8 +45,3 @@ void OutFile::close() {
   file_ = nullptr;
   if (bad || closed_bad) fail(format(kOverwriteMessage, path_.c_str()));
 }
-
-void create_empty(const std::string& path, const char* open_message) {
-  OutFile f(path, "w", open_message);
-  f.close();
-}

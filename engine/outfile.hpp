@@ -30,7 +30,4 @@ class OutFile {
   std::FILE* file_ = nullptr;
 };
 
-// Creates or empties a file and closes it at once.
-void create_empty(const std::string& path, const char* open_message = nullptr);
-
 extern const char* const kOverwriteMessage;

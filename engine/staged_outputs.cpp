@@ -63,16 +63,18 @@ StagedFile* entry_for(const std::string& given, const std::string& destination) 
   return f;
 }
 
-// Creates the empty temporary, with the mode of the file it replaces (else the usual mode).
-void create_temporary(const StagedFile& f, const struct stat* replaced, const char* message) {
+// Creates the empty temporary, with the mode of the file it replaces (else the usual mode);
+// false when the folder takes no new file.
+bool create_temporary(const StagedFile& f, const struct stat* replaced) {
   int fd = open(f.temp_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0 && errno == EEXIST) {  // left by an earlier process of the same number
     unlink(f.temp_name);
     fd = open(f.temp_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   }
-  if (fd < 0) cannot_write(f.given, message);
+  if (fd < 0) return false;
   if (replaced) (void)fchmod(fd, replaced->st_mode & 07777);
   close(fd);
+  return true;
 }
 
 // Checks `given` and stages it; nullptr for a destination that is written directly.
@@ -95,7 +97,10 @@ StagedFile* stage(const OutputPath& output) {
     cannot_write(given, output.cannot_write);
   }
   StagedFile* f = entry_for(given, destination);
-  create_temporary(*f, exists ? &st : nullptr, output.cannot_write);
+  if (!create_temporary(*f, exists ? &st : nullptr)) {
+    if (exists) return nullptr;  // a writable file in a folder that takes no new file: in place
+    cannot_write(given, output.cannot_write);
+  }
   f->active.store(true);
   return f;
 }

@@ -12,7 +12,7 @@
 // in the destination's folder: a path that cannot be created or an existing file that cannot
 // be written stops at once with the over-write message. While staged, OutFile opens the
 // temporary in place of the path. Destinations that are not regular files (/dev/null, a
-// device) are written directly.
+// device), and writable files in a folder that takes no new file, are written directly.
 struct OutputPath {
   OutputPath(std::string p, const char* message = nullptr) : path(std::move(p)), cannot_write(message) {}
   std::string path;

@@ -45,6 +45,10 @@ OptionSpec out_option(std::string& prefix) {
           "beside the data files", 0, 0, [&prefix](const OptionValue& v) { prefix = v.text; }};
 }
 
+std::vector<OptionSpec> run_options(std::string& out_prefix, int& threads) {
+  return {out_option(out_prefix), threads_option(threads)};
+}
+
 OutputNames output_names(const std::string& out_prefix, const std::string& data_file,
                          const std::vector<std::string>& pred_files) {
   if (out_prefix.empty() && data_file == kStandardInput)
@@ -107,7 +111,8 @@ void classify_with_saved_forest(const SavedForestRun& run,
   if (run.forest.save) fail("-save keeps a forest that this run grows; with -forest no forest is grown.\n");
   if (run.pred_files.empty()) fail(format("-forest %s needs at least one -p FILE to classify.\n",
                                           run.forest.forest_file.c_str()));
-  const OutputNames names = output_names(run.out_prefix, run.forest.forest_file, run.pred_files);
+  // Only the files to classify name outputs here.
+  const OutputNames names = output_names(run.out_prefix, "", run.pred_files);
   check_prediction_files(run.pred_files);
   const RunClock clock;
   const SavedForest saved = read_forest_file(run.forest.forest_file, run.program);

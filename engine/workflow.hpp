@@ -16,6 +16,9 @@
 // "-out PREFIX": every output is named from PREFIX instead of the data files.
 OptionSpec out_option(std::string& prefix);
 
+// The options that end every program's table: -out and -threads.
+std::vector<OptionSpec> run_options(std::string& out_prefix, int& threads);
+
 // The names of a run's outputs: from `out_prefix` when given, else beside `data_file`. A prefix
 // must name a file in an existing folder, and the files to classify must then differ in their
 // names without folders; otherwise the run stops with a message before any work.

@@ -34,23 +34,20 @@ const ProgramHelp kHelp{"kestrel", kAbout, kFiles};
 
 KestrelSettings parse_kestrel_args(int argc, const char* const* argv) {
   KestrelSettings s;
-  parse_options(argc, argv,
-                {
-                    data_file_option(s.data_file, "sample.txt"),
-                    count_option("-n", s.ntree, 1, "trees per pass", "1000"),
-                    count_option("-perm", s.nperm, 0, "permuted passes after the unpermuted one", "10"),
-                    candidates_option(s.nsplitvar, s.nsplitvar_given),
-                    minnode_option(s.minnode, "5"),
-                    missing_share_option(s.max_missing, "largest share of missing values a covariate may have", "0.05"),
-                    {"-s", ValueType::whole, "N", "1 entropy, any other value the Gini index", "0", INT_MIN, INT_MAX,
-                     [&](const OptionValue& v) { s.impurity_rule = static_cast<int>(v.whole); }},
-                    {"-fdr", ValueType::real, "LEVEL", "accepted and kept; changes nothing", "0.75", -HUGE_VAL,
-                     HUGE_VAL, [&](const OptionValue& v) { s.fdr_level = v.real; }},
-                    seed_option(s.seed, s.seed_given),
-                    out_option(s.out_prefix),
-                    threads_option(s.threads),
-                },
-                kHelp);
+  const std::vector<OptionSpec> own{
+      data_file_option(s.data_file, "sample.txt"),
+      count_option("-n", s.ntree, 1, "trees per pass", "1000"),
+      count_option("-perm", s.nperm, 0, "permuted passes after the unpermuted one", "10"),
+      candidates_option(s.nsplitvar, s.nsplitvar_given),
+      minnode_option(s.minnode, "5"),
+      missing_share_option(s.max_missing, "largest share of missing values a covariate may have", "0.05"),
+      {"-s", ValueType::whole, "N", "1 entropy, any other value the Gini index", "0", INT_MIN, INT_MAX,
+       [&](const OptionValue& v) { s.impurity_rule = static_cast<int>(v.whole); }},
+      {"-fdr", ValueType::real, "LEVEL", "accepted and kept; changes nothing", "0.75", -HUGE_VAL, HUGE_VAL,
+       [&](const OptionValue& v) { s.fdr_level = v.real; }},
+      seed_option(s.seed, s.seed_given),
+  };
+  parse_options(argc, argv, option_table({own, run_options(s.out_prefix, s.threads)}), kHelp);
   return s;
 }
 

@@ -37,22 +37,17 @@ const ProgramHelp kHelp{"plover", kAbout, kFiles};
 
 PloverSettings parse_plover_args(int argc, const char* const* argv) {
   PloverSettings s;
-  std::vector<OptionSpec> options{
-                    data_file_option(s.data_file, "sample_SNP.txt"),
-                    count_option("-n", s.ntree, 1, "number of trees", "1000"),
-                    candidates_option(s.nsplitvar, s.nsplitvar_given),
-                    minnode_option(s.minnode, "1"),
-                    missing_share_option(s.max_missing, "largest share of missing genotypes a covariate may have",
-                                         "1.0"),
-                    prediction_files_option(s.pred_files),
-                    entropy_only_option(),
-                    seed_option(s.seed, s.seed_given),
-                    out_option(s.out_prefix),
-                    threads_option(s.threads),
-                };
-  const std::vector<OptionSpec> forest = forest_options(s.forest);
-  options.insert(options.end() - 1, forest.begin(), forest.end());
-  parse_options(argc, argv, options, kHelp);
+  const std::vector<OptionSpec> own{
+      data_file_option(s.data_file, "sample_SNP.txt"),
+      count_option("-n", s.ntree, 1, "number of trees", "1000"),
+      candidates_option(s.nsplitvar, s.nsplitvar_given),
+      minnode_option(s.minnode, "1"),
+      missing_share_option(s.max_missing, "largest share of missing genotypes a covariate may have", "1.0"),
+  };
+  parse_options(argc, argv,
+                option_table({own, prediction_options(s.pred_files), {seed_option(s.seed, s.seed_given)},
+                              forest_options(s.forest), run_options(s.out_prefix, s.threads)}),
+                kHelp);
   return s;
 }
 

@@ -103,15 +103,16 @@ void score_node(const ForestData& f, const TreeRecord& t, int v, int limit, std:
   std::vector<double> score(p, 2 * nclass);
   std::vector<Candidate> found(p);
   if (node_splittable(f.store, rows, n, y, f.var_usable)) {
-    // The covariates' searches are independent: on the pool, a scratch table per thread.
-    std::vector<SplitScratch> extra;
-    for (int k = 1; k < (pool ? pool->threads() : 1); ++k) extra.push_back(w.scratch[0]);
-    run_tasks(pool, p, [&](int j, int thread) {
-      if (!f.var_usable[j]) return;
-      SplitScratch& mine = thread == 0 ? w.scratch[0] : extra[thread - 1];
-      found[j] = search_candidate(f.store, j, rows, n, y, f.search, mine);
-      score[j] = found[j].score;
-    });
+    std::vector<int> usable;
+    for (int j = 0; j < p; ++j)
+      if (f.var_usable[j]) usable.push_back(j);
+    std::vector<SplitScratch> scratch(pool ? pool->threads() : 1, w.scratch[0]);
+    std::vector<Candidate> results;
+    search_every_candidate(f.store, y, t, v, usable, f.search, scratch, w.level, pool, results);
+    for (std::size_t k = 0; k < usable.size(); ++k) {
+      found[usable[k]] = results[k];
+      score[usable[k]] = results[k].score;
+    }
   }
   const std::vector<int> best = rank_by_exchange(score, limit, nclass);
   for (std::size_t r = 0; r < best.size(); ++r) {

@@ -37,20 +37,17 @@ const ProgramHelp kHelp{"wren", kAbout, kFiles};
 
 WrenSettings parse_wren_args(int argc, const char* const* argv) {
   WrenSettings s;
-  std::vector<OptionSpec> options{
-                    data_file_option(s.data_file, "bramble.txt"),
-                    count_option("-o", s.ntop, 1, "best root splits that seed the forest", "20"),
-                    count_option("-n", s.nsub, 1, "best splits kept for each daughter of the root", "3"),
-                    minnode_option(s.minnode, "1"),
-                    missing_share_option(s.max_missing, "largest share of missing values a covariate may have", "1.0"),
-                    prediction_files_option(s.pred_files),
-                    entropy_only_option(),
-                    out_option(s.out_prefix),
-                    threads_option(s.threads),
-                };
-  const std::vector<OptionSpec> forest = forest_options(s.forest);
-  options.insert(options.end() - 1, forest.begin(), forest.end());
-  parse_options(argc, argv, options, kHelp);
+  const std::vector<OptionSpec> own{
+      data_file_option(s.data_file, "bramble.txt"),
+      count_option("-o", s.ntop, 1, "best root splits that seed the forest", "20"),
+      count_option("-n", s.nsub, 1, "best splits kept for each daughter of the root", "3"),
+      minnode_option(s.minnode, "1"),
+      missing_share_option(s.max_missing, "largest share of missing values a covariate may have", "1.0"),
+  };
+  parse_options(argc, argv,
+                option_table({own, prediction_options(s.pred_files), forest_options(s.forest),
+                              run_options(s.out_prefix, s.threads)}),
+                kHelp);
   return s;
 }
 

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "kestrel.hpp"
 #include "programs.hpp"
+#include "wren.hpp"
 
 namespace {
 
@@ -149,5 +151,38 @@ TEST(BadCommandLines, UnreadableFilesAreSaidToBe) {
     const ProgramRun r = run_program(p.exe, {"-t", "locked.txt"}, dir);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, "Data file locked.txt cannot be read: Permission denied.\n") << p.name;
+  }
+}
+
+TEST(GoodCommandLines, ValuesAreReadWholeAndTheLastOneCounts) {
+  const char* const argv[] = {"kestrel", "-n", "+7", "-seed", "-1", "-r", "5e-1", "-n", "8", "-fdr", "-.25"};
+  const KestrelSettings k = parse_kestrel_args(11, argv);
+  EXPECT_EQ(k.ntree, 8);
+  EXPECT_TRUE(k.seed_given);
+  EXPECT_EQ(k.seed, 0xFFFFFFFFu);  // modulo 2^32
+  EXPECT_EQ(k.max_missing, 0.5);
+  EXPECT_EQ(k.fdr_level, -0.25);
+  const char* const seeds[] = {"kestrel", "-seed", "4294967297"};
+  EXPECT_EQ(parse_kestrel_args(3, seeds).seed, 1u);
+  const char* const files[] = {"wren", "-p", "a", "-o", "2", "-p", "b", "-t", "x", "-t", "y"};
+  const WrenSettings w = parse_wren_args(11, files);
+  EXPECT_EQ(w.pred_files, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(w.data_file, "y");
+  EXPECT_EQ(w.ntop, 2);
+}
+
+TEST(GoodCommandLines, HelpShowsEveryRange) {
+  ScratchDir dir;
+  for (const Program& p : programs()) {
+    const std::string help = run_program(p.exe, {"--help"}, dir).out;
+    EXPECT_NE(help.find("  -threads N   threads to work on; the files do not depend on it (1 to 1024)"),
+              std::string::npos)
+        << p.name;
+    EXPECT_NE(help.find("  -r SHARE     "), std::string::npos) << p.name;
+    EXPECT_NE(help.find("(0 to 1)"), std::string::npos) << p.name;
+    EXPECT_NE(help.find("  -minnode N   smallest number of cases each side of a split must receive (at least 1)"),
+              std::string::npos)
+        << p.name;
+    EXPECT_NE(help.find("  -n N         "), std::string::npos) << p.name;
   }
 }

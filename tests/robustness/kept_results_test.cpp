@@ -186,3 +186,17 @@ TEST(KeptResults, ThreadsThatCannotStartAreDoneWithout) {
     EXPECT_EQ(folder_files(dir), one_thread) << s.exe;
   }
 }
+
+TEST(KeptResults, WritableFilesInAFolderThatTakesNoNewFileAreWrittenInPlace) {
+  if (geteuid() == 0) GTEST_SKIP() << "the superuser writes into every folder";
+  ScratchDir dir;
+  prepare(dir);
+  const Setting s = settings()[0];
+  ASSERT_EQ(run_program(s.exe, s.good, dir).status, 0);
+  const auto first = folder_files(dir);
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+  const ProgramRun r = run_program(s.exe, s.good, dir);
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(folder_files(dir), first);
+}

@@ -18,8 +18,8 @@ inline bool is_flag(const std::string& option) { return option == "-save" || opt
 inline const std::vector<Program>& programs() {
   static const std::vector<Program> all{
       {"kestrel", KESTREL_EXE, {"-t", "-n", "-perm", "-m", "-minnode", "-r", "-s", "-fdr", "-seed", "-out", "-threads"}},
-      {"plover", PLOVER_EXE, {"-t", "-n", "-m", "-minnode", "-r", "-p", "-s", "-seed", "-out", "-save", "-forest", "-votes", "-threads"}},
-      {"wren", WREN_EXE, {"-t", "-o", "-n", "-minnode", "-r", "-p", "-s", "-out", "-save", "-forest", "-votes", "-threads"}},
+      {"plover", PLOVER_EXE, {"-t", "-n", "-m", "-minnode", "-r", "-p", "-s", "-seed", "-save", "-forest", "-votes", "-out", "-threads"}},
+      {"wren", WREN_EXE, {"-t", "-o", "-n", "-minnode", "-r", "-p", "-s", "-save", "-forest", "-votes", "-out", "-threads"}},
   };
   return all;
 }
