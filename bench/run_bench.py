@@ -3,11 +3,14 @@
 
   python3 bench/run_bench.py                 # the standard scenarios on ./build
   python3 bench/run_bench.py --compare       # ... and ranger and scikit-learn on the same data
-  python3 bench/run_bench.py --big           # ... and plover's memory on 5,000 x 100,000 genotypes
+  python3 bench/run_bench.py --big           # ... and all three on 5,000 x 100,000 genotypes (memory)
+  python3 bench/run_bench.py --only scale    # kestrel and wren on wide genotypes and mixed data
   python3 bench/run_bench.py --build DIR     # measure the programs built in DIR
 
 Every timing is repeated (--repeat, default 3) and the best wall time is shown, since the
-machine is shared. Peak memory is the child's maximum resident set size (/usr/bin/time, else wait4). Input MB/s
+machine is shared. The "scale" scenarios time the reading of kestrel, wren and plover (MB/s of
+everything before the first tree), kestrel and wren on 2,000 x 10,000 genotypes and on mixed
+2,000 x 1,000 data, and -threads 8 against -threads 2. Peak memory is the child's maximum resident set size (/usr/bin/time, else wait4). Input MB/s
 is the data file size divided by the "Finish loading" time that plover and wren print, and for
 kestrel (which prints none) divided by the wall time of a run of one tree.
 
@@ -471,6 +474,82 @@ def run_sklearn(python, work, data_path, ntree, boot, min_leaf, criterion, reps)
 # The benchmark
 
 
+ORDER = ("plover", "kestrel", "wren", "read", "read-kestrel-geno", "read-kestrel-mixed", "read-wren-geno",
+         "read-wren-mixed", "read-plover-geno", "kestrel-geno", "wren-geno", "wren-mixed", "big", "big-kestrel",
+         "big-wren", "big-plover")
+
+
+def scale_scenarios(a, progs, geno, mixed, scenario, results):
+    """kestrel and wren on wide genotypes and on mixed data: reading speed, time and memory."""
+    def reading_rate(target_mbps):
+        return lambda r: r.read_seconds is not None and r.read_seconds > 0 and \
+            os.path.getsize(r.data_path) / MB / r.read_seconds >= target_mbps
+
+    for key, data, size, what in (("geno", geno, a.geno_size, "genotypes"), ("mixed", mixed, a.scale_mixed_size, "mixed")):
+        r = scenario("read-kestrel-" + key, "kestrel reading, " + what, progs["kestrel"], data, size,
+                     ["-n", "1", "-perm", "0", "-m", "1", "-seed", "1"], 0, target=">= 200 MB/s",
+                     met=reading_rate(200))
+        if r:
+            # kestrel prints no loading time, but its clock starts with the first tree: reading is the
+            # wall time of a run of one tree less that tree's time.
+            def reading(run):
+                m = re.search(r"Number of trees completed: 1\.\s*Running time:\s*([0-9.]+)", run.stdout)
+                return run.wall - (float(m.group(1)) if m else 0.0)
+            r.read_seconds = min(reading(x) for x in r.runs)
+            r.read_note = " (wall - tree)"
+        scenario("read-wren-" + key, "wren reading, " + what, progs["wren"], data, size, ["-o", "1", "-n", "1"], 0,
+                 target=">= 200 MB/s", met=reading_rate(200))
+    scenario("read-plover-geno", "plover reading, genotypes", progs["plover"], geno, a.geno_size,
+             ["-n", "1", "-seed", "1"], 0, target=">= 500 MB/s", met=reading_rate(500))
+    scenario("kestrel-geno", "kestrel genotypes", progs["kestrel"], geno, a.geno_size,
+             ["-n", "100", "-perm", "0", "-seed", "1"], 100, target="<= 0.6 s, peak <= 100 MB",
+             met=lambda r: r.best <= 0.6 and r.peak_mb <= 100)
+    scenario("wren-geno", "wren default forest, genotypes", progs["wren"], geno, a.geno_size, [], None,
+             target="<= 3 s, peak <= 250 MB", met=lambda r: r.best <= 3.0 and r.peak_mb <= 250)
+    scenario("wren-mixed", "wren default forest, mixed", progs["wren"], mixed, a.scale_mixed_size, [], None,
+             target="<= 2 s", met=lambda r: r.best <= 2.0)
+
+
+def big_scenarios(progs, big_data, size, scenario, results):
+    """The three programs on the --big genotypes: memory (and plover's time with two threads)."""
+    scenario("big-kestrel", "kestrel memory", progs["kestrel"], big_data, size, ["-n", "10", "-perm", "0", "-seed", "1"],
+             10, target="peak <= 2000 MB", met=lambda r: r.peak_mb <= 2000, reps=1)
+    scenario("big-wren", "wren memory", progs["wren"], big_data, size, ["-o", "2", "-n", "1"], 2,
+             target="peak <= 2000 MB", met=lambda r: r.peak_mb <= 2000, reps=1)
+    scenario("big-plover", "plover default, 2 threads", progs["plover"], big_data, size, ["-seed", "1"], 1000,
+             target="finishes, peak <= 250 MB", met=lambda r: r.peak_mb <= 250, reps=1, threads=2)
+
+
+def many_threads(progs, geno, runs_dir, repeat, failures):
+    """-threads 8 against -threads 2 on this machine: waiting threads must not spin for long."""
+    rows = []
+    for prog, args in ((progs["plover"], ["-n", "100", "-seed", "1"]), (progs["kestrel"], ["-n", "20", "-perm", "0", "-seed", "1"]),
+                       (progs["wren"], ["-o", "2", "-n", "2"])):
+        if not prog.threads:
+            continue
+        dirs = [os.path.join(runs_dir, "%s-many-t%d" % (prog.name, t)) for t in (2, 8)]
+        walls = {2: [], 8: []}
+        try:
+            for d in dirs:
+                prepare_dir(d, geno)
+            for _ in range(repeat):
+                for t, d in zip((2, 8), dirs):
+                    walls[t].append(run_checked(prog.args(["-t", os.path.basename(geno)] + args, t), d).wall)
+        except Failure as e:
+            report_failure(failures, e)
+            continue
+        bad, _ = same_outputs(dirs[0], dirs[1])
+        ratio = min(walls[8]) / min(walls[2])
+        rows.append([prog.name, " ".join([prog.name] + args), "%.2f" % min(walls[2]), "%.2f" % min(walls[8]),
+                     "%.2f" % ratio + (" (met)" if ratio <= 1.2 else " (NOT MET)"),
+                     "IDENTICAL" if not bad else "DIFFER: " + ", ".join(bad)])
+        if bad:
+            failures.append("%s: files differ between -threads 2 and -threads 8: %s" % (prog.name, ", ".join(bad)))
+    print_table("More threads than processors (genotypes %s)" % os.path.basename(geno),
+                ["program", "command", "-threads 2 s", "-threads 8 s", "8 / 2", "output files"], rows,
+                ["8 / 2: best -threads 8 wall over best -threads 2 wall; target <= 1.2 (runs take turns)"])
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default=os.path.join(REPO, "build"), help="build directory [./build]")
@@ -479,8 +558,8 @@ def main():
     ap.add_argument("--compare", action="store_true", help="also time ranger and scikit-learn on the same data")
     ap.add_argument("--python", default=None, help="Python with scikit-learn [this one, else /usr/bin/python3]")
     ap.add_argument("--big", action="store_true", help="also plover on the --big-size genotypes (memory)")
-    ap.add_argument("--only", default="plover,kestrel,wren,read",
-                    help="comma-separated scenarios among plover, kestrel, wren, read [all]")
+    ap.add_argument("--only", default="plover,kestrel,wren,read,scale",
+                    help="comma-separated scenarios among plover, kestrel, wren, read, scale [all]")
     ap.add_argument("--geno-size", type=parse_size, metavar="NxP", default=(2000, 10000), help="plover's data [2000x10000]")
     ap.add_argument("--plover-trees", type=int, default=100, help="plover's trees [100]")
     ap.add_argument("--mixed-size", type=parse_size, metavar="NxP", default=(1000, 50), help="kestrel's data [1000x50]")
@@ -490,13 +569,15 @@ def main():
     ap.add_argument("--wren-size", type=parse_size, metavar="NxP", default=(1000, 100), help="wren's data, 3 classes [1000x100]")
     ap.add_argument("--read-size", type=parse_size, metavar="NxP", default=(2000, 100000), help="reading speed data [2000x100000]")
     ap.add_argument("--big-size", type=parse_size, metavar="NxP", default=(5000, 100000), help="--big data [5000x100000]")
+    ap.add_argument("--scale-mixed-size", type=parse_size, metavar="NxP", default=(2000, 1000),
+                    help="mixed data of the scale scenarios [2000x1000]")
     a = ap.parse_args()
     work = a.work or os.path.join(a.build, "bench")
     # Everything the benchmark writes stays below the build directory.
     if not datagen.inside(work, a.build):
         ap.error("--work %s is not inside the build directory %s" % (work, a.build))
     only = set(s.strip() for s in a.only.split(",") if s.strip())
-    unknown = only - {"plover", "kestrel", "wren", "read"}
+    unknown = only - {"plover", "kestrel", "wren", "read", "scale"}
     if unknown:
         ap.error("unknown scenario in --only: %s" % ", ".join(sorted(unknown)))
     repeat = max(1, a.repeat)
@@ -520,7 +601,8 @@ def main():
                              else "no -threads option: runs as it is"))
 
     print("\nData (deterministic; made once, then reused from %s):" % os.path.join(work, "data"), flush=True)
-    geno = data_file(work, "geno", a.geno_size) if {"plover"} & only or a.compare else None
+    geno = data_file(work, "geno", a.geno_size) if {"plover", "scale"} & only or a.compare else None
+    scale_mixed = data_file(work, "mixed", a.scale_mixed_size) if "scale" in only else None
     mixed = data_file(work, "mixed", a.mixed_size) if {"kestrel"} & only or a.compare else None
     wren_data = data_file(work, "mixed", a.wren_size, classes=3) if "wren" in only else None
     read_data = data_file(work, "geno", a.read_size) if "read" in only else None
@@ -529,11 +611,11 @@ def main():
     results = {}
     threads_rows = []
 
-    def scenario(key, label, prog, data_path, size, args, trees, target=None, met=None, reps=None):
-        run_dir = os.path.join(runs_dir, key + ("-t1" if prog.threads else ""))
+    def scenario(key, label, prog, data_path, size, args, trees, target=None, met=None, reps=None, threads=1):
+        run_dir = os.path.join(runs_dir, key + ("-t%d" % threads if prog.threads else ""))
         print("  running %s ..." % label, flush=True)
         try:
-            cmd, runs = run_in_dir(prog, data_path, args, 1, run_dir, reps or repeat)
+            cmd, runs = run_in_dir(prog, data_path, args, threads, run_dir, reps or repeat)
         except Failure as e:
             report_failure(failures, e)
             return None
@@ -588,8 +670,8 @@ def main():
         std = a.mixed_size == (1000, 50) and (a.kestrel_trees, a.kestrel_perm) == (1000, 10)
         r = scenario("kestrel", "kestrel default run" if std else "kestrel", progs["kestrel"], mixed, a.mixed_size,
                      ["-n", str(a.kestrel_trees), "-perm", str(a.kestrel_perm), "-seed", "1"],
-                     a.kestrel_trees * (a.kestrel_perm + 1), target="<= 10 s" if std else None,
-                     met=lambda r: r.best <= 10.0)
+                     a.kestrel_trees * (a.kestrel_perm + 1), target="<= 5 s" if std else None,
+                     met=lambda r: r.best <= 5.0)
         if r:
             # kestrel prints no loading time: a run of one tree stands for its reading.
             try:
@@ -607,14 +689,17 @@ def main():
         n, p = a.read_size
         bound = 1.2 * n * p / 4 / MB + 50
         scenario("read", "plover reading", progs["plover"], read_data, a.read_size, ["-n", "1", "-seed", "1"], 0,
-                 target=">= 200 MB/s, peak <= %.0f MB" % bound,
+                 target=">= 500 MB/s, peak <= %.0f MB" % bound,
                  met=lambda r: r.load is not None and r.load > 0
-                 and os.path.getsize(r.data_path) / MB / r.load >= 200 and r.peak_mb <= bound)
+                 and os.path.getsize(r.data_path) / MB / r.load >= 500 and r.peak_mb <= bound)
+    if "scale" in only:
+        scale_scenarios(a, progs, geno, scale_mixed, scenario, results)
     if a.big:
         n, p = a.big_size
         bound = 1.2 * n * p / 4 / MB + 50
         scenario("big", "plover memory", progs["plover"], big_data, a.big_size, ["-n", "10", "-seed", "1"], 0,
                  target="peak <= %.0f MB + forest" % bound, met=lambda r: r.peak_mb <= bound, reps=1)
+        big_scenarios(progs, big_data, a.big_size, scenario, results)
 
     notes = ["wall: whole run (reading, growing, importance, writing), best / worst of %d; trees/s from the best"
              " (not shown for the runs that measure reading and memory)" % repeat,
@@ -623,9 +708,12 @@ def main():
              "input MB/s: file size / load s (the file is in the page cache: parsing speed, not disk speed)"]
     if a.big:
         notes.append("plover memory: run once (the data file is about 1 GB); 10 trees")
-    print_table("Our programs (one thread)", MAIN_HEADER, [results[k].row(repeat) for k in
-                                                           ("plover", "kestrel", "wren", "read", "big") if k in results],
-                notes)
+        notes.append("big runs: once each; plover's default 1,000 trees with -threads 2")
+    if "scale" in only:
+        notes.append("reading rows: everything before the first tree; kestrel prints no loading time, so its"
+                     " reading is the wall time of a one-tree run less the tree's running time")
+    print_table("Our programs (one thread unless the command says otherwise)", MAIN_HEADER,
+                [results[k].row(repeat) for k in ORDER if k in results], notes)
 
     # Threads: only when the programs have the option.
     if any(progs[n].threads for n in ("plover", "wren", "kestrel")):
@@ -642,6 +730,11 @@ def main():
         if progs["kestrel"].threads and mixed:
             threads_check("kestrel-short", "kestrel 200 trees x 3 passes (files only)", progs["kestrel"], mixed,
                           ["-n", "200", "-perm", "2", "-seed", "5"], timed=False)
+        if "scale" in only:
+            threads_check("kestrel-geno", "kestrel genotypes 20 trees (files only)", progs["kestrel"], geno,
+                          ["-n", "20", "-perm", "1", "-seed", "1"], timed=False)
+            threads_check("wren-scale", "wren default forest, mixed %s (files only)" % fmt_size(a.scale_mixed_size),
+                          progs["wren"], scale_mixed, [], timed=False)
         print_table("Threads", ["scenario", "command", "-threads 1 s", "-threads 2 s", "speed-up", "machine limit",
                                 "output files"],
                     threads_rows, ["speed-up: best -threads 1 wall / best -threads 2 wall; target >= 1.6",
@@ -650,6 +743,9 @@ def main():
                                    "output files: every file the runs wrote, compared byte for byte; must be identical"])
     else:
         print("\nThreads: no program has a -threads option yet; nothing to compare.")
+
+    if "scale" in only and geno:
+        many_threads(progs, geno, runs_dir, repeat, failures)
 
     if a.compare:
         compare(a, work, progs, geno, mixed, results, repeat, failures)
@@ -713,6 +809,20 @@ def compare(a, work, progs, geno, mixed, results, repeat, failures):
                      "%.3f" % (ours_growth / t) if ours_growth is not None else "-",
                      (target + (" (met)" if ours and ours.best / t <= 0.15 else " (NOT MET)")) if target and ours
                      else target])
+
+    # Genotypes without bootstrap: kestrel's one pass of 100 trees (all cases, sqrt(p) candidates, Gini).
+    if "kestrel-geno" in results and not no_ranger:
+        ours = results["kestrel-geno"]
+        case = "genotypes %s, 100 trees, no bootstrap" % fmt_size(a.geno_size)
+        rows.append([case, "kestrel -n 100 -perm 0 (reading + forest + MCC importance)", "%.2f" % ours.best, "", "", ""])
+        print("  ranger on %s without bootstrap ..." % os.path.basename(geno), flush=True)
+        try:
+            res, ver, _ = run_ranger(work, geno, 100, False, 9, mtry, repeat, ["none"])
+            t = min(res["none:none"])
+            rows.append([case, "ranger (replace=FALSE, min.node.size=9, no importance)", "%.2f" % t,
+                         "%.3f" % (ours.best / t), "", "<= 0.1" + (" (met)" if ours.best / t <= 0.1 else " (NOT MET)")])
+        except Failure as e:
+            report_failure(failures, e)
 
     # Mixed data: kestrel's settings for one pass (all cases, sqrt(p) candidates, Gini, daughters >= 5).
     n, p = a.mixed_size

@@ -10,7 +10,7 @@ int bits_for_codes(long long ncode) {
 
 void CodeCells::assign(int n, int ncode) {
   bits = bits_for_codes(ncode);
-  words.assign((static_cast<std::size_t>(n) * bits + 63) / 64 + 1, 0);
+  words.assign(column_words(n, bits), 0);
 }
 
 std::vector<int> column_codes(const CodedCovariates& c, int v, int ncase) {

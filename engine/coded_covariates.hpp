@@ -51,29 +51,50 @@ inline CodeColumn code_column(const CodeCells& c) {
 
 inline int CodeCells::get(int i) const { return code_column(*this)(i); }
 
-struct CodedCovariates {
-  std::vector<CodeCells> cells;            // per covariate
-  std::vector<int> ncodes;                 // codes run 0 .. ncodes-1
-  std::vector<int> missing_codes;          // code of a missing value (or category), -1 when none
-  std::vector<char> is_nominal;            // ncat > 1
-  std::vector<std::vector<double>> value;  // ordinal: the value of each code
-  bool any_two_bit = false;                // some column has two-bit cells
+inline std::uint32_t code_mask(int bits) { return bits == 32 ? 0xffffffffu : (1u << bits) - 1; }
 
-  CodeColumn column(int v) const { return code_column(cells[v]); }
-  int ncode(int v) const { return ncodes[v]; }
-  int missing(int v) const { return missing_codes[v]; }
-  bool nominal(int v) const { return is_nominal[v] != 0; }
-  double cut_value(int v, int code_) const { return value[v][code_]; }
+// Where one covariate lies in the store, and what its codes are.
+struct ColumnMeta {
+  std::size_t word = 0;   // its first word in CodedCovariates::words
+  std::size_t value = 0;  // its value table's first entry in CodedCovariates::values
+  int bits = 8;
+  int ncode = 0;          // codes run 0 .. ncode-1
+  int missing = -1;       // code of a missing value (or category), -1 when none
+  int nominal = 0;        // ncat > 1: codes are categories
+};
+
+// Every covariate's cells in one array, each column a CodeCells layout of its own width, and
+// one small record per covariate: a search reads its covariate's record, its cells and, for
+// the winner's cut-off, its value table, and nothing else.
+struct CodedCovariates {
+  std::vector<std::uint64_t> words;  // the columns one after another
+  std::vector<double> values;        // ordinal columns' tables: the value of each code
+  std::vector<ColumnMeta> meta;      // per covariate
+  bool any_two_bit = false;          // some column has two-bit cells
+
+  CodeColumn column(int v) const {
+    const ColumnMeta& m = meta[v];
+    return {reinterpret_cast<const unsigned char*>(words.data() + m.word), static_cast<unsigned>(m.bits),
+            code_mask(m.bits)};
+  }
+  int ncode(int v) const { return meta[v].ncode; }
+  int missing(int v) const { return meta[v].missing; }
+  bool nominal(int v) const { return meta[v].nominal != 0; }
+  double cut_value(int v, int code_) const { return values[meta[v].value + static_cast<std::size_t>(code_)]; }
 
   // Two-bit columns can be counted by bit masks; nullptr for the wider ones.
-  const std::uint64_t* two_bit_column(int v) const { return cells[v].bits == 2 ? cells[v].words.data() : nullptr; }
+  const std::uint64_t* two_bit_column(int v) const { return meta[v].bits == 2 ? words.data() + meta[v].word : nullptr; }
   bool has_two_bit_columns() const { return any_two_bit; }
   void prefetch_column(int v) const {
-    const char* p = reinterpret_cast<const char*>(cells[v].words.data());
-    const std::size_t bytes = cells[v].words.size() * 8;
+    const std::size_t end = v + 1 < static_cast<int>(meta.size()) ? meta[v + 1].word : words.size();
+    const char* p = reinterpret_cast<const char*>(words.data() + meta[v].word);
+    const std::size_t bytes = (end - meta[v].word) * 8;
     for (std::size_t b = 0; b < bytes; b += 64) __builtin_prefetch(p + b);
   }
 };
+
+// Words a column of n cells of `bits` bits takes in the store (one of room at the end).
+inline std::size_t column_words(int n, int bits) { return (static_cast<std::size_t>(n) * bits + 63) / 64 + 1; }
 
 // The cells of every case of covariate v, as plain integers.
 std::vector<int> column_codes(const CodedCovariates& c, int v, int ncase);

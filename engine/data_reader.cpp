@@ -266,27 +266,28 @@ CellText cell_text(const ColumnBeingRead& c, const std::vector<int>& code_of_spe
   return text;
 }
 
-// The cells' codes packed into `cells`, a word at a time.
-void pack_codes(const SpellingCells& spelled, const std::vector<int>& code_of_spelling, CodeCells& cells) {
-  const int per_word = 64 / cells.bits;
+// The cells' codes packed `bits` to a cell into `words`, a word at a time.
+void pack_codes(const SpellingCells& spelled, const std::vector<int>& code_of_spelling, int bits,
+                std::uint64_t* words) {
+  const int per_word = 64 / bits;
   std::uint64_t word = 0;
   std::size_t w = 0;
   int filled = 0;
   spelled.for_each([&](std::size_t, std::uint32_t k) {
-    word |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(code_of_spelling[k])) << (filled * cells.bits);
+    word |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(code_of_spelling[k])) << (filled * bits);
     if (++filled == per_word) {
-      cells.words[w++] = word;
+      words[w++] = word;
       word = 0;
       filled = 0;
     }
   });
-  if (filled > 0) cells.words[w] = word;
+  if (filled > 0) words[w] = word;
 }
 
 // When a column spells zero both with and without a minus sign, its value table keeps the zero
 // that sorting the whole column and dropping repeats keeps, so that a cut-off at zero is
 // written with the same sign as ever.
-void zero_as_sorted(const ColumnBeingRead& c, double missing_code, std::vector<double>& value) {
+void zero_as_sorted(const ColumnBeingRead& c, double missing_code, double* value, std::size_t nvalue) {
   bool plus = false, minus = false;
   for (double v : c.value) {
     if (v != 0.0) continue;
@@ -298,7 +299,7 @@ void zero_as_sorted(const ColumnBeingRead& c, double missing_code, std::vector<d
   std::sort(x.begin(), x.end());
   x.erase(std::unique(x.begin(), x.end()), x.end());
   const double zero = *std::lower_bound(x.begin(), x.end(), 0.0);
-  *std::lower_bound(value.begin(), value.end(), 0.0) = zero;
+  *std::lower_bound(value, value + nvalue, 0.0) = zero;
 }
 
 // Cells of covariate j that are missing: ordinal cells of the missing code, nominal cells of a
@@ -314,35 +315,60 @@ long long missing_cells(const DataSet& d, int j, const ValueTable& t) {
   return count;
 }
 
+// Covariate j's record in the store: its codes, and its value table appended to the store's.
+ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueTable& t) {
+  CodedCovariates& s = d.codes;
+  ColumnMeta m;
+  m.value = s.values.size();
+  m.nominal = d.ncat[j] > 1 ? 1 : 0;
+  if (m.nominal) {
+    m.ncode = d.ncat[j];
+    const int missing_int = trunc_int(d.missing_code);
+    for (int k = 0; k < d.ncat[j]; ++k)
+      if (d.ori_catg[j][k] == missing_int) m.missing = k;
+  } else if (d.ncat_orig[j] == kNominal) {
+    m.ncode = 1;  // one category: a column that never splits
+    s.values.push_back(0.0);
+  } else {
+    m.ncode = static_cast<int>(t.value.size());
+    s.values.insert(s.values.end(), t.value.begin(), t.value.end());
+    zero_as_sorted(c, d.missing_code, s.values.data() + m.value, t.value.size());
+    if (!t.value.empty() && t.value.front() == d.missing_code) m.missing = 0;
+  }
+  m.bits = bits_for_codes(m.ncode);
+  return m;
+}
+
 // Writes covariate j's codes into the store (and its text, when kept) and frees its cells.
 void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, const std::vector<int>& rank,
                  const ReadOptions& options) {
-  CodedCovariates& s = d.codes;
   const int nsp = c.spellings.size();
   std::vector<int> code_of_spelling(nsp);
   for (int k = 0; k < nsp; ++k) code_of_spelling[k] = t.code[rank[k]];
-  const bool nominal = d.ncat[j] > 1;
-  s.is_nominal[j] = nominal ? 1 : 0;
-  if (nominal) {
-    s.ncodes[j] = d.ncat[j];
-    const int missing_int = trunc_int(d.missing_code);
-    for (int k = 0; k < d.ncat[j]; ++k)
-      if (d.ori_catg[j][k] == missing_int) s.missing_codes[j] = k;
-  } else if (d.ncat_orig[j] == kNominal) {
-    s.ncodes[j] = 1;  // one category: a column that never splits
-    s.value[j] = {0.0};
-  } else {
-    s.ncodes[j] = static_cast<int>(t.value.size());
-    s.value[j] = t.value;
-    zero_as_sorted(c, d.missing_code, s.value[j]);
-    if (!t.value.empty() && t.value.front() == d.missing_code) s.missing_codes[j] = 0;
-  }
-  CodeCells& cells = s.cells[j];
-  cells.assign(d.ncase, s.ncodes[j]);
-  pack_codes(c.cells, code_of_spelling, cells);
+  const ColumnMeta& m = d.codes.meta[j];
+  pack_codes(c.cells, code_of_spelling, m.bits, d.codes.words.data() + m.word);
   d.missing_cells[j] = missing_cells(d, j, t);
-  if (options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, s.ncodes[j], d.ncase);
+  if (options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
   c = ColumnBeingRead{};
+}
+
+// Every column's record, then its cells, into the store.
+void code_columns(DataSet& d, std::vector<ColumnBeingRead>& columns, const std::vector<ValueTable>& tables,
+                  const std::vector<std::vector<int>>& rank, const ReadOptions& options) {
+  CodedCovariates& s = d.codes;
+  s = CodedCovariates{};
+  std::size_t nwords = 0;
+  for (int j = 0; j < d.ncov; ++j) {
+    ColumnMeta m = column_meta(d, j, columns[j], tables[j]);
+    m.word = nwords;
+    nwords += column_words(d.ncase, m.bits);
+    s.any_two_bit = s.any_two_bit || m.bits == 2;
+    s.meta.push_back(m);
+  }
+  s.words.assign(nwords, 0);
+  d.missing_cells.assign(d.ncov, 0);
+  if (options.keep_spellings) d.text.assign(d.ncov, {});
+  for (int j = 0; j < d.ncov; ++j) code_column(d, j, columns[j], tables[j], rank[j], options);
 }
 
 // The missing code lies below every value and label, also when no cell is missing, so that no
@@ -381,20 +407,7 @@ void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options
   write_summary_head(report, d);
   write_covariate_summary(report, d, summary);
 
-  CodedCovariates& s = d.codes;
-  s.cells.assign(d.ncov, {});
-  s.ncodes.assign(d.ncov, 0);
-  s.missing_codes.assign(d.ncov, -1);
-  s.is_nominal.assign(d.ncov, 0);
-  s.value.assign(d.ncov, {});
-  d.missing_cells.assign(d.ncov, 0);
-  if (options.keep_spellings) d.text.assign(d.ncov, {});
-  guarded_grow(
-      [&] {
-        for (int j = 0; j < d.ncov; ++j) code_column(d, j, columns[j], tables[j], rank[j], options);
-      },
-      "allocation failure in realloc");
-  for (const CodeCells& c : s.cells) s.any_two_bit = s.any_two_bit || c.bits == 2;
+  guarded_grow([&] { code_columns(d, columns, tables, rank, options); }, "allocation failure in realloc");
 }
 
 double cell_value(const DataSet& d, int j, int i) {

@@ -60,23 +60,31 @@ double encode_category_set(const std::vector<int>& present, int step, std::vecto
 // Bits of the Gray pattern of step j for the first `count` present categories.
 void gray_bits(int step, int* bits, int count);
 
+// Counts into hist through four interleaved tables of CELLS cells, so that successive
+// increments are independent; few cells (genotypes) are cleared and summed quickly.
+template <int CELLS, class Col>
+void count_interleaved(const Col& col, int cells, const int* rows, int n, const int* y, int nclass, int* hist) {
+  int part[4][CELLS] = {};
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    ++part[0][col(rows[k]) * nclass + y[rows[k]]];
+    ++part[1][col(rows[k + 1]) * nclass + y[rows[k + 1]]];
+    ++part[2][col(rows[k + 2]) * nclass + y[rows[k + 2]]];
+    ++part[3][col(rows[k + 3]) * nclass + y[rows[k + 3]]];
+  }
+  for (; k < n; ++k) ++part[0][col(rows[k]) * nclass + y[rows[k]]];
+  for (int c = 0; c < cells; ++c) hist[c] = part[0][c] + part[1][c] + part[2][c] + part[3][c];
+}
+
 // Counts (code, class) pairs of the node's cases into scratch.hist and the class totals.
 template <class Col>
 void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y, int nclass, SplitScratch& w) {
   const int cells = ncode * nclass;
   int* hist = w.hist.data();
-  if (cells <= 32) {
-    // Few cells (genotypes): four interleaved tables keep successive increments independent.
-    int part[4][32] = {};
-    int k = 0;
-    for (; k + 4 <= n; k += 4) {
-      ++part[0][col(rows[k]) * nclass + y[rows[k]]];
-      ++part[1][col(rows[k + 1]) * nclass + y[rows[k + 1]]];
-      ++part[2][col(rows[k + 2]) * nclass + y[rows[k + 2]]];
-      ++part[3][col(rows[k + 3]) * nclass + y[rows[k + 3]]];
-    }
-    for (; k < n; ++k) ++part[0][col(rows[k]) * nclass + y[rows[k]]];
-    for (int c = 0; c < cells; ++c) hist[c] = part[0][c] + part[1][c] + part[2][c] + part[3][c];
+  if (cells <= 8) {
+    count_interleaved<8>(col, cells, rows, n, y, nclass, hist);
+  } else if (cells <= 32) {
+    count_interleaved<32>(col, cells, rows, n, y, nclass, hist);
   } else {
     std::fill(hist, hist + static_cast<std::size_t>(cells), 0);
     for (int k = 0; k < n; ++k) {
@@ -85,6 +93,7 @@ void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y
     }
   }
   int* total = w.total.data();
+  // An index loop: std::fill over a pointer range makes g++ 12 doubt the length's sign.
   for (int c = 0; c < nclass; ++c) total[c] = 0;
   for (int code = 0; code < ncode; ++code)
     for (int c = 0; c < nclass; ++c) total[c] += hist[static_cast<std::size_t>(code) * nclass + c];

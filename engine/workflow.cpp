@@ -111,7 +111,8 @@ void classify_with_saved_forest(const SavedForestRun& run,
   if (run.forest.save) fail("-save keeps a forest that this run grows; with -forest no forest is grown.\n");
   if (run.pred_files.empty()) fail(format("-forest %s needs at least one -p FILE to classify.\n",
                                           run.forest.forest_file.c_str()));
-  const OutputNames names = output_names(run.out_prefix, run.forest.forest_file, run.pred_files);
+  // Only the files to classify name outputs here.
+  const OutputNames names = output_names(run.out_prefix, "", run.pred_files);
   check_prediction_files(run.pred_files);
   const RunClock clock;
   const SavedForest saved = read_forest_file(run.forest.forest_file, run.program);

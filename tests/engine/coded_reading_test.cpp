@@ -181,8 +181,8 @@ TEST(CodedReading, ZeroKeepsTheSignThatSortingTheColumnKeeps) {
     ASSERT_EQ(r.error, "");
     std::sort(column.begin(), column.end());
     column.erase(std::unique(column.begin(), column.end()), column.end());
-    ASSERT_EQ(r.d.codes.value[0].size(), column.size());
+    ASSERT_EQ(r.d.codes.ncode(0), static_cast<int>(column.size()));
     for (std::size_t k = 0; k < column.size(); ++k)
-      ASSERT_EQ(std::signbit(r.d.codes.value[0][k]), std::signbit(column[k])) << round << " " << k;
+      ASSERT_EQ(std::signbit(r.d.codes.cut_value(0, static_cast<int>(k))), std::signbit(column[k])) << round << " " << k;
   }
 }
