@@ -228,6 +228,6 @@ OptionSpec seed_option(std::uint32_t& seed, bool& given) {
 }
 
 OptionSpec threads_option(int& threads) {
-  return whole_option("-threads", "N", "threads to work on; the files do not depend on it", "all hardware threads",
+  return whole_option("-threads", "N", "threads to work on; the files do not depend on it", "the processors this run may use",
                       1, kMaxThreads, [&threads](const OptionValue& v) { threads = static_cast<int>(v.whole); });
 }

@@ -93,7 +93,8 @@ void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y
     }
   }
   int* total = w.total.data();
-  std::fill(total, total + nclass, 0);
+  // An index loop: std::fill over a pointer range makes g++ 12 doubt the length's sign.
+  for (int c = 0; c < nclass; ++c) total[c] = 0;
   for (int code = 0; code < ncode; ++code)
     for (int c = 0; c < nclass; ++c) total[c] += hist[static_cast<std::size_t>(code) * nclass + c];
 }
