@@ -180,7 +180,8 @@ void parse_options(int argc, const char* const* argv, const std::vector<OptionSp
 }
 
 OptionSpec data_file_option(std::string& file, const char* default_name) {
-  return {"-t", ValueType::text, "FILE", "training data file", default_name, 0, 0,
+  return {"-t", ValueType::text, "FILE", "training data file, or a pipe; - reads standard input (with -out)",
+          default_name, 0, 0,
           [&file](const OptionValue& v) { file = v.text; }};
 }
 

@@ -14,7 +14,8 @@ std::size_t count_tokens(const char* b, std::size_t n) {
   if (n == 0) return 0;
   const auto* u = reinterpret_cast<const unsigned char*>(b);
   std::size_t count = space_byte(u[0]) ? 0 : 1;
-  for (std::size_t i = 1; i < n; ++i) count += static_cast<std::size_t>(space_byte(u[i - 1]) & !space_byte(u[i]));
+  for (std::size_t i = 1; i < n; ++i)
+    count += static_cast<std::size_t>(static_cast<int>(space_byte(u[i - 1])) & static_cast<int>(!space_byte(u[i])));
   return count;
 }
 

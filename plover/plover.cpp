@@ -130,15 +130,32 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
   return forest;
 }
 
+// -forest: the files to classify go through a saved forest; nothing is grown.
+void classify_with_saved_genotype_forest(const PloverSettings& s) {
+  GenoStore g;
+  classify_with_saved_forest({"plover", s.forest, s.pred_files, s.out_prefix}, [&](const DataSet& model) {
+    check_genotype_model(model, s.forest.forest_file);
+    return genotype_case_reader(model, g);
+  });
+}
+
+// What -save and -votes add once the forest is grown.
+void write_forest_extras(const PloverSettings& s, const OutputNames& output, const DataSet& d, const OobTally& tally,
+                         const std::vector<StoredTree>& forest) {
+  if (s.forest.save)
+    write_forest_file(output(".forest"), "plover", d, [](int) -> const std::vector<int>& { return geno_label(); },
+                      forest);
+  if (s.forest.votes) {
+    write_vote_shares(output(".oob.votes"), d.class_label, tally.oob_votes);
+    print_out_of_bag_confusion(tally, d);
+  }
+}
+
 }  // namespace
 
 int run_plover(const PloverSettings& s) {
   if (!s.forest.forest_file.empty()) {
-    GenoStore g;
-    classify_with_saved_forest({"plover", s.forest, s.pred_files, s.out_prefix}, [&](const DataSet& model) {
-      check_genotype_model(model, s.forest.forest_file);
-      return genotype_case_reader(model, g);
-    });
+    classify_with_saved_genotype_forest(s);
     return 0;
   }
   const OutputNames output = output_names(s.out_prefix, s.data_file, s.pred_files);
@@ -178,13 +195,7 @@ int run_plover(const PloverSettings& s) {
   write_importance_file(importance_path, d, tally, s.ntree);
   release_geno(g);
   std::printf("Finish building.\t\tRunning time:%fs\n", clock.seconds());
-  if (s.forest.save)
-    write_forest_file(output(".forest"), "plover", d, [](int) -> const std::vector<int>& { return geno_label(); },
-                      forest);
-  if (s.forest.votes) {
-    write_vote_shares(output(".oob.votes"), d.class_label, tally.oob_votes);
-    print_out_of_bag_confusion(tally, d);
-  }
+  write_forest_extras(s, output, d, tally, forest);
 
   GenoStore to_classify;
   predict_files(s.pred_files, output, VotingForest{&forest, d.nclass, &d.class_label},

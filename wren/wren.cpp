@@ -130,13 +130,18 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
   return forest;
 }
 
+// -forest: the files to classify go through a saved forest; nothing is built.
+void classify_with_saved_wren_forest(const WrenSettings& s) {
+  PredictionData p;
+  classify_with_saved_forest({"wren", s.forest, s.pred_files, s.out_prefix},
+                             [&](const DataSet& model) { return prediction_case_reader(model, p); });
+}
+
 }  // namespace
 
 int run_wren(const WrenSettings& s) {
   if (!s.forest.forest_file.empty()) {
-    PredictionData p;
-    classify_with_saved_forest({"wren", s.forest, s.pred_files, s.out_prefix},
-                               [&](const DataSet& model) { return prediction_case_reader(model, p); });
+    classify_with_saved_wren_forest(s);
     return 0;
   }
   const OutputNames output = output_names(s.out_prefix, s.data_file, s.pred_files);
