@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 
+namespace forests {
+
 namespace {
 
 struct MaskCounts {
@@ -138,3 +140,5 @@ void count_by_masks(const std::uint64_t* column, const NodeMasks& m, int* hist) 
     }
   }
 }
+
+}  // namespace forests

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace forests {
+
 struct NodeMasks {
   bool active = false;  // built for the node; otherwise its searches count case by case
   int nclass = 0;
@@ -33,3 +35,5 @@ void build_node_masks(const int* rows, int n, const int* y, int nclass, std::vec
 
 // hist[code * nclass + class] for the four codes of a two-bit column over the node's cases.
 void count_by_masks(const std::uint64_t* column, const NodeMasks& m, int* hist);
+
+}  // namespace forests

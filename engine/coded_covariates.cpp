@@ -1,6 +1,8 @@
 // Packing of covariate codes.
 #include "coded_covariates.hpp"
 
+namespace forests {
+
 int bits_for_codes(long long ncode) {
   if (ncode <= 4) return 2;
   if (ncode <= 256) return 8;
@@ -19,3 +21,5 @@ std::vector<int> column_codes(const CodedCovariates& c, int v, int ncase) {
   for (int i = 0; i < ncase; ++i) out[i] = col(i);
   return out;
 }
+
+}  // namespace forests

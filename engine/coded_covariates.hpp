@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+namespace forests {
+
 // Cells of one covariate, `bits` (2, 8, 16 or 32) to a cell: case i in bits i*bits ..
 // (i+1)*bits - 1 of the little-endian word array. A two-bit column thus holds 32 cases to a
 // 64-bit word, case i in bits 2(i mod 32) and 2(i mod 32) + 1 of word i / 32, which bit-mask
@@ -98,3 +100,5 @@ inline std::size_t column_words(int n, int bits) { return (static_cast<std::size
 
 // The cells of every case of covariate v, as plain integers.
 std::vector<int> column_codes(const CodedCovariates& c, int v, int ncase);
+
+}  // namespace forests

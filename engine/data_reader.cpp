@@ -10,6 +10,8 @@
 #include "row_blocks.hpp"
 #include "spellings.hpp"
 
+namespace forests {
+
 int trunc_int(double v) {
   if (std::isnan(v)) return 0;
   if (v >= 2147483647.0) return INT_MAX;
@@ -429,3 +431,5 @@ std::vector<int> screen_missing(const DataSet& d, double max_missing, int& nusab
   }
   return var_usable;
 }
+
+}  // namespace forests

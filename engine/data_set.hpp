@@ -10,6 +10,8 @@
 #include "outfile.hpp"
 #include "tokens.hpp"
 
+namespace forests {
+
 // Column kinds of the kind line.
 constexpr int kSkipColumn = 0;
 constexpr int kOrdinal = 1;
@@ -180,3 +182,5 @@ bool within_missing_share(long long count, int ncase, double max_missing);
 
 // Integer part of a double, saturated at the int range.
 int trunc_int(double v);
+
+}  // namespace forests

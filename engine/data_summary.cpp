@@ -5,6 +5,8 @@
 
 #include "data_set.hpp"
 
+namespace forests {
+
 void write_summary_head(OutFile& report, const DataSet& d) {
   report.puts("*******************************************************\n");
   report.puts("*                Part I: Data summary                 *\n");
@@ -213,3 +215,5 @@ void write_covariate_summary(OutFile& report, const DataSet& d, const DataSummar
       write_nominal_line(report, d, s);
   }
 }
+
+}  // namespace forests

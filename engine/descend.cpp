@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace forests {
+
 int majority_class(const int* counts, int nclass) {
   int best = 0, best_count = 0;
   for (int k = 0; k < nclass; ++k) {
@@ -15,10 +17,10 @@ int majority_class(const int* counts, int nclass) {
 }
 
 std::vector<int> terminal_classes(const TreeRecord& t, const int* y, int nclass) {
-  std::vector<int> classes(t.nnd, 0);
+  std::vector<int> classes(t.node_count, 0);
   std::vector<int> counts(nclass);
-  for (int i = 0; i < t.nnd; ++i) {
-    if (t.dt[i] != 0) continue;
+  for (int i = 0; i < t.node_count; ++i) {
+    if (t.left_daughter[i] != 0) continue;
     std::fill(counts.begin(), counts.end(), 0);
     const int* rows = t.node_rows(i);
     for (int k = 0; k < t.count[i]; ++k) ++counts[y[rows[k]]];
@@ -29,11 +31,13 @@ std::vector<int> terminal_classes(const TreeRecord& t, const int* y, int nclass)
 
 StoredTree store_tree(const TreeRecord& t, const int* y, int nclass) {
   StoredTree s;
-  s.nnd = t.nnd;
-  s.spv.assign(t.spv.begin(), t.spv.begin() + t.nnd);
-  s.dt.assign(t.dt.begin(), t.dt.begin() + t.nnd);
-  s.spvl.assign(t.spvl.begin(), t.spvl.begin() + t.nnd);
-  s.nodeclass = terminal_classes(t, y, nclass);
-  s.na_right.assign(t.na_right.begin(), t.na_right.begin() + t.nnd);
+  s.node_count = t.node_count;
+  s.split_var.assign(t.split_var.begin(), t.split_var.begin() + t.node_count);
+  s.left_daughter.assign(t.left_daughter.begin(), t.left_daughter.begin() + t.node_count);
+  s.split_value.assign(t.split_value.begin(), t.split_value.begin() + t.node_count);
+  s.node_class = terminal_classes(t, y, nclass);
+  s.na_right.assign(t.na_right.begin(), t.na_right.begin() + t.node_count);
   return s;
 }
+
+}  // namespace forests

@@ -6,11 +6,13 @@
 
 #include "tree.hpp"
 
+namespace forests {
+
 struct StoredTree {
-  int nnd = 0;
-  std::vector<int> spv, dt;
-  std::vector<double> spvl;
-  std::vector<int> nodeclass, na_right;
+  int node_count = 0;
+  std::vector<int> split_var, left_daughter;
+  std::vector<double> split_value;
+  std::vector<int> node_class, na_right;
 };
 
 // Index of the largest count; ties go to the lowest class, no counts to class 0.
@@ -31,19 +33,19 @@ template <class ValueOf, class CategoryCodes>
 int descend_node(const StoredTree& t, const std::vector<int>& ncat, double missing, ValueOf&& value_of,
                  CategoryCodes&& category_codes) {
   int a = 0;
-  while (t.dt[a] != 0) {
-    const int v = t.spv[a];
+  while (t.left_daughter[a] != 0) {
+    const int v = t.split_var[a];
     const double x = value_of(v);
     bool right = false;
     if (ncat[v] < 2) {
-      right = x == missing ? t.na_right[a] == 1 : x > t.spvl[a];
+      right = x == missing ? t.na_right[a] == 1 : x > t.split_value[a];
     } else {
       const std::vector<int>& codes = category_codes(v);
       const int own = codes[static_cast<int>(x)];
-      for (long long code = static_cast<long long>(t.spvl[a]); code != 0 && !right; code /= 10)
+      for (long long code = static_cast<long long>(t.split_value[a]); code != 0 && !right; code /= 10)
         right = codes[code % 10 - 1] == own;
     }
-    a = right ? t.dt[a] + 1 : t.dt[a];
+    a = right ? t.left_daughter[a] + 1 : t.left_daughter[a];
   }
   return a;
 }
@@ -52,5 +54,7 @@ int descend_node(const StoredTree& t, const std::vector<int>& ncat, double missi
 template <class ValueOf, class CategoryCodes>
 int descend(const StoredTree& t, const std::vector<int>& ncat, double missing, ValueOf&& value_of,
             CategoryCodes&& category_codes) {
-  return t.nodeclass[descend_node(t, ncat, missing, value_of, category_codes)];
+  return t.node_class[descend_node(t, ncat, missing, value_of, category_codes)];
 }
+
+}  // namespace forests

@@ -5,6 +5,8 @@
 #include <new>
 #include <stdexcept>
 
+namespace forests {
+
 void fail(std::string text) { throw FatalError{std::move(text)}; }
 
 void fatal_error(const std::string& message) {
@@ -50,3 +52,5 @@ int guarded_main(const std::function<int()>& body) {
 }
 
 std::vector<int> ivector(std::size_t n) { return guarded_vector<int>(n, "allocation failure in ivector()"); }
+
+}  // namespace forests

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace forests {
+
 struct FatalError {
   std::string text;
 };
@@ -59,3 +61,5 @@ void guarded_grow(F&& grow, const char* message) {
     fatal_error(message);
   }
 }
+
+}  // namespace forests

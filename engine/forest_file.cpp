@@ -10,6 +10,8 @@
 #include "fatal.hpp"
 #include "outfile.hpp"
 
+namespace forests {
+
 namespace {
 
 const char* const kMagic = "saved-forest";
@@ -18,10 +20,10 @@ const char* const kMagic = "saved-forest";
 std::string exact_number(double v) { return format("%.17g", v); }
 
 void append_tree(std::string& s, int number, const StoredTree& t) {
-  s += format("tree %d %d\n", number, t.nnd);
-  for (int a = 0; a < t.nnd; ++a)
-    s += format("%d %d %s %d %d\n", t.spv[a] + 1, t.dt[a] == 0 ? 0 : t.dt[a] + 1, exact_number(t.spvl[a]).c_str(),
-                t.nodeclass[a], t.na_right[a]);
+  s += format("tree %d %d\n", number, t.node_count);
+  for (int a = 0; a < t.node_count; ++a)
+    s += format("%d %d %s %d %d\n", t.split_var[a] + 1, t.left_daughter[a] == 0 ? 0 : t.left_daughter[a] + 1, exact_number(t.split_value[a]).c_str(),
+                t.node_class[a], t.na_right[a]);
 }
 
 std::vector<std::string_view> split_fields(std::string_view line) {
@@ -165,17 +167,17 @@ void parse_covariates(ForestParser& p, DataSet& d) {
 void parse_node(ForestParser& p, const DataSet& d, StoredTree& t, int a) {
   auto f = p.line(nullptr, 5);
   const int covariate = p.integer(f[0], 0, d.ncov, "the split covariate");
-  const int left = p.integer(f[1], 0, t.nnd, "the left daughter");
-  t.spv[a] = covariate - 1;
-  t.dt[a] = left == 0 ? 0 : left - 1;
-  t.spvl[a] = p.real(f[2], "the split value");
-  t.nodeclass[a] = p.integer(f[3], 0, d.nclass - 1, "the class");
+  const int left = p.integer(f[1], 0, t.node_count, "the left daughter");
+  t.split_var[a] = covariate - 1;
+  t.left_daughter[a] = left == 0 ? 0 : left - 1;
+  t.split_value[a] = p.real(f[2], "the split value");
+  t.node_class[a] = p.integer(f[3], 0, d.nclass - 1, "the class");
   t.na_right[a] = p.integer(f[4], 0, 1, "the side of missing values");
   if (left == 0) return;
-  if (t.dt[a] <= a || t.dt[a] + 1 >= t.nnd) p.damaged("the daughters must be later nodes of the tree");
-  if (t.spv[a] < 0) p.damaged("a split node needs its covariate");
-  const int ncat = d.ncat[t.spv[a]];
-  if (ncat > 1 && !valid_category_set(t.spvl[a], ncat)) p.damaged("the category set does not fit the covariate");
+  if (t.left_daughter[a] <= a || t.left_daughter[a] + 1 >= t.node_count) p.damaged("the daughters must be later nodes of the tree");
+  if (t.split_var[a] < 0) p.damaged("a split node needs its covariate");
+  const int ncat = d.ncat[t.split_var[a]];
+  if (ncat > 1 && !valid_category_set(t.split_value[a], ncat)) p.damaged("the category set does not fit the covariate");
 }
 
 void parse_trees(ForestParser& p, SavedForest& s) {
@@ -184,13 +186,13 @@ void parse_trees(ForestParser& p, SavedForest& s) {
     auto f = p.line("tree", 3);
     if (p.integer(f[1], 1, INT_MAX, "the tree number") != k + 1) p.damaged("the trees are out of order");
     StoredTree t;
-    t.nnd = p.integer(f[2], 1, p.lines_left(), "the number of nodes");
-    t.spv.resize(t.nnd);
-    t.dt.resize(t.nnd);
-    t.spvl.resize(t.nnd);
-    t.nodeclass.resize(t.nnd);
-    t.na_right.resize(t.nnd);
-    for (int a = 0; a < t.nnd; ++a) parse_node(p, s.model, t, a);
+    t.node_count = p.integer(f[2], 1, p.lines_left(), "the number of nodes");
+    t.split_var.resize(t.node_count);
+    t.left_daughter.resize(t.node_count);
+    t.split_value.resize(t.node_count);
+    t.node_class.resize(t.node_count);
+    t.na_right.resize(t.node_count);
+    for (int a = 0; a < t.node_count; ++a) parse_node(p, s.model, t, a);
     s.trees.push_back(std::move(t));
   }
 }
@@ -284,3 +286,5 @@ SavedForest read_forest_file(const std::string& path, const std::string& program
   if (std::ferror(in.get())) fail(format("Forest file %s cannot be read.\n", path.c_str()));
   return parse_forest_text(text, program, path);
 }
+
+}  // namespace forests

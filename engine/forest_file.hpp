@@ -27,6 +27,8 @@
 #include "data_set.hpp"
 #include "descend.hpp"
 
+namespace forests {
+
 constexpr int kForestFileVersion = 1;
 
 // What prediction reads of the training data (no cases) and the trees.
@@ -54,3 +56,5 @@ std::uint64_t forest_check(std::string_view text);
 SavedForest parse_forest_text(std::string_view text, const std::string& program, const std::string& path);
 
 SavedForest read_forest_file(const std::string& path, const std::string& program);
+
+}  // namespace forests

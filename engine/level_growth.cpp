@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <numeric>
 
+namespace forests {
+
 void LevelGrowth::plan(int count) {
   count_ = count;
   if (static_cast<int>(candidates_.size()) < count) {
@@ -96,3 +98,5 @@ void LevelGrowth::release(int from, int to) {
     if (left_[node].fetch_sub(done, std::memory_order_acq_rel) == done) left_[node].notify_all();
   }
 }
+
+}  // namespace forests

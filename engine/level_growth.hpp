@@ -17,6 +17,8 @@
 #include "parallel.hpp"
 #include "tree.hpp"
 
+namespace forests {
+
 // Levels with less search work than this (cases times candidates) are searched on one thread.
 constexpr long long kParallelLevelWork = 4096;
 
@@ -249,3 +251,5 @@ void search_every_candidate(const Store& store, const int* y, const TreeRecord& 
   level.run(LevelInputs<Store>{store, y, t, i, s, scratch}, pool, [](int) {});
   results = level.results(0);
 }
+
+}  // namespace forests

@@ -9,6 +9,8 @@
 #include "split_search.hpp"
 #include "tree.hpp"
 
+namespace forests {
+
 // Whether a node may be split: more than one case, at least two classes, and some usable
 // covariate (in index order) with two different codes among its cases.
 template <class Store>
@@ -72,19 +74,19 @@ struct CategorySides {
 };
 
 // Splits node i on covariate v with the search's result: a nominal step becomes the category
-// set code in spvl[i]; an ordinal split sends missing codes by na_right and larger codes right.
+// set code in split_value[i]; an ordinal split sends missing codes by na_right and larger codes right.
 template <class Store>
 void apply_split(const Store& store, TreeRecord& t, int i, int v, const Candidate& c, const int* y, int nclass,
                  CategorySides& sides) {
-  t.spv[i] = v;
+  t.split_var[i] = v;
   auto col = store.column(v);
   if (store.nominal(v)) {
     present_categories(col, store.ncode(v), t.node_rows(i), t.count[i], sides.present);
     sides.right.assign(store.ncode(v), 0);
-    t.spvl[i] = encode_category_set(sides.present, static_cast<int>(c.value), sides.right);
+    t.split_value[i] = encode_category_set(sides.present, static_cast<int>(c.value), sides.right);
     partition_node(t, i, y, nclass, [&](int row) { return sides.right[col(row)] != 0; });
   } else {
-    t.spvl[i] = c.value;
+    t.split_value[i] = c.value;
     t.na_right[i] = c.na_right;
     const int missing = store.missing(v);
     const int cut = c.cut_code;
@@ -95,3 +97,5 @@ void apply_split(const Store& store, TreeRecord& t, int i, int v, const Candidat
     });
   }
 }
+
+}  // namespace forests

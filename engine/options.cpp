@@ -9,6 +9,8 @@
 
 #include "fatal.hpp"
 
+namespace forests {
+
 const char* const kVersion = "1.0.0";
 
 namespace {
@@ -231,3 +233,5 @@ OptionSpec threads_option(int& threads) {
   return whole_option("-threads", "N", "threads to work on; the files do not depend on it", "the processors this run may use",
                       1, kMaxThreads, [&threads](const OptionValue& v) { threads = static_cast<int>(v.whole); });
 }
+
+}  // namespace forests

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace forests {
+
 enum class ValueType {
   whole,   // an int: optional sign and decimal digits
   seed,    // an integer of up to 64 bits
@@ -80,3 +82,5 @@ OptionSpec seed_option(std::uint32_t& seed, bool& given);
 OptionSpec threads_option(int& threads);
 
 constexpr int kMaxThreads = 1024;
+
+}  // namespace forests

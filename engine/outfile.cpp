@@ -5,6 +5,8 @@
 #include "fatal.hpp"
 #include "staged_outputs.hpp"
 
+namespace forests {
+
 const char* const kOverwriteMessage = "Cannot over-write to file %s. It seems protected.\n";
 
 OutFile::OutFile(const std::string& path, const char* mode, const char* open_message) : path_(path) {
@@ -45,3 +47,5 @@ void OutFile::close() {
   file_ = nullptr;
   if (bad || closed_bad) fail(format(kOverwriteMessage, path_.c_str()));
 }
+
+}  // namespace forests

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+namespace forests {
+
 class OutFile {
  public:
   // "w": create or empty; "a": append. A staged output is opened at its temporary; messages
@@ -31,3 +33,5 @@ class OutFile {
 };
 
 extern const char* const kOverwriteMessage;
+
+}  // namespace forests

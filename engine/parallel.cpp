@@ -8,6 +8,8 @@
 
 #include "staged_outputs.hpp"
 
+namespace forests {
+
 namespace {
 
 // Spins this many rounds (each giving way to ready threads) before sleeping: levels of a tree
@@ -202,3 +204,5 @@ int default_threads() {
 std::unique_ptr<WorkerPool> make_pool(int threads) {
   return threads > 1 ? std::make_unique<WorkerPool>(threads) : nullptr;
 }
+
+}  // namespace forests

@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+namespace forests {
+
 class WorkerPool {
  public:
   explicit WorkerPool(int threads);
@@ -90,3 +92,5 @@ int default_threads();
 
 // A pool for `threads` threads; none for one thread.
 std::unique_ptr<WorkerPool> make_pool(int threads);
+
+}  // namespace forests

@@ -6,6 +6,8 @@
 #include "outfile.hpp"
 #include "workflow.hpp"
 
+namespace forests {
+
 std::vector<int> forest_votes(const VotingForest& forest, const CasesToClassify& cases) {
   std::vector<int> votes(static_cast<std::size_t>(cases.ncase) * forest.nclass, 0);
   for (int i = 0; i < cases.ncase; ++i) {
@@ -47,3 +49,5 @@ void predict_files(const std::vector<std::string>& files, const OutputNames& out
     std::printf("Finish predicting %s.\t\tRunning time:%fs\n", name.c_str(), clock.seconds());
   }
 }
+
+}  // namespace forests

@@ -13,6 +13,8 @@
 #include "run_clock.hpp"
 #include "tokens.hpp"
 
+namespace forests {
+
 // A file to classify once read: its number of cases and the class a tree gives one of them.
 // tree_class reads the program's store of the file, which stays as it is until the next read.
 struct CasesToClassify {
@@ -42,3 +44,5 @@ void write_predicted_labels(const std::string& path, const VotingForest& forest,
 // votes go to a ".votes" file beside each ".pre" file.
 void predict_files(const std::vector<std::string>& files, const OutputNames& output, const VotingForest& forest,
                    const CaseReader& read, const RunClock& clock, bool vote_shares = false);
+
+}  // namespace forests

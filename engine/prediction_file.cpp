@@ -1,6 +1,8 @@
 // The column check of files to classify.
 #include "prediction_file.hpp"
 
+namespace forests {
+
 bool match_prediction_columns(const std::vector<int>& kinds, const std::vector<int>& training_kinds,
                               std::vector<int>& cov_of_col) {
   const int ncov = static_cast<int>(training_kinds.size());
@@ -13,3 +15,5 @@ bool match_prediction_columns(const std::vector<int>& kinds, const std::vector<i
   }
   return j == ncov;
 }
+
+}  // namespace forests

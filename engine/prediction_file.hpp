@@ -8,6 +8,8 @@
 #include "data_set.hpp"
 #include "tokens.hpp"
 
+namespace forests {
+
 // Matches the kind codes of a file to classify (`kinds`, as read_kind_letters gives them) to
 // the kinds of the training covariates (`training_kinds`, 1 or 3 each): its covariate columns
 // must be the training covariates in number, order and kind. A response column counts like a
@@ -51,3 +53,5 @@ PredictionRead read_prediction_rows(TokenReader& in, const std::vector<int>& tra
   ncase = scan.rows;
   return PredictionRead::qualified;
 }
+
+}  // namespace forests

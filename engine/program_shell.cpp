@@ -10,6 +10,8 @@
 
 #include "fatal.hpp"
 
+namespace forests {
+
 const char* const kMissingDataFile = "Data file %s does not exist!\n";
 
 int program_main(const std::function<int()>& body) {
@@ -83,3 +85,5 @@ void print_tree_progress(const ProgressRule& rule, int ntree, int done, double s
     std::printf("Number of trees completed: %d.%sRunning time: %fs\n", done, rule.gap, seconds);
   if (line) line->tree_done();
 }
+
+}  // namespace forests

@@ -14,6 +14,8 @@
 #include "tree.hpp"
 #include "tree_text.hpp"
 
+namespace forests {
+
 // A program's main: the stop signals remove staged outputs, and every way the body can end
 // becomes a message and a status (see guarded_main).
 int program_main(const std::function<int()>& body);
@@ -66,3 +68,5 @@ struct ProgressRule {
 // The terminal line, if any, makes way for the printed line and then counts the tree.
 void print_tree_progress(const ProgressRule& rule, int ntree, int done, double seconds,
                          TerminalProgress* line = nullptr);
+
+}  // namespace forests

@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+namespace forests {
+
 namespace {
 RandomStream g_random;
 }
@@ -62,3 +64,5 @@ int rand_scaled_draw(int n) { return g_random.scaled_draw(n); }
 int rand_below(int n) { return g_random.below(n); }
 
 void shuffle_ints(int* a, int n) { g_random.shuffle(a, n); }
+
+}  // namespace forests

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+namespace forests {
+
 struct RandomStream {
   std::uint32_t state = 1;
 
@@ -50,3 +52,5 @@ int rand_scaled_draw(int n);
 
 // Permutes a[0..n-1] in place; n-1 calls of rand_below.
 void shuffle_ints(int* a, int n);
+
+}  // namespace forests

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace forests {
+
 namespace {
 
 // The same set as the token reader's, in a form the compiler can run on vector lanes.
@@ -102,3 +104,5 @@ std::string_view last_token_in(const char* b, std::size_t len) {
   while (s > 0 && !TokenReader::is_space(b[s - 1])) --s;
   return std::string_view(b + s, e - s);
 }
+
+}  // namespace forests

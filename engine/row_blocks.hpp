@@ -20,6 +20,8 @@
 #include "parallel.hpp"
 #include "tokens.hpp"
 
+namespace forests {
+
 // Tokens (runs of non-space bytes) that start in b[0..n-1], b[-1] being taken as space.
 std::size_t count_tokens(const char* b, std::size_t n);
 
@@ -128,3 +130,5 @@ RowScan scan_rows_side_by_side(TokenReader& in, int ncols, WorkerPool* pool, Gro
   }
   return scan;
 }
+
+}  // namespace forests

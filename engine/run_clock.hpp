@@ -3,6 +3,8 @@
 
 #include <chrono>
 
+namespace forests {
+
 class RunClock {
  public:
   RunClock() : start_(std::chrono::steady_clock::now()) {}
@@ -14,3 +16,5 @@ class RunClock {
  private:
   std::chrono::steady_clock::time_point start_;
 };
+
+}  // namespace forests

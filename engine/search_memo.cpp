@@ -1,6 +1,8 @@
 // The memo of recurring nodes' searches.
 #include "search_memo.hpp"
 
+namespace forests {
+
 void SearchMemo::reset(int n, int min_cases) {
   ncov = n;
   min_size = min_cases;
@@ -43,7 +45,7 @@ void MemoPlaces::start(SearchMemo* m, int capacity) {
 void MemoPlaces::follow_split(const TreeRecord& t, int i, int v) {
   if (!memo || entry[i] < 0) return;
   for (int side = 0; side < 2; ++side)
-    if (t.count[t.dt[i] + side] >= memo->min_size) entry[t.dt[i] + side] = memo->daughter(entry[i], v, side);
+    if (t.count[t.left_daughter[i] + side] >= memo->min_size) entry[t.left_daughter[i] + side] = memo->daughter(entry[i], v, side);
 }
 
 bool MemoPlaces::recall(int i, const std::vector<int>& candidates, std::vector<Candidate>& results,
@@ -87,3 +89,5 @@ void MemoPlaces::remember_best(int i, int v, const Candidate& c) {
   e.best = v;
   e.best_result = c;
 }
+
+}  // namespace forests

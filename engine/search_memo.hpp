@@ -14,6 +14,8 @@
 #include "node_search.hpp"
 #include "tree.hpp"
 
+namespace forests {
+
 struct SearchMemo {
   static constexpr int kBestUnknown = -2;
   struct Entry {
@@ -59,3 +61,5 @@ struct MemoPlaces {
   bool recall_best(int i, std::vector<int>& candidates, std::vector<Candidate>& results) const;
   void remember_best(int i, int v, const Candidate& c);
 };
+
+}  // namespace forests

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <bit>
 
+namespace forests {
+
 void SpellingTable::place(std::uint64_t key, std::uint32_t len, int id) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t s = slot_of(key);
@@ -43,3 +45,5 @@ void SpellingCells::widen(std::uint32_t k) {
   width_ = width;
   limit_ = width == 2 ? 0xffff : 0xffffffffu;
 }
+
+}  // namespace forests

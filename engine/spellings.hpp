@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace forests {
+
 // Distinct spellings of one column's cells, numbered 0, 1, ... in order of first appearance.
 class SpellingTable {
  public:
@@ -116,3 +118,5 @@ class SpellingCells {
   std::uint32_t width_ = 1;
   std::uint32_t limit_ = 0xff;
 };
+
+}  // namespace forests

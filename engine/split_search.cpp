@@ -1,5 +1,7 @@
 #include "split_search.hpp"
 
+namespace forests {
+
 void SplitScratch::prepare(int nclass, int max_codes) {
   max_codes = std::max(max_codes, 4);  // counting by bit masks fills the four codes of a two-bit column
   const std::size_t cells = static_cast<std::size_t>(max_codes) * nclass;
@@ -263,3 +265,5 @@ double encode_category_set(const std::vector<int>& present, int step, std::vecto
   }
   return static_cast<double>(code);
 }
+
+}  // namespace forests

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace forests {
+
 struct SearchSettings {
   int nclass = 2;
   int minnode = 1;
@@ -246,3 +248,5 @@ void present_categories(const Col& col, int ncode, const int* rows, int n, std::
   for (int c = 0; c < ncode; ++c)
     if (seen[c]) present.push_back(c);
 }
+
+}  // namespace forests

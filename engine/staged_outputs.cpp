@@ -14,6 +14,8 @@
 #include "fatal.hpp"
 #include "outfile.hpp"
 
+namespace forests {
+
 // One staged file. Entries are never freed: the signal handler may walk the list at any
 // moment, so an entry only changes from active to inactive and back, and is used again when
 // the same path is staged again.
@@ -185,3 +187,5 @@ StopSignalsBlocked::StopSignalsBlocked() {
 }
 
 StopSignalsBlocked::~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+}  // namespace forests

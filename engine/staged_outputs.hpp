@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace forests {
+
 // The outputs of one run. Staging checks every path in order and makes its empty temporary
 // in the destination's folder: a path that cannot be created or an existing file that cannot
 // be written stops at once with the over-write message. While staged, OutFile opens the
@@ -54,3 +56,5 @@ class StopSignalsBlocked {
  private:
   sigset_t saved_;
 };
+
+}  // namespace forests

@@ -5,6 +5,8 @@
 
 #include "fatal.hpp"
 
+namespace forests {
+
 std::string duration_text(double seconds) {
   const long long s = static_cast<long long>(seconds + 0.5);
   if (s >= 3600) return format("%lldh %02lldm", s / 3600, s % 3600 / 60);
@@ -72,3 +74,5 @@ void TerminalProgress::finish() {
   clear();
   out_ = nullptr;
 }
+
+}  // namespace forests

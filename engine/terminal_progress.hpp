@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+namespace forests {
+
 // The line's text: "pass 2/11  tree 300/1000  85.3 trees/s  1m 40s left" (npass 0: no pass).
 // `done_all` and `all` count the trees of the whole run; `elapsed` is in seconds.
 std::string progress_text(int pass, int npass, long long done_in_pass, long long per_pass, long long done_all,
@@ -44,3 +46,5 @@ class TerminalProgress {
   int pass_ = 0, npass_ = 0;
   std::chrono::steady_clock::time_point start_, drawn_;
 };
+
+}  // namespace forests

@@ -8,6 +8,8 @@
 
 #include "fatal.hpp"
 
+namespace forests {
+
 namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
@@ -158,3 +160,5 @@ bool parse_number(std::string_view token, double& value) {
   value = v;
   return true;
 }
+
+}  // namespace forests

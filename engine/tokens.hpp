@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace forests {
+
 class TokenReader {
  public:
   explicit TokenReader(std::FILE* file);
@@ -81,3 +83,5 @@ using InFile = std::unique_ptr<std::FILE, FileCloser>;
 // Reads the leading number of a token as the "%lf" conversion does. False when the token does
 // not start with a number or the number is not finite.
 bool parse_number(std::string_view token, double& value);
+
+}  // namespace forests

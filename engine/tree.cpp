@@ -3,13 +3,15 @@
 
 #include "fatal.hpp"
 
+namespace forests {
+
 TreeRecord::TreeRecord(int cap, int nclass)
     : capacity(cap),
-      spv(cap, -1),
-      dt(cap, 0),
+      split_var(cap, -1),
+      left_daughter(cap, 0),
       na_right(cap, 0),
       parent(cap, 0),
-      spvl(cap, 0.0),
+      split_value(cap, 0.0),
       begin(cap, 0),
       count(cap, 0),
       split_table(2 * nclass, 0) {}
@@ -17,11 +19,11 @@ TreeRecord::TreeRecord(int cap, int nclass)
 void TreeRecord::reset(const int* sample_rows, int n) {
   rows.assign(sample_rows, sample_rows + n);
   if (scratch_rows.size() < static_cast<std::size_t>(n)) scratch_rows.resize(n);
-  std::fill(spv.begin(), spv.end(), -1);
-  std::fill(dt.begin(), dt.end(), 0);
-  std::fill(spvl.begin(), spvl.end(), 0.0);
+  std::fill(split_var.begin(), split_var.end(), -1);
+  std::fill(left_daughter.begin(), left_daughter.end(), 0);
+  std::fill(split_value.begin(), split_value.end(), 0.0);
   std::fill(na_right.begin(), na_right.end(), 0);
-  nnd = 1;
+  node_count = 1;
   begin[0] = 0;
   count[0] = n;
 }
@@ -30,8 +32,10 @@ int node_cases(const TreeRecord& t, int i) {
   const int n = t.count[i];
   if (n == 0) {
     const int p = t.parent[i];
-    fail(format("The split using variable %d at a value of %f results in", t.spv[p] + 1, t.spvl[p]) +
+    fail(format("The split using variable %d at a value of %f results in", t.split_var[p] + 1, t.split_value[p]) +
          " an empty node\n");
   }
   return n;
 }
+
+}  // namespace forests

@@ -2,7 +2,7 @@
 // partition of a node's cases between its daughters.
 //
 // A tree is a set of parallel per-node arrays; node 0 is the root and the daughters of a split
-// node i are dt[i] (left) and dt[i] + 1 (right), appended at the end. The cases of the sample
+// node i are left_daughter[i] (left) and left_daughter[i] + 1 (right), appended at the end. The cases of the sample
 // are kept in one array `rows` (their data rows) in which every node owns a contiguous slice,
 // in sample order; a split divides the slice with a stable partition.
 #pragma once
@@ -10,11 +10,13 @@
 #include <algorithm>
 #include <vector>
 
+namespace forests {
+
 struct TreeRecord {
   int capacity = 0;
-  int nnd = 1;
-  std::vector<int> spv, dt, na_right, parent;
-  std::vector<double> spvl;
+  int node_count = 1;
+  std::vector<int> split_var, left_daughter, na_right, parent;
+  std::vector<double> split_value;
   std::vector<int> begin, count;  // each node's slice of `rows`
   std::vector<int> rows;          // data row of every sample case
   std::vector<int> split_table;   // 2*nclass counts of the last split
@@ -22,7 +24,7 @@ struct TreeRecord {
 
   TreeRecord(int capacity, int nclass);
 
-  // Every case in the root, every node slot cleared (dt 0, spv -1, spvl 0.0, na_right 0).
+  // Every case in the root, every node slot cleared (left_daughter 0, split_var -1, split_value 0.0, na_right 0).
   void reset(const int* sample_rows, int n);
 
   const int* node_rows(int i) const { return rows.data() + begin[i]; }
@@ -32,7 +34,7 @@ struct TreeRecord {
 // empty-node message naming its parent's split.
 int node_cases(const TreeRecord& t, int i);
 
-// Partitions node i's cases to new daughters nnd (left) and nnd+1 (right) by goes_right(row),
+// Partitions node i's cases to new daughters node_count (left) and node_count+1 (right) by goes_right(row),
 // fills the split table (class c: right count at 2(nclass-1-c), left count next to it) and
 // appends the daughters.
 template <class GoesRight>
@@ -53,12 +55,14 @@ void partition_node(TreeRecord& t, int i, const int* y, int nclass, GoesRight&& 
     }
   }
   std::copy(t.scratch_rows.begin(), t.scratch_rows.begin() + nright, slice + nleft);
-  const int left = t.nnd;
+  const int left = t.node_count;
   t.begin[left] = t.begin[i];
   t.count[left] = nleft;
   t.begin[left + 1] = t.begin[i] + nleft;
   t.count[left + 1] = nright;
   t.parent[left] = t.parent[left + 1] = i;
-  t.dt[i] = left;
-  t.nnd += 2;
+  t.left_daughter[i] = left;
+  t.node_count += 2;
 }
+
+}  // namespace forests

@@ -6,6 +6,8 @@
 #include "fatal.hpp"
 #include "random.hpp"
 
+namespace forests {
+
 int candidates_per_node(bool given, int nsplitvar, int nusable) {
   if (!given) nsplitvar = static_cast<int>(std::sqrt(static_cast<double>(nusable)));
   if (nsplitvar > nusable)
@@ -73,3 +75,5 @@ void start_tree(const int* sample_rows, int n, TreeRecord& t, const GrowSettings
   t.reset(sample_rows, n);
   work.memo.start(g.memo, t.capacity);
 }
+
+}  // namespace forests

@@ -12,6 +12,8 @@
 #include "split_search.hpp"
 #include "tree.hpp"
 
+namespace forests {
+
 // Which covariates a node searches.
 enum class CandidateRule {
   draw_from_usable_list,    // nsplitvar distinct positions of the list of usable covariates
@@ -85,8 +87,8 @@ void finish_node(const Store& store, const int* y, TreeRecord& t, int i, const s
     if (c.score < best.score) {
       best = c;
       best_v = candidates[k];
-      t.spv[i] = best_v;
-      t.spvl[i] = c.value;
+      t.split_var[i] = best_v;
+      t.split_value[i] = c.value;
       t.na_right[i] = c.na_right;
     }
   }
@@ -152,7 +154,7 @@ template <class Store, class OnSplit>
 void grow_node(const Store& store, const int* y, TreeRecord& t, int i, const GrowSettings& g, GrowWork& work,
                OnSplit& on_split) {
   node_cases(t, i);  // a node without cases stops the run
-  if (t.nnd >= t.capacity - 1) return;
+  if (t.node_count >= t.capacity - 1) return;
   work.level.plan(1);
   plan_node(store, y, t, i, 0, g, work);
   search_and_finish_level(store, y, t, i, g, work, nullptr, on_split);
@@ -167,8 +169,8 @@ void start_tree(const int* sample_rows, int n, TreeRecord& t, const GrowSettings
 template <class Store, class OnSplit>
 void grow_from(const Store& store, const int* y, int first, TreeRecord& t, const GrowSettings& g, GrowWork& work,
                OnSplit&& on_split) {
-  while (first < t.nnd) {
-    const int last = t.nnd;
+  while (first < t.node_count) {
+    const int last = t.node_count;
     if (last + 2 * (last - 1 - first) < t.capacity - 1) {
       grow_level(store, y, t, first, last, g, work, on_split);
     } else {
@@ -185,3 +187,5 @@ void grow_tree(const Store& store, const int* y, const int* sample_rows, int n, 
   start_tree(sample_rows, n, t, g, work);
   grow_from(store, y, 0, t, g, work, on_split);
 }
+
+}  // namespace forests

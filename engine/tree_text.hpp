@@ -6,6 +6,8 @@
 #include "outfile.hpp"
 #include "tree.hpp"
 
+namespace forests {
+
 // The mark after an ordinal cut-off whose missing values go right ("|NA"), and the space.
 void write_missing_side(OutFile& out, const TreeRecord& t, int i);
 
@@ -20,15 +22,15 @@ template <class CategoryCodes, class WriteCut>
 void write_tree_line(OutFile& out, const TreeRecord& t, const int* y, int nclass, const std::vector<int>& ncat,
                      CategoryCodes&& category_codes, WriteCut&& write_cut) {
   std::vector<int> counts(nclass);
-  for (int i = 0; i < t.nnd; ++i) {
-    if (t.dt[i] != 0) {
-      const int c = t.spv[i];
+  for (int i = 0; i < t.node_count; ++i) {
+    if (t.left_daughter[i] != 0) {
+      const int c = t.split_var[i];
       if (ncat[c] > 1) {
-        out.printf("%d %d %d {", i + 1, t.dt[i] + 1, c + 1);
-        write_category_set(out, t.spvl[i], category_codes(c));
+        out.printf("%d %d %d {", i + 1, t.left_daughter[i] + 1, c + 1);
+        write_category_set(out, t.split_value[i], category_codes(c));
         out.puts("} ");
       } else {
-        out.printf("%d %d %d ", i + 1, t.dt[i] + 1, c + 1);
+        out.printf("%d %d %d ", i + 1, t.left_daughter[i] + 1, c + 1);
         write_cut(out, t, i);
       }
       continue;
@@ -43,3 +45,5 @@ void write_tree_line(OutFile& out, const TreeRecord& t, const int* y, int nclass
   }
   out.puts("\n");
 }
+
+}  // namespace forests

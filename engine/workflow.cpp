@@ -11,6 +11,8 @@
 #include "run_clock.hpp"
 #include "staged_outputs.hpp"
 
+namespace forests {
+
 namespace {
 
 void check_prefix_folder(const std::string& prefix) {
@@ -126,3 +128,5 @@ void classify_with_saved_forest(const SavedForestRun& run,
                 read, clock, run.forest.votes);
   outputs.commit();
 }
+
+}  // namespace forests

@@ -13,6 +13,8 @@
 #include "predict_files.hpp"
 #include "program_shell.hpp"
 
+namespace forests {
+
 // "-out PREFIX": every output is named from PREFIX instead of the data files.
 OptionSpec out_option(std::string& prefix);
 
@@ -59,3 +61,5 @@ void classify_with_saved_forest(const SavedForestRun& run,
 // A seed drawn from the clock (none given) is told on standard output, with how to repeat the
 // run: the first line of a run that got past its input checks.
 void tell_drawn_seed(bool given, std::uint32_t seed);
+
+}  // namespace forests

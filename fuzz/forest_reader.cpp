@@ -7,6 +7,8 @@
 #include "forest_file.hpp"
 #include "fuzz_input.hpp"
 
+using namespace forests;
+
 namespace {
 
 std::string with_end_line(std::string text) {

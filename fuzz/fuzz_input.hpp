@@ -12,6 +12,8 @@
 #include "outfile.hpp"
 #include "tokens.hpp"
 
+namespace forests {
+
 // Bytes as a read-only stream (the readers take a FILE*), closed with the object.
 class InputFile {
  public:
@@ -88,3 +90,5 @@ int fuzz_command_line(const std::uint8_t* data, std::size_t size, Parse&& parse)
   }
   return 0;
 }
+
+}  // namespace forests

@@ -3,6 +3,8 @@
 #include "fuzz_input.hpp"
 #include "genotypes.hpp"
 
+using namespace forests;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   read_or_reject(data, size, [](TokenReader& tokens, OutFile& report) {
     DataSet d;

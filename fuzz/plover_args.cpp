@@ -2,6 +2,8 @@
 #include "fuzz_input.hpp"
 #include "plover.hpp"
 
+using namespace forests;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   return fuzz_command_line(data, size, parse_plover_args);
 }

@@ -4,6 +4,8 @@
 #include "plover.hpp"
 #include "program_runs.hpp"
 
+using namespace forests;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   return run_command_line(
       data, size, {"-t", "-n", "-m", "-minnode", "-r", "-p", "-s", "-seed", "-threads", "-save", "-votes"}, parse_plover_args,

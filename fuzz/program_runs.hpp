@@ -17,6 +17,8 @@
 
 #include "fatal.hpp"
 
+namespace forests {
+
 // A folder of this process with a data file, a file to classify, a folder and a pipe; removed
 // at exit.
 struct Scratch {
@@ -118,3 +120,5 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   scratch();
   return 0;
 }
+
+}  // namespace forests

@@ -2,6 +2,8 @@
 #include "data_set.hpp"
 #include "fuzz_input.hpp"
 
+using namespace forests;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const bool wren_form = data[0] & 1;  // the first byte picks the reader's form

@@ -13,6 +13,8 @@
 #include "plover.hpp"
 #include "wren.hpp"
 
+using namespace forests;
+
 namespace {
 
 // A folder of this process for the data and output files, removed at exit.

@@ -5,6 +5,8 @@
 #include "fuzz_input.hpp"
 #include "prediction_reader.hpp"
 
+using namespace forests;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto [training_text, prediction_text] = split_at_nul(data, size);
   DataSet d;

@@ -4,6 +4,8 @@
 #include "program_runs.hpp"
 #include "wren.hpp"
 
+using namespace forests;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   return run_command_line(
       data, size, {"-t", "-o", "-n", "-minnode", "-r", "-p", "-s", "-threads", "-save", "-votes"}, parse_wren_args,

@@ -4,6 +4,8 @@
 #include "kestrel.hpp"
 #include "outfile.hpp"
 
+namespace forests {
+
 double split_chisq(const std::vector<int>& table, int nclass, int n) {
   const int cells = 2 * nclass;
   double c = 0.0;
@@ -45,15 +47,15 @@ void append_permuted_max(const std::string& path, int q, double max) {
   f.close();
 }
 
-std::string lcc_list(const DataSet& d, const std::vector<int>& spv, const std::vector<int>& parent, int node) {
+std::string lcc_list(const DataSet& d, const std::vector<int>& split_var, const std::vector<int>& parent, int node) {
   if (node < 0) return "NA";
   if (node == 0) return " ";
   std::string out;
   for (int a = node; parent[a] != 0;) {
     a = parent[a];
-    out += d.name[spv[a]] + " ";
+    out += d.name[split_var[a]] + " ";
   }
-  return out + d.name[spv[0]];
+  return out + d.name[split_var[0]];
 }
 
 void write_final_importance(const std::string& path, const DataSet& d, const std::vector<int>& var_usable,
@@ -83,3 +85,5 @@ void write_final_importance(const std::string& path, const DataSet& d, const std
   for (int q = 1; q <= nperm; ++q) f.printf("max%d\t%f\tNA\tNA\n", q, r.perm_max[q - 1]);
   f.close();
 }
+
+}  // namespace forests

@@ -17,6 +17,8 @@
 #include "tree_text.hpp"
 #include "workflow.hpp"
 
+namespace forests {
+
 namespace {
 
 const char* const kAbout =
@@ -111,9 +113,9 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
       if (p == 0) {
         append_tree_line(
             inf_path, t + 1, tree, d, [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
-            [](OutFile& out, const TreeRecord& grown, int i) { out.printf("%lf ", grown.spvl[i]); });
-        r.trace_spv[t].assign(tree.spv.begin(), tree.spv.begin() + tree.nnd);
-        r.trace_parent[t].assign(tree.parent.begin(), tree.parent.begin() + tree.nnd);
+            [](OutFile& out, const TreeRecord& grown, int i) { out.printf("%lf ", grown.split_value[i]); });
+        r.trace_spv[t].assign(tree.split_var.begin(), tree.split_var.begin() + tree.node_count);
+        r.trace_parent[t].assign(tree.parent.begin(), tree.parent.begin() + tree.node_count);
       }
       print_tree_progress(kProgress, s.ntree, t + 1, clock.seconds(), &line);
     }
@@ -165,3 +167,5 @@ int run_kestrel(const KestrelSettings& s) {
   std::printf("Finish building.\n");
   return 0;
 }
+
+}  // namespace forests

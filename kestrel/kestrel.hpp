@@ -8,6 +8,8 @@
 #include "data_set.hpp"
 #include "parallel.hpp"
 
+namespace forests {
+
 struct KestrelSettings {
   std::string data_file = "sample.txt";
   std::string out_prefix;  // -out; empty: outputs beside the data files
@@ -48,4 +50,6 @@ void write_final_importance(const std::string& path, const DataSet& d, const std
                             const PassResults& r, int nperm);
 
 // The LCC list of a covariate whose maximum was reached at node `node` of a tree.
-std::string lcc_list(const DataSet& d, const std::vector<int>& spv, const std::vector<int>& parent, int node);
+std::string lcc_list(const DataSet& d, const std::vector<int>& split_var, const std::vector<int>& parent, int node);
+
+}  // namespace forests

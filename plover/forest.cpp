@@ -8,6 +8,8 @@
 #include "random.hpp"
 #include "tree_text.hpp"
 
+namespace forests {
+
 std::vector<int> screen_genotypes(const GenoStore& g, double max_missing, int& nusable, WorkerPool* pool) {
   std::vector<int> var_usable = ivector(g.ncov);
   // A missing genotype has both bits set; the words hold nothing past the last case.
@@ -37,7 +39,7 @@ int terminal_node(const StoredTree& t, const GenoStore& g, const std::vector<int
 }
 
 int classify(const StoredTree& t, const GenoStore& g, const std::vector<int>& ncat, int i) {
-  return t.nodeclass[terminal_node(t, g, ncat, i)];
+  return t.node_class[terminal_node(t, g, ncat, i)];
 }
 
 int classify_with_donor(const StoredTree& t, const GenoStore& g, const std::vector<int>& ncat, int i, int j,
@@ -51,15 +53,15 @@ OobTally::OobTally(int ncase, int nclass_, int ncov)
 
 std::vector<int> covariates_taking_part(const StoredTree& t, const std::vector<int>& var_usable) {
   std::vector<std::pair<int, int>> named;  // (covariate, node); stable order keeps the first node first
-  for (int a = 0; a < t.nnd; ++a)
-    if (t.spv[a] >= 0) named.emplace_back(t.spv[a], a);
+  for (int a = 0; a < t.node_count; ++a)
+    if (t.split_var[a] >= 0) named.emplace_back(t.split_var[a], a);
   std::stable_sort(named.begin(), named.end(),
                    [](const auto& x, const auto& y) { return x.first < y.first; });
   std::vector<int> used;
   for (std::size_t k = 0; k < named.size(); ++k) {
     if (k > 0 && named[k].first == named[k - 1].first) continue;
     const auto [v, a] = named[k];
-    if (var_usable[v] && t.dt[a] != 0) used.push_back(v);
+    if (var_usable[v] && t.left_daughter[a] != 0) used.push_back(v);
   }
   return used;
 }
@@ -69,9 +71,9 @@ void list_out_of_bag(const StoredTree& t, const std::vector<int>& in_bag, const 
   oob.oob_cases.clear();
   for (int i = 0; i < static_cast<int>(in_bag.size()); ++i)
     if (!in_bag[i]) oob.oob_cases.push_back(i);
-  oob.parent.assign(t.nnd, 0);
-  for (int a = 0; a < t.nnd; ++a)
-    if (t.dt[a] != 0) oob.parent[t.dt[a]] = oob.parent[t.dt[a] + 1] = a;
+  oob.parent.assign(t.node_count, 0);
+  for (int a = 0; a < t.node_count; ++a)
+    if (t.left_daughter[a] != 0) oob.parent[t.left_daughter[a]] = oob.parent[t.left_daughter[a] + 1] = a;
   oob.used = covariates_taking_part(t, var_usable);
   oob.err.assign(oob.used.size(), 0);
 }
@@ -82,7 +84,7 @@ void classify_out_of_bag(const StoredTree& t, const GenoStore& g, const DataSet&
   for (std::size_t k = 0; k < oob.oob_cases.size(); ++k) {
     const int i = oob.oob_cases[k];
     const int a = terminal_node(t, g, d.ncat, i);
-    const int c = t.nodeclass[a];
+    const int c = t.node_class[a];
     ++tally.oob_votes[static_cast<std::size_t>(i) * tally.nclass + c];
     if (c != d.y[i]) ++oob.tree_err;
     oob.oob_node[k] = a;
@@ -102,8 +104,8 @@ namespace {
 
 // below[a]: some split on covariate j lies on the way from the root to node a.
 void mark_below_split(const StoredTree& t, const std::vector<int>& parent, int j, std::vector<char>& below) {
-  below.assign(t.nnd, 0);
-  for (int a = 1; a < t.nnd; ++a) below[a] = below[parent[a]] || t.spv[parent[a]] == j;
+  below.assign(t.node_count, 0);
+  for (int a = 1; a < t.node_count; ++a) below[a] = below[parent[a]] || t.split_var[parent[a]] == j;
 }
 
 // Errors of the out-of-bag cases with covariate j taken from the cases of `perm`.
@@ -115,7 +117,7 @@ long long permuted_errors(const StoredTree& t, const GenoStore& g, const DataSet
     const int i = oob.oob_cases[k];
     const int a = oob.oob_node[k];
     // A case that met no split on j ends where it did unpermuted.
-    const int c = below[a] ? classify_with_donor(t, g, d.ncat, i, j, perm[k]) : t.nodeclass[a];
+    const int c = below[a] ? classify_with_donor(t, g, d.ncat, i, j, perm[k]) : t.node_class[a];
     err += c != d.y[i];
   }
   return err;
@@ -238,3 +240,5 @@ void print_out_of_bag_confusion(const OobTally& tally, const DataSet& d) {
     std::printf("\n");
   }
 }
+
+}  // namespace forests

@@ -12,6 +12,8 @@
 #include "predict_files.hpp"
 #include "random.hpp"
 
+namespace forests {
+
 // Usable covariates: at most ncase * max_missing missing genotypes.
 std::vector<int> screen_genotypes(const GenoStore& g, double max_missing, int& nusable, WorkerPool* pool = nullptr);
 
@@ -101,3 +103,5 @@ void check_genotype_model(const DataSet& model, const std::string& forest_file);
 // The out-of-bag error rate and the table of true by out-of-bag predicted labels (a case that
 // was never out of bag counting as the first label, as in the rate), on standard output.
 void print_out_of_bag_confusion(const OobTally& tally, const DataSet& d);
+
+}  // namespace forests

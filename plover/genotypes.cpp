@@ -7,6 +7,8 @@
 #include "prediction_file.hpp"
 #include "row_blocks.hpp"
 
+namespace forests {
+
 GenoStore make_geno_store(int ncov) {
   GenoStore g;
   g.ncov = ncov;
@@ -241,3 +243,5 @@ bool read_genotype_prediction(TokenReader& in, const DataSet& train, GenoStore& 
   columns_from_rows(g);
   return true;
 }
+
+}  // namespace forests

@@ -18,6 +18,8 @@
 #include "data_set.hpp"
 #include "parallel.hpp"
 
+namespace forests {
+
 constexpr int kMissingGenotype = 3;
 
 struct GenoStore {
@@ -117,3 +119,5 @@ bool read_genotype_prediction(TokenReader& in, const DataSet& train, GenoStore& 
 
 // Releases the store's memory.
 void release_geno(GenoStore& g);
+
+}  // namespace forests

@@ -15,6 +15,8 @@
 #include "tree_text.hpp"
 #include "workflow.hpp"
 
+namespace forests {
+
 namespace {
 
 const char* const kAbout =
@@ -105,7 +107,7 @@ std::vector<StoredTree> grow_forest(const ForestRun& run, OobTally& tally, const
     append_tree_line(
         run.inf_path, t + 1, tree, d, [](int) -> const std::vector<int>& { return geno_label(); },
         [](OutFile& out, const TreeRecord& grown, int i) {
-          out.printf("%d", static_cast<int>(grown.spvl[i]));
+          out.printf("%d", static_cast<int>(grown.split_value[i]));
           write_missing_side(out, grown, i);
         });
     forest[t] = store_tree(tree, d.y.data(), d.nclass);
@@ -203,3 +205,5 @@ int run_plover(const PloverSettings& s) {
   outputs.commit();
   return 0;
 }
+
+}  // namespace forests

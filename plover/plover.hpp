@@ -9,6 +9,8 @@
 #include "parallel.hpp"
 #include "workflow.hpp"
 
+namespace forests {
+
 struct PloverSettings {
   std::string data_file = "sample_SNP.txt";
   std::string out_prefix;  // -out; empty: outputs beside the data files
@@ -28,3 +30,5 @@ PloverSettings parse_plover_args(int argc, const char* const* argv);
 
 // The whole run; returns the exit status.
 int run_plover(const PloverSettings& s);
+
+}  // namespace forests

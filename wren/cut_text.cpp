@@ -1,5 +1,7 @@
 #include "cut_text.hpp"
 
+namespace forests {
+
 namespace {
 
 enum Level { below = 0, at_cut = 1, above = 2 };
@@ -67,3 +69,5 @@ std::string cut_off_text(const DataSet& d, const CodedCovariates& store, const s
   if (alike) return text.spelling[some];
   return text.spelling[cell_spelling(rows[exchange_sort_last_of_run(codes, cut_code)])];
 }
+
+}  // namespace forests

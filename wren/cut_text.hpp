@@ -12,6 +12,8 @@
 #include "coded_covariates.hpp"
 #include "data_set.hpp"
 
+namespace forests {
+
 // Per ordinal covariate and value code: the number of the one spelling of the value's cells
 // (in DataSet::text), or -1 when the file spells that value in more than one way.
 std::vector<std::vector<int>> uniform_spellings(const DataSet& d, const CodedCovariates& store);
@@ -24,3 +26,5 @@ int exchange_sort_last_of_run(const std::vector<int>& codes, int cut);
 // The text of the cut-off of covariate v at a node with cases rows[0..n-1] (ascending).
 std::string cut_off_text(const DataSet& d, const CodedCovariates& store, const std::vector<std::vector<int>>& spelling,
                          int v, int cut_code, const int* rows, int n);
+
+}  // namespace forests

@@ -6,6 +6,8 @@
 
 #include "cut_text.hpp"
 
+namespace forests {
+
 ForestData make_forest_data(const DataSet& d, const std::vector<int>& var_usable, int minnode) {
   ForestData f;
   f.d = &d;
@@ -76,7 +78,7 @@ namespace {
 
 // The cases of node v, just split, in data-row order: each daughter keeps them in that order.
 std::vector<int> split_node_rows(const TreeRecord& t, int v) {
-  const int left = t.dt[v];
+  const int left = t.left_daughter[v];
   std::vector<int> rows;
   rows.reserve(t.count[v]);
   std::merge(t.node_rows(left), t.node_rows(left) + t.count[left], t.node_rows(left + 1),
@@ -157,9 +159,11 @@ void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, Grown
   TreeRecord& t = g.t;
   auto on_split = [&](const MadeSplit& m) { g.cut_text[m.node] = split_text(f, t, m.node, m.covariate, m.split); };
   start_tree(f.all_rows.data(), static_cast<int>(f.all_rows.size()), t, settings, w);
-  for (int v = 0; v < 3 && v < t.nnd; ++v) {
+  for (int v = 0; v < 3 && v < t.node_count; ++v) {
     node_cases(t, v);  // a node without cases stops the run
     if (forced[v]->covariate >= 0) split_node(f.store, y, t, v, forced[v]->covariate, forced[v]->split, settings, w, on_split);
   }
   grow_from(f.store, y, 3, t, settings, w, on_split);
 }
+
+}  // namespace forests

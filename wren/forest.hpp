@@ -11,6 +11,8 @@
 #include "split_search.hpp"
 #include "tree_growth.hpp"
 
+namespace forests {
+
 constexpr int kNodeCap = 31;
 
 // One kept split; covariate -1 marks an empty row.
@@ -76,3 +78,5 @@ SplitTables prepare_split_tables(const ForestData& f, int ntop, int nsub, TreeRe
 // below the root).
 void grow_forced_tree(const ForestData& f, const SplitTables& s, int tree, GrownTree& g, GrowWork& w,
                       SearchMemo& memo);
+
+}  // namespace forests

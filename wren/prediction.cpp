@@ -5,9 +5,11 @@
 #include "tree_text.hpp"
 #include "wren.hpp"
 
+namespace forests {
+
 void count_used_covariates(const TreeRecord& t, std::vector<int>& use_count) {
-  for (int v = 0; v < t.nnd; ++v)
-    if (t.dt[v] > 0) ++use_count[t.spv[v]];
+  for (int v = 0; v < t.node_count; ++v)
+    if (t.left_daughter[v] > 0) ++use_count[t.split_var[v]];
 }
 
 void write_use_counts(const std::string& path, const DataSet& d, const std::vector<int>& use_count) {
@@ -33,3 +35,5 @@ CaseReader prediction_case_reader(const DataSet& d, PredictionData& p) {
     return CasesToClassify{p.ncase, [&d, &p](const StoredTree& t, int i) { return tree_class(t, d, p, i); }};
   };
 }
+
+}  // namespace forests

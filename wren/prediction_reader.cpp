@@ -6,6 +6,8 @@
 #include "prediction_file.hpp"
 #include "random.hpp"
 
+namespace forests {
+
 int map_category(const std::vector<int>& ori_catg, int ncat, int v, int missing_int) {
   const auto first = ori_catg.begin(), last = ori_catg.begin() + ncat;
   auto at = std::find(first, last, v);
@@ -37,3 +39,5 @@ bool read_prediction_file(TokenReader& in, const DataSet& training, PredictionDa
   p = PredictionData{};
   return false;
 }
+
+}  // namespace forests

@@ -7,6 +7,8 @@
 #include "data_set.hpp"
 #include "tokens.hpp"
 
+namespace forests {
+
 struct PredictionData {
   int ncase = 0;
   std::vector<std::vector<double>> X;  // X[j][i]; nominal cells hold training category codes
@@ -20,3 +22,5 @@ bool read_prediction_file(TokenReader& in, const DataSet& training, PredictionDa
 // The training category of a nominal value with integer part v: its own category, else the
 // merged category, else the missing category, else one drawn at random.
 int map_category(const std::vector<int>& ori_catg, int ncat, int v, int missing_int);
+
+}  // namespace forests

@@ -15,6 +15,8 @@
 #include "tree_text.hpp"
 #include "workflow.hpp"
 
+namespace forests {
+
 namespace {
 
 const char* const kAbout =
@@ -177,3 +179,5 @@ int run_wren(const WrenSettings& s) {
   outputs.commit();
   return 0;
 }
+
+}  // namespace forests

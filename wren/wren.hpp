@@ -13,6 +13,8 @@
 #include "prediction_reader.hpp"
 #include "tree.hpp"
 
+namespace forests {
+
 struct WrenSettings {
   std::string data_file = "bramble.txt";
   std::string out_prefix;  // -out; empty: outputs beside the data files
@@ -42,3 +44,5 @@ int tree_class(const StoredTree& tree, const DataSet& d, const PredictionData& p
 
 // Reads files to classify into `p` for the forest grown on `d`.
 CaseReader prediction_case_reader(const DataSet& d, PredictionData& p);
+
+}  // namespace forests

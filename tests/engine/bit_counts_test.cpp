@@ -5,6 +5,8 @@
 #include "bit_counts.hpp"
 #include "split_search.hpp"
 
+using namespace forests;
+
 namespace {
 
 struct TwoBitColumn {

@@ -11,6 +11,8 @@
 #include "split_search.hpp"
 #include "split_search_reference.hpp"
 
+using namespace forests;
+
 namespace {
 
 std::string random_decimal(std::mt19937& rng) {

@@ -8,6 +8,8 @@
 #include "read_text.hpp"
 #include "tree_growth.hpp"
 
+using namespace forests;
+
 namespace {
 
 // Mixed ordinal and nominal covariates with missing cells; the class leans on the first three.
@@ -85,8 +87,8 @@ struct Forest {
         record.insert(record.end(), {m.covariate, m.node, m.size, m.split.cut_code});
         record.insert(record.end(), m.table.begin(), m.table.end());
       });
-      for (int i = 0; i < t.nnd; ++i)
-        record.insert(record.end(), {t.dt[i], t.spv[i], t.na_right[i], static_cast<int>(t.spvl[i] * 1000)});
+      for (int i = 0; i < t.node_count; ++i)
+        record.insert(record.end(), {t.left_daughter[i], t.split_var[i], t.na_right[i], static_cast<int>(t.split_value[i] * 1000)});
     }
     return record;
   }

@@ -9,6 +9,8 @@
 #include "prediction_file.hpp"
 #include "run_program.hpp"
 
+using namespace forests;
+
 namespace {
 
 struct Read {

@@ -4,6 +4,8 @@
 
 #include "random.hpp"
 
+using namespace forests;
+
 TEST(Random, FirstDrawsFromStateOne) {
   seed_random(1);
   EXPECT_EQ(rand_draw(), 41);

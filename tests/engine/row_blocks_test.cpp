@@ -5,6 +5,8 @@
 #include "read_text.hpp"
 #include "row_blocks.hpp"
 
+using namespace forests;
+
 namespace {
 
 struct Scan {

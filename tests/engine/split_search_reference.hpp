@@ -7,6 +7,8 @@
 
 #include "split_search.hpp"
 
+namespace forests {
+
 // The reference form of the ordinal search, step by step as the rule reads: sort the node's
 // (code, class) pairs, then try every cut between distinct non-missing values, missing values
 // to the left and then to the right. Tests compare the fast form with it.
@@ -48,3 +50,5 @@ OrdinalSplit ordinal_split_reference(const Col& col, int missing, const int* row
   }
   return best;
 }
+
+}  // namespace forests

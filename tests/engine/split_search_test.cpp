@@ -6,6 +6,8 @@
 #include "split_search.hpp"
 #include "split_search_reference.hpp"
 
+using namespace forests;
+
 namespace {
 
 struct Node {

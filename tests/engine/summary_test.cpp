@@ -2,6 +2,8 @@
 
 #include "read_text.hpp"
 
+using namespace forests;
+
 namespace {
 
 const char* kHead =

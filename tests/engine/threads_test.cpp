@@ -9,6 +9,8 @@
 #include "parallel.hpp"
 #include "run_program.hpp"
 
+using namespace forests;
+
 TEST(WorkerPool, RunsEveryTaskOnceAndPassesErrorsOn) {
   WorkerPool pool(3);
   for (int round = 0; round < 200; ++round) {

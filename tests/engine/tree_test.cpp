@@ -7,6 +7,8 @@
 #include "tree_growth.hpp"
 #include "tree_text.hpp"
 
+using namespace forests;
+
 namespace {
 
 // A data set, its coded covariates and a grown tree, with every covariate usable.
@@ -43,7 +45,7 @@ struct Grown {
     out.printf("%d: ", 1);
     write_tree_line(out, tree, data.d.y.data(), data.d.nclass, data.d.ncat,
                     [&](int v) -> const std::vector<int>& { return data.d.ori_catg[v]; },
-                    [](OutFile& o, const TreeRecord& t, int i) { o.printf("%lf ", t.spvl[i]); });
+                    [](OutFile& o, const TreeRecord& t, int i) { o.printf("%lf ", t.split_value[i]); });
     out.close();
     return dir.read("t");
   }
@@ -53,17 +55,17 @@ struct Grown {
 
 TEST(GrowTree, OneNodeTrees) {
   Grown small("o o r\na b y\n1 1 0\n2 2 0\n3 3 0\n4 4 0\n5 5 1\n", 1, 10);
-  EXPECT_EQ(small.tree.nnd, 1);  // minnode 10 leaves no admissible cut
+  EXPECT_EQ(small.tree.node_count, 1);  // minnode 10 leaves no admissible cut
   Grown constant("o o r\na b y\n1 1 0\n1 1 0\n1 1 1\n", 2, 1);
-  EXPECT_EQ(constant.tree.nnd, 1);
-  EXPECT_EQ(constant.tree.dt[0], 0);
+  EXPECT_EQ(constant.tree.node_count, 1);
+  EXPECT_EQ(constant.tree.left_daughter[0], 0);
   Grown none("o r\na y\n1 0\n2 1\n", 0, 1);
-  EXPECT_EQ(none.tree.nnd, 1);
+  EXPECT_EQ(none.tree.node_count, 1);
 }
 
 TEST(GrowTree, TwoCasesSplitOnlyWithMinnodeOne) {
-  EXPECT_EQ(Grown("o r\na y\n1 0\n2 1\n", 1, 1).tree.nnd, 3);
-  EXPECT_EQ(Grown("o r\na y\n1 0\n2 1\n", 1, 2).tree.nnd, 1);
+  EXPECT_EQ(Grown("o r\na y\n1 0\n2 1\n", 1, 1).tree.node_count, 3);
+  EXPECT_EQ(Grown("o r\na y\n1 0\n2 1\n", 1, 2).tree.node_count, 1);
 }
 
 TEST(GrowTree, DaughtersAreNumberedInCreationOrder) {
@@ -71,16 +73,16 @@ TEST(GrowTree, DaughtersAreNumberedInCreationOrder) {
   Grown g("o o r\na b y\n1 5 0\n2 3 1\n3 8 2\n4 1 3\n5 5 0\n6 2 1\n7 7 2\n8 6 3\n", 2, 1, false);
   int next = 1;
   std::vector<int> split_nodes;
-  for (int i = 0; i < g.tree.nnd; ++i) {
-    if (g.tree.dt[i] == 0) continue;
+  for (int i = 0; i < g.tree.node_count; ++i) {
+    if (g.tree.left_daughter[i] == 0) continue;
     split_nodes.push_back(i);
-    EXPECT_EQ(g.tree.dt[i], next);
+    EXPECT_EQ(g.tree.left_daughter[i], next);
     EXPECT_EQ(g.tree.parent[next], i);
     EXPECT_EQ(g.tree.parent[next + 1], i);
     next += 2;
   }
-  EXPECT_EQ(g.tree.nnd, next);
-  EXPECT_GE(g.tree.nnd, 7);
+  EXPECT_EQ(g.tree.node_count, next);
+  EXPECT_GE(g.tree.node_count, 7);
   ASSERT_EQ(g.splits.size(), split_nodes.size());
   for (std::size_t k = 0; k < split_nodes.size(); ++k) EXPECT_EQ(g.splits[k].second, split_nodes[k]);
   // A case whose value equals the cut-off went left.
@@ -91,8 +93,8 @@ TEST(GrowTree, DaughtersAreNumberedInCreationOrder) {
 TEST(GrowTree, SplitsThatBarelyLowerTheImpurityAreRefused) {
   // Any cut leaves the class mix unchanged: the decrease is 0.
   const char* text = "o r\na y\n1 0\n1 1\n2 0\n2 1\n";
-  EXPECT_EQ(Grown(text, 1, 1, true).tree.nnd, 1);
-  EXPECT_EQ(Grown(text, 1, 1, false).tree.nnd, 3);
+  EXPECT_EQ(Grown(text, 1, 1, true).tree.node_count, 1);
+  EXPECT_EQ(Grown(text, 1, 1, false).tree.node_count, 3);
 }
 
 TEST(TreeLine, SingleRootAndCategorySets) {
@@ -101,7 +103,7 @@ TEST(TreeLine, SingleRootAndCategorySets) {
   for (int i = 0; i < 3; ++i) text += "1 1\n";
   Grown g(text, 1, 1);
   EXPECT_EQ(g.line(), "1: 1 0 7 3 \n");
-  EXPECT_EQ(store_tree(g.tree, g.data.d.y.data(), 2).nodeclass, std::vector<int>{0});
+  EXPECT_EQ(store_tree(g.tree, g.data.d.y.data(), 2).node_class, std::vector<int>{0});
 
   ScratchDir dir;
   OutFile out(dir.file("s"), "w");
@@ -122,21 +124,21 @@ TEST(TreeLine, NominalSplitWritesDataFileCodes) {
 TEST(StoredTree, TerminalClassesNeedNoReport) {
   // Nothing written: the stored tree still knows the class of each terminal node.
   Grown g("o r\na y\n1 0\n2 0\n3 1\n4 1\n5 1\n", 1, 1);
-  ASSERT_EQ(g.tree.nnd, 3);
-  EXPECT_EQ(store_tree(g.tree, g.data.d.y.data(), 2).nodeclass, (std::vector<int>{0, 0, 1}));
+  ASSERT_EQ(g.tree.node_count, 3);
+  EXPECT_EQ(store_tree(g.tree, g.data.d.y.data(), 2).node_class, (std::vector<int>{0, 0, 1}));
   // Two cases of each class in a node: the lower class.
   Grown tie("o r\na y\n1 0\n1 1\n1 0\n1 1\n", 1, 1);
-  ASSERT_EQ(tie.tree.nnd, 1);
-  EXPECT_EQ(store_tree(tie.tree, tie.data.d.y.data(), 2).nodeclass, std::vector<int>{0});
+  ASSERT_EQ(tie.tree.node_count, 1);
+  EXPECT_EQ(store_tree(tie.tree, tie.data.d.y.data(), 2).node_class, std::vector<int>{0});
 }
 
 TEST(Descend, FollowsThePartitionRules) {
   StoredTree t;
-  t.nnd = 3;
-  t.spv = {0, -1, -1};
-  t.dt = {1, 0, 0};
-  t.spvl = {2.5, 0, 0};
-  t.nodeclass = {0, 0, 1};
+  t.node_count = 3;
+  t.split_var = {0, -1, -1};
+  t.left_daughter = {1, 0, 0};
+  t.split_value = {2.5, 0, 0};
+  t.node_class = {0, 0, 1};
   t.na_right = {1, 0, 0};
   std::vector<int> ordinal = {1};
   std::vector<int> no_codes;
@@ -150,16 +152,16 @@ TEST(Descend, FollowsThePartitionRules) {
   std::vector<int> nominal = {4};
   std::vector<int> cats = {0, 1, 2, 3};
   auto cat_codes = [&](int) -> const std::vector<int>& { return cats; };
-  t.spvl[0] = 13;  // categories 0 and 2 go right
+  t.split_value[0] = 13;  // categories 0 and 2 go right
   for (int c = 0; c < 4; ++c)
     EXPECT_EQ(descend(t, nominal, -9.0, [&](int) { return double(c); }, cat_codes), c % 2 == 0 ? 1 : 0);
 
   StoredTree root;
-  root.nnd = 1;
-  root.spv = {-1};
-  root.dt = {0};
-  root.spvl = {0};
-  root.nodeclass = {1};
+  root.node_count = 1;
+  root.split_var = {-1};
+  root.left_daughter = {0};
+  root.split_value = {0};
+  root.node_class = {1};
   root.na_right = {0};
   EXPECT_EQ(descend(root, ordinal, -9.0, [](int) { return 0.0; }, codes), 1);
 }
@@ -201,7 +203,7 @@ TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
                   record.insert(record.end(), {m.covariate, m.node, m.size});
                   record.insert(record.end(), m.table.begin(), m.table.end());
                 });
-      for (int i = 0; i < t.nnd; ++i) record.insert(record.end(), {t.dt[i], t.spv[i], static_cast<int>(t.spvl[i] * 1000)});
+      for (int i = 0; i < t.node_count; ++i) record.insert(record.end(), {t.left_daughter[i], t.split_var[i], static_cast<int>(t.split_value[i] * 1000)});
       trees.push_back(record);
     }
     if (with_memo) {

@@ -3,6 +3,8 @@
 #include "kestrel.hpp"
 #include "run_program.hpp"
 
+using namespace forests;
+
 TEST(SplitChisq, WorkedValues) {
   // Class c: right count at 2(nclass-1-c), left count next.
   EXPECT_DOUBLE_EQ(split_chisq({0, 10, 10, 0}, 2, 20), 16.2);
@@ -18,12 +20,12 @@ TEST(Lcc, WalksFromTheParentUpToTheRoot) {
   DataSet d;
   d.name = {"a", "b", "c"};
   // Node 5 is a daughter of node 2, itself a daughter of the root.
-  std::vector<int> spv = {0, 2, 1, -1, -1, -1, -1};
+  std::vector<int> split_var = {0, 2, 1, -1, -1, -1, -1};
   std::vector<int> parent = {0, 0, 0, 1, 1, 2, 2};
-  EXPECT_EQ(lcc_list(d, spv, parent, 5), "b a");
-  EXPECT_EQ(lcc_list(d, spv, parent, 1), "a");
-  EXPECT_EQ(lcc_list(d, spv, parent, 0), " ");
-  EXPECT_EQ(lcc_list(d, spv, parent, -1), "NA");
+  EXPECT_EQ(lcc_list(d, split_var, parent, 5), "b a");
+  EXPECT_EQ(lcc_list(d, split_var, parent, 1), "a");
+  EXPECT_EQ(lcc_list(d, split_var, parent, 0), " ");
+  EXPECT_EQ(lcc_list(d, split_var, parent, -1), "NA");
 }
 
 TEST(ImportanceFile, PValuesCountOnlyStrictlyLargerMaxima) {

@@ -4,6 +4,8 @@
 #include "random.hpp"
 #include "tree_growth.hpp"
 
+using namespace forests;
+
 namespace {
 
 // A store of two covariates from per-case genotypes.
@@ -18,9 +20,9 @@ GenoStore store_of(const std::vector<int>& a, const std::vector<int>& b) {
   return g;
 }
 
-StoredTree stored(std::vector<int> spv, std::vector<int> dt, std::vector<double> spvl, std::vector<int> nodeclass,
+StoredTree stored(std::vector<int> split_var, std::vector<int> left_daughter, std::vector<double> split_value, std::vector<int> node_class,
                   std::vector<int> na_right) {
-  return {static_cast<int>(spv.size()), spv, dt, spvl, nodeclass, na_right};
+  return {static_cast<int>(split_var.size()), split_var, left_daughter, split_value, node_class, na_right};
 }
 
 // Root splits covariate 0 (ordinal, cut 0, missing right); its right daughter splits the
@@ -44,7 +46,7 @@ TEST(Classify, OrdinalAndNominalNodes) {
   EXPECT_EQ(classify(t, g, kNcat, 3), 0);  // category 2: node 4
   EXPECT_EQ(classify(t, g, kNcat, 4), 1);  // missing genotype, not in the set: left, node 3
   EXPECT_EQ(classify(t, g, kNcat, 5), 1);
-  t.spvl[2] = 4;  // digit 4 names the missing genotype
+  t.split_value[2] = 4;  // digit 4 names the missing genotype
   EXPECT_EQ(classify(t, g, kNcat, 4), 0);
   // Taking covariate 1 from another case changes the class only below node 2.
   EXPECT_EQ(classify_with_donor(t, g, kNcat, 5, 1, 4), 0);
@@ -56,7 +58,7 @@ TEST(Importance, CovariatesTakingPart) {
   StoredTree t = two_level_tree(1);
   EXPECT_EQ(covariates_taking_part(t, {1, 1}), (std::vector<int>{0, 1}));
   EXPECT_EQ(covariates_taking_part(t, {1, 0}), (std::vector<int>{0}));  // screened out
-  t.spv[1] = 1;  // the first node naming covariate 1 is terminal
+  t.split_var[1] = 1;  // the first node naming covariate 1 is terminal
   EXPECT_EQ(covariates_taking_part(t, {1, 1}), (std::vector<int>{0}));
 }
 
@@ -155,7 +157,7 @@ TEST(GrowTree, CountingByMasksGrowsTheSameTrees) {
     for (int k = 0; k < 10; ++k) {
       for (int& r : sample) r = rand_below(ncase);
       grow_tree(store, y.data(), sample.data(), ncase, t, s, w, [](const MadeSplit&) {});
-      for (int i = 0; i < t.nnd; ++i) record.insert(record.end(), {t.dt[i], t.spv[i], static_cast<int>(t.spvl[i])});
+      for (int i = 0; i < t.node_count; ++i) record.insert(record.end(), {t.left_daughter[i], t.split_var[i], static_cast<int>(t.split_value[i])});
     }
     return record;
   };

@@ -3,6 +3,8 @@
 #include "genotypes.hpp"
 #include "read_text.hpp"
 
+using namespace forests;
+
 namespace {
 
 struct GenoRead {

@@ -11,6 +11,8 @@
 #include "programs.hpp"
 #include "wren.hpp"
 
+using namespace forests;
+
 namespace {
 
 enum class Says {

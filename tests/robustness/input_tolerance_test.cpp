@@ -9,6 +9,8 @@
 #include "prediction_reader.hpp"
 #include "read_text.hpp"
 
+using namespace forests;
+
 namespace {
 
 // What a reader made of a file: the fatal message or the report it wrote, and every value it

@@ -7,6 +7,8 @@
 #include "data_set.hpp"
 #include "run_program.hpp"
 
+namespace forests {
+
 struct ReadResult {
   DataSet d;
   std::string report;  // what the reader wrote into the report
@@ -69,3 +71,5 @@ inline std::vector<std::vector<std::string>> all_texts(const DataSet& d) {
   for (int j = 0; j < static_cast<int>(d.text.size()); ++j) v.push_back(cell_texts(d, j));
   return v;
 }
+
+}  // namespace forests

@@ -6,6 +6,8 @@
 #include "forest_file.hpp"
 #include "run_program.hpp"
 
+using namespace forests;
+
 namespace {
 
 // Two ordinal covariates and a nominal one of 4 categories; labels 3 and 7.
@@ -27,29 +29,29 @@ const std::vector<int>& codes_of(const DataSet& d, int v) { return d.ori_catg[v]
 // A random tree over the model: terminal nodes split in random order, the daughters appended.
 StoredTree random_tree(const DataSet& d, std::mt19937& rng) {
   StoredTree t;
-  t.nnd = 1;
-  t.spv = {-1};
-  t.dt = {0};
-  t.spvl = {0.0};
-  t.nodeclass = {static_cast<int>(rng() % d.nclass)};
+  t.node_count = 1;
+  t.split_var = {-1};
+  t.left_daughter = {0};
+  t.split_value = {0.0};
+  t.node_class = {static_cast<int>(rng() % d.nclass)};
   t.na_right = {0};
   const int splits = static_cast<int>(rng() % 6);
   for (int s = 0; s < splits; ++s) {
-    int a = static_cast<int>(rng() % t.nnd);
-    if (t.dt[a] != 0) continue;
+    int a = static_cast<int>(rng() % t.node_count);
+    if (t.left_daughter[a] != 0) continue;
     const int v = static_cast<int>(rng() % d.ncov);
-    t.spv[a] = v;
-    t.dt[a] = t.nnd;
-    t.spvl[a] = d.ncat[v] > 1 ? 13.0 : std::uniform_real_distribution<double>(-1e6, 1e6)(rng);
+    t.split_var[a] = v;
+    t.left_daughter[a] = t.node_count;
+    t.split_value[a] = d.ncat[v] > 1 ? 13.0 : std::uniform_real_distribution<double>(-1e6, 1e6)(rng);
     t.na_right[a] = static_cast<int>(rng() % 2);
     for (int k = 0; k < 2; ++k) {
-      t.spv.push_back(-1);
-      t.dt.push_back(0);
-      t.spvl.push_back(0.0);
-      t.nodeclass.push_back(static_cast<int>(rng() % d.nclass));
+      t.split_var.push_back(-1);
+      t.left_daughter.push_back(0);
+      t.split_value.push_back(0.0);
+      t.node_class.push_back(static_cast<int>(rng() % d.nclass));
       t.na_right.push_back(0);
     }
-    t.nnd += 2;
+    t.node_count += 2;
   }
   return t;
 }
@@ -88,7 +90,7 @@ TEST(ForestFile, RoundTripIsExact) {
   d.missing_code = 0.1;  // not a short decimal in binary
   std::vector<StoredTree> forest;
   for (int k = 0; k < 40; ++k) forest.push_back(random_tree(d, rng));
-  forest[0].spvl[0] = 1.0 / 3.0;
+  forest[0].split_value[0] = 1.0 / 3.0;
   const std::string text = text_of(d, forest);
   EXPECT_EQ(text.rfind("saved-forest 1 wren\nclasses 2 3 7\nmissing 0.10000000000000001\ncovariates 3\n"
                        "o age\no dose\nn site 4 2 5 9 -9\ntrees 40\ntree 1 ",
@@ -104,11 +106,11 @@ TEST(ForestFile, RoundTripIsExact) {
   EXPECT_EQ(s.model.ori_catg, d.ori_catg);
   ASSERT_EQ(s.trees.size(), forest.size());
   for (std::size_t k = 0; k < forest.size(); ++k) {
-    EXPECT_EQ(s.trees[k].nnd, forest[k].nnd);
-    EXPECT_EQ(s.trees[k].spv, forest[k].spv);
-    EXPECT_EQ(s.trees[k].dt, forest[k].dt);
-    EXPECT_EQ(s.trees[k].spvl, forest[k].spvl);  // bit for bit
-    EXPECT_EQ(s.trees[k].nodeclass, forest[k].nodeclass);
+    EXPECT_EQ(s.trees[k].node_count, forest[k].node_count);
+    EXPECT_EQ(s.trees[k].split_var, forest[k].split_var);
+    EXPECT_EQ(s.trees[k].left_daughter, forest[k].left_daughter);
+    EXPECT_EQ(s.trees[k].split_value, forest[k].split_value);  // bit for bit
+    EXPECT_EQ(s.trees[k].node_class, forest[k].node_class);
     EXPECT_EQ(s.trees[k].na_right, forest[k].na_right);
   }
   EXPECT_EQ(text_of(s.model, s.trees), text);
@@ -150,11 +152,11 @@ TEST(ForestFile, CutOrChangedBytesAreRefused) {
 TEST(ForestFile, DamageBehindAMatchingCheckIsRefused) {
   DataSet d = small_model();
   StoredTree t;  // root on the nominal covariate, categories 0 and 2 right
-  t.nnd = 3;
-  t.spv = {2, -1, -1};
-  t.dt = {1, 0, 0};
-  t.spvl = {13.0, 0.0, 0.0};
-  t.nodeclass = {0, 0, 1};
+  t.node_count = 3;
+  t.split_var = {2, -1, -1};
+  t.left_daughter = {1, 0, 0};
+  t.split_value = {13.0, 0.0, 0.0};
+  t.node_class = {0, 0, 1};
   t.na_right = {0, 0, 0};
   const std::string text = text_of(d, {t});
   ASSERT_EQ(refusal(rechecked(text)), "");
@@ -198,7 +200,7 @@ TEST(ForestFile, FileOnDisk) {
   write_forest_file(dir.file("f.forest"), "plover", d, [&](int v) -> const std::vector<int>& { return codes_of(d, v); },
                     forest);
   EXPECT_EQ(dir.read("f.forest"), text_of(d, forest, "plover"));
-  EXPECT_EQ(read_forest_file(dir.file("f.forest"), "plover").trees[0].dt, forest[0].dt);
+  EXPECT_EQ(read_forest_file(dir.file("f.forest"), "plover").trees[0].left_daughter, forest[0].left_daughter);
   try {
     read_forest_file(dir.file("none.forest"), "plover");
     ADD_FAILURE();

@@ -11,6 +11,8 @@
 #include "tokens.hpp"
 #include "workflow_data.hpp"
 
+using namespace forests;
+
 namespace {
 
 // Every token of a text read from a pipe, after reading its first line and rewinding once.

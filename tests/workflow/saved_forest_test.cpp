@@ -10,6 +10,8 @@
 #include "run_program.hpp"
 #include "workflow_data.hpp"
 
+using namespace forests;
+
 namespace {
 
 // plover: the nominal g2 has no genotype 2 in training; the files to classify do.

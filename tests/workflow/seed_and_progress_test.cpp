@@ -11,6 +11,8 @@
 #include "terminal_progress.hpp"
 #include "workflow_data.hpp"
 
+using namespace forests;
+
 namespace {
 
 // The run with standard error on a pseudo-terminal: what the terminal showed.

@@ -5,6 +5,8 @@
 #include "cut_text.hpp"
 #include "read_text.hpp"
 
+using namespace forests;
+
 namespace {
 
 // The exchange sort run in full on the values, cases travelling with them.

@@ -5,6 +5,8 @@
 #include "forest.hpp"
 #include "read_text.hpp"
 
+using namespace forests;
+
 namespace {
 
 // A data set read as wren reads it, with its forest tables for the given settings.
@@ -31,10 +33,10 @@ struct Forest {
   // Covariate of each split node of tree `tree`, in node order.
   std::vector<int> split_covariates(int tree) {
     grow_forced_tree(f, tables, tree, g, w, memo);
-    std::vector<int> spv;
-    for (int v = 0; v < t.nnd; ++v)
-      if (t.dt[v] != 0) spv.push_back(t.spv[v]);
-    return spv;
+    std::vector<int> split_var;
+    for (int v = 0; v < t.node_count; ++v)
+      if (t.left_daughter[v] != 0) split_var.push_back(t.split_var[v]);
+    return split_var;
   }
 };
 
@@ -103,9 +105,9 @@ TEST(Forest, TiesBelowTheForcedLevelsGoToTheLowerCovariate) {
   for (int i = 0; i < 16; ++i) rows.push_back({i, i, (i / 2) % 2});
   Forest g("o o r\na b y\n" + rows_of(rows), 1, 1);
   ASSERT_GE(g.split_covariates(0).size(), 4u);
-  for (int v = 0; v < g.t.nnd; ++v)
-    if (g.t.dt[v] != 0) {
-      EXPECT_EQ(g.t.spv[v], v < 3 ? 1 : 0) << "node " << v;
+  for (int v = 0; v < g.t.node_count; ++v)
+    if (g.t.left_daughter[v] != 0) {
+      EXPECT_EQ(g.t.split_var[v], v < 3 ? 1 : 0) << "node " << v;
     }
 }
 
@@ -120,10 +122,10 @@ TEST(Forest, DeepTreesStopAtThirtyOneNodesAndReuseOnlyTheirOwnSplits) {
   const int* y = g.data.d.y.data();
   for (int tree = 0; tree < 8; ++tree) {
     g.split_covariates(tree);  // reusing the splits that earlier trees found
-    EXPECT_EQ(g.t.nnd, kNodeCap);
+    EXPECT_EQ(g.t.node_count, kNodeCap);
     // Each split below the forced levels is the best for the cases the node holds.
-    for (int v = 3; v < g.t.nnd; ++v) {
-      if (g.t.dt[v] == 0) continue;
+    for (int v = 3; v < g.t.node_count; ++v) {
+      if (g.t.left_daughter[v] == 0) continue;
       int best = -1;
       double best_score = 2;
       for (int j = 0; j < 3; ++j) {
@@ -134,7 +136,7 @@ TEST(Forest, DeepTreesStopAtThirtyOneNodesAndReuseOnlyTheirOwnSplits) {
           best_score = score;
         }
       }
-      EXPECT_EQ(g.t.spv[v], best) << "tree " << tree << " node " << v;
+      EXPECT_EQ(g.t.split_var[v], best) << "tree " << tree << " node " << v;
     }
   }
 }
@@ -165,11 +167,11 @@ TEST(Forest, SharedSearchesGrowTheSameTreesAsSearchingEveryNode) {
   for (int tree = 0; tree < ntree; ++tree) {
     if (tree % 4 == 0) shared.memo.reset(shared.data.d.ncov, 1);
     alone.memo.reset(alone.data.d.ncov, 1);
-    const std::vector<int> spv = shared.split_covariates(tree);
-    ASSERT_EQ(alone.split_covariates(tree), spv) << "tree " << tree;
-    EXPECT_EQ(alone.t.nnd, shared.t.nnd);
-    for (int v = 0; v < shared.t.nnd; ++v) {
-      EXPECT_EQ(alone.t.spvl[v], shared.t.spvl[v]) << "tree " << tree << " node " << v;
+    const std::vector<int> split_var = shared.split_covariates(tree);
+    ASSERT_EQ(alone.split_covariates(tree), split_var) << "tree " << tree;
+    EXPECT_EQ(alone.t.node_count, shared.t.node_count);
+    for (int v = 0; v < shared.t.node_count; ++v) {
+      EXPECT_EQ(alone.t.split_value[v], shared.t.split_value[v]) << "tree " << tree << " node " << v;
       EXPECT_EQ(alone.t.na_right[v], shared.t.na_right[v]);
       EXPECT_EQ(alone.t.count[v], shared.t.count[v]);
       EXPECT_EQ(alone.g.cut_text[v], shared.g.cut_text[v]);

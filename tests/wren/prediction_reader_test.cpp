@@ -4,6 +4,8 @@
 #include "random.hpp"
 #include "read_text.hpp"
 
+using namespace forests;
+
 namespace {
 
 struct Predicted {

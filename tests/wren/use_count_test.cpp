@@ -3,6 +3,8 @@
 #include "read_text.hpp"
 #include "wren.hpp"
 
+using namespace forests;
+
 TEST(UseCounts, EveryInternalNodeCountsOnce) {
   ReadResult r = read_text("o o o r\nroot deep never y\n1 1 1 0\n2 2 2 1\n", {false, true});
   ASSERT_EQ(r.error, "");
@@ -11,12 +13,12 @@ TEST(UseCounts, EveryInternalNodeCountsOnce) {
   std::vector<int> use_count(3, 0);
   TreeRecord t(31, 2);
   for (int tree = 0; tree < 60; ++tree) {
-    t.nnd = tree < 10 ? 5 : 3;
-    t.dt[0] = 1;
-    t.spv[0] = 0;
-    t.dt[1] = tree < 10 ? 3 : 0;
-    t.spv[1] = 0;
-    t.spv[2] = 1;
+    t.node_count = tree < 10 ? 5 : 3;
+    t.left_daughter[0] = 1;
+    t.split_var[0] = 0;
+    t.left_daughter[1] = tree < 10 ? 3 : 0;
+    t.split_var[1] = 0;
+    t.split_var[2] = 1;
     count_used_covariates(t, use_count);
   }
   EXPECT_EQ(use_count, (std::vector<int>{70, 0, 0}));
