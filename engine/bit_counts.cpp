@@ -1,3 +1,4 @@
+// Counting a large node's codes by bit masks: the mask builders and the popcount kernels.
 #include "bit_counts.hpp"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-// The training data reader shared by kestrel and wren, and the pieces plover's readers share.
+// The reader of mixed training files, and the pieces the genotype readers share.
 #include <algorithm>
 #include <climits>
 #include <cmath>

@@ -1,3 +1,4 @@
+// The one error type's throw sites, printf-style formatting and the guarded main.
 #include "fatal.hpp"
 
 #include <cstdarg>

@@ -1,3 +1,4 @@
+// Checked output text files: every write, flush and close is verified.
 #include "outfile.hpp"
 
 #include <cstdarg>

@@ -1,3 +1,4 @@
+// The worker pool: numbered tasks shared with the caller, background jobs, the thread default.
 #include "parallel.hpp"
 
 #include <sched.h>

@@ -1,3 +1,4 @@
+// The process-wide generator, its jump-ahead, and the draws and shuffles built on it.
 #include "random.hpp"
 
 #include <ctime>

@@ -1,3 +1,4 @@
+// Reading the data rows of a large file in blocks, cut into parts read on several threads.
 #include "row_blocks.hpp"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The split searches' non-template parts: impurities, the ordinal and nominal sweeps, category set codes.
 #include "split_search.hpp"
 
 namespace forests {

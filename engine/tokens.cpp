@@ -1,3 +1,4 @@
+// The token reader's refills, rewinds and number parsing.
 #include "tokens.hpp"
 
 #include <algorithm>
