@@ -83,15 +83,7 @@ std::string mixed_data(int ncase, int ncov) {
 }
 
 std::string genotype_data(int ncase, int ncov) {
-  std::string s;
-  for (int j = 0; j < ncov; ++j) s += j % 7 == 6 ? "n " : "o ";
-  s += "r\n";
-  for (int j = 0; j < ncov; ++j) {
-    s += 'g';
-    s += std::to_string(j);
-    s += ' ';
-  }
-  s += "y\n";
+  std::string s = numbered_header(ncov, [](int j) { return j % 7 == 6 ? 'n' : 'o'; });
   unsigned x = 777;
   for (int i = 0; i < ncase; ++i) {
     int signal = 0;

@@ -36,15 +36,7 @@ bool has_temporary(const ScratchDir& dir) {
 
 // `ncov` ordinal genotypes of `ncase` cases, the class following the first.
 std::string wide_data(int ncov, int ncase) {
-  std::string s;
-  for (int j = 0; j < ncov; ++j) s += "o ";
-  s += "r\n";
-  for (int j = 0; j < ncov; ++j) {
-    s += 'g';
-    s += std::to_string(j);
-    s += ' ';
-  }
-  s += "y\n";
+  std::string s = numbered_header(ncov, [](int) { return 'o'; });
   for (int i = 0; i < ncase; ++i) {
     for (int j = 0; j < ncov; ++j) s += std::to_string((i * (j + 3) + j * j) % 3) + " ";
     s += (i % 3 == 0 ? "1\n" : "2\n");

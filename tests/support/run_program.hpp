@@ -5,6 +5,24 @@
 #include <string>
 #include <vector>
 
+// The kind line and the name line of a data file of `ncov` covariates named g0, g1, ... and a
+// response y; kind(j) is covariate j's kind letter.
+template <class Kind>
+std::string numbered_header(int ncov, Kind&& kind) {
+  std::string s;
+  for (int j = 0; j < ncov; ++j) {
+    s += kind(j);
+    s += ' ';
+  }
+  s += "r\n";
+  for (int j = 0; j < ncov; ++j) {
+    s += 'g';
+    s += std::to_string(j);
+    s += ' ';
+  }
+  return s + "y\n";
+}
+
 struct ProgramRun {
   int status = -1;
   std::string out, err;

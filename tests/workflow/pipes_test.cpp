@@ -44,15 +44,7 @@ std::vector<std::string> tokens_through_pipe(const std::string& text, std::size_
 
 // A plover file wide and long enough that its first line and its rows span many reads.
 std::string wide_genotypes(int ncov, int ncase) {
-  std::string s;
-  for (int j = 0; j < ncov; ++j) s += j % 7 == 3 ? "n " : "o ";
-  s += "r\n";
-  for (int j = 0; j < ncov; ++j) {
-    s += 'g';
-    s += std::to_string(j);
-    s += ' ';
-  }
-  s += "y\n";
+  std::string s = numbered_header(ncov, [](int j) { return j % 7 == 3 ? 'n' : 'o'; });
   for (int i = 0; i < ncase; ++i) {
     for (int j = 0; j < ncov; ++j) s += std::to_string((i * 7 + j * 3 + i * j) % 4 == 3 ? 1 : (i + j) % 3) + " ";
     s += std::to_string(1 + (i % 3 == 0)) + "\n";
