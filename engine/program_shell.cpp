@@ -16,7 +16,9 @@ const char* const kMissingDataFile = "Data file %s does not exist!\n";
 
 int program_main(const std::function<int()>& body) {
   remove_temporaries_on_stop_signals();
-  return guarded_main(body);
+  const int status = guarded_main(body);
+  forget_staged_files();
+  return status;
 }
 
 const char* const kStandardInput = "-";

@@ -179,6 +179,16 @@ void remove_temporaries_on_stop_signals() {
   }
 }
 
+void forget_staged_files() {
+  const StopSignalsBlocked blocked;  // the handler runs on this thread only: it cannot be walking the list
+  StagedFile* f = staged_files.exchange(nullptr);
+  while (f) {
+    StagedFile* next = f->next;
+    delete f;
+    f = next;
+  }
+}
+
 StopSignalsBlocked::StopSignalsBlocked() {
   sigset_t block;
   sigemptyset(&block);

@@ -44,6 +44,10 @@ std::string staged_path(const std::string& path);
 // leave these signals to the thread that calls this.
 void remove_temporaries_on_stop_signals();
 
+// Frees the record of staged files once no StagedOutputs is left (the end of a run), so that
+// a finished run holds no memory.
+void forget_staged_files();
+
 // Blocks the stop signals in the calling thread while it lives (threads started meanwhile
 // inherit the block).
 class StopSignalsBlocked {
