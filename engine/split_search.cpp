@@ -1,6 +1,9 @@
 // The split searches' non-template parts: impurities, the ordinal and nominal sweeps, category set codes.
 #include "split_search.hpp"
 
+#include <limits>
+#include <optional>
+
 namespace forests {
 
 void SplitScratch::prepare(int nclass, int max_codes) {
@@ -136,9 +139,52 @@ AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* bas
   }
 }
 
+// The entropy sweeps compute a logarithm per class and side of every cut or subset. Since n
+// times the entropy of two daughters is xlogx(nL) + xlogx(nR) less xlogx of every class count,
+// a table of x log x estimates it cheaply. Estimate and computed entropy differ by rounding
+// alone, far below kEntropySlack per unit. The first lowest computed entropy therefore belongs
+// to a split whose estimate lies within twice the slack of the lowest estimate met so far
+// (itself included): only those are computed, in the same order, with the same expression, so
+// the sweep finds the very split of a full sweep.
+struct EntropyScreen {
+  static constexpr double kEntropySlack = 1e-9;
+  const double* x_log_x;
+  double slack;  // in units of n times the entropy
+  double lowest = std::numeric_limits<double>::infinity();
+
+  EntropyScreen(int n, int nclass, SplitScratch& w)
+      : x_log_x(x_log_x_table(n, w)), slack(2 * kEntropySlack * (nclass + 2) * std::log(n + 2.0) * n) {}
+
+  static const double* x_log_x_table(int n, SplitScratch& w) {
+    const std::size_t have = w.x_log_x.size();
+    if (have <= static_cast<std::size_t>(n)) {
+      w.x_log_x.resize(std::max<std::size_t>(static_cast<std::size_t>(n) + 1, 2 * have));
+      for (std::size_t x = have; x < w.x_log_x.size(); ++x)
+        w.x_log_x[x] = x > 0 ? static_cast<double>(x) * std::log(static_cast<double>(x)) : 0.0;
+    }
+    return w.x_log_x.data();
+  }
+
+  // Whether the split of these counts may hold the first lowest entropy.
+  template <int NC>
+  bool may_be_lowest(const int* left, int nL, const int* right, int nR, int nclass) {
+    const int nc = NC > 0 ? NC : nclass;
+    double e = x_log_x[nL] + x_log_x[nR];
+    for (int k = 0; k < nc; ++k) e -= x_log_x[left[k]] + x_log_x[right[k]];
+    if (e > lowest + slack) return false;
+    lowest = std::min(lowest, e);
+    return true;
+  }
+};
+
+// Screening pays once a node has a few splits to pass over.
+constexpr int kScreenFromSplits = 8;
+
+// One pass over the cuts between non-missing runs. `base` cases (the missing ones when they go
+// left) start on the left with class counts `base_cls`.
 template <int NC>
 void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
-                  SplitScratch& w, OrdinalSplit& best) {
+                  SplitScratch& w, OrdinalSplit& best, EntropyScreen* screen) {
   if (NC == 2 && s.impurity_rule != 1) {
     gini_pass_two_classes(nruns, n, base, base_cls, na_right, s, w, best);
     return;
@@ -160,6 +206,7 @@ void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right,
     nL += w.run_size[q];
     const int nR = n - nL;
     if (nL < s.minnode || nR < s.minnode) continue;
+    if (screen && !screen->may_be_lowest<NC>(left, nL, right, nR, nclass)) continue;
     const double imp = impurity_of<NC>(left, nL, right, nR, n, nclass, s.impurity_rule);
     if (imp < best.score) {
       best.score = imp;
@@ -171,12 +218,15 @@ void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right,
 
 template <int NC>
 void ordinal_passes(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
+  std::optional<EntropyScreen> screen;
+  if (s.impurity_rule == 1 && nruns >= kScreenFromSplits) screen.emplace(n, s.nclass, w);
+  EntropyScreen* sc = screen ? &*screen : nullptr;
   if (m == 0) {
-    ordinal_pass<NC>(nruns, n, 0, nullptr, 0, s, w, best);
+    ordinal_pass<NC>(nruns, n, 0, nullptr, 0, s, w, best, sc);
   } else {
-    ordinal_pass<NC>(nruns, n, m, w.miss.data(), 0, s, w, best);  // missing values to the left
+    ordinal_pass<NC>(nruns, n, m, w.miss.data(), 0, s, w, best, sc);  // missing values to the left
     // Missing values to the right: the missing cases stay on the right throughout.
-    ordinal_pass<NC>(nruns, n, 0, nullptr, 1, s, w, best);
+    ordinal_pass<NC>(nruns, n, 0, nullptr, 1, s, w, best, sc);
   }
 }
 
@@ -217,6 +267,8 @@ NominalSplit sweep_nominal_categories(int ncode, int missing, int n, const Searc
   const unsigned all_right = (1u << (P - 1)) - 1;
   unsigned pattern = 0;
   const bool top_is_missing = present[P - 1] == missing;
+  std::optional<EntropyScreen> screen;
+  if (s.impurity_rule == 1 && all_right >= kScreenFromSplits) screen.emplace(n, nclass, w);
   for (unsigned j = 1; j <= all_right; ++j) {
     const int k = std::countr_zero(j);
     const int* h = &w.hist[static_cast<std::size_t>(present[k]) * nclass];
@@ -239,6 +291,7 @@ NominalSplit sweep_nominal_categories(int ncode, int missing, int n, const Searc
     }
     if (top_is_missing && pattern == all_right) continue;  // missing against all observed
     if (nL < s.minnode || nR < s.minnode) continue;
+    if (screen && !screen->may_be_lowest<0>(w.left.data(), nL, w.right.data(), nR, nclass)) continue;
     double imp = impurity_of<0>(w.left.data(), nL, w.right.data(), nR, n, nclass, s.impurity_rule);
     if (imp < best.score) {
       best.score = imp;
