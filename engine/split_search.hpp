@@ -79,12 +79,18 @@ void count_interleaved(const Col& col, int cells, const int* rows, int n, const 
   for (int c = 0; c < cells; ++c) hist[c] = part[0][c] + part[1][c] + part[2][c] + part[3][c];
 }
 
+// Below this many cases, clearing and summing four tables costs more than the stalls they save.
+constexpr int kInterleaveFromCases = 24;
+
 // Counts (code, class) pairs of the node's cases into scratch.hist and the class totals.
 template <class Col>
 void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y, int nclass, SplitScratch& w) {
   const int cells = ncode * nclass;
   int* hist = w.hist.data();
-  if (cells <= 8) {
+  if (cells <= 8 && n < kInterleaveFromCases) {
+    std::fill(hist, hist + cells, 0);
+    for (int k = 0; k < n; ++k) ++hist[col(rows[k]) * nclass + y[rows[k]]];
+  } else if (cells <= 8) {
     count_interleaved<8>(col, cells, rows, n, y, nclass, hist);
   } else if (cells <= 32) {
     count_interleaved<32>(col, cells, rows, n, y, nclass, hist);
