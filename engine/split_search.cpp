@@ -1,6 +1,9 @@
 // The split searches' non-template parts: impurities, the ordinal and nominal sweeps, category set codes.
 #include "split_search.hpp"
 
+#include <limits>
+#include <optional>
+
 namespace forests {
 
 void SplitScratch::prepare(int nclass, int max_codes) {
@@ -80,11 +83,12 @@ double node_impurity(const int* counts, int n, int nclass, int impurity_rule) {
 
 namespace {
 
-// One pass over the cuts between non-missing runs. `base` cases (the missing ones when they go
-// left) start on the left with class counts `base_cls`.
-// Two classes under the Gini index: the left counts of every cut first, then the impurities of
-// all cuts in one loop the compiler can run on vector lanes (each lane does the same operations
-// in the same order as the scalar form), then the first lowest.
+// Two classes under the Gini index. The impurity of a cut takes four divisions; a cut with
+// the larger sum (l0^2 + l1^2) / nL + (r0^2 + r1^2) / nR has the lower impurity, and that sum
+// takes one. So the sums of all cuts come first, in a loop the compiler runs on vector lanes;
+// then only the cuts whose sum comes within kGiniSlack (far above any rounding) of the largest
+// admissible one can hold the lowest impurity, and only those are computed, in order, with
+// the very expression of the plain loop: the first lowest is the plain loop's.
 // The thread sanitizer cannot run the chooser of the clones, which runs before it starts.
 #if defined(__SANITIZE_THREAD__)
 #define AVX2_CLONE
@@ -94,6 +98,7 @@ namespace {
 
 AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
                            SplitScratch& w, OrdinalSplit& best) {
+  constexpr double kGiniSlack = 1e-9;
   const int ncut = nruns - 1;
   if (ncut <= 0) return;
   if (static_cast<int>(w.cut_l0.size()) < ncut) {
@@ -105,7 +110,7 @@ AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* bas
   double* l0 = w.cut_l0.data();
   double* l1 = w.cut_l1.data();
   double* nl = w.cut_nl.data();
-  double* g = w.cut_g.data();
+  double* sum = w.cut_g.data();
   int a = base_cls ? base_cls[0] : 0, b = base_cls ? base_cls[1] : 0, nL = base;
   for (int q = 0; q < ncut; ++q) {
     a += w.run_cls[2 * q];
@@ -118,28 +123,100 @@ AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* bas
   const double dn = n, t0 = w.total[0], t1 = w.total[1];
   for (int q = 0; q < ncut; ++q) {
     const double dl = nl[q], dr = dn - nl[q], r0 = t0 - l0[q], r1 = t1 - l1[q];
+    sum[q] = ((l0[q] * l0[q] + l1[q] * l1[q]) * dr + (r0 * r0 + r1 * r1) * dl) / (dl * dr);
+  }
+  const double low = s.minnode, high = n - s.minnode;
+  double largest = -1.0;
+  for (int q = 0; q < ncut; ++q)
+    if (nl[q] >= low && nl[q] <= high) largest = std::max(largest, sum[q]);
+  if (largest < 0.0) return;  // no admissible cut
+  const double floor = largest - 2 * kGiniSlack * dn;
+  for (int q = 0; q < ncut; ++q) {
+    if (sum[q] < floor || nl[q] < low || nl[q] > high) continue;
+    const double dl = nl[q], dr = dn - nl[q], r0 = t0 - l0[q], r1 = t1 - l1[q];
     double v = 1.0;
     v -= (l0[q] * l0[q]) / (dl * dn);
     v -= (l1[q] * l1[q]) / (dl * dn);
     v -= (r0 * r0) / (dr * dn);
     v -= (r1 * r1) / (dr * dn);
-    g[q] = v;
-  }
-  for (int q = 0; q < ncut; ++q) {
-    const int left = static_cast<int>(nl[q]);
-    if (left < s.minnode || n - left < s.minnode) continue;
-    if (g[q] < best.score) {
-      best.score = g[q];
+    if (v < best.score) {
+      best.score = v;
       best.cut_code = w.run_code[q];
       best.na_right = na_right;
     }
   }
 }
 
+// A sweep computes the impurity of every cut or subset: a logarithm per class and side under
+// entropy, four divisions or more under Gini. A cheaper estimate comes first. n times the
+// entropy of two daughters is xlogx(nL) + xlogx(nR) less xlogx of every class count, read
+// from a table of x log x; n times the Gini index is n less (sum of l^2) / nL less (sum of
+// r^2) / nR, which takes one division. Estimate and computed impurity differ by rounding
+// alone, far below kSlack per unit. The first lowest computed impurity therefore belongs to a
+// split whose estimate lies within twice the slack of the lowest estimate met so far (itself
+// included): only those are computed, in the same order, with the same expression, so the
+// sweep finds the very split of a full sweep.
+struct SplitScreen {
+  static constexpr double kSlack = 1e-9;
+  bool entropy;
+  const double* x_log_x = nullptr;
+  double slack;  // in units of n times the impurity
+  double lowest = std::numeric_limits<double>::infinity();
+
+  SplitScreen(int n, const SearchSettings& s, SplitScratch& w)
+      : entropy(s.impurity_rule == 1), slack(2 * kSlack * (s.nclass + 2) * std::log(n + 2.0) * n) {
+    if (entropy) x_log_x = x_log_x_table(n, w);
+  }
+
+  static const double* x_log_x_table(int n, SplitScratch& w) {
+    const std::size_t have = w.x_log_x.size();
+    if (have <= static_cast<std::size_t>(n)) {
+      w.x_log_x.resize(std::max<std::size_t>(static_cast<std::size_t>(n) + 1, 2 * have));
+      for (std::size_t x = have; x < w.x_log_x.size(); ++x)
+        w.x_log_x[x] = x > 0 ? static_cast<double>(x) * std::log(static_cast<double>(x)) : 0.0;
+    }
+    return w.x_log_x.data();
+  }
+
+  // n times the impurity, less n under Gini.
+  template <int NC>
+  double estimate(const int* left, int nL, const int* right, int nR, int nclass) const {
+    const int nc = NC > 0 ? NC : nclass;
+    if (entropy) {
+      double e = x_log_x[nL] + x_log_x[nR];
+      for (int k = 0; k < nc; ++k) e -= x_log_x[left[k]] + x_log_x[right[k]];
+      return e;
+    }
+    double squares_left = 0.0, squares_right = 0.0;
+    for (int k = 0; k < nc; ++k) {
+      squares_left += static_cast<double>(left[k]) * left[k];
+      squares_right += static_cast<double>(right[k]) * right[k];
+    }
+    const double dl = nL, dr = nR;
+    return -(squares_left * dr + squares_right * dl) / (dl * dr);
+  }
+
+  // Whether the split of these counts may hold the first lowest impurity.
+  template <int NC>
+  bool may_be_lowest(const int* left, int nL, const int* right, int nR, int nclass) {
+    const double e = estimate<NC>(left, nL, right, nR, nclass);
+    if (e > lowest + slack) return false;
+    lowest = std::min(lowest, e);
+    return true;
+  }
+};
+
+// Screening pays once a node has a few splits to pass over; so do the vector lanes of the
+// two-class Gini pass, which gives the very doubles of the plain loop.
+constexpr int kVectorFromRuns = 8;
+constexpr int kScreenFromSplits = 8;
+
+// One pass over the cuts between non-missing runs. `base` cases (the missing ones when they go
+// left) start on the left with class counts `base_cls`.
 template <int NC>
 void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
-                  SplitScratch& w, OrdinalSplit& best) {
-  if (NC == 2 && s.impurity_rule != 1) {
+                  SplitScratch& w, OrdinalSplit& best, SplitScreen* screen) {
+  if (NC == 2 && s.impurity_rule != 1 && nruns > kVectorFromRuns) {
     gini_pass_two_classes(nruns, n, base, base_cls, na_right, s, w, best);
     return;
   }
@@ -160,6 +237,7 @@ void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right,
     nL += w.run_size[q];
     const int nR = n - nL;
     if (nL < s.minnode || nR < s.minnode) continue;
+    if (screen && !screen->may_be_lowest<NC>(left, nL, right, nR, nclass)) continue;
     const double imp = impurity_of<NC>(left, nL, right, nR, n, nclass, s.impurity_rule);
     if (imp < best.score) {
       best.score = imp;
@@ -171,12 +249,15 @@ void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right,
 
 template <int NC>
 void ordinal_passes(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
+  std::optional<SplitScreen> screen;
+  if (nruns >= kScreenFromSplits) screen.emplace(n, s, w);
+  SplitScreen* sc = screen ? &*screen : nullptr;
   if (m == 0) {
-    ordinal_pass<NC>(nruns, n, 0, nullptr, 0, s, w, best);
+    ordinal_pass<NC>(nruns, n, 0, nullptr, 0, s, w, best, sc);
   } else {
-    ordinal_pass<NC>(nruns, n, m, w.miss.data(), 0, s, w, best);  // missing values to the left
+    ordinal_pass<NC>(nruns, n, m, w.miss.data(), 0, s, w, best, sc);  // missing values to the left
     // Missing values to the right: the missing cases stay on the right throughout.
-    ordinal_pass<NC>(nruns, n, 0, nullptr, 1, s, w, best);
+    ordinal_pass<NC>(nruns, n, 0, nullptr, 1, s, w, best, sc);
   }
 }
 
@@ -192,8 +273,12 @@ OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s
   return best;
 }
 
-NominalSplit sweep_nominal_categories(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w) {
-  const int nclass = s.nclass;
+namespace {
+
+// The Gray-code sweep over the subsets of the categories present; NC > 0 fixes the class count.
+template <int NC>
+NominalSplit nominal_sweep(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w) {
+  const int nclass = NC > 0 ? NC : s.nclass;
   NominalSplit best{static_cast<double>(nclass), 1};
   int present[32];
   int size[32];
@@ -209,43 +294,58 @@ NominalSplit sweep_nominal_categories(int ncode, int missing, int n, const Searc
     }
   }
   if (P <= 1) return best;
+  int* left = w.left.data();
+  int* right = w.right.data();
   for (int k = 0; k < nclass; ++k) {
-    w.left[k] = w.total[k];
-    w.right[k] = 0;
+    left[k] = w.total[k];
+    right[k] = 0;
   }
   int nL = n, nR = 0;
   const unsigned all_right = (1u << (P - 1)) - 1;
   unsigned pattern = 0;
   const bool top_is_missing = present[P - 1] == missing;
+  std::optional<SplitScreen> screen;
+  if (all_right >= kScreenFromSplits) screen.emplace(n, s, w);
   for (unsigned j = 1; j <= all_right; ++j) {
     const int k = std::countr_zero(j);
     const int* h = &w.hist[static_cast<std::size_t>(present[k]) * nclass];
     if ((j >> (k + 1)) & 1u) {  // back from the right to the left
       pattern -= 1u << k;
       for (int c = 0; c < nclass; ++c) {
-        w.left[c] += h[c];
-        w.right[c] -= h[c];
+        left[c] += h[c];
+        right[c] -= h[c];
       }
       nL += size[k];
       nR -= size[k];
     } else {
       pattern += 1u << k;
       for (int c = 0; c < nclass; ++c) {
-        w.left[c] -= h[c];
-        w.right[c] += h[c];
+        left[c] -= h[c];
+        right[c] += h[c];
       }
       nL -= size[k];
       nR += size[k];
     }
     if (top_is_missing && pattern == all_right) continue;  // missing against all observed
     if (nL < s.minnode || nR < s.minnode) continue;
-    double imp = impurity_of<0>(w.left.data(), nL, w.right.data(), nR, n, nclass, s.impurity_rule);
+    if (screen && !screen->may_be_lowest<NC>(left, nL, right, nR, nclass)) continue;
+    const double imp = impurity_of<NC>(left, nL, right, nR, n, nclass, s.impurity_rule);
     if (imp < best.score) {
       best.score = imp;
       best.step = static_cast<int>(j);
     }
   }
   return best;
+}
+
+}  // namespace
+
+NominalSplit sweep_nominal_categories(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w) {
+  switch (s.nclass) {
+    case 2: return nominal_sweep<2>(ncode, missing, n, s, w);
+    case 3: return nominal_sweep<3>(ncode, missing, n, s, w);
+    default: return nominal_sweep<0>(ncode, missing, n, s, w);
+  }
 }
 
 void gray_bits(int step, int* bits, int count) {

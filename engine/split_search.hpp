@@ -41,6 +41,7 @@ struct SplitScratch {
   std::vector<std::uint64_t> code_bits;  // codes present in the node, one bit each
   std::vector<int> sparse_hist;          // code * nclass + class; all zero between searches
   std::vector<double> cut_l0, cut_l1, cut_nl, cut_g;  // per cut: left counts, left size, impurity
+  std::vector<double> x_log_x;                        // x log x for x = 0, 1, ...: entropy estimates
   void prepare(int nclass, int max_codes);
 };
 
@@ -78,12 +79,18 @@ void count_interleaved(const Col& col, int cells, const int* rows, int n, const 
   for (int c = 0; c < cells; ++c) hist[c] = part[0][c] + part[1][c] + part[2][c] + part[3][c];
 }
 
+// Below this many cases, clearing and summing four tables costs more than the stalls they save.
+constexpr int kInterleaveFromCases = 24;
+
 // Counts (code, class) pairs of the node's cases into scratch.hist and the class totals.
 template <class Col>
 void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y, int nclass, SplitScratch& w) {
   const int cells = ncode * nclass;
   int* hist = w.hist.data();
-  if (cells <= 8) {
+  if (cells <= 8 && n < kInterleaveFromCases) {
+    std::fill(hist, hist + cells, 0);
+    for (int k = 0; k < n; ++k) ++hist[col(rows[k]) * nclass + y[rows[k]]];
+  } else if (cells <= 8) {
     count_interleaved<8>(col, cells, rows, n, y, nclass, hist);
   } else if (cells <= 32) {
     count_interleaved<32>(col, cells, rows, n, y, nclass, hist);
@@ -101,8 +108,32 @@ void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y
     for (int c = 0; c < nclass; ++c) total[c] += hist[static_cast<std::size_t>(code) * nclass + c];
 }
 
+// Runs of equal codes from a two-class histogram, without a branch per code: every code is
+// written as a run, and counted only when present and not missing.
+inline int runs_from_two_class_histogram(int ncode, int missing, SplitScratch& w, int& m) {
+  const int* h = w.hist.data();
+  int* run_code = w.run_code.data();
+  int* run_size = w.run_size.data();
+  int* run_cls = w.run_cls.data();
+  int nruns = 0;
+  for (int code = 0; code < ncode; ++code) {
+    const int a = h[2 * code], b = h[2 * code + 1];
+    run_code[nruns] = code;
+    run_size[nruns] = a + b;
+    run_cls[2 * nruns] = a;
+    run_cls[2 * nruns + 1] = b;
+    nruns += static_cast<int>(a + b != 0) & static_cast<int>(code != missing);
+  }
+  const bool counted = missing >= 0 && missing < ncode;
+  w.miss[0] = counted ? h[2 * missing] : 0;
+  w.miss[1] = counted ? h[2 * missing + 1] : 0;
+  m = w.miss[0] + w.miss[1];
+  return nruns;
+}
+
 // Runs of equal codes from a class histogram over all codes.
 inline int runs_from_histogram(int ncode, int missing, int nclass, SplitScratch& w, int& m) {
+  if (nclass == 2) return runs_from_two_class_histogram(ncode, missing, w, m);
   int nruns = 0;
   m = 0;
   std::fill(w.miss.begin(), w.miss.begin() + nclass, 0);

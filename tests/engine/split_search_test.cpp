@@ -142,3 +142,84 @@ TEST(NominalSplit, FirstSubsetInGrayOrderWinsAndMissingAgainstAllIsSkipped) {
   s.minnode = 5;
   EXPECT_EQ(nominal_split(three, 3, -1, three.rows.data(), 6, three.y.data(), s, w).score, 2.0);
 }
+
+namespace {
+
+// The nominal sweep step by step: each Gray-code step's sides counted afresh from its bits.
+NominalSplit nominal_split_reference(const std::vector<int>& hist, int ncode, int missing, int nclass,
+                                     const SearchSettings& s) {
+  std::vector<int> present;
+  for (int c = 0; c < ncode; ++c) {
+    int size = 0;
+    for (int k = 0; k < nclass; ++k) size += hist[c * nclass + k];
+    if (size > 0) present.push_back(c);
+  }
+  NominalSplit best{static_cast<double>(nclass), 1};
+  const int P = static_cast<int>(present.size());
+  if (P <= 1) return best;
+  for (int step = 1; step < (1 << (P - 1)); ++step) {
+    int bits[32] = {0};
+    gray_bits(step, bits, P - 1);
+    std::vector<int> left(nclass), right(nclass);
+    int nL = 0, nR = 0, nright_observed = 0;
+    for (int p = 0; p < P; ++p) {
+      std::vector<int>& side = bits[p] ? right : left;
+      for (int k = 0; k < nclass; ++k) side[k] += hist[present[p] * nclass + k];
+      for (int k = 0; k < nclass; ++k) (bits[p] ? nR : nL) += hist[present[p] * nclass + k];
+      nright_observed += bits[p];
+    }
+    if (present[P - 1] == missing && nright_observed == P - 1) continue;
+    if (nL < s.minnode || nR < s.minnode) continue;
+    const double imp = split_impurity(left.data(), nL, right.data(), nR, nL + nR, nclass, s.impurity_rule);
+    if (imp < best.score) best = {imp, step};
+  }
+  return best;
+}
+
+}  // namespace
+
+// The sweeps compute only the splits a cheap estimate cannot rule out; they must still find the
+// very split of the full sweep, also among exact ties that rounding tells apart.
+TEST(ScreenedSweeps, FindTheFullSweepsSplitOnLargeAndTiedNodes) {
+  std::mt19937 gen(11);
+  for (int trial = 0; trial < 600; ++trial) {
+    const int nclass = trial % 3 ? 2 : 3 + static_cast<int>(gen() % 3);
+    const bool mirrored = trial % 2;
+    int n = 20 + gen() % 3000;
+    int ncode = 2 + gen() % (trial % 3 == 0 ? 12 : n);
+    int missing = gen() % 2 ? static_cast<int>(gen() % ncode) : -1;
+    if (mirrored) {
+      // Code c and code ncode-1-c hold the same classes: a cut and its mirror tie exactly, and
+      // rounding decides which is lower.
+      ncode = 2 + gen() % 400;
+      n = ncode * (1 + static_cast<int>(gen() % 8));
+      missing = -1;
+    }
+    const int period = 1 + gen() % 7;
+    std::vector<int> code(n), y(n);
+    for (int i = 0; i < n; ++i) {
+      code[i] = mirrored ? i % ncode : static_cast<int>(gen() % ncode);
+      const int fold = std::min(code[i], ncode - 1 - code[i]);
+      y[i] = mirrored ? (fold / period + i / ncode + fold * (i / ncode)) % nclass : static_cast<int>(gen() % nclass);
+    }
+    Node node(code, y);
+    const SearchSettings s{nclass, static_cast<int>(gen() % 6), (trial / 2) % 2};  // entropy, Gini
+    auto w = scratch(nclass, ncode);
+    const OrdinalSplit fast = ordinal_split(node, ncode, missing, node.rows.data(), n, y.data(), s, w);
+    const OrdinalSplit ref = ordinal_split_reference(node, missing, node.rows.data(), n, y.data(), s);
+    ASSERT_EQ(fast.score, ref.score) << "trial " << trial;
+    ASSERT_EQ(fast.cut_code, ref.cut_code) << "trial " << trial;
+    ASSERT_EQ(fast.na_right, ref.na_right) << "trial " << trial;
+
+    const int ncat = 2 + gen() % 9;
+    std::vector<int> cat(n);
+    for (int i = 0; i < n; ++i) cat[i] = trial % 2 ? i % ncat : static_cast<int>(gen() % ncat);
+    Node categories(cat, y);
+    auto wc = scratch(nclass, ncat);
+    const int cat_missing = gen() % 2 ? ncat - 1 : -1;
+    const NominalSplit nominal = nominal_split(categories, ncat, cat_missing, categories.rows.data(), n, y.data(), s, wc);
+    const NominalSplit nominal_ref = nominal_split_reference(wc.hist, ncat, cat_missing, nclass, s);
+    ASSERT_EQ(nominal.score, nominal_ref.score) << "trial " << trial;
+    ASSERT_EQ(nominal.step, nominal_ref.step) << "trial " << trial;
+  }
+}
