@@ -124,15 +124,53 @@ void set_genotype_categories(DataSet& d) {
     if (d.ncat[j] != kOrdinal) d.ncat[j] = kMissingGenotype + 1;
 }
 
+namespace {
+
+// Byte sums of the 2-bit fields of x, each 0 or 1: up to 4 a byte.
+inline std::uint64_t field_sums(std::uint64_t x) {
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  return (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+}
+
+inline long long byte_total(std::uint64_t x) {
+  x = (x & 0x00FF00FF00FF00FFull) + ((x >> 8) & 0x00FF00FF00FF00FFull);
+  return static_cast<long long>((x * 0x0001000100010001ull) >> 48);
+}
+
+// The cases of each genotype in a column. The words hold zeros past the last case, which count
+// as 0 and are taken off. Byte sums of up to 63 words fit a byte, and the loop runs on vector
+// lanes where a popcount instruction may be missing.
+void count_genotypes(const std::uint64_t* column, int nword, int ncase, long long count[4]) {
+  constexpr std::uint64_t kLowBits = 0x5555555555555555ull;
+  long long ones = 0, twos = 0, missing = 0;
+  for (int k0 = 0; k0 < nword; k0 += 63) {
+    std::uint64_t one_sums = 0, two_sums = 0, missing_sums = 0;
+    for (int k = k0; k < std::min(nword, k0 + 63); ++k) {
+      const std::uint64_t low = column[k] & kLowBits, high = (column[k] >> 1) & kLowBits;
+      one_sums += field_sums(low & ~high);
+      two_sums += field_sums(high & ~low);
+      missing_sums += field_sums(low & high);
+    }
+    ones += byte_total(one_sums);
+    twos += byte_total(two_sums);
+    missing += byte_total(missing_sums);
+  }
+  count[0] = ncase - ones - twos - missing;
+  count[1] = ones;
+  count[2] = twos;
+  count[3] = missing;
+}
+
+}  // namespace
+
 void write_genotype_summary(OutFile& report, const DataSet& d, const GenoStore& g) {
   for (int j = 0; j < d.ncov; ++j) {
     if (d.ncat[j] == kOrdinal) {
       report.printf("%s:\t\t 0 2\n", d.name[j].c_str());
       continue;
     }
-    const GenoColumn col{g.column(j)};
-    long long count[4] = {0, 0, 0, 0};
-    for (int i = 0; i < g.ncase; ++i) ++count[col(i)];
+    long long count[4];
+    count_genotypes(g.column(j), g.stride, g.ncase, count);
     report.printf("%s:\t\t", d.name[j].c_str());
     for (int c = 0; c < 3; ++c) report.printf(" %lld(%d)", count[c], c);
     if (count[kMissingGenotype] > 0) report.printf(" %lld(missing)", count[kMissingGenotype]);

@@ -73,7 +73,16 @@ GenoRead read_geno_by_tokens(const std::string& text) {
         code_classes(labels, r.d);
         set_genotype_categories(r.d);
         write_summary_head(report, r.d);
-        write_genotype_summary(report, r.d, r.g);
+        for (int j = 0; j < r.d.ncov; ++j) {
+          if (r.d.ncat[j] == kOrdinal) {
+            report.printf("%s:\t\t 0 2\n", r.d.name[j].c_str());
+            continue;
+          }
+          long long count[4] = {0, 0, 0, 0};
+          for (int i = 0; i < r.g.ncase; ++i) ++count[geno_get(r.g, j, i)];
+          report.printf("%s:\t\t %lld(0) %lld(1) %lld(2)", r.d.name[j].c_str(), count[0], count[1], count[2]);
+          report.puts(count[3] > 0 ? format(" %lld(missing)\n", count[3]).c_str() : "\n");
+        }
       },
       r.error);
   return r;
