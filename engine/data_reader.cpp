@@ -6,9 +6,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "cell_reading.hpp"
 #include "data_set.hpp"
-#include "row_blocks.hpp"
-#include "spellings.hpp"
 
 namespace forests {
 
@@ -131,118 +130,6 @@ std::vector<int> read_column_heads(TokenReader& in, const ColumnLayout& layout, 
 
 namespace {
 
-bool fits_int(double v) { return v > -2147483649.0 && v < 2147483648.0; }
-
-// A covariate column while the file is read: its spellings with their values (NaN for a missing
-// one) and the spelling of every cell.
-struct ColumnBeingRead {
-  SpellingTable spellings;
-  std::vector<double> value;
-  SpellingCells cells;
-};
-
-// What the reader learns of the data rows beyond the columns.
-struct RowsRead {
-  std::vector<int> labels;
-  double smallest = 0.0;  // of all values and labels, and 0
-  bool has_missing = false;
-};
-
-// Enters a spelling first met in row `row`, column `col`: missing, or a number (a nominal one
-// must fit an int).
-int add_spelling(ColumnBeingRead& c, std::string_view token, int row, int col, int kind, const ReadOptions& options,
-                 RowsRead& r) {
-  double value = std::numeric_limits<double>::quiet_NaN();
-  if (is_missing_token(token, options.nan_token_is_missing)) {
-    r.has_missing = true;
-  } else {
-    if (!parse_number(token, value) || (kind == kNominal && !fits_int(value))) invalid_data(row, col, token);
-    r.smallest = std::min(r.smallest, value);
-  }
-  c.value.push_back(value);
-  const int k = c.spellings.add(token);
-  // Nearly every cell spelled differently so far: no more looking up.
-  if (k >= 256 && 2 * static_cast<std::size_t>(k) > c.cells.size()) c.spellings.stop_finding();
-  return k;
-}
-
-RowScan read_rows(TokenReader& in, const ColumnLayout& layout, const std::vector<int>& cov_of_col,
-                  const ReadOptions& options, std::vector<ColumnBeingRead>& columns, RowsRead& r) {
-  const int ncols = static_cast<int>(layout.col_kind.size());
-  // The spelling numbers of one-digit cells, the most common ones, in one small table (-1: not
-  // seen yet): a genotype cell then touches little more than its column's cells.
-  std::vector<int> digit_spelling(columns.size() * 10, -1);
-  auto on_cell = [&](int row, int col, std::string_view token) {
-    const int kind = layout.col_kind[col];
-    guarded_grow(
-        [&] {
-          if (kind > 0) {
-            const int j = cov_of_col[col];
-            ColumnBeingRead& c = columns[j];
-            const unsigned digit = static_cast<unsigned>(token[0] - '0');
-            int k;
-            if (token.size() == 1 && digit < 10) {
-              int& known = digit_spelling[static_cast<std::size_t>(j) * 10 + digit];
-              if (known < 0) known = add_spelling(c, token, row, col, kind, options, r);
-              k = known;
-            } else {
-              k = c.spellings.find(token);  // -1 also when the column no longer finds
-              if (k < 0) k = add_spelling(c, token, row, col, kind, options, r);
-            }
-            c.cells.push(static_cast<std::uint32_t>(k));
-            return;
-          }
-          const bool missing = is_missing_token(token, options.nan_token_is_missing);
-          double value = 0.0;
-          if (!missing && !parse_number(token, value)) invalid_data(row, col, token);
-          if (kind == kResponseColumn) {
-            const int label = response_label(row, col, token, missing);
-            r.smallest = std::min(r.smallest, static_cast<double>(label));
-            r.labels.push_back(label);
-          }
-        },
-        "allocation failure in realloc");
-    return true;
-  };
-  return scan_rows_side_by_side(in, ncols, nullptr, [](int) {}, on_cell);
-}
-
-// The value table of a column read: equal values spelled differently are one value, which
-// takes the first spelling's value (-0 and 0 are equal). `rank` gets the table index of each
-// spelling.
-ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
-  const int nsp = c.spellings.size();
-  std::vector<long long> spelling_count(nsp, 0);
-  c.cells.for_each([&](std::size_t, std::uint32_t k) { ++spelling_count[k]; });
-  std::vector<std::pair<double, int>> order;  // (value, spelling): equal values in spelling order
-  bool missing = false;
-  for (int k = 0; k < nsp; ++k) {
-    if (std::isnan(c.value[k]))
-      missing = true;
-    else
-      order.emplace_back(c.value[k], k);
-  }
-  std::sort(order.begin(), order.end());
-  ValueTable t;
-  rank.assign(nsp, 0);
-  if (missing) {
-    t.value.push_back(missing_code);
-    t.count.push_back(0);
-  }
-  for (std::size_t q = 0; q < order.size(); ++q) {
-    if (q == 0 || order[q].first != order[q - 1].first) {
-      t.value.push_back(c.value[order[q].second]);
-      t.count.push_back(0);
-    }
-    rank[order[q].second] = static_cast<int>(t.value.size()) - 1;
-  }
-  for (int k = 0; k < nsp; ++k) {
-    if (std::isnan(c.value[k])) rank[k] = 0;
-    t.count[rank[k]] += spelling_count[k];
-  }
-  return t;
-}
-
 // How the file spelled an ordinal column: its spellings, the only spelling of each code, and
 // the spelling of every cell when some code has more than one.
 CellText cell_text(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int ncode, int ncase) {
@@ -286,24 +173,6 @@ void pack_codes(const SpellingCells& spelled, const std::vector<int>& code_of_sp
   if (filled > 0) words[w] = word;
 }
 
-// When a column spells zero both with and without a minus sign, its value table keeps the zero
-// that sorting the whole column and dropping repeats keeps, so that a cut-off at zero is
-// written with the same sign as ever.
-void zero_as_sorted(const ColumnBeingRead& c, double missing_code, double* value, std::size_t nvalue) {
-  bool plus = false, minus = false;
-  for (double v : c.value) {
-    if (v != 0.0) continue;
-    (std::signbit(v) ? minus : plus) = true;
-  }
-  if (!plus || !minus) return;
-  std::vector<double> x(c.cells.size());
-  c.cells.for_each([&](std::size_t i, std::uint32_t k) { x[i] = std::isnan(c.value[k]) ? missing_code : c.value[k]; });
-  std::sort(x.begin(), x.end());
-  x.erase(std::unique(x.begin(), x.end()), x.end());
-  const double zero = *std::lower_bound(x.begin(), x.end(), 0.0);
-  *std::lower_bound(value, value + nvalue, 0.0) = zero;
-}
-
 // Cells of covariate j that are missing: ordinal cells of the missing code, nominal cells of a
 // category whose data-file code is the missing code.
 long long missing_cells(const DataSet& d, int j, const ValueTable& t) {
@@ -318,7 +187,7 @@ long long missing_cells(const DataSet& d, int j, const ValueTable& t) {
 }
 
 // Covariate j's record in the store: its codes, and its value table appended to the store's.
-ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueTable& t) {
+ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueTable& t, const std::vector<int>& rank) {
   CodedCovariates& s = d.codes;
   ColumnMeta m;
   m.value = s.values.size();
@@ -334,7 +203,7 @@ ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueT
   } else {
     m.ncode = static_cast<int>(t.value.size());
     s.values.insert(s.values.end(), t.value.begin(), t.value.end());
-    zero_as_sorted(c, d.missing_code, s.values.data() + m.value, t.value.size());
+    zero_as_sorted(c, rank, s.values.data() + m.value);
     if (!t.value.empty() && t.value.front() == d.missing_code) m.missing = 0;
   }
   m.bits = bits_for_codes(m.ncode);
@@ -361,7 +230,7 @@ void code_columns(DataSet& d, std::vector<ColumnBeingRead>& columns, const std::
   s = CodedCovariates{};
   std::size_t nwords = 0;
   for (int j = 0; j < d.ncov; ++j) {
-    ColumnMeta m = column_meta(d, j, columns[j], tables[j]);
+    ColumnMeta m = column_meta(d, j, columns[j], tables[j], rank[j]);
     m.word = nwords;
     nwords += column_words(d.ncase, m.bits);
     s.any_two_bit = s.any_two_bit || m.bits == 2;
@@ -395,7 +264,8 @@ void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options
   RowsRead r;
   RowScan scan;
   if (have_names) {
-    scan = read_rows(in, layout, cov_of_col, options, columns, r);
+    guarded_grow([&] { scan = read_rows(in, CellRules{layout.col_kind, cov_of_col, options}, columns, r); },
+                 "allocation failure in realloc");
     if (scan.unfinished) unfinished_row_error(scan);
   }
   d.ncase = scan.rows;

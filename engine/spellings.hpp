@@ -88,6 +88,16 @@ class SpellingCells {
     }
     ++size_;
   }
+  // Appends n spelling numbers below 256.
+  void append_small(const std::uint8_t* k, std::size_t n) {
+    if (width_ != 1) {
+      for (std::size_t i = 0; i < n; ++i) push(k[i]);
+      return;
+    }
+    if (size_ + n > bytes_.size()) bytes_.resize(std::max<std::size_t>({64, 2 * bytes_.size(), size_ + n}));
+    std::memcpy(bytes_.data() + size_, k, n);
+    size_ += n;
+  }
   std::size_t size() const { return size_; }
   // Calls f(i, k) for every cell in order.
   template <class F>

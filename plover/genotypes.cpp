@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "genotype_rows.hpp"
 #include "prediction_file.hpp"
-#include "row_blocks.hpp"
 
 namespace forests {
 
@@ -94,102 +94,23 @@ GenotypeCell read_other_genotype_cell(std::string_view token, int& genotype) {
   return GenotypeCell::genotype;
 }
 
-namespace {
-
-// Rows of a training file as they are read, one word per group of 16 covariates side by side,
-// moved into the rows of `geno` (a word per case, one array per group) 16 rows or more at a
-// time: a wide file would otherwise touch a page of every group for every cell it packs.
-class RowStaging {
- public:
-  explicit RowStaging(int nword) : nword_(nword) {}
-
-  std::uint32_t& word(int row, int w) {
-    return words_[static_cast<std::size_t>(row - first_) * nword_ + static_cast<std::size_t>(w)];
-  }
-
-  // Room for the rows up to `rows`, before any of the new ones is read. The rows begun before,
-  // but for the last (which may run on), are finished: they go into `geno` once there are
-  // enough of them.
-  void make_room(GenoStore& g, int rows) {
-    if (begun_ - 1 - first_ >= kBatch) flush(g, begun_ - 1);
-    begun_ = rows;
-    words_.resize(static_cast<std::size_t>(rows - first_) * nword_);
-  }
-
-  // Moves the rows before `end` into `geno`.
-  void flush(GenoStore& g, int end) {
-    const int n = end - first_;
-    if (n <= 0) return;
-    for (int w = 0; w < nword_; ++w) {
-      std::uint32_t* to = g.geno[w].data() + first_;
-      for (int r = 0; r < n; ++r) to[r] = words_[static_cast<std::size_t>(r) * nword_ + w];
-    }
-    words_.erase(words_.begin(), words_.begin() + static_cast<std::ptrdiff_t>(n) * nword_);
-    first_ = end;
-  }
-
- private:
-  static constexpr int kBatch = 16;
-  int nword_;
-  int first_ = 0;  // the first row held
-  int begun_ = 0;  // rows begun
-  std::vector<std::uint32_t> words_;
-};
-
-}  // namespace
-
-void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g, WorkerPool* pool) {
+void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g, WorkerPool* pool,
+                        std::size_t block_size) {
   const ColumnLayout layout = read_kind_line(in, "No data in the file\n");
-  const int ncols = static_cast<int>(layout.col_kind.size());
   bool have_names = true;
   const std::vector<int> cov_of_col = read_column_heads(in, layout, d, have_names);
   g = make_geno_store(d.ncov);
 
   std::vector<int> labels;
-  RowStaging staging(g.nword);
-  auto grow_rows = [&](int rows) {
-    guarded_grow(
-        [&] {
-          while (g.ncase < rows) add_geno_case(g);
-          if (labels.size() < static_cast<std::size_t>(rows)) labels.resize(rows);
-          staging.make_room(g, rows);
-        },
-        "allocation failure in realloc");
-  };
-  auto on_cell = [&](int row, int col, std::string_view token) {
-    const int kind = layout.col_kind[col];
-    if (kind > 0) {
-      const int l = cov_of_col[col];
-      int genotype = kMissingGenotype;
-      switch (read_genotype_cell(token, genotype)) {
-        case GenotypeCell::not_a_number:
-          invalid_data(row, col, token);
-        case GenotypeCell::out_of_range:
-          fail(format("Data error: row %d col %d not in {0, 1, 2, NA/.}\n", row, l));
-        case GenotypeCell::missing:
-          genotype = kMissingGenotype;
-          break;
-        case GenotypeCell::genotype:
-          break;
-      }
-      pack_genotype_into(staging.word(row, l / 16), l, genotype);
-      return true;
-    }
-    const bool missing = is_missing_token(token, false);
-    double value = 0.0;
-    if (!missing && !parse_number(token, value)) invalid_data(row, col, token);
-    if (kind == kResponseColumn) labels[row] = response_label(row, col, token, missing);
-    return true;
-  };
   RowScan scan;
   if (have_names) {
-    scan = scan_rows_side_by_side(in, ncols, pool, grow_rows, on_cell);
+    scan = read_genotype_rows(in, layout, cov_of_col, g, labels, pool, block_size);
     if (scan.unfinished) unfinished_row_error(scan);
-    staging.flush(g, g.ncase);
+  } else {
+    columns_from_rows(g);
   }
-  d.ncase = g.ncase = scan.rows;
+  d.ncase = scan.rows;
   labels.resize(scan.rows);
-  columns_from_rows(g, pool);
   code_classes(labels, d);
   d.has_missing = false;
 
@@ -203,15 +124,53 @@ void set_genotype_categories(DataSet& d) {
     if (d.ncat[j] != kOrdinal) d.ncat[j] = kMissingGenotype + 1;
 }
 
+namespace {
+
+// Byte sums of the 2-bit fields of x, each 0 or 1: up to 4 a byte.
+inline std::uint64_t field_sums(std::uint64_t x) {
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  return (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+}
+
+inline long long byte_total(std::uint64_t x) {
+  x = (x & 0x00FF00FF00FF00FFull) + ((x >> 8) & 0x00FF00FF00FF00FFull);
+  return static_cast<long long>((x * 0x0001000100010001ull) >> 48);
+}
+
+// The cases of each genotype in a column. The words hold zeros past the last case, which count
+// as 0 and are taken off. Byte sums of up to 63 words fit a byte, and the loop runs on vector
+// lanes where a popcount instruction may be missing.
+void count_genotypes(const std::uint64_t* column, int nword, int ncase, long long count[4]) {
+  constexpr std::uint64_t kLowBits = 0x5555555555555555ull;
+  long long ones = 0, twos = 0, missing = 0;
+  for (int k0 = 0; k0 < nword; k0 += 63) {
+    std::uint64_t one_sums = 0, two_sums = 0, missing_sums = 0;
+    for (int k = k0; k < std::min(nword, k0 + 63); ++k) {
+      const std::uint64_t low = column[k] & kLowBits, high = (column[k] >> 1) & kLowBits;
+      one_sums += field_sums(low & ~high);
+      two_sums += field_sums(high & ~low);
+      missing_sums += field_sums(low & high);
+    }
+    ones += byte_total(one_sums);
+    twos += byte_total(two_sums);
+    missing += byte_total(missing_sums);
+  }
+  count[0] = ncase - ones - twos - missing;
+  count[1] = ones;
+  count[2] = twos;
+  count[3] = missing;
+}
+
+}  // namespace
+
 void write_genotype_summary(OutFile& report, const DataSet& d, const GenoStore& g) {
   for (int j = 0; j < d.ncov; ++j) {
     if (d.ncat[j] == kOrdinal) {
       report.printf("%s:\t\t 0 2\n", d.name[j].c_str());
       continue;
     }
-    const GenoColumn col{g.column(j)};
-    long long count[4] = {0, 0, 0, 0};
-    for (int i = 0; i < g.ncase; ++i) ++count[col(i)];
+    long long count[4];
+    count_genotypes(g.column(j), g.stride, g.ncase, count);
     report.printf("%s:\t\t", d.name[j].c_str());
     for (int c = 0; c < 3; ++c) report.printf(" %lld(%d)", count[c], c);
     if (count[kMissingGenotype] > 0) report.printf(" %lld(missing)", count[kMissingGenotype]);

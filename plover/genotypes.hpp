@@ -1,14 +1,15 @@
 // The packed genotype store and the readers of genotype data files.
 //
-// Genotypes are 0, 1, 2 or 3 (missing), two bits each. The readers pack them 16 to a 32-bit
-// word as the rows arrive: row w of `geno` holds covariates 16w .. 16w+15 of every case, the
-// first covariate of the group in the highest used bits; the last row may hold fewer
-// covariates and then uses only its low bits.
+// Genotypes are 0, 1, 2 or 3 (missing), two bits each. The reader of files to classify packs
+// them 16 to a 32-bit word as the rows arrive: row w of `geno` holds covariates 16w .. 16w+15
+// of every case, the first covariate of the group in the highest used bits; the last row may
+// hold fewer covariates and then uses only its low bits.
 //
 // The forest reads whole covariates at a time, so once a file is read the store is turned
 // into columns: covariate j keeps its genotypes in `stride` 64-bit words, 32 cases to a word,
 // case i in bits 2(i mod 32) and 2(i mod 32) + 1 of word i / 32. The rows are freed one by
-// one as their columns are made, so the store never holds the data twice.
+// one as their columns are made, so the store never holds the data twice. The training
+// reader makes the columns as it reads (genotype_rows.hpp).
 #pragma once
 
 #include <cstdint>
@@ -102,8 +103,10 @@ inline GenotypeCell read_genotype_cell(std::string_view token, int& genotype) {
 
 // Reads a genotype training file into the data set (no covariate matrix) and the store (in
 // columns), and writes the data summary of the report: the head and the per-covariate lines.
-// The banner of the tree lines is left to the caller.
-void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g, WorkerPool* pool = nullptr);
+// The banner of the tree lines is left to the caller. Blocks of block_size bytes and more are
+// read at a time.
+void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g, WorkerPool* pool = nullptr,
+                        std::size_t block_size = std::size_t{1} << 20);
 
 // Nominal covariates get their four categories: genotypes 0, 1, 2 and missing.
 void set_genotype_categories(DataSet& d);

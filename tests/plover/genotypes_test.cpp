@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "genotype_rows.hpp"
 #include "genotypes.hpp"
 #include "read_text.hpp"
 
@@ -30,6 +33,110 @@ bool read_prediction(const DataSet& train, const std::string& text, GenoStore& g
 
 std::string data_error(int row, int col) {
   return format("Data error: row %d col %d not in {0, 1, 2, NA/.}\n", row, col);
+}
+
+// The simple form of the training reader: token by token, each genotype packed into the rows
+// of the store, which are then turned into columns.
+GenoRead read_geno_by_tokens(const std::string& text) {
+  GenoRead r;
+  r.report = read_through(
+      text,
+      [&](TokenReader& in, OutFile& report) {
+        const ColumnLayout layout = read_kind_line(in, "No data in the file\n");
+        bool have_names = true;
+        const std::vector<int> cov_of_col = read_column_heads(in, layout, r.d, have_names);
+        r.g = make_geno_store(r.d.ncov);
+        std::vector<int> labels;
+        RowScan scan;
+        if (have_names)
+          scan = scan_rows(in, static_cast<int>(layout.col_kind.size()), [&](int row, int col, std::string_view token) {
+            if (col == 0) add_geno_case(r.g), labels.push_back(0);
+            const int kind = layout.col_kind[col];
+            if (kind > 0) {
+              int genotype = kMissingGenotype;
+              const GenotypeCell cell = read_genotype_cell(token, genotype);
+              if (cell == GenotypeCell::not_a_number) invalid_data(row, col, token);
+              if (cell == GenotypeCell::out_of_range) fail(data_error(row, cov_of_col[col]));
+              pack_genotype(r.g, cov_of_col[col], row, cell == GenotypeCell::missing ? kMissingGenotype : genotype);
+              return true;
+            }
+            const bool missing = is_missing_token(token, false);
+            double value = 0.0;
+            if (!missing && !parse_number(token, value)) invalid_data(row, col, token);
+            if (kind == kResponseColumn) labels[row] = response_label(row, col, token, missing);
+            return true;
+          });
+        if (scan.unfinished) unfinished_row_error(scan);
+        r.d.ncase = r.g.ncase = scan.rows;
+        labels.resize(scan.rows);
+        columns_from_rows(r.g);
+        code_classes(labels, r.d);
+        set_genotype_categories(r.d);
+        write_summary_head(report, r.d);
+        for (int j = 0; j < r.d.ncov; ++j) {
+          if (r.d.ncat[j] == kOrdinal) {
+            report.printf("%s:\t\t 0 2\n", r.d.name[j].c_str());
+            continue;
+          }
+          long long count[4] = {0, 0, 0, 0};
+          for (int i = 0; i < r.g.ncase; ++i) ++count[geno_get(r.g, j, i)];
+          report.printf("%s:\t\t %lld(0) %lld(1) %lld(2)", r.d.name[j].c_str(), count[0], count[1], count[2]);
+          report.puts(count[3] > 0 ? format(" %lld(missing)\n", count[3]).c_str() : "\n");
+        }
+      },
+      r.error);
+  return r;
+}
+
+GenoRead read_geno_in_blocks(const std::string& text, WorkerPool* pool, std::size_t block_size) {
+  GenoRead r;
+  r.report = read_through(
+      text, [&](TokenReader& in, OutFile& report) { read_genotype_file(in, report, r.d, r.g, pool, block_size); },
+      r.error);
+  return r;
+}
+
+// A genotype file of random shape: a response and skipped columns among the covariates, cells
+// mostly plain but some missing or spelled otherwise, odd spacing, rows broken across lines,
+// CR LF line ends; sometimes invalid cells at random places and a last row cut short.
+std::string random_genotype_file(std::mt19937& gen, int nrows) {
+  auto chance = [&](double p) { return std::uniform_real_distribution<double>(0, 1)(gen) < p; };
+  auto pick = [&](const std::vector<std::string>& v) { return v[gen() % v.size()]; };
+  const int ncols = 1 + static_cast<int>(gen() % 70);
+  std::vector<char> kind(ncols);
+  for (char& k : kind) k = chance(0.1) ? 'd' : chance(0.3) ? 'n' : 'o';
+  kind[gen() % ncols] = 'r';
+  const double invalid_cells = chance(0.6) ? 0.0 : 1.0 / (1 + nrows * ncols), odd_spaces = chance(0.5) ? 0.0 : 0.02;
+  const std::vector<std::string> spaces{"  ", "\t", "\r\n", "\n", " \n "}, ends{"\n", "\r\n", " \n", "\n\n"};
+  const std::vector<std::string> other_genotypes{".", "NA", "0.0", "2.000", "1e0"};
+  const std::vector<std::string> invalid{"3", "9", "x", "/", ":", "-1", "1.5", "NaN", "\x80", "+", "00z"};
+  std::string text;
+  for (int c = 0; c < ncols; ++c) text += std::string(1, kind[c]) + (c + 1 < ncols ? " " : "\n");
+  for (int c = 0; c < ncols; ++c) text += "v" + std::to_string(c) + (c + 1 < ncols ? " " : "\n");
+  for (int row = 0; row < nrows; ++row) {
+    for (int c = 0; c < ncols; ++c) {
+      std::string cell;
+      if (chance(invalid_cells)) cell = kind[c] == 'r' ? pick({"NA", "x"}) : pick(invalid);
+      else if (kind[c] == 'r') cell = pick({"1", "2", "1", "2", "13"});
+      else if (kind[c] == 'd') cell = pick({"7", ".", "-4.5", "12"});
+      else cell = chance(0.1) ? pick(other_genotypes) : pick({"0", "0", "1", "2"});
+      text += cell;
+      text += c + 1 < ncols ? (chance(odd_spaces) ? pick(spaces) : " ") : pick(ends);
+    }
+  }
+  if (nrows > 0 && chance(0.1)) text.resize(text.size() - 1 - gen() % 8);
+  return text;
+}
+
+void expect_same_read(const GenoRead& expected, const GenoRead& got) {
+  ASSERT_EQ(got.error, expected.error);
+  if (!expected.error.empty()) return;
+  EXPECT_EQ(got.report, expected.report);
+  EXPECT_EQ(got.g.ncase, expected.g.ncase);
+  EXPECT_EQ(got.g.stride, expected.g.stride);
+  EXPECT_EQ(got.g.column_group, expected.g.column_group);  // the unused bits of the last word too
+  EXPECT_TRUE(got.g.geno.empty());
+  EXPECT_EQ(got.d.y, expected.d.y);
 }
 
 }  // namespace
@@ -155,4 +262,45 @@ TEST(GenotypeReader, ThreadsReadTheSameAndStopAtTheFirstError) {
   bad.replace(bad.find("\n1 "), 3, "\nz ");
   EXPECT_EQ(read_geno(bad, &two).error, read_geno(bad).error);
   EXPECT_EQ(read_geno(text + "0 1", &two).error, read_geno(text + "0 1").error);  // unfinished last row
+}
+
+TEST(GenotypeReader, PlainCellsReadLikeTokensOnRandomFiles) {
+  std::mt19937 gen(5);
+  WorkerPool two(2);
+  for (int round = 0; round < 300; ++round) {
+    // Now and then enough rows that the columns grow while they are read.
+    const int nrows = round % 50 == 7 ? 2100 + static_cast<int>(gen() % 500) : static_cast<int>(gen() % 120);
+    const std::string text = random_genotype_file(gen, nrows);
+    SCOPED_TRACE(text.substr(0, 200));
+    const GenoRead expected = read_geno_by_tokens(text);
+    const std::size_t block_size = 1 + gen() % 600;
+    expect_same_read(expected, read_geno_in_blocks(text, nullptr, block_size));
+    expect_same_read(expected, read_geno_in_blocks(text, &two, block_size));
+    expect_same_read(expected, read_geno(text));
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST(GenotypeReader, FourPlainCellsAtOnce) {
+  std::uint32_t bits = 0;
+  ASSERT_TRUE(four_plain_genotypes("0 1 2 . ", bits));
+  EXPECT_EQ(bits, 0u | (1u << 2) | (2u << 4) | (3u << 6));
+  // Each byte that is not of the plain form is seen, wherever it lies.
+  for (int at = 0; at < 8; ++at)
+    for (const char c : std::string("3/:-x\t\n\r.0 ") + '\xAE' + '\x1E') {
+      std::string bytes = "2 0 1 1 ";
+      if (bytes[at] == c || (at % 2 == 0 && c == '0') || (at % 2 == 0 && c == '.')) continue;
+      bytes[at] = c;
+      EXPECT_FALSE(four_plain_genotypes(bytes.data(), bits)) << at << " " << static_cast<int>(c);
+    }
+}
+
+TEST(GenotypeReader, TileTransposition) {
+  std::mt19937_64 gen(3);
+  std::uint64_t a[32], t[32];
+  for (std::uint64_t& w : a) w = gen();
+  std::copy(a, a + 32, t);
+  transpose_tile(t);
+  for (int r = 0; r < 32; ++r)
+    for (int c = 0; c < 32; ++c) ASSERT_EQ((t[c] >> (2 * r)) & 3, (a[r] >> (2 * c)) & 3) << r << " " << c;
 }

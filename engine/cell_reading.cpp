@@ -1,0 +1,422 @@
+// Reading data rows into columns: blocks of whole rows are read into a tile first, then column by
+// column, so that each column's spelling table stays at hand for a run of cells. Rows of short
+// cells (one digit, "NA", ".") are kept as a byte per cell, whose spelling a small table per
+// column gives.
+#include "cell_reading.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <exception>
+#include <limits>
+
+#include "row_blocks.hpp"
+
+namespace forests {
+
+namespace {
+
+bool fits_int(double v) { return v > -2147483649.0 && v < 2147483648.0; }
+
+inline bool space_byte(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - 9) < 5; }
+
+// Tile rows: as many as keep a tile within reach of the cache, at most kMaxTileRows.
+constexpr int kMaxTileRows = 64;
+constexpr std::size_t kShortTileBytes = std::size_t{1} << 20;
+constexpr std::size_t kTokenTileCells = std::size_t{1} << 16;
+
+// Short cells: the ten digits, "NA" and ".", by their slot numbers.
+constexpr int kShortSlots = 12;
+constexpr int kNaSlot = 10;
+constexpr int kDotSlot = 11;
+constexpr std::string_view kShortToken[kShortSlots] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "NA", "."};
+
+int tile_rows(std::size_t cells, int ncols) {
+  return static_cast<int>(std::clamp<std::size_t>(cells / static_cast<std::size_t>(ncols), 1, kMaxTileRows));
+}
+
+// A token of a block: its offset and length.
+struct TokenAt {
+  std::uint32_t at = 0, len = 0;
+};
+
+// Whole rows of a block, column by column (cell of row r, column j at j * capacity + r): the
+// slot of each cell when all are short, else each cell's token.
+struct Tile {
+  enum Kind { kEmpty, kShort, kTokens } kind = kEmpty;
+  int first_row = 0;
+  int rows = 0;
+  int short_capacity = 0, token_capacity = 0;
+  std::vector<std::uint8_t> slots;
+  std::vector<TokenAt> tokens;
+};
+
+struct CellReader {
+  const CellRules& rules;
+  std::vector<ColumnBeingRead>& columns;
+  RowsRead& r;
+  int ncols = 0;
+  // Per file column, the spelling number of each short cell: -1 while not seen, and for "NA"
+  // and "." while the column does not look spellings up.
+  std::vector<std::int32_t> short_spelling;
+};
+
+CellReader make_cell_reader(const CellRules& rules, std::vector<ColumnBeingRead>& columns, RowsRead& r) {
+  CellReader cr{rules, columns, r, static_cast<int>(rules.col_kind.size()), {}};
+  cr.short_spelling.assign(static_cast<std::size_t>(cr.ncols) * kShortSlots, -1);
+  return cr;
+}
+
+// The spelling number of a covariate's cell; `cells_before` counts the column's cells before it.
+std::uint32_t spelling_of(CellReader& cr, int row, int col, std::string_view token, std::size_t cells_before) {
+  const int kind = cr.rules.col_kind[col];
+  ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
+  std::int32_t* entry = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+  const unsigned digit = static_cast<unsigned>(token[0] - '0');
+  if (token.size() == 1 && digit < 10) {
+    // A digit keeps its first number, even in a column that no longer looks spellings up.
+    std::int32_t& known = entry[digit];
+    if (known < 0) known = add_spelling(c, token, row, col, kind, cr.rules.options, cells_before, cr.r);
+    return static_cast<std::uint32_t>(known);
+  }
+  int k = c.spellings.find(token);  // -1 also when the column no longer finds
+  if (k < 0) {
+    k = add_spelling(c, token, row, col, kind, cr.rules.options, cells_before, cr.r);
+    if (!c.spellings.finding()) entry[kNaSlot] = entry[kDotSlot] = -1;
+  }
+  if (c.spellings.finding() && token == "NA") entry[kNaSlot] = k;
+  if (c.spellings.finding() && token == ".") entry[kDotSlot] = k;
+  return static_cast<std::uint32_t>(k);
+}
+
+void read_cell(CellReader& cr, int row, int col, std::string_view token) {
+  const int kind = cr.rules.col_kind[col];
+  if (kind > 0) {
+    SpellingCells& cells = cr.columns[cr.rules.cov_of_col[col]].cells;
+    cells.push(spelling_of(cr, row, col, token, cells.size()));
+  } else {
+    read_other_cell(row, col, kind, token, cr.rules.options, cr.r);
+  }
+}
+
+// Reads the cells of b[i..len-1] one by one, up to the next row start when `to_row_start`.
+// Returns where it stopped.
+std::size_t read_cells_one_by_one(CellReader& cr, const char* b, std::size_t i, std::size_t len, bool to_row_start,
+                                  int& row, int& col) {
+  for (;;) {
+    if (to_row_start && col == 0) return i;
+    while (i < len && space_byte(b[i])) ++i;
+    if (i >= len) return i;
+    std::size_t e = i;
+    while (e < len && !space_byte(b[e])) ++e;
+    read_cell(cr, row, col, std::string_view(b + i, e - i));
+    i = e;
+    if (++col == cr.ncols) col = 0, ++row;
+  }
+}
+
+// A row of short cells, each followed by one white-space byte, starting at b[i]: their slots
+// go to the tile. Returns the end of the row, or 0 when the row has any other shape or does not
+// end within b[0..len-1].
+std::size_t tile_short_row(int ncols, const char* b, std::size_t i, std::size_t len, Tile& tile) {
+  const auto* u = reinterpret_cast<const unsigned char*>(b);
+  std::uint8_t* out = tile.slots.data() + tile.rows;
+  const std::size_t stride = static_cast<std::size_t>(tile.short_capacity);
+  for (int j = 0; j < ncols; ++j) {
+    if (len - i < 2) return 0;
+    const unsigned d = static_cast<unsigned>(u[i]) - '0';
+    unsigned slot;
+    if (d < 10 && space_byte(u[i + 1])) {
+      slot = d;
+      i += 2;
+    } else if (u[i] == '.' && space_byte(u[i + 1])) {
+      slot = kDotSlot;
+      i += 2;
+    } else if (u[i] == 'N' && u[i + 1] == 'A' && len - i >= 3 && space_byte(u[i + 2])) {
+      slot = kNaSlot;
+      i += 3;
+    } else {
+      return 0;
+    }
+    out[j * stride] = static_cast<std::uint8_t>(slot);
+  }
+  return i;
+}
+
+// The tokens of a row starting at b[i] go to the tile. Returns the end of its last token, or 0
+// when the row does not end within b[0..len-1].
+std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile) {
+  TokenAt* out = tile.tokens.data() + tile.rows;
+  const std::size_t stride = static_cast<std::size_t>(tile.token_capacity);
+  for (int j = 0; j < cr.ncols; ++j) {
+    while (i < len && space_byte(b[i])) ++i;
+    if (i >= len) return 0;
+    std::size_t e = i;
+    while (e < len && !space_byte(b[e])) ++e;
+    out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
+    i = e;
+  }
+  return i;
+}
+
+// The first failure in file order among the cells of a tile.
+struct FirstFailure {
+  long long at = std::numeric_limits<long long>::max();  // row * ncols + column
+  std::exception_ptr error;
+
+  void note(long long place) {
+    if (place < at) at = place, error = std::current_exception();
+  }
+};
+
+void flush_short_tile(CellReader& cr, const Tile& tile) {
+  FirstFailure failure;
+  for (int col = 0; col < cr.ncols; ++col) {
+    const std::uint8_t* slots = tile.slots.data() + static_cast<std::size_t>(col) * tile.short_capacity;
+    const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+    const int kind = cr.rules.col_kind[col];
+    int k = 0;
+    try {
+      if (kind > 0) {
+        SpellingCells& cells = cr.columns[cr.rules.cov_of_col[col]].cells;
+        for (; k < tile.rows; ++k) {
+          const std::int32_t s = known[slots[k]];
+          cells.push(s >= 0 ? static_cast<std::uint32_t>(s)
+                            : spelling_of(cr, tile.first_row + k, col, kShortToken[slots[k]], cells.size()));
+        }
+      } else if (kind == kResponseColumn) {
+        for (; k < tile.rows; ++k) {
+          if (slots[k] < 10)
+            cr.r.labels.push_back(slots[k]);  // never below 0: the smallest stays
+          else
+            read_other_cell(tile.first_row + k, col, kind, kShortToken[slots[k]], cr.rules.options, cr.r);
+        }
+      }
+    } catch (...) {
+      failure.note(static_cast<long long>(tile.first_row + k) * cr.ncols + col);
+    }
+  }
+  if (failure.error) std::rethrow_exception(failure.error);
+}
+
+void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
+  FirstFailure failure;
+  for (int col = 0; col < cr.ncols; ++col) {
+    const TokenAt* tokens = tile.tokens.data() + static_cast<std::size_t>(col) * tile.token_capacity;
+    const int kind = cr.rules.col_kind[col];
+    int k = 0;
+    try {
+      if (kind > 0) {
+        SpellingCells& cells = cr.columns[cr.rules.cov_of_col[col]].cells;
+        for (; k < tile.rows; ++k) {
+          const std::string_view token(b + tokens[k].at, tokens[k].len);
+          cells.push(spelling_of(cr, tile.first_row + k, col, token, cells.size()));
+        }
+      } else {
+        for (; k < tile.rows; ++k)
+          read_other_cell(tile.first_row + k, col, kind, std::string_view(b + tokens[k].at, tokens[k].len),
+                          cr.rules.options, cr.r);
+      }
+    } catch (...) {
+      failure.note(static_cast<long long>(tile.first_row + k) * cr.ncols + col);
+    }
+  }
+  if (failure.error) std::rethrow_exception(failure.error);
+}
+
+void flush_tile(CellReader& cr, const char* b, Tile& tile) {
+  if (tile.kind == Tile::kShort) flush_short_tile(cr, tile);
+  if (tile.kind == Tile::kTokens) flush_token_tile(cr, b, tile);
+  tile.kind = Tile::kEmpty;
+  tile.rows = 0;
+}
+
+// Reads the whole rows of b[i..len-1] that start at row `row` in tiles. Returns the start of
+// the first row that does not end within the block (or len).
+std::size_t read_whole_rows(CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile, int& row) {
+  for (;;) {
+    while (i < len && space_byte(b[i])) ++i;
+    if (i >= len) break;
+    if (tile.rows == 0) tile.first_row = row;
+    std::size_t end = tile.kind != Tile::kTokens ? tile_short_row(cr.ncols, b, i, len, tile) : 0;
+    if (end > 0) {
+      tile.kind = Tile::kShort;
+      i = end;
+    } else {
+      if (tile.kind == Tile::kShort) {
+        flush_tile(cr, b, tile);
+        tile.first_row = row;
+      }
+      end = tile_token_row(cr, b, i, len, tile);
+      if (end == 0) break;
+      tile.kind = Tile::kTokens;
+      i = end;
+    }
+    ++row;
+    ++tile.rows;
+    if (tile.rows == (tile.kind == Tile::kShort ? tile.short_capacity : tile.token_capacity)) flush_tile(cr, b, tile);
+  }
+  flush_tile(cr, b, tile);
+  return i;
+}
+
+}  // namespace
+
+int add_spelling(ColumnBeingRead& c, std::string_view token, int row, int col, int kind, const ReadOptions& options,
+                 std::size_t cells_before, RowsRead& r) {
+  double value = std::numeric_limits<double>::quiet_NaN();
+  if (is_missing_token(token, options.nan_token_is_missing)) {
+    r.has_missing = true;
+  } else {
+    if (!parse_number(token, value) || (kind == kNominal && !fits_int(value))) invalid_data(row, col, token);
+    r.smallest = std::min(r.smallest, value);
+  }
+  c.value.push_back(value);
+  const int k = c.spellings.add(token);
+  // Nearly every cell spelled differently so far: no more looking up.
+  if (k >= 256 && 2 * static_cast<std::size_t>(k) > cells_before) c.spellings.stop_finding();
+  return k;
+}
+
+void read_other_cell(int row, int col, int kind, std::string_view token, const ReadOptions& options, RowsRead& r) {
+  const bool missing = is_missing_token(token, options.nan_token_is_missing);
+  double value = 0.0;
+  if (!missing && !parse_number(token, value)) invalid_data(row, col, token);
+  if (kind == kResponseColumn) {
+    const int label = response_label(row, col, token, missing);
+    r.smallest = std::min(r.smallest, static_cast<double>(label));
+    r.labels.push_back(label);
+  }
+}
+
+RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBeingRead>& columns, RowsRead& r,
+                  std::size_t block_size) {
+  CellReader cr = make_cell_reader(rules, columns, r);
+  Tile tile;
+  tile.short_capacity = tile_rows(kShortTileBytes, cr.ncols);
+  tile.token_capacity = tile_rows(kTokenTileCells, cr.ncols);
+  tile.slots.resize(static_cast<std::size_t>(tile.short_capacity) * cr.ncols);
+  tile.tokens.resize(static_cast<std::size_t>(tile.token_capacity) * cr.ncols);
+  Block block;
+  block.take(in.take_read_ahead(), block_size);
+  int row = 0, col = 0;
+  std::string last_token;
+  for (bool at_end = false; !at_end;) {
+    const std::size_t len = next_block(in.file(), block, block_size, at_end);
+    const char* b = block.data.get();
+    std::size_t i = read_cells_one_by_one(cr, b, 0, len, true, row, col);  // a row begun in the last block
+    if (len <= std::numeric_limits<std::uint32_t>::max()) i = read_whole_rows(cr, b, i, len, tile, row);
+    read_cells_one_by_one(cr, b, i, len, false, row, col);
+    const std::string_view last = last_token_in(b, len);
+    if (!last.empty()) last_token.assign(last);
+    block.drop_front(len);
+  }
+  RowScan scan;
+  scan.rows = row;
+  if (col != 0) {
+    scan.unfinished = true;
+    scan.unfinished_column = col;
+    scan.last_token = last_token;
+  }
+  return scan;
+}
+
+namespace {
+
+// A key whose unsigned order is the order of the values, -0 and 0 being equal.
+std::uint64_t order_key(double v) {
+  if (v == 0.0) v = 0.0;
+  const auto u = std::bit_cast<std::uint64_t>(v);
+  return u >> 63 ? ~u : u | (std::uint64_t{1} << 63);
+}
+
+struct KeyedSpelling {
+  std::uint64_t key;
+  int spelling;
+  bool operator<(const KeyedSpelling& o) const { return key != o.key ? key < o.key : spelling < o.spelling; }
+};
+
+// Sorts by key, then spelling number. Items come in spelling order, so a stable sort by key does
+// it: byte by byte from the lowest, passing over the bytes that all keys share.
+void sort_by_key(std::vector<KeyedSpelling>& items) {
+  const std::size_t n = items.size();
+  if (n < 64) {
+    std::sort(items.begin(), items.end());
+    return;
+  }
+  std::vector<std::array<std::uint32_t, 256>> counts(8, std::array<std::uint32_t, 256>{});
+  for (const KeyedSpelling& it : items)
+    for (int byte = 0; byte < 8; ++byte) ++counts[byte][(it.key >> (8 * byte)) & 0xff];
+  std::vector<KeyedSpelling> other(n);
+  for (int byte = 0; byte < 8; ++byte) {
+    std::array<std::uint32_t, 256>& count = counts[byte];
+    if (count[(items[0].key >> (8 * byte)) & 0xff] == n) continue;
+    std::uint32_t start = 0;
+    for (std::uint32_t& c : count) {
+      const std::uint32_t here = c;
+      c = start;
+      start += here;
+    }
+    for (const KeyedSpelling& it : items) other[count[(it.key >> (8 * byte)) & 0xff]++] = it;
+    items.swap(other);
+  }
+}
+
+}  // namespace
+
+ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
+  const int nsp = c.spellings.size();
+  std::vector<long long> spelling_count(nsp, 0);
+  c.cells.for_each([&](std::size_t, std::uint32_t k) { ++spelling_count[k]; });
+  std::vector<KeyedSpelling> order;  // equal values in spelling order
+  order.reserve(nsp);
+  bool missing = false;
+  for (int k = 0; k < nsp; ++k) {
+    if (std::isnan(c.value[k]))
+      missing = true;
+    else
+      order.push_back({order_key(c.value[k]), k});
+  }
+  sort_by_key(order);
+  ValueTable t;
+  rank.assign(nsp, 0);
+  if (missing) {
+    t.value.push_back(missing_code);
+    t.count.push_back(0);
+  }
+  for (std::size_t q = 0; q < order.size(); ++q) {
+    if (q == 0 || order[q].key != order[q - 1].key) {
+      t.value.push_back(c.value[order[q].spelling]);
+      t.count.push_back(0);
+    }
+    rank[order[q].spelling] = static_cast<int>(t.value.size()) - 1;
+  }
+  for (int k = 0; k < nsp; ++k) t.count[rank[k]] += spelling_count[k];
+  return t;
+}
+
+void zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, double* value) {
+  int zero = -1;
+  bool plus = false, minus = false;
+  for (std::size_t k = 0; k < c.value.size(); ++k) {
+    if (c.value[k] != 0.0) continue;
+    (std::signbit(c.value[k]) ? minus : plus) = true;
+    zero = rank[k];
+  }
+  if (!plus || !minus) return;
+  // Sorting the cells' table indexes with the same comparisons as their values moves every cell
+  // as sorting the values would (the missing code lies below every value); the low bit tells a
+  // zero's sign.
+  std::vector<std::uint32_t> x(c.cells.size());
+  c.cells.for_each([&](std::size_t i, std::uint32_t k) {
+    x[i] = 2 * static_cast<std::uint32_t>(rank[k]) + (std::signbit(c.value[k]) && c.value[k] == 0.0 ? 1 : 0);
+  });
+  std::sort(x.begin(), x.end(), [](std::uint32_t a, std::uint32_t b) { return (a >> 1) < (b >> 1); });
+  const auto first = std::partition_point(x.begin(), x.end(), [&](std::uint32_t a) {
+    return static_cast<int>(a >> 1) < zero;
+  });
+  value[zero] = (*first & 1) ? -0.0 : 0.0;
+}
+
+}  // namespace forests

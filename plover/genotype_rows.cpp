@@ -1,0 +1,312 @@
+// Reading the data rows of a genotype training file: plain cells eight bytes at a time, the
+// others token by token, and tiles of 32 rows turned into columns.
+#include "genotype_rows.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "row_blocks.hpp"
+
+namespace forests {
+
+bool four_plain_genotypes(const char* p, std::uint32_t& bits) {
+  static_assert(std::endian::native == std::endian::little, "the cell bytes are read as a little-endian word");
+  constexpr std::uint64_t kCellLow = 0x0001000100010001ull;    // bit 0 of each cell byte
+  constexpr std::uint64_t kCellBytes = 0x00FF00FF00FF00FFull;  // the cells; the spaces lie between
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  // Digits '0'-'2' become 0-2 and the spaces 0; a '.' becomes 0x1E, and then 3.
+  const std::uint64_t x = w ^ 0x2030203020302030ull;
+  const std::uint64_t not_dot = ((((x ^ 0x001E001E001E001Eull) & kCellBytes) + kCellBytes) >> 8) & kCellLow;
+  const std::uint64_t dot = not_dot ^ kCellLow;
+  const std::uint64_t v = (x & ~(dot * 0xFF)) | (dot * 3);
+  // Anything else in a cell or after it; a '3' has a message of its own.
+  if (((v & 0xFFFCFFFCFFFCFFFCull) | (x & (x >> 1) & kCellLow)) != 0) return false;
+  const std::uint64_t pairs = v | (v >> 14);
+  bits = static_cast<std::uint32_t>((pairs | (pairs >> 28)) & 0xFF);
+  return true;
+}
+
+void transpose_tile(std::uint64_t a[32]) {
+  // Swaps the blocks off the diagonal: 16 x 16 elements, then 8 x 8 inside those, down to 1.
+  constexpr std::uint64_t kLowHalves[5] = {0x00000000FFFFFFFFull, 0x0000FFFF0000FFFFull, 0x00FF00FF00FF00FFull,
+                                           0x0F0F0F0F0F0F0F0Full, 0x3333333333333333ull};
+  for (int level = 0, s = 16; s > 0; ++level, s /= 2) {
+    const std::uint64_t low = kLowHalves[level];
+    for (int r = 0; r < 32; ++r) {
+      if (r & s) continue;
+      const std::uint64_t t = ((a[r] >> (2 * s)) ^ a[r + s]) & low;
+      a[r + s] ^= t;
+      a[r] ^= t << (2 * s);
+    }
+  }
+}
+
+namespace {
+
+constexpr int kTile = 32;
+
+// The rows of the tiles not yet in columns, a word per 32 covariates, and the columns as they
+// grow: column r of a group starts at word r * tile_room_ until the end, when the columns are
+// cut to their length.
+class TileStaging {
+ public:
+  explicit TileStaging(GenoStore& g) : g_(g), nrw_((g.ncov + 31) / 32) { g_.column_group.assign(g_.nword, {}); }
+
+  std::uint64_t* row(int r) { return rows_.data() + static_cast<std::size_t>(r - first_) * nrw_; }
+
+  // Room for the rows before `rows`, zeroed, and for their columns.
+  void make_room(int rows) {
+    if (rows <= end_) return;
+    rows_.resize(static_cast<std::size_t>(rows - first_) * nrw_, 0);
+    end_ = rows;
+    const int tiles = (rows + kTile - 1) / kTile;
+    // Grown by a quarter: few copies, little unused room.
+    if (tiles > tile_room_) grow_columns(std::max({tiles, tile_room_ + tile_room_ / 4, 64}));
+  }
+
+  // Turns the tiles whose rows all lie before `done` into columns.
+  void flush(int done, WorkerPool* pool) {
+    const int t0 = first_ / kTile, t1 = done / kTile;
+    if (t1 <= t0) return;
+    const int nchunk = std::min(nrw_, pool ? pool->threads() : 1);
+    run_tasks(pool, nchunk, [&](int k, int) {
+      for (int c = nrw_ * k / nchunk; c < nrw_ * (k + 1) / nchunk; ++c)
+        for (int t = t0; t < t1; ++t) tile_to_columns(t, c);
+    });
+    rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(t1 * kTile - first_) * nrw_);
+    first_ = t1 * kTile;
+  }
+
+  // The last tile too, its rows past the end left zero, and the columns cut to `ncase` cases.
+  void finish(int ncase, WorkerPool* pool) {
+    const int whole = (ncase + kTile - 1) / kTile * kTile;
+    make_room(whole);
+    flush(whole, pool);
+    g_.ncase = ncase;
+    g_.stride = whole / kTile;
+    for (int w = 0; w < g_.nword; ++w) cut_group(w);
+    g_.geno.clear();
+  }
+
+ private:
+  int group_size(int w) const { return std::min(16, g_.ncov - 16 * w); }
+
+  void grow_columns(int tile_room) {
+    const std::size_t kept = static_cast<std::size_t>(first_ / kTile);
+    for (int w = 0; w < g_.nword; ++w) {
+      std::vector<std::uint64_t> grown(static_cast<std::size_t>(group_size(w)) * tile_room);
+      const std::uint64_t* from = g_.column_group[w].data();
+      for (int r = 0; r < group_size(w); ++r)
+        std::copy_n(from + static_cast<std::size_t>(r) * tile_room_, kept, grown.data() + static_cast<std::size_t>(r) * tile_room);
+      g_.column_group[w].swap(grown);
+    }
+    tile_room_ = tile_room;
+  }
+
+  void tile_to_columns(int t, int c) {
+    std::uint64_t a[kTile];
+    const std::uint64_t* first = rows_.data() + static_cast<std::size_t>(t * kTile - first_) * nrw_ + c;
+    for (int r = 0; r < kTile; ++r) a[r] = first[static_cast<std::size_t>(r) * nrw_];
+    transpose_tile(a);
+    const int n = std::min(kTile, g_.ncov - kTile * c);
+    for (int k = 0; k < n; ++k) {
+      const int j = kTile * c + k;
+      g_.column_group[j / 16][static_cast<std::size_t>(j % 16) * tile_room_ + t] = a[k];
+    }
+  }
+
+  void cut_group(int w) {
+    std::vector<std::uint64_t>& group = g_.column_group[w];
+    const std::size_t stride = g_.stride;
+    if (static_cast<int>(stride) == tile_room_) return;
+    for (int r = 1; r < group_size(w); ++r)
+      std::memmove(group.data() + r * stride, group.data() + r * static_cast<std::size_t>(tile_room_),
+                   stride * sizeof(std::uint64_t));
+    group.resize(static_cast<std::size_t>(group_size(w)) * stride);
+    group.shrink_to_fit();
+  }
+
+  GenoStore& g_;
+  int nrw_;
+  int first_ = 0;      // the first row held: a tile's first
+  int end_ = 0;        // rows before it have room
+  int tile_room_ = 0;  // tiles the columns have room for
+  std::vector<std::uint64_t> rows_;
+};
+
+// Puts the genotype of covariate l into a row.
+inline void put_genotype(std::uint64_t* words, int l, int genotype) {
+  words[l >> 5] |= static_cast<std::uint64_t>(genotype) << (2 * (l & 31));
+}
+
+// Puts the genotypes of covariates l .. l+3 (`bits`, 2 each) into a row.
+inline void put_four_genotypes(std::uint64_t* words, int l, std::uint32_t bits) {
+  const int s = 2 * (l & 31);
+  words[l >> 5] |= static_cast<std::uint64_t>(bits) << s;
+  if (s > 56) words[(l >> 5) + 1] |= static_cast<std::uint64_t>(bits) >> (64 - s);
+}
+
+class GenoRowReader {
+ public:
+  GenoRowReader(const ColumnLayout& layout, const std::vector<int>& cov_of_col, GenoStore& g, std::vector<int>& labels)
+      : ncols_(static_cast<int>(layout.col_kind.size())),
+        kind_(layout.col_kind),
+        cov_(cov_of_col),
+        plain_run_(ncols_ + 1, 0),
+        staging_(g),
+        labels_(labels) {
+    for (int col = ncols_ - 1; col >= 0; --col) plain_run_[col] = kind_[col] > 0 ? plain_run_[col + 1] + 1 : 0;
+  }
+
+  // Room for the rows before `rows`.
+  void make_room(int rows) {
+    guarded_grow(
+        [&] {
+          staging_.make_room(rows);
+          if (labels_.size() < static_cast<std::size_t>(rows)) labels_.resize(rows);
+        },
+        "allocation failure in realloc");
+  }
+
+  // Reads the tokens of a part of the block `b`, making room for each row as it starts when
+  // `grow`. Returns the token index after the part; a cell in error throws.
+  long long read_part(const char* b, const BlockPart& part, bool grow) {
+    int row = static_cast<int>(part.first_token / ncols_);
+    int col = static_cast<int>(part.first_token % ncols_);
+    std::uint64_t* words = col > 0 ? staging_.row(row) : nullptr;
+    for (std::size_t i = part.begin;;) {
+      while (i < part.end && TokenReader::is_space(b[i])) ++i;
+      if (i >= part.end) break;
+      if (col == 0) {
+        if (grow) make_room(row + 1);
+        words = staging_.row(row);
+      }
+      if (plain_run_[col] >= 4) {
+        const std::size_t from = i;
+        read_plain_cells(b, part.end, i, col, words);
+        if (i != from) {
+          if (col == ncols_) col = 0, ++row;
+          continue;
+        }
+      }
+      std::size_t j = i;
+      while (j < part.end && !TokenReader::is_space(b[j])) ++j;
+      read_token_cell(row, col, std::string_view(b + i, j - i), words);
+      i = j;
+      if (++col == ncols_) col = 0, ++row;
+    }
+    return static_cast<long long>(row) * ncols_ + col;
+  }
+
+  void flush(int done, WorkerPool* pool) { staging_.flush(done, pool); }
+  void finish(int ncase, WorkerPool* pool) {
+    guarded_grow([&] { staging_.finish(ncase, pool); }, "allocation failure in realloc");
+  }
+
+ private:
+  // Plain genotype cells from b[i], four at a time while they last in the run of genotype
+  // columns from `col`; moves i and col past them.
+  void read_plain_cells(const char* b, std::size_t end, std::size_t& i, int& col, std::uint64_t* words) const {
+    int l = cov_[col];
+    std::size_t at = i;
+    std::uint32_t bits = 0;
+    for (int left = plain_run_[col]; left >= 4 && at + 8 <= end && four_plain_genotypes(b + at, bits); left -= 4) {
+      put_four_genotypes(words, l, bits);
+      l += 4;
+      at += 8;
+    }
+    col += static_cast<int>((at - i) / 2);
+    i = at;
+  }
+
+  void read_token_cell(int row, int col, std::string_view token, std::uint64_t* words) {
+    const int kind = kind_[col];
+    if (kind > 0) {
+      const int l = cov_[col];
+      int genotype = kMissingGenotype;
+      switch (read_genotype_cell(token, genotype)) {
+        case GenotypeCell::not_a_number:
+          invalid_data(row, col, token);
+        case GenotypeCell::out_of_range:
+          fail(format("Data error: row %d col %d not in {0, 1, 2, NA/.}\n", row, l));
+        case GenotypeCell::missing:
+          genotype = kMissingGenotype;
+          break;
+        case GenotypeCell::genotype:
+          break;
+      }
+      put_genotype(words, l, genotype);
+      return;
+    }
+    const bool missing = is_missing_token(token, false);
+    double value = 0.0;
+    if (!missing && !parse_number(token, value)) invalid_data(row, col, token);
+    if (kind == kResponseColumn) labels_[row] = response_label(row, col, token, missing);
+  }
+
+  int ncols_;
+  const std::vector<int>& kind_;
+  const std::vector<int>& cov_;
+  std::vector<int> plain_run_;  // genotype columns from this one to the next other column or the row's end
+  TileStaging staging_;
+  std::vector<int>& labels_;
+};
+
+}  // namespace
+
+RowScan read_genotype_rows(TokenReader& in, const ColumnLayout& layout, const std::vector<int>& cov_of_col,
+                           GenoStore& g, std::vector<int>& labels, WorkerPool* pool, std::size_t block_size) {
+  const int ncols = static_cast<int>(layout.col_kind.size());
+  GenoRowReader reader(layout, cov_of_col, g, labels);
+  std::vector<BlockPart> parts(pool ? pool->threads() : 1);
+  std::vector<long long> part_end(parts.size());
+  Block block;
+  block.take(in.take_read_ahead(), block_size);
+  long long tokens = 0;  // before the current block
+  std::string last_token;
+  for (bool at_end = false; !at_end;) {
+    const std::size_t len = next_block(in.file(), block, block_size, at_end);
+    const char* b = block.data.get();
+    long long after = 0;  // token index after the block
+    if (pool) {
+      after = plan_block_parts(b, len, ncols, tokens, *pool, parts);
+      reader.make_room(static_cast<int>((after + ncols - 1) / ncols));
+    } else {
+      parts[0].begin = 0;
+      parts[0].end = len;
+      parts[0].first_token = tokens;
+    }
+    run_tasks(pool, static_cast<int>(parts.size()), [&](int p, int) {
+      try {
+        part_end[p] = reader.read_part(b, parts[p], !pool);
+      } catch (...) {
+        parts[p].error = std::current_exception();
+      }
+    });
+    // The parts are in file order, and each stops at its first error.
+    for (const BlockPart& part : parts)
+      if (part.error) std::rethrow_exception(part.error);
+    if (!pool) after = part_end[0];
+    reader.flush(static_cast<int>(after / ncols), pool);
+    if (after > tokens) last_token.assign(last_token_in(b, len));
+    tokens = after;
+    block.drop_front(len);
+  }
+  RowScan scan;
+  scan.rows = static_cast<int>(tokens / ncols);
+  if (tokens % ncols != 0) {
+    scan.unfinished = true;
+    scan.unfinished_column = static_cast<int>(tokens % ncols);
+    scan.last_token = last_token;
+    return scan;
+  }
+  reader.finish(scan.rows, pool);
+  return scan;
+}
+
+}  // namespace forests

@@ -1,0 +1,36 @@
+// Reading the data rows of a genotype training file straight into the column store.
+//
+// Each row is packed into 2-bit words, 32 covariates to a word, as its cells arrive; every 32
+// rows (a tile) then become one column word per covariate by a bit transposition. Cells of the
+// common form, one character each followed by a single space, are read eight bytes (four
+// cells) at a time; every other cell takes the token path, whose checks and messages are those
+// of reading token by token. Large files are read in blocks cut into parts for the threads, as
+// scan_rows_side_by_side does, so rows, columns and the first error are the same.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "data_set.hpp"
+#include "genotypes.hpp"
+#include "parallel.hpp"
+
+namespace forests {
+
+// The genotypes of the four cells at p when the eight bytes are four cells '0', '1', '2' or
+// '.' (missing), each followed by one space: cell k in bits 2k and 2k+1.
+bool four_plain_genotypes(const char* p, std::uint32_t& bits);
+
+// Transposes 32 x 32 two-bit elements: element c of a[r] (bits 2c, 2c+1) becomes element r
+// of a[c].
+void transpose_tile(std::uint64_t a[32]);
+
+// Reads the data rows (the rest of `in`) into `g` (in columns, `g` made for the covariates)
+// and the label of each row into `labels`. A file that ends inside a row is reported in the
+// scan. Blocks hold block_size bytes and more.
+RowScan read_genotype_rows(TokenReader& in, const ColumnLayout& layout, const std::vector<int>& cov_of_col,
+                           GenoStore& g, std::vector<int>& labels, WorkerPool* pool,
+                           std::size_t block_size = std::size_t{1} << 20);
+
+}  // namespace forests

@@ -1,0 +1,169 @@
+// The cell reader's tiles, short-cell rows, value tables and kept zero against their plain forms
+// on random files and columns.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "cell_reading_reference.hpp"
+#include "read_text.hpp"
+
+using namespace forests;
+
+namespace {
+
+std::string bits_of(double v) {
+  std::uint64_t u;
+  std::memcpy(&u, &v, sizeof u);
+  return std::to_string(u);
+}
+
+// All a read leaves behind, as text; or its error.
+std::string read_dump(const std::string& text, const CellRules& rules, bool fast, std::size_t block_size) {
+  std::vector<ColumnBeingRead> columns(std::count_if(rules.col_kind.begin(), rules.col_kind.end(), [](int k) {
+    return k > 0;
+  }));
+  RowsRead r;
+  RowScan scan;
+  std::string error;
+  read_through(
+      text,
+      [&](TokenReader& in, OutFile&) {
+        std::string_view head;
+        in.next(head);
+        scan = fast ? read_rows(in, rules, columns, r, block_size) : read_rows_reference(in, rules, columns, r);
+      },
+      error);
+  if (!error.empty()) return error;
+  std::string d = format("rows %d unfinished %d at %d last '%s' smallest %s missing %d\nlabels", scan.rows,
+                         scan.unfinished, scan.unfinished_column, scan.last_token.c_str(), bits_of(r.smallest).c_str(),
+                         r.has_missing);
+  for (int label : r.labels) d += format(" %d", label);
+  for (const ColumnBeingRead& c : columns) {
+    d += "\ncolumn:";
+    for (int k = 0; k < c.spellings.size(); ++k) d += format(" %s=%s", std::string(c.spellings.spelling(k)).c_str(), bits_of(c.value[k]).c_str());
+    d += "\ncells:";
+    c.cells.for_each([&](std::size_t, std::uint32_t k) { d += format(" %u", k); });
+  }
+  return d;
+}
+
+// A cell of a column read in one of four manners: genotypes, wide decimals (with both zeros),
+// small integers, anything short; now and then no number at all.
+std::string random_cell(std::mt19937& gen, int manner, int kind, bool errors) {
+  if (errors && gen() % 400 == 0) {
+    static const char* const kBad[] = {"x", "abc", "1e999", "inf", "-", "99999999999"};
+    return kBad[gen() % 6];
+  }
+  if (gen() % 60 == 0) return gen() % 2 ? "NA" : ".";
+  switch (manner) {
+    case 0: return std::to_string(gen() % 3);
+    case 1: {
+      if (gen() % 20 == 0) return gen() % 2 ? "-0.00" : "0.0";
+      const int v = static_cast<int>(gen() % 4000) - 2000;
+      std::string cell = v < 0 ? "-" : "";
+      cell += std::to_string(std::abs(v) / 100);
+      cell += '.';
+      cell += std::to_string(std::abs(v) % 100);
+      return cell;
+    }
+    case 2: return std::to_string(static_cast<int>(gen() % 30) - (kind == kNominal ? 0 : 5));
+    default: {
+      static const char* const kShort[] = {"0", "1", "7", "9", "NA", ".", "NaN", "-0", "12", "+3"};
+      return kShort[gen() % 10];
+    }
+  }
+}
+
+struct RandomFile {
+  std::string text;
+  CellRules rules;
+};
+
+RandomFile random_file(std::mt19937& gen) {
+  RandomFile f;
+  const int ncols = 1 + static_cast<int>(gen() % 8);
+  const int response = static_cast<int>(gen() % ncols);
+  std::vector<int> manner(ncols);
+  int ncov = 0;
+  for (int col = 0; col < ncols; ++col) {
+    const int pick = static_cast<int>(gen() % 10);
+    const int kind = col == response ? kResponseColumn : pick < 5 ? kOrdinal : pick < 8 ? kNominal : kSkipColumn;
+    f.rules.col_kind.push_back(kind);
+    f.rules.cov_of_col.push_back(kind > 0 ? ncov++ : -1);
+    manner[col] = gen() % 3 == 0 ? static_cast<int>(gen() % 4) : 0;
+  }
+  f.rules.options = {gen() % 2 == 0, false};
+  const bool messy = gen() % 3 == 0, errors = gen() % 3 == 0;
+  static const char* const kSpaces[] = {" ", "  ", "\t", "\n", "\r\n", " \n "};
+  const int nrows = static_cast<int>(gen() % (gen() % 4 == 0 ? 700 : 150));
+  f.text = "head\n";
+  for (int row = 0; row < nrows; ++row) {
+    for (int col = 0; col < ncols; ++col) {
+      const int kind = f.rules.col_kind[col];
+      if (kind == kResponseColumn)
+        f.text += errors && gen() % 300 == 0 ? "NA" : gen() % 50 == 0 ? "12" : std::to_string(gen() % 2);
+      else
+        f.text += random_cell(gen, manner[col], kind, errors);
+      f.text += col + 1 == ncols ? (messy && gen() % 5 == 0 ? "\r\n" : "\n") : messy && gen() % 5 == 0 ? kSpaces[gen() % 6] : " ";
+    }
+  }
+  if (gen() % 4 == 0) f.text += "1 ";  // a row left unfinished (or one more row of one column)
+  if (gen() % 2 == 0) f.text.pop_back();  // no white space at the end
+  return f;
+}
+
+ColumnBeingRead random_column(std::mt19937& gen, int nsp, int ncell) {
+  static const double kValues[] = {0.0, -0.0, 1.5, -2.0, 3.25, -1e-300, 1e300, 7.0};
+  ColumnBeingRead c;
+  for (int k = 0; k < nsp; ++k) {
+    c.spellings.add(format("s%d", k));
+    const int pick = static_cast<int>(gen() % 10);
+    const double near_one = 1.0 + static_cast<double>(gen() % 100000) * 1e-13;  // differing in the low bytes
+    c.value.push_back(pick == 0   ? std::nan("")
+                      : pick < 4  ? kValues[gen() % 8]
+                      : pick < 7  ? (gen() % 2 ? near_one : -near_one)
+                                  : static_cast<double>(gen() % 5000) / 7 - 300);
+  }
+  for (int i = 0; i < ncell; ++i) c.cells.push(static_cast<std::uint32_t>(i < nsp ? i : gen() % nsp));
+  std::shuffle(c.value.begin(), c.value.end(), gen);
+  return c;
+}
+
+}  // namespace
+
+TEST(CellReading, RandomFilesReadAsTokenByToken) {
+  // Genotype rows that take the short path, rows that fall back to tokens, new digits late in a
+  // column, columns past 255 spellings and past looking up, both zeros, errors anywhere, rows
+  // broken across lines, unfinished last rows; blocks of every size from a few bytes.
+  std::mt19937 gen(23);
+  for (int trial = 0; trial < 300; ++trial) {
+    const RandomFile f = random_file(gen);
+    const std::string expected = read_dump(f.text, f.rules, false, 0);
+    for (std::size_t block_size : {std::size_t{1} << 22, std::size_t{1} + gen() % 64, std::size_t{1} + gen() % 4096})
+      ASSERT_EQ(read_dump(f.text, f.rules, true, block_size), expected) << trial << " " << block_size << "\n" << f.text;
+  }
+}
+
+TEST(CellReading, ValueTablesAndTheKeptZeroAsBySorting) {
+  std::mt19937 gen(29);
+  for (int trial = 0; trial < 300; ++trial) {
+    const int nsp = 1 + static_cast<int>(gen() % (trial % 2 ? 40 : 3000));
+    const ColumnBeingRead c = random_column(gen, nsp, nsp + static_cast<int>(gen() % 3000));
+    const double missing_code = trial % 3 ? -1000.0 : -1e301;  // below every value, as the reader fixes it
+    std::vector<int> rank, expected_rank;
+    const ValueTable t = value_table(c, missing_code, rank);
+    const ValueTable expected = value_table_reference(c, missing_code, expected_rank);
+    ASSERT_EQ(rank, expected_rank) << trial;
+    ASSERT_EQ(t.count, expected.count) << trial;
+    ASSERT_EQ(t.value.size(), expected.value.size()) << trial;
+    for (std::size_t q = 0; q < t.value.size(); ++q) ASSERT_EQ(bits_of(t.value[q]), bits_of(expected.value[q])) << trial;
+
+    std::vector<double> kept = t.value;
+    zero_as_sorted(c, rank, kept.data());
+    const auto zero = std::find(kept.begin(), kept.end(), 0.0);
+    if (zero != kept.end()) {
+      ASSERT_EQ(bits_of(*zero), bits_of(zero_as_sorted_reference(c, missing_code))) << trial;
+    }
+  }
+}
