@@ -221,8 +221,10 @@ void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right,
     return;
   }
   const int nclass = NC > 0 ? NC : s.nclass;
-  int* left = w.left.data();
-  int* right = w.right.data();
+  // A fixed class count keeps the counts in registers.
+  int left_fixed[NC > 0 ? NC : 1], right_fixed[NC > 0 ? NC : 1];
+  int* left = NC > 0 ? left_fixed : w.left.data();
+  int* right = NC > 0 ? right_fixed : w.right.data();
   for (int k = 0; k < nclass; ++k) {
     left[k] = base_cls ? base_cls[k] : 0;
     right[k] = w.total[k] - left[k];
@@ -294,8 +296,9 @@ NominalSplit nominal_sweep(int ncode, int missing, int n, const SearchSettings& 
     }
   }
   if (P <= 1) return best;
-  int* left = w.left.data();
-  int* right = w.right.data();
+  int left_fixed[NC > 0 ? NC : 1], right_fixed[NC > 0 ? NC : 1];
+  int* left = NC > 0 ? left_fixed : w.left.data();
+  int* right = NC > 0 ? right_fixed : w.right.data();
   for (int k = 0; k < nclass; ++k) {
     left[k] = w.total[k];
     right[k] = 0;

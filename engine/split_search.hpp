@@ -87,23 +87,27 @@ template <class Col>
 void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y, int nclass, SplitScratch& w) {
   const int cells = ncode * nclass;
   int* hist = w.hist.data();
+  int* total = w.total.data();
+  // An index loop: std::fill over a pointer range makes g++ 12 doubt the length's sign.
+  for (int c = 0; c < nclass; ++c) total[c] = 0;
+  if (cells > 32) {
+    // Many codes: the class totals from the cases rather than from every code's counts.
+    std::fill(hist, hist + static_cast<std::size_t>(cells), 0);
+    for (int k = 0; k < n; ++k) {
+      const int row = rows[k];
+      ++hist[static_cast<std::size_t>(col(row)) * nclass + y[row]];
+      ++total[y[row]];
+    }
+    return;
+  }
   if (cells <= 8 && n < kInterleaveFromCases) {
     std::fill(hist, hist + cells, 0);
     for (int k = 0; k < n; ++k) ++hist[col(rows[k]) * nclass + y[rows[k]]];
   } else if (cells <= 8) {
     count_interleaved<8>(col, cells, rows, n, y, nclass, hist);
-  } else if (cells <= 32) {
-    count_interleaved<32>(col, cells, rows, n, y, nclass, hist);
   } else {
-    std::fill(hist, hist + static_cast<std::size_t>(cells), 0);
-    for (int k = 0; k < n; ++k) {
-      const int row = rows[k];
-      ++hist[static_cast<std::size_t>(col(row)) * nclass + y[row]];
-    }
+    count_interleaved<32>(col, cells, rows, n, y, nclass, hist);
   }
-  int* total = w.total.data();
-  // An index loop: std::fill over a pointer range makes g++ 12 doubt the length's sign.
-  for (int c = 0; c < nclass; ++c) total[c] = 0;
   for (int code = 0; code < ncode; ++code)
     for (int c = 0; c < nclass; ++c) total[c] += hist[static_cast<std::size_t>(code) * nclass + c];
 }
@@ -193,9 +197,11 @@ int runs_by_sorting(const Col& col, int missing, const int* rows, int n, const i
 
 // Runs of equal codes through a bitmap of the codes present: the class counts of a code are
 // gathered in a table that is zero outside a search, and the set bits list the codes in order.
-template <class Col>
-int runs_by_bitmap(const Col& col, int ncode, int missing, const int* rows, int n, const int* y, int nclass,
-                   SplitScratch& w, int& m) {
+// NC > 0 fixes the class count.
+template <int NC, class Col>
+int runs_by_bitmap_of(const Col& col, int ncode, int missing, const int* rows, int n, const int* y, int nclass_given,
+                      SplitScratch& w, int& m) {
+  const int nclass = NC > 0 ? NC : nclass_given;
   const int words = (ncode + 63) / 64;
   if (static_cast<int>(w.code_bits.size()) < words) w.code_bits.resize(words);
   const std::size_t cells = static_cast<std::size_t>(ncode) * nclass;
@@ -234,6 +240,13 @@ int runs_by_bitmap(const Col& col, int ncode, int missing, const int* rows, int 
     }
   }
   return nruns;
+}
+
+template <class Col>
+int runs_by_bitmap(const Col& col, int ncode, int missing, const int* rows, int n, const int* y, int nclass,
+                   SplitScratch& w, int& m) {
+  if (nclass == 2) return runs_by_bitmap_of<2>(col, ncode, missing, rows, n, y, nclass, w, m);
+  return runs_by_bitmap_of<0>(col, ncode, missing, rows, n, y, nclass, w, m);
 }
 
 // Best cut-off of an ordinal covariate from its counts per code (scratch.hist and .total).

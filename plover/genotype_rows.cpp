@@ -13,23 +13,45 @@
 
 namespace forests {
 
-bool four_plain_genotypes(const char* p, std::uint32_t& bits) {
-  static_assert(std::endian::native == std::endian::little, "the cell bytes are read as a little-endian word");
-  constexpr std::uint64_t kCellLow = 0x0001000100010001ull;    // bit 0 of each cell byte
-  constexpr std::uint64_t kCellBytes = 0x00FF00FF00FF00FFull;  // the cells; the spaces lie between
-  std::uint64_t w;
-  std::memcpy(&w, p, sizeof w);
-  // Digits '0'-'2' become 0-2 and the spaces 0; a '.' becomes 0x1E, and then 3.
-  const std::uint64_t x = w ^ 0x2030203020302030ull;
+namespace {
+
+constexpr std::uint64_t kCellLow = 0x0001000100010001ull;  // bit 0 of each cell byte
+
+// The four 2-bit values in the cell bytes of v (bits 0, 16, 32 and 48) side by side: the
+// products of the other terms fall below bit 40 or past bit 63, without carries.
+inline std::uint32_t gather_four(std::uint64_t v) {
+  return static_cast<std::uint32_t>((v * 0x0001000400100040ull) >> 48) & 0xFF;
+}
+
+// Whether the cells of x, four bytes after the xor, hold 0-2 and the bytes after them 0.
+inline bool four_digits(std::uint64_t x) { return ((x & 0xFFFCFFFCFFFCFFFCull) | (x & (x >> 1) & kCellLow)) == 0; }
+
+// The same with some cells '.' (0x1E after the xor), which become 3.
+bool four_with_dots(std::uint64_t x, std::uint32_t& bits) {
+  constexpr std::uint64_t kCellBytes = 0x00FF00FF00FF00FFull;
   const std::uint64_t not_dot = ((((x ^ 0x001E001E001E001Eull) & kCellBytes) + kCellBytes) >> 8) & kCellLow;
   const std::uint64_t dot = not_dot ^ kCellLow;
   const std::uint64_t v = (x & ~(dot * 0xFF)) | (dot * 3);
-  // Anything else in a cell or after it; a '3' has a message of its own.
+  // A '3' among the cells has a message of its own.
   if (((v & 0xFFFCFFFCFFFCFFFCull) | (x & (x >> 1) & kCellLow)) != 0) return false;
-  const std::uint64_t pairs = v | (v >> 14);
-  bits = static_cast<std::uint32_t>((pairs | (pairs >> 28)) & 0xFF);
+  bits = gather_four(v);
   return true;
 }
+
+inline bool read_four_cells(const char* p, std::uint32_t& bits) {
+  static_assert(std::endian::native == std::endian::little, "the cell bytes are read as a little-endian word");
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  // Digits '0'-'2' become 0-2 and the spaces 0.
+  const std::uint64_t x = w ^ 0x2030203020302030ull;
+  if (!four_digits(x)) return four_with_dots(x, bits);
+  bits = gather_four(x);
+  return true;
+}
+
+}  // namespace
+
+bool four_plain_genotypes(const char* p, std::uint32_t& bits) { return read_four_cells(p, bits); }
 
 void transpose_tile(std::uint64_t a[32]) {
   // Swaps the blocks off the diagonal: 16 x 16 elements, then 8 x 8 inside those, down to 1.
@@ -144,13 +166,6 @@ inline void put_genotype(std::uint64_t* words, int l, int genotype) {
   words[l >> 5] |= static_cast<std::uint64_t>(genotype) << (2 * (l & 31));
 }
 
-// Puts the genotypes of covariates l .. l+3 (`bits`, 2 each) into a row.
-inline void put_four_genotypes(std::uint64_t* words, int l, std::uint32_t bits) {
-  const int s = 2 * (l & 31);
-  words[l >> 5] |= static_cast<std::uint64_t>(bits) << s;
-  if (s > 56) words[(l >> 5) + 1] |= static_cast<std::uint64_t>(bits) >> (64 - s);
-}
-
 class GenoRowReader {
  public:
   GenoRowReader(const ColumnLayout& layout, const std::vector<int>& cov_of_col, GenoStore& g, std::vector<int>& labels)
@@ -212,16 +227,24 @@ class GenoRowReader {
   // Plain genotype cells from b[i], four at a time while they last in the run of genotype
   // columns from `col`; moves i and col past them.
   void read_plain_cells(const char* b, std::size_t end, std::size_t& i, int& col, std::uint64_t* words) const {
-    int l = cov_[col];
-    std::size_t at = i;
+    const int l = cov_[col];
+    const int most = static_cast<int>(std::min<std::size_t>(plain_run_[col] / 4, (end - i) / 8));
+    const char* p = b + i;
+    // Each four fill a byte of the row, shifted as the first one lies in its byte: what is
+    // shifted out goes into the next byte, which the first covariates of a row already use.
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(words) + l / 4;
+    const int shift = 2 * (l % 4);
+    unsigned carry = bytes[0];
     std::uint32_t bits = 0;
-    for (int left = plain_run_[col]; left >= 4 && at + 8 <= end && four_plain_genotypes(b + at, bits); left -= 4) {
-      put_four_genotypes(words, l, bits);
-      l += 4;
-      at += 8;
+    int n = 0;
+    for (; n < most && read_four_cells(p + 8 * n, bits); ++n) {
+      const unsigned placed = carry | (bits << shift);
+      bytes[n] = static_cast<unsigned char>(placed);
+      carry = placed >> 8;
     }
-    col += static_cast<int>((at - i) / 2);
-    i = at;
+    if (carry != 0) bytes[n] = static_cast<unsigned char>(carry);
+    col += 4 * n;
+    i += 8 * static_cast<std::size_t>(n);
   }
 
   void read_token_cell(int row, int col, std::string_view token, std::uint64_t* words) {
