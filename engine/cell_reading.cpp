@@ -170,16 +170,41 @@ struct FirstFailure {
   }
 };
 
+// Appends the spellings of `n` short cells in one go when all are known and below 256; false
+// (nothing appended) otherwise.
+bool append_known_slots(const std::uint8_t* slots, int n, const std::int32_t* known, SpellingCells& cells) {
+  std::array<std::uint8_t, kShortSlots> spelling{};
+  unsigned usable = 0;  // a bit per slot
+  for (int slot = 0; slot < kShortSlots; ++slot) {
+    if (static_cast<std::uint32_t>(known[slot]) > 0xff) continue;
+    spelling[slot] = static_cast<std::uint8_t>(known[slot]);
+    usable |= 1u << slot;
+  }
+  std::array<std::uint8_t, kMaxTileRows> out;
+  unsigned seen = 0;
+  for (int k = 0; k < n; ++k) {
+    seen |= 1u << slots[k];
+    out[k] = spelling[slots[k]];
+  }
+  if ((seen & ~usable) != 0) return false;
+  cells.append_small(out.data(), static_cast<std::size_t>(n));
+  return true;
+}
+
 void flush_short_tile(CellReader& cr, const Tile& tile) {
   FirstFailure failure;
   for (int col = 0; col < cr.ncols; ++col) {
     const std::uint8_t* slots = tile.slots.data() + static_cast<std::size_t>(col) * tile.short_capacity;
     const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
     const int kind = cr.rules.col_kind[col];
+    // The columns' ends lie far apart: fetch them a few columns ahead.
+    if (col + 16 < cr.ncols && cr.rules.cov_of_col[col + 16] >= 0) __builtin_prefetch(&cr.columns[cr.rules.cov_of_col[col + 16]].cells);
+    if (col + 8 < cr.ncols && cr.rules.cov_of_col[col + 8] >= 0) __builtin_prefetch(cr.columns[cr.rules.cov_of_col[col + 8]].cells.end(), 1);
     int k = 0;
     try {
       if (kind > 0) {
         SpellingCells& cells = cr.columns[cr.rules.cov_of_col[col]].cells;
+        if (append_known_slots(slots, tile.rows, known, cells)) continue;
         for (; k < tile.rows; ++k) {
           const std::int32_t s = known[slots[k]];
           cells.push(s >= 0 ? static_cast<std::uint32_t>(s)
@@ -337,38 +362,68 @@ struct KeyedSpelling {
   bool operator<(const KeyedSpelling& o) const { return key != o.key ? key < o.key : spelling < o.spelling; }
 };
 
-// Sorts by key, then spelling number. Items come in spelling order, so a stable sort by key does
-// it: byte by byte from the lowest, passing over the bytes that all keys share.
+// Sorts by key, then spelling number. Items come in spelling order, so a stable sort by the
+// keys' high half, byte by byte from the lowest (passing over bytes that all keys share), then
+// a sort of each run of equal high halves does it.
 void sort_by_key(std::vector<KeyedSpelling>& items) {
   const std::size_t n = items.size();
   if (n < 64) {
     std::sort(items.begin(), items.end());
     return;
   }
-  std::vector<std::array<std::uint32_t, 256>> counts(8, std::array<std::uint32_t, 256>{});
+  std::array<std::array<std::uint32_t, 256>, 4> counts{};
   for (const KeyedSpelling& it : items)
-    for (int byte = 0; byte < 8; ++byte) ++counts[byte][(it.key >> (8 * byte)) & 0xff];
+    for (int byte = 0; byte < 4; ++byte) ++counts[byte][(it.key >> (32 + 8 * byte)) & 0xff];
   std::vector<KeyedSpelling> other(n);
-  for (int byte = 0; byte < 8; ++byte) {
+  for (int byte = 0; byte < 4; ++byte) {
+    const int shift = 32 + 8 * byte;
     std::array<std::uint32_t, 256>& count = counts[byte];
-    if (count[(items[0].key >> (8 * byte)) & 0xff] == n) continue;
+    if (count[(items[0].key >> shift) & 0xff] == n) continue;
     std::uint32_t start = 0;
     for (std::uint32_t& c : count) {
       const std::uint32_t here = c;
       c = start;
       start += here;
     }
-    for (const KeyedSpelling& it : items) other[count[(it.key >> (8 * byte)) & 0xff]++] = it;
+    for (const KeyedSpelling& it : items) other[count[(it.key >> shift) & 0xff]++] = it;
     items.swap(other);
   }
+  for (std::size_t q = 0; q < n;) {
+    std::size_t end = q + 1;
+    while (end < n && (items[end].key >> 32) == (items[q].key >> 32)) ++end;
+    if (end - q > 1) std::sort(items.begin() + static_cast<std::ptrdiff_t>(q), items.begin() + static_cast<std::ptrdiff_t>(end));
+    q = end;
+  }
+}
+
+// Cells of each spelling. One-byte cells are counted in four tallies in turn, so that runs of
+// equal cells do not wait on one another.
+std::vector<long long> count_spellings(const SpellingCells& cells, int nsp) {
+  std::vector<long long> count(nsp, 0);
+  if (cells.width() != 1) {
+    cells.for_each([&](std::size_t, std::uint32_t k) { ++count[k]; });
+    return count;
+  }
+  std::vector<std::uint32_t> tally(4 * static_cast<std::size_t>(nsp), 0);
+  const std::uint8_t* b = cells.data();
+  const std::size_t n = cells.size();
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    ++tally[b[i]];
+    ++tally[nsp + b[i + 1]];
+    ++tally[2 * nsp + b[i + 2]];
+    ++tally[3 * nsp + b[i + 3]];
+  }
+  for (; i < n; ++i) ++tally[b[i]];
+  for (int k = 0; k < nsp; ++k) count[k] = static_cast<long long>(tally[k]) + tally[nsp + k] + tally[2 * nsp + k] + tally[3 * nsp + k];
+  return count;
 }
 
 }  // namespace
 
 ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
   const int nsp = c.spellings.size();
-  std::vector<long long> spelling_count(nsp, 0);
-  c.cells.for_each([&](std::size_t, std::uint32_t k) { ++spelling_count[k]; });
+  const std::vector<long long> spelling_count = count_spellings(c.cells, nsp);
   std::vector<KeyedSpelling> order;  // equal values in spelling order
   order.reserve(nsp);
   bool missing = false;
@@ -396,6 +451,62 @@ ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vecto
   return t;
 }
 
+namespace {
+
+// A cell in the search for the kept zero: 2 * its value table index, plus 1 for a minus zero.
+// Cells compare by table index only, as their values compare.
+bool index_before(std::uint32_t a, std::uint32_t b) { return (a >> 1) < (b >> 1); }
+
+void move_median_to_first(std::uint32_t* result, std::uint32_t* a, std::uint32_t* b, std::uint32_t* c) {
+  if (index_before(*a, *b)) {
+    if (index_before(*b, *c))
+      std::iter_swap(result, b);
+    else if (index_before(*a, *c))
+      std::iter_swap(result, c);
+    else
+      std::iter_swap(result, a);
+  } else if (index_before(*a, *c)) {
+    std::iter_swap(result, a);
+  } else if (index_before(*b, *c)) {
+    std::iter_swap(result, c);
+  } else {
+    std::iter_swap(result, b);
+  }
+}
+
+std::uint32_t* unguarded_partition(std::uint32_t* first, std::uint32_t* last, const std::uint32_t* pivot) {
+  for (;;) {
+    while (index_before(*first, *pivot)) ++first;
+    --last;
+    while (index_before(*pivot, *last)) --last;
+    if (!(first < last)) return first;
+    std::iter_swap(first, last);
+    ++first;
+  }
+}
+
+// The partitioning steps of std::sort (introsort: median of three, unguarded partition, heap
+// sort past the depth limit, parts of 16 or fewer left to a final insertion sort), replayed on
+// the parts that can hold cells of table index `zero`. The final insertion sort never moves a
+// cell past an equal one, so the first zero cell left here is the first after std::sort.
+void sort_toward(std::uint32_t* first, std::uint32_t* last, long depth, std::uint32_t zero) {
+  while (last - first > 16) {
+    if (depth == 0) {
+      std::partial_sort(first, last, last, index_before);
+      return;
+    }
+    --depth;
+    move_median_to_first(first, first + 1, first + (last - first) / 2, last - 1);
+    std::uint32_t* cut = unguarded_partition(first + 1, last, first);
+    const std::uint32_t pivot = *first >> 1;  // the cells before cut are at most it, the rest at least
+    if (pivot <= zero) sort_toward(cut, last, depth, zero);
+    if (pivot < zero) return;
+    last = cut;
+  }
+}
+
+}  // namespace
+
 void zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, double* value) {
   int zero = -1;
   bool plus = false, minus = false;
@@ -405,17 +516,14 @@ void zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, doub
     zero = rank[k];
   }
   if (!plus || !minus) return;
-  // Sorting the cells' table indexes with the same comparisons as their values moves every cell
-  // as sorting the values would (the missing code lies below every value); the low bit tells a
-  // zero's sign.
+  std::vector<std::uint32_t> cell_of_spelling(c.value.size());
+  for (std::size_t k = 0; k < c.value.size(); ++k)
+    cell_of_spelling[k] = 2 * static_cast<std::uint32_t>(rank[k]) + (c.value[k] == 0.0 && std::signbit(c.value[k]) ? 1 : 0);
   std::vector<std::uint32_t> x(c.cells.size());
-  c.cells.for_each([&](std::size_t i, std::uint32_t k) {
-    x[i] = 2 * static_cast<std::uint32_t>(rank[k]) + (std::signbit(c.value[k]) && c.value[k] == 0.0 ? 1 : 0);
-  });
-  std::sort(x.begin(), x.end(), [](std::uint32_t a, std::uint32_t b) { return (a >> 1) < (b >> 1); });
-  const auto first = std::partition_point(x.begin(), x.end(), [&](std::uint32_t a) {
-    return static_cast<int>(a >> 1) < zero;
-  });
+  c.cells.for_each([&](std::size_t i, std::uint32_t k) { x[i] = cell_of_spelling[k]; });
+  sort_toward(x.data(), x.data() + x.size(), 2 * (static_cast<long>(std::bit_width(x.size())) - 1),
+              static_cast<std::uint32_t>(zero));
+  const auto first = std::find_if(x.begin(), x.end(), [&](std::uint32_t a) { return static_cast<int>(a >> 1) == zero; });
   value[zero] = (*first & 1) ? -0.0 : 0.0;
 }
 

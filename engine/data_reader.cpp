@@ -1,5 +1,6 @@
 // The reader of mixed training files, and the pieces the genotype readers share.
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -155,9 +156,30 @@ CellText cell_text(const ColumnBeingRead& c, const std::vector<int>& code_of_spe
   return text;
 }
 
+// Cells of one byte each: a table lookup per cell and whole words at a time.
+template <int kBits>
+void pack_byte_cells(const SpellingCells& spelled, const std::vector<int>& code_of_spelling, std::uint64_t* words) {
+  constexpr int kPerWord = 64 / kBits;
+  std::array<std::uint64_t, 256> code{};
+  for (std::size_t k = 0; k < code_of_spelling.size(); ++k) code[k] = static_cast<std::uint32_t>(code_of_spelling[k]);
+  const std::uint8_t* b = spelled.data();
+  const std::size_t n = spelled.size();
+  std::size_t i = 0, w = 0;
+  for (; i + kPerWord <= n; i += kPerWord) {
+    std::uint64_t word = 0;
+    for (int q = 0; q < kPerWord; ++q) word |= code[b[i + q]] << (q * kBits);
+    words[w++] = word;
+  }
+  std::uint64_t word = 0;
+  for (int q = 0; i < n; ++i, ++q) word |= code[b[i]] << (q * kBits);
+  if (n % kPerWord != 0) words[w] = word;
+}
+
 // The cells' codes packed `bits` to a cell into `words`, a word at a time.
 void pack_codes(const SpellingCells& spelled, const std::vector<int>& code_of_spelling, int bits,
                 std::uint64_t* words) {
+  if (spelled.width() == 1 && bits == 2) return pack_byte_cells<2>(spelled, code_of_spelling, words);
+  if (spelled.width() == 1 && bits == 8) return pack_byte_cells<8>(spelled, code_of_spelling, words);
   const int per_word = 64 / bits;
   std::uint64_t word = 0;
   std::size_t w = 0;

@@ -99,6 +99,11 @@ class SpellingCells {
     size_ += n;
   }
   std::size_t size() const { return size_; }
+  // Bytes a cell takes (1, 2 or 4), and the cells as stored.
+  std::uint32_t width() const { return width_; }
+  const std::uint8_t* data() const { return bytes_.data(); }
+  // Where the next cell goes, to be fetched ahead of appending.
+  const std::uint8_t* end() const { return bytes_.data() + size_ * width_; }
   // Calls f(i, k) for every cell in order.
   template <class F>
   void for_each(F&& f) const {
