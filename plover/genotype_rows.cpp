@@ -16,6 +16,8 @@ namespace forests {
 namespace {
 
 constexpr std::uint64_t kCellLow = 0x0001000100010001ull;  // bit 0 of each cell byte
+// Four cells "0 0 0 0 " as a word: xored with it, digits '0'-'2' become 0-2 and the spaces 0.
+constexpr std::uint64_t kFourCells = 0x2030203020302030ull;
 
 // The four 2-bit values in the cell bytes of v (bits 0, 16, 32 and 48) side by side: the
 // products of the other terms fall below bit 40 or past bit 63, without carries.
@@ -42,8 +44,7 @@ inline bool read_four_cells(const char* p, std::uint32_t& bits) {
   static_assert(std::endian::native == std::endian::little, "the cell bytes are read as a little-endian word");
   std::uint64_t w;
   std::memcpy(&w, p, sizeof w);
-  // Digits '0'-'2' become 0-2 and the spaces 0.
-  const std::uint64_t x = w ^ 0x2030203020302030ull;
+  const std::uint64_t x = w ^ kFourCells;
   if (!four_digits(x)) return four_with_dots(x, bits);
   bits = gather_four(x);
   return true;
@@ -53,24 +54,34 @@ inline bool read_four_cells(const char* p, std::uint32_t& bits) {
 
 bool four_plain_genotypes(const char* p, std::uint32_t& bits) { return read_four_cells(p, bits); }
 
-void transpose_tile(std::uint64_t a[32]) {
-  // Swaps the blocks off the diagonal: 16 x 16 elements, then 8 x 8 inside those, down to 1.
-  constexpr std::uint64_t kLowHalves[5] = {0x00000000FFFFFFFFull, 0x0000FFFF0000FFFFull, 0x00FF00FF00FF00FFull,
-                                           0x0F0F0F0F0F0F0F0Full, 0x3333333333333333ull};
-  for (int level = 0, s = 16; s > 0; ++level, s /= 2) {
-    const std::uint64_t low = kLowHalves[level];
-    for (int r = 0; r < 32; ++r) {
-      if (r & s) continue;
+namespace {
+
+// Swaps the blocks of s x s elements off the diagonal of each 2s x 2s block; `low` marks the
+// elements whose column has bit s clear.
+template <int s>
+inline void swap_off_diagonal(std::uint64_t a[32], std::uint64_t low) {
+  for (int r0 = 0; r0 < 32; r0 += 2 * s)
+    for (int r = r0; r < r0 + s; ++r) {
       const std::uint64_t t = ((a[r] >> (2 * s)) ^ a[r + s]) & low;
       a[r + s] ^= t;
       a[r] ^= t << (2 * s);
     }
-  }
+}
+
+}  // namespace
+
+void transpose_tile(std::uint64_t a[32]) {
+  swap_off_diagonal<16>(a, 0x00000000FFFFFFFFull);
+  swap_off_diagonal<8>(a, 0x0000FFFF0000FFFFull);
+  swap_off_diagonal<4>(a, 0x00FF00FF00FF00FFull);
+  swap_off_diagonal<2>(a, 0x0F0F0F0F0F0F0F0Full);
+  swap_off_diagonal<1>(a, 0x3333333333333333ull);
 }
 
 namespace {
 
 constexpr int kTile = 32;
+constexpr int kTilesAtOnce = 8;
 
 // The rows of the tiles not yet in columns, a word per 32 covariates, and the columns as they
 // grow: column r of a group starts at word r * tile_room_ until the end, when the columns are
@@ -91,24 +102,17 @@ class TileStaging {
     if (tiles > tile_room_) grow_columns(std::max({tiles, tile_room_ + tile_room_ / 4, 64}));
   }
 
-  // Turns the tiles whose rows all lie before `done` into columns.
+  // Turns the tiles whose rows all lie before `done` into columns, once there are enough of
+  // them to fill a cache line of each column.
   void flush(int done, WorkerPool* pool) {
-    const int t0 = first_ / kTile, t1 = done / kTile;
-    if (t1 <= t0) return;
-    const int nchunk = std::min(nrw_, pool ? pool->threads() : 1);
-    run_tasks(pool, nchunk, [&](int k, int) {
-      for (int c = nrw_ * k / nchunk; c < nrw_ * (k + 1) / nchunk; ++c)
-        for (int t = t0; t < t1; ++t) tile_to_columns(t, c);
-    });
-    rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(t1 * kTile - first_) * nrw_);
-    first_ = t1 * kTile;
+    if (done / kTile - first_ / kTile >= kTilesAtOnce) tiles_to_columns(done / kTile, pool);
   }
 
   // The last tile too, its rows past the end left zero, and the columns cut to `ncase` cases.
   void finish(int ncase, WorkerPool* pool) {
     const int whole = (ncase + kTile - 1) / kTile * kTile;
     make_room(whole);
-    flush(whole, pool);
+    tiles_to_columns(whole / kTile, pool);
     g_.ncase = ncase;
     g_.stride = whole / kTile;
     for (int w = 0; w < g_.nword; ++w) cut_group(w);
@@ -130,15 +134,29 @@ class TileStaging {
     tile_room_ = tile_room;
   }
 
+  // The tiles before tile t1 into columns.
+  void tiles_to_columns(int t1, WorkerPool* pool) {
+    const int t0 = first_ / kTile;
+    if (t1 <= t0) return;
+    const int nchunk = std::min(nrw_, pool ? pool->threads() : 1);
+    run_tasks(pool, nchunk, [&](int k, int) {
+      for (int c = nrw_ * k / nchunk; c < nrw_ * (k + 1) / nchunk; ++c)
+        for (int t = t0; t < t1; ++t) tile_to_columns(t, c);
+    });
+    rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(t1 * kTile - first_) * nrw_);
+    first_ = t1 * kTile;
+  }
+
+  // Word c of the rows of tile t: a word of covariates 32c .. 32c+31 (groups 2c and 2c+1).
   void tile_to_columns(int t, int c) {
     std::uint64_t a[kTile];
     const std::uint64_t* first = rows_.data() + static_cast<std::size_t>(t * kTile - first_) * nrw_ + c;
     for (int r = 0; r < kTile; ++r) a[r] = first[static_cast<std::size_t>(r) * nrw_];
     transpose_tile(a);
     const int n = std::min(kTile, g_.ncov - kTile * c);
-    for (int k = 0; k < n; ++k) {
-      const int j = kTile * c + k;
-      g_.column_group[j / 16][static_cast<std::size_t>(j % 16) * tile_room_ + t] = a[k];
+    for (int half = 0; 16 * half < n; ++half) {
+      std::uint64_t* to = g_.column_group[2 * c + half].data() + t;
+      for (int r = 0; r < std::min(16, n - 16 * half); ++r) to[static_cast<std::size_t>(r) * tile_room_] = a[16 * half + r];
     }
   }
 
@@ -201,7 +219,7 @@ class GenoRowReader {
         if (grow) make_room(row + 1);
         words = staging_.row(row);
       }
-      if (plain_run_[col] >= 4) {
+      if (plain_run_[col] >= 4 && b[i] != 'N') {  // "NA", the usual missing cell, takes the token path
         const std::size_t from = i;
         read_plain_cells(b, part.end, i, col, words);
         if (i != from) {
@@ -237,6 +255,18 @@ class GenoRowReader {
     unsigned carry = bytes[0];
     std::uint32_t bits = 0;
     int n = 0;
+    // Eight at a time while all are digits, then four at a time.
+    for (; n + 2 <= most; n += 2) {
+      std::uint64_t x[2];
+      std::memcpy(x, p + 8 * n, sizeof x);
+      x[0] ^= kFourCells;
+      x[1] ^= kFourCells;
+      if (!four_digits(x[0]) || !four_digits(x[1])) break;
+      const unsigned placed = carry | ((gather_four(x[0]) | gather_four(x[1]) << 8) << shift);
+      bytes[n] = static_cast<unsigned char>(placed);
+      bytes[n + 1] = static_cast<unsigned char>(placed >> 8);
+      carry = placed >> 16;
+    }
     for (; n < most && read_four_cells(p + 8 * n, bits); ++n) {
       const unsigned placed = carry | (bits << shift);
       bytes[n] = static_cast<unsigned char>(placed);
