@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -102,6 +103,12 @@ class TileStaging {
     if (tiles > tile_room_) grow_columns(std::max({tiles, tile_room_ + tile_room_ / 4, 64}));
   }
 
+  // Room in the columns for `rows` rows, when they have less.
+  void expect_rows(int rows) {
+    const int tiles = (rows + kTile - 1) / kTile;
+    if (tiles > tile_room_) grow_columns(tiles);
+  }
+
   // Turns the tiles whose rows all lie before `done` into columns, once there are enough of
   // them to fill a cache line of each column. The rows stay where they are (rows after them
   // may be read meanwhile) until drop_turned().
@@ -178,7 +185,7 @@ class TileStaging {
       std::memmove(group.data() + r * stride, group.data() + r * static_cast<std::size_t>(tile_room_),
                    stride * sizeof(std::uint64_t));
     group.resize(static_cast<std::size_t>(group_size(w)) * stride);
-    group.shrink_to_fit();
+    if (group.capacity() - group.size() > group.size() / 16) group.shrink_to_fit();
   }
 
   GenoStore& g_;
@@ -244,6 +251,9 @@ class GenoRowReader {
     return static_cast<long long>(row) * ncols_ + col;
   }
 
+  void expect_rows(int rows) {
+    guarded_grow([&] { staging_.expect_rows(rows); }, "allocation failure in realloc");
+  }
   void turn_ready_tiles(int done) { staging_.turn_ready_tiles(done); }
   void drop_turned() { staging_.drop_turned(); }
   void finish(int ncase, WorkerPool* pool) {
@@ -331,6 +341,15 @@ void carry_rest(const Block& from, std::size_t cut, Block& to, std::size_t block
   to.filled = from.filled - cut;
 }
 
+// Bytes from the position of `file` to its end; -1 when the file cannot seek (a pipe).
+long long bytes_left(std::FILE* file) {
+  const long at = std::ftell(file);
+  if (at < 0 || std::fseek(file, 0, SEEK_END) != 0) return -1;
+  const long end = std::ftell(file);
+  std::fseek(file, at, SEEK_SET);  // back where it was: a file that went to its end comes back
+  return end < at ? -1 : end - at;
+}
+
 }  // namespace
 
 RowScan read_genotype_rows(TokenReader& in, const ColumnLayout& layout, const std::vector<int>& cov_of_col,
@@ -341,6 +360,8 @@ RowScan read_genotype_rows(TokenReader& in, const ColumnLayout& layout, const st
   // tiles done before are turned into columns, on another thread when there is one.
   Block blocks[2];
   blocks[0].take(in.take_read_ahead(), block_size);
+  const long long rest_of_file = bytes_left(in.file());
+  const long long data_bytes = rest_of_file < 0 ? -1 : rest_of_file + static_cast<long long>(blocks[0].filled);
   bool at_end = false;
   std::size_t len = next_block(in.file(), blocks[0], block_size, at_end);
   long long tokens = 0;  // before the current block
@@ -369,6 +390,12 @@ RowScan read_genotype_rows(TokenReader& in, const ColumnLayout& layout, const st
       reader.turn_ready_tiles(static_cast<int>(tokens / ncols));
     });
     if (error) std::rethrow_exception(error);
+    // Rows like those of the first block fill the file: the columns take room for them at once
+    // rather than grow bit by bit.
+    if (tokens == 0 && after >= ncols && data_bytes > 0) {
+      const double rows = static_cast<double>(after / ncols) * static_cast<double>(data_bytes) / static_cast<double>(len);
+      reader.expect_rows(static_cast<int>(std::min(rows * 1.01 + kTile, 1e9)));
+    }
     reader.drop_turned();
     if (after > tokens) last_token.assign(last_token_in(block.data.get(), len));
     tokens = after;
