@@ -151,7 +151,7 @@ AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* bas
 // entropy, four divisions or more under Gini. A cheaper estimate comes first. n times the
 // entropy of two daughters is xlogx(nL) + xlogx(nR) less xlogx of every class count, read
 // from a table of x log x; n times the Gini index is n less (sum of l^2) / nL less (sum of
-// r^2) / nR, which takes one division. Estimate and computed impurity differ by rounding
+// r^2) / nR, which takes one division at most. Estimate and computed impurity differ by rounding
 // alone, far below kSlack per unit. The first lowest computed impurity therefore belongs to a
 // split whose estimate lies within twice the slack of the lowest estimate met so far (itself
 // included): only those are computed, in the same order, with the same expression, so the
@@ -178,28 +178,35 @@ struct SplitScreen {
     return w.x_log_x.data();
   }
 
-  // n times the impurity, less n under Gini.
+  // n times the entropy.
   template <int NC>
-  double estimate(const int* left, int nL, const int* right, int nR, int nclass) const {
+  double entropy_estimate(const int* left, int nL, const int* right, int nR, int nclass) const {
     const int nc = NC > 0 ? NC : nclass;
-    if (entropy) {
-      double e = x_log_x[nL] + x_log_x[nR];
-      for (int k = 0; k < nc; ++k) e -= x_log_x[left[k]] + x_log_x[right[k]];
-      return e;
-    }
-    double squares_left = 0.0, squares_right = 0.0;
-    for (int k = 0; k < nc; ++k) {
-      squares_left += static_cast<double>(left[k]) * left[k];
-      squares_right += static_cast<double>(right[k]) * right[k];
-    }
-    const double dl = nL, dr = nR;
-    return -(squares_left * dr + squares_right * dl) / (dl * dr);
+    double e = x_log_x[nL] + x_log_x[nR];
+    for (int k = 0; k < nc; ++k) e -= x_log_x[left[k]] + x_log_x[right[k]];
+    return e;
   }
 
-  // Whether the split of these counts may hold the first lowest impurity.
+  // Whether the split of these counts may hold the first lowest impurity. The Gini estimate
+  // (n times the index, less n) is -(a / b); it is held against the bound as -a against the
+  // bound times b, so that only the splits let through take a division. Rounding moves that
+  // test by far less than the slack.
   template <int NC>
   bool may_be_lowest(const int* left, int nL, const int* right, int nR, int nclass) {
-    const double e = estimate<NC>(left, nL, right, nR, nclass);
+    if (!entropy) {
+      const int nc = NC > 0 ? NC : nclass;
+      double squares_left = 0.0, squares_right = 0.0;
+      for (int k = 0; k < nc; ++k) {
+        squares_left += static_cast<double>(left[k]) * left[k];
+        squares_right += static_cast<double>(right[k]) * right[k];
+      }
+      const double dl = nL, dr = nR;
+      const double a = squares_left * dr + squares_right * dl, b = dl * dr;
+      if (-a > (lowest + slack) * b) return false;
+      lowest = std::min(lowest, -a / b);
+      return true;
+    }
+    const double e = entropy_estimate<NC>(left, nL, right, nR, nclass);
     if (e > lowest + slack) return false;
     lowest = std::min(lowest, e);
     return true;
