@@ -23,7 +23,11 @@ inline bool space_byte(unsigned char c) { return c == ' ' || static_cast<unsigne
 
 // Tile rows: as many as keep a tile within reach of the cache, at most kMaxTileRows.
 constexpr int kMaxTileRows = 64;
-constexpr std::size_t kShortTileBytes = std::size_t{1} << 20;
+constexpr std::size_t kShortTileBytes = std::size_t{1} << 22;
+// Blocks of a megabyte or more grow to hold two tiles of rows, up to kLargestBlock. (Smaller
+// ones are kept as asked: they try the cuts between blocks.)
+constexpr std::size_t kGrowingBlock = std::size_t{1} << 20;
+constexpr std::size_t kLargestBlock = std::size_t{1} << 26;
 constexpr std::size_t kTokenTileCells = std::size_t{1} << 16;
 
 // Short cells: the ten digits, "NA" and ".", by their slot numbers.
@@ -332,12 +336,18 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
   for (bool at_end = false; !at_end;) {
     const std::size_t len = next_block(in.file(), block, block_size, at_end);
     const char* b = block.data.get();
+    const int rows_before = row;
     std::size_t i = read_cells_one_by_one(cr, b, 0, len, true, row, col);  // a row begun in the last block
     if (len <= std::numeric_limits<std::uint32_t>::max()) i = read_whole_rows(cr, b, i, len, tile, row);
     read_cells_one_by_one(cr, b, i, len, false, row, col);
     const std::string_view last = last_token_in(b, len);
     if (!last.empty()) last_token.assign(last);
     block.drop_front(len);
+    // Wide rows: blocks of two tiles' rows at least, so that tiles fill up.
+    const auto rows_read = static_cast<std::size_t>(row - rows_before);
+    const std::size_t two_tiles = 2 * static_cast<std::size_t>(tile.short_capacity);
+    if (rows_read < two_tiles && block_size >= kGrowingBlock && block_size < kLargestBlock)
+      block_size = std::min(kLargestBlock, std::max(block_size, len / std::max<std::size_t>(rows_read, 1) * two_tiles));
   }
   RowScan scan;
   scan.rows = row;
