@@ -108,8 +108,9 @@ class TileStaging {
     rows_.resize(static_cast<std::size_t>(rows - first_) * nrw_, 0);
     end_ = rows;
     const int tiles = (rows + kTile - 1) / kTile;
-    // Grown by a quarter: few copies, little unused room.
-    if (tiles > tile_room_) grow_columns(std::max({tiles, tile_room_ + tile_room_ / 4, 64}));
+    // At first just the room asked for (expect_rows() may then tell more), later grown by a
+    // quarter: few copies, little unused room.
+    if (tiles > tile_room_) grow_columns(tile_room_ == 0 ? tiles : std::max({tiles, tile_room_ + tile_room_ / 4, 64}));
   }
 
   // Room in the columns for `rows` rows, when they have less.
