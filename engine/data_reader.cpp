@@ -131,12 +131,12 @@ std::vector<int> read_column_heads(TokenReader& in, const ColumnLayout& layout, 
 
 namespace {
 
-// How the file spelled an ordinal column: its spellings, the only spelling of each code, and
-// the spelling of every cell when some code has more than one.
-CellText cell_text(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int ncode, int ncase) {
+// How the file spelled an ordinal column: its spellings (taken from the column), the only
+// spelling of each code, and the spelling of every cell when some code has more than one.
+CellText cell_text(ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int ncode, int ncase) {
   CellText text;
   const int nsp = c.spellings.size();
-  for (int k = 0; k < nsp; ++k) text.spelling.emplace_back(c.spellings.spelling(k));
+  text.spelling = c.spellings.release();
   constexpr int kUnseen = -2;
   text.code_spelling.assign(ncode, kUnseen);
   bool varied = false;
@@ -144,7 +144,7 @@ CellText cell_text(const ColumnBeingRead& c, const std::vector<int>& code_of_spe
     int& s = text.code_spelling[code_of_spelling[k]];
     if (s == kUnseen) {
       s = k;
-    } else if (s >= 0 && text.spelling[s] != text.spelling[k]) {
+    } else if (s >= 0 && text.spelling.view(s) != text.spelling.view(k)) {
       s = -1;  // a spelling may have several numbers when the column no longer looked up
       varied = true;
     }

@@ -8,6 +8,7 @@
 #include "coded_covariates.hpp"
 #include "fatal.hpp"
 #include "outfile.hpp"
+#include "spellings.hpp"
 #include "tokens.hpp"
 
 namespace forests {
@@ -25,7 +26,7 @@ constexpr int kMergedCategoryCode = 999;
 
 // How the data file spelled the cells of one covariate.
 struct CellText {
-  std::vector<std::string> spelling;  // distinct spellings, in order of first appearance
+  SpellingList spelling;              // distinct spellings, in order of first appearance
   std::vector<int> code_spelling;     // per code: its only spelling, or -1 when spelled in several ways
   CodeCells cell_spelling;            // per case: its spelling; kept only when some code has several
 };

@@ -15,8 +15,7 @@ void SpellingTable::place(std::uint64_t key, std::uint32_t len, int id) {
 
 int SpellingTable::add(std::string_view token) {
   const int id = size();
-  text_.append(token);
-  start_.push_back(static_cast<std::uint32_t>(text_.size()));
+  list_.add(token);
   if (!finding_) return id;
   if (2 * static_cast<std::size_t>(id + 1) > slots_.size()) {
     const std::vector<Slot> old = std::move(slots_);

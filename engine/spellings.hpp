@@ -12,6 +12,20 @@
 
 namespace forests {
 
+// Spellings numbered 0, 1, ... in one string.
+struct SpellingList {
+  std::string text;
+  std::vector<std::uint32_t> start{0};
+
+  int size() const { return static_cast<int>(start.size()) - 1; }
+  std::string_view view(int k) const { return std::string_view(text.data() + start[k], start[k + 1] - start[k]); }
+  std::string operator[](int k) const { return std::string(view(k)); }
+  void add(std::string_view spelling) {
+    text.append(spelling);
+    start.push_back(static_cast<std::uint32_t>(text.size()));
+  }
+};
+
 // Distinct spellings of one column's cells, numbered 0, 1, ... in order of first appearance.
 class SpellingTable {
  public:
@@ -32,7 +46,7 @@ class SpellingTable {
   // Enters a spelling not seen before; returns its number.
   int add(std::string_view token);
 
-  int size() const { return static_cast<int>(start_.size()) - 1; }
+  int size() const { return list_.size(); }
 
   // From now on every cell is entered as a spelling of its own, unsought: for columns whose
   // cells are nearly all spelled differently, where looking up costs more than it saves.
@@ -42,7 +56,12 @@ class SpellingTable {
   }
   bool finding() const { return finding_; }
   std::string_view spelling(int k) const {
-    return std::string_view(text_.data() + start_[k], start_[k + 1] - start_[k]);
+    return list_.view(k);
+  }
+  // Hands over the spellings; the table is done with.
+  SpellingList release() {
+    std::vector<Slot>().swap(slots_);
+    return std::move(list_);
   }
 
  private:
@@ -70,8 +89,7 @@ class SpellingTable {
   std::vector<Slot> slots_;  // open addressing: a power of two in size, at most half full
   int shift_ = 64;
   bool finding_ = true;
-  std::string text_;
-  std::vector<std::uint32_t> start_{0};
+  SpellingList list_;
 };
 
 // Spelling numbers of a column's cells in reading order, in 1, 2 or 4 bytes as they need.

@@ -114,24 +114,25 @@ namespace {
 // the very double strtod gives. False for any other form.
 bool parse_plain_decimal(std::string_view token, double& value) {
   static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  std::size_t i = 0;
-  const bool negative = !token.empty() && token[0] == '-';
-  if (negative || (!token.empty() && token[0] == '+')) i = 1;
+  const char* p = token.data();
+  const char* const end = p + token.size();
+  const bool negative = p < end && *p == '-';
+  if (negative || (p < end && *p == '+')) ++p;
+  const char* const start = p;
   std::uint64_t digits = 0;
-  int ndigits = 0, decimals = -1;
-  for (; i < token.size(); ++i) {
-    const char c = token[i];
-    if (c >= '0' && c <= '9') {
-      digits = 10 * digits + static_cast<std::uint64_t>(c - '0');
-      if (++ndigits > 15) return false;
-      if (decimals >= 0) ++decimals;
-    } else if (c == '.' && decimals < 0) {
-      decimals = 0;
-    } else {
-      return false;
-    }
+  // At most 15 digits in all, so that at most 16 are read before the count is checked.
+  while (p < end && static_cast<unsigned>(*p - '0') < 10 && p - start < 16) digits = 10 * digits + static_cast<unsigned>(*p++ - '0');
+  const char* const whole_end = p;
+  int decimals = 0;
+  if (p < end && *p == '.') {
+    ++p;
+    const char* const fraction = p;
+    while (p < end && static_cast<unsigned>(*p - '0') < 10 && p - start < 17)
+      digits = 10 * digits + static_cast<unsigned>(*p++ - '0');
+    decimals = static_cast<int>(p - fraction);
   }
-  if (ndigits == 0) return false;
+  const long ndigits = (whole_end - start) + decimals;
+  if (p != end || ndigits == 0 || ndigits > 15) return false;
   double v = static_cast<double>(digits);
   if (decimals > 0) v /= kPow10[decimals];
   value = negative ? -v : v;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -102,10 +103,26 @@ class TileStaging {
     if (tiles > tile_room_) grow_columns(std::max({tiles, tile_room_ + tile_room_ / 4, 64}));
   }
 
+  // Room in the columns for `rows` rows, when they have less.
+  void expect_rows(int rows) {
+    const int tiles = (rows + kTile - 1) / kTile;
+    if (tiles > tile_room_) grow_columns(tiles);
+  }
+
   // Turns the tiles whose rows all lie before `done` into columns, once there are enough of
-  // them to fill a cache line of each column.
-  void flush(int done, WorkerPool* pool) {
-    if (done / kTile - first_ / kTile >= kTilesAtOnce) tiles_to_columns(done / kTile, pool);
+  // them to fill a cache line of each column. The rows stay where they are (rows after them
+  // may be read meanwhile) until drop_turned().
+  void turn_ready_tiles(int done) {
+    const int t0 = first_ / kTile, t1 = done / kTile;
+    if (t1 - t0 < kTilesAtOnce) return;
+    for (int c = 0; c < nrw_; ++c)
+      for (int t = t0; t < t1; ++t) tile_to_columns(t, c);
+    turned_ = t1 * kTile;
+  }
+
+  void drop_turned() {
+    rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(turned_ - first_) * nrw_);
+    first_ = turned_;
   }
 
   // The last tile too, its rows past the end left zero, and the columns cut to `ncase` cases.
@@ -143,8 +160,8 @@ class TileStaging {
       for (int c = nrw_ * k / nchunk; c < nrw_ * (k + 1) / nchunk; ++c)
         for (int t = t0; t < t1; ++t) tile_to_columns(t, c);
     });
-    rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(t1 * kTile - first_) * nrw_);
-    first_ = t1 * kTile;
+    turned_ = t1 * kTile;
+    drop_turned();
   }
 
   // Word c of the rows of tile t: a word of covariates 32c .. 32c+31 (groups 2c and 2c+1).
@@ -168,12 +185,13 @@ class TileStaging {
       std::memmove(group.data() + r * stride, group.data() + r * static_cast<std::size_t>(tile_room_),
                    stride * sizeof(std::uint64_t));
     group.resize(static_cast<std::size_t>(group_size(w)) * stride);
-    group.shrink_to_fit();
+    if (group.capacity() - group.size() > group.size() / 16) group.shrink_to_fit();
   }
 
   GenoStore& g_;
   int nrw_;
   int first_ = 0;      // the first row held: a tile's first
+  int turned_ = 0;     // rows before it are in columns
   int end_ = 0;        // rows before it have room
   int tile_room_ = 0;  // tiles the columns have room for
   std::vector<std::uint64_t> rows_;
@@ -206,29 +224,26 @@ class GenoRowReader {
         "allocation failure in realloc");
   }
 
-  // Reads the tokens of a part of the block `b`, making room for each row as it starts when
-  // `grow`. Returns the token index after the part; a cell in error throws.
-  long long read_part(const char* b, const BlockPart& part, bool grow) {
-    int row = static_cast<int>(part.first_token / ncols_);
-    int col = static_cast<int>(part.first_token % ncols_);
-    std::uint64_t* words = col > 0 ? staging_.row(row) : nullptr;
-    for (std::size_t i = part.begin;;) {
-      while (i < part.end && TokenReader::is_space(b[i])) ++i;
-      if (i >= part.end) break;
-      if (col == 0) {
-        if (grow) make_room(row + 1);
-        words = staging_.row(row);
-      }
+  // Reads the tokens of b[0..len-1], the first one token `first_token` of the file, into
+  // rows that have room. Returns the token index after them; a cell in error throws.
+  long long read_block(const char* b, std::size_t len, long long first_token) {
+    int row = static_cast<int>(first_token / ncols_);
+    int col = static_cast<int>(first_token % ncols_);
+    std::uint64_t* words = staging_.row(row);
+    for (std::size_t i = 0;;) {
+      while (i < len && TokenReader::is_space(b[i])) ++i;
+      if (i >= len) break;
+      if (col == 0) words = staging_.row(row);
       if (plain_run_[col] >= 4 && b[i] != 'N') {  // "NA", the usual missing cell, takes the token path
         const std::size_t from = i;
-        read_plain_cells(b, part.end, i, col, words);
+        read_plain_cells(b, len, i, col, words);
         if (i != from) {
           if (col == ncols_) col = 0, ++row;
           continue;
         }
       }
       std::size_t j = i;
-      while (j < part.end && !TokenReader::is_space(b[j])) ++j;
+      while (j < len && !TokenReader::is_space(b[j])) ++j;
       read_token_cell(row, col, std::string_view(b + i, j - i), words);
       i = j;
       if (++col == ncols_) col = 0, ++row;
@@ -236,7 +251,11 @@ class GenoRowReader {
     return static_cast<long long>(row) * ncols_ + col;
   }
 
-  void flush(int done, WorkerPool* pool) { staging_.flush(done, pool); }
+  void expect_rows(int rows) {
+    guarded_grow([&] { staging_.expect_rows(rows); }, "allocation failure in realloc");
+  }
+  void turn_ready_tiles(int done) { staging_.turn_ready_tiles(done); }
+  void drop_turned() { staging_.drop_turned(); }
   void finish(int ncase, WorkerPool* pool) {
     guarded_grow([&] { staging_.finish(ncase, pool); }, "allocation failure in realloc");
   }
@@ -312,43 +331,77 @@ class GenoRowReader {
 
 }  // namespace
 
+namespace {
+
+// Moves the bytes of `from` past `cut` to the front of `to`, with room for block_size more.
+void carry_rest(const Block& from, std::size_t cut, Block& to, std::size_t block_size) {
+  to.filled = 0;
+  to.reserve(from.filled - cut + block_size);
+  std::memcpy(to.data.get(), from.data.get() + cut, from.filled - cut);
+  to.filled = from.filled - cut;
+}
+
+// Bytes from the position of `file` to its end; -1 when the file cannot seek (a pipe).
+long long bytes_left(std::FILE* file) {
+  const long at = std::ftell(file);
+  if (at < 0 || std::fseek(file, 0, SEEK_END) != 0) return -1;
+  const long end = std::ftell(file);
+  std::fseek(file, at, SEEK_SET);  // back where it was: a file that went to its end comes back
+  return end < at ? -1 : end - at;
+}
+
+}  // namespace
+
 RowScan read_genotype_rows(TokenReader& in, const ColumnLayout& layout, const std::vector<int>& cov_of_col,
                            GenoStore& g, std::vector<int>& labels, WorkerPool* pool, std::size_t block_size) {
   const int ncols = static_cast<int>(layout.col_kind.size());
   GenoRowReader reader(layout, cov_of_col, g, labels);
-  std::vector<BlockPart> parts(pool ? pool->threads() : 1);
-  std::vector<long long> part_end(parts.size());
-  Block block;
-  block.take(in.take_read_ahead(), block_size);
+  // Two blocks take turns: while one is read into rows, the next comes from the file and the
+  // tiles done before are turned into columns, on another thread when there is one.
+  Block blocks[2];
+  blocks[0].take(in.take_read_ahead(), block_size);
+  const long long rest_of_file = bytes_left(in.file());
+  const long long data_bytes = rest_of_file < 0 ? -1 : rest_of_file + static_cast<long long>(blocks[0].filled);
+  bool at_end = false;
+  std::size_t len = next_block(in.file(), blocks[0], block_size, at_end);
   long long tokens = 0;  // before the current block
   std::string last_token;
-  for (bool at_end = false; !at_end;) {
-    const std::size_t len = next_block(in.file(), block, block_size, at_end);
-    const char* b = block.data.get();
-    long long after = 0;  // token index after the block
-    if (pool) {
-      after = plan_block_parts(b, len, ncols, tokens, *pool, parts);
-      reader.make_room(static_cast<int>((after + ncols - 1) / ncols));
-    } else {
-      parts[0].begin = 0;
-      parts[0].end = len;
-      parts[0].first_token = tokens;
-    }
-    run_tasks(pool, static_cast<int>(parts.size()), [&](int p, int) {
-      try {
-        part_end[p] = reader.read_part(b, parts[p], !pool);
-      } catch (...) {
-        parts[p].error = std::current_exception();
+  for (int cur = 0;; cur = 1 - cur) {
+    const Block& block = blocks[cur];
+    // A token and the space after it take two bytes at least.
+    reader.make_room(static_cast<int>((tokens + static_cast<long long>(len / 2) + 1) / ncols + 1));
+    long long after = tokens;
+    std::exception_ptr error;
+    bool next_at_end = true;
+    std::size_t next_len = 0;
+    run_tasks(pool, 2, [&](int task, int) {
+      if (task == 0) {
+        try {
+          after = reader.read_block(block.data.get(), len, tokens);
+        } catch (...) {
+          error = std::current_exception();
+        }
+        return;
       }
+      if (!at_end) {
+        carry_rest(block, len, blocks[1 - cur], block_size);
+        next_len = next_block(in.file(), blocks[1 - cur], block_size, next_at_end);
+      }
+      reader.turn_ready_tiles(static_cast<int>(tokens / ncols));
     });
-    // The parts are in file order, and each stops at its first error.
-    for (const BlockPart& part : parts)
-      if (part.error) std::rethrow_exception(part.error);
-    if (!pool) after = part_end[0];
-    reader.flush(static_cast<int>(after / ncols), pool);
-    if (after > tokens) last_token.assign(last_token_in(b, len));
+    if (error) std::rethrow_exception(error);
+    // Rows like those of the first block fill the file: the columns take room for them at once
+    // rather than grow bit by bit.
+    if (tokens == 0 && after >= ncols && data_bytes > 0) {
+      const double rows = static_cast<double>(after / ncols) * static_cast<double>(data_bytes) / static_cast<double>(len);
+      reader.expect_rows(static_cast<int>(std::min(rows * 1.01 + kTile, 1e9)));
+    }
+    reader.drop_turned();
+    if (after > tokens) last_token.assign(last_token_in(block.data.get(), len));
     tokens = after;
-    block.drop_front(len);
+    if (at_end) break;
+    at_end = next_at_end;
+    len = next_len;
   }
   RowScan scan;
   scan.rows = static_cast<int>(tokens / ncols);

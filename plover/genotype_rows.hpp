@@ -4,8 +4,9 @@
 // rows (a tile) then become one column word per covariate by a bit transposition. Cells of the
 // common form, one character each followed by a single space, are read eight bytes (four
 // cells) at a time; every other cell takes the token path, whose checks and messages are those
-// of reading token by token. Large files are read in blocks cut into parts for the threads, as
-// scan_rows_side_by_side does, so rows, columns and the first error are the same.
+// of reading token by token. The file is read a block at a time, in file order, so the first
+// error is the first in the file; with threads, the next block is read and the tiles done are
+// turned into columns meanwhile.
 #pragma once
 
 #include <cstddef>
