@@ -73,18 +73,20 @@ std::uint32_t spelling_of(CellReader& cr, int row, int col, std::string_view tok
   const int kind = cr.rules.col_kind[col];
   ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
   std::int32_t* entry = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+  auto add = [&] {
+    const int k = add_spelling(c, token, row, col, kind, cr.rules.options, cells_before, cr.r);
+    if (!c.spellings.finding()) entry[kNaSlot] = entry[kDotSlot] = -1;  // each such cell is new from now on
+    return k;
+  };
   const unsigned digit = static_cast<unsigned>(token[0] - '0');
   if (token.size() == 1 && digit < 10) {
     // A digit keeps its first number, even in a column that no longer looks spellings up.
     std::int32_t& known = entry[digit];
-    if (known < 0) known = add_spelling(c, token, row, col, kind, cr.rules.options, cells_before, cr.r);
+    if (known < 0) known = add();
     return static_cast<std::uint32_t>(known);
   }
   int k = c.spellings.find(token);  // -1 also when the column no longer finds
-  if (k < 0) {
-    k = add_spelling(c, token, row, col, kind, cr.rules.options, cells_before, cr.r);
-    if (!c.spellings.finding()) entry[kNaSlot] = entry[kDotSlot] = -1;
-  }
+  if (k < 0) k = add();
   if (c.spellings.finding() && token == "NA") entry[kNaSlot] = k;
   if (c.spellings.finding() && token == ".") entry[kDotSlot] = k;
   return static_cast<std::uint32_t>(k);

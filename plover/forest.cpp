@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 
 #include "random.hpp"
 #include "tree_text.hpp"
@@ -12,16 +11,11 @@ namespace forests {
 
 std::vector<int> screen_genotypes(const GenoStore& g, double max_missing, int& nusable, WorkerPool* pool) {
   std::vector<int> var_usable = ivector(g.ncov);
-  // A missing genotype has both bits set; the words hold nothing past the last case.
-  constexpr std::uint64_t kLowBits = 0x5555555555555555ull;
+  // The words hold nothing past the last case.
   const int ngroup = (g.ncov + 15) / 16;
   run_tasks(pool, ngroup, [&](int w, int) {
-    for (int j = 16 * w; j < std::min(g.ncov, 16 * w + 16); ++j) {
-      const std::uint64_t* column = g.column(j);
-      long long count = 0;
-      for (int k = 0; k < g.stride; ++k) count += std::popcount(column[k] & (column[k] >> 1) & kLowBits);
-      var_usable[j] = within_missing_share(count, g.ncase, max_missing) ? 1 : 0;
-    }
+    for (int j = 16 * w; j < std::min(g.ncov, 16 * w + 16); ++j)
+      var_usable[j] = within_missing_share(count_missing(g.column(j), g.stride), g.ncase, max_missing) ? 1 : 0;
   });
   nusable = 0;
   for (int j = 0; j < g.ncov; ++j) nusable += var_usable[j];

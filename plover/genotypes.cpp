@@ -163,6 +163,17 @@ void count_genotypes(const std::uint64_t* column, int nword, int ncase, long lon
 
 }  // namespace
 
+long long count_missing(const std::uint64_t* column, int nword) {
+  constexpr std::uint64_t kLowBits = 0x5555555555555555ull;
+  long long missing = 0;
+  for (int k0 = 0; k0 < nword; k0 += 63) {
+    std::uint64_t sums = 0;
+    for (int k = k0; k < std::min(nword, k0 + 63); ++k) sums += field_sums(column[k] & (column[k] >> 1) & kLowBits);
+    missing += byte_total(sums);
+  }
+  return missing;
+}
+
 void write_genotype_summary(OutFile& report, const DataSet& d, const GenoStore& g) {
   for (int j = 0; j < d.ncov; ++j) {
     if (d.ncat[j] == kOrdinal) {

@@ -47,6 +47,9 @@ inline int genotype_in(const std::uint64_t* column, int i) {
   return static_cast<int>((column[i >> 5] >> (2 * (i & 31))) & 3u);
 }
 
+// Missing genotypes (both bits set) in the `nword` words of a column.
+long long count_missing(const std::uint64_t* column, int nword);
+
 // Genotype of covariate j in case i (the store in columns).
 inline int geno_get(const GenoStore& g, int j, int i) { return genotype_in(g.column(j), i); }
 

@@ -48,12 +48,18 @@ std::string read_dump(const std::string& text, const CellRules& rules, bool fast
   return d;
 }
 
-// A cell of a column read in one of four manners: genotypes, wide decimals (with both zeros),
-// small integers, anything short; now and then no number at all.
-std::string random_cell(std::mt19937& gen, int manner, int kind, bool errors) {
+// A cell of a column read in one of five manners: genotypes, wide decimals (with both zeros),
+// small integers, anything short, or a missing cell, then a new decimal in every row (so that
+// the column stops looking spellings up), then short cells; now and then no number at all.
+std::string random_cell(std::mt19937& gen, int manner, int kind, int row, bool errors) {
   if (errors && gen() % 400 == 0) {
     static const char* const kBad[] = {"x", "abc", "1e999", "inf", "-", "99999999999"};
     return kBad[gen() % 6];
+  }
+  if (manner == 4) {
+    if (row == 0) return "NA";
+    if (row < 255) return format("%d.5", row);
+    return row % 3 ? std::to_string(gen() % 3) : "NA";
   }
   if (gen() % 60 == 0) return gen() % 2 ? "NA" : ".";
   switch (manner) {
@@ -91,7 +97,7 @@ RandomFile random_file(std::mt19937& gen) {
     const int kind = col == response ? kResponseColumn : pick < 5 ? kOrdinal : pick < 8 ? kNominal : kSkipColumn;
     f.rules.col_kind.push_back(kind);
     f.rules.cov_of_col.push_back(kind > 0 ? ncov++ : -1);
-    manner[col] = gen() % 3 == 0 ? static_cast<int>(gen() % 4) : 0;
+    manner[col] = gen() % 3 == 0 ? static_cast<int>(gen() % 5) : 0;
   }
   f.rules.options = {gen() % 2 == 0, false};
   const bool messy = gen() % 3 == 0, errors = gen() % 3 == 0;
@@ -104,7 +110,7 @@ RandomFile random_file(std::mt19937& gen) {
       if (kind == kResponseColumn)
         f.text += errors && gen() % 300 == 0 ? "NA" : gen() % 50 == 0 ? "12" : std::to_string(gen() % 2);
       else
-        f.text += random_cell(gen, manner[col], kind, errors);
+        f.text += random_cell(gen, manner[col], kind, row, errors);
       f.text += col + 1 == ncols ? (messy && gen() % 5 == 0 ? "\r\n" : "\n") : messy && gen() % 5 == 0 ? kSpaces[gen() % 6] : " ";
     }
   }

@@ -137,6 +137,11 @@ void expect_same_read(const GenoRead& expected, const GenoRead& got) {
   EXPECT_EQ(got.g.column_group, expected.g.column_group);  // the unused bits of the last word too
   EXPECT_TRUE(got.g.geno.empty());
   EXPECT_EQ(got.d.y, expected.d.y);
+  for (int j = 0; j < got.g.ncov; ++j) {
+    int missing = 0;
+    for (int i = 0; i < got.g.ncase; ++i) missing += geno_get(got.g, j, i) == kMissingGenotype;
+    ASSERT_EQ(count_missing(got.g.column(j), got.g.stride), missing) << j;
+  }
 }
 
 }  // namespace
