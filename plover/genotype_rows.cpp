@@ -82,14 +82,23 @@ void transpose_tile(std::uint64_t a[32]) {
 namespace {
 
 constexpr int kTile = 32;
+// Tiles turned into columns at once: eight fill a cache line of each column, unless their rows
+// would take more than about 2 MB.
 constexpr int kTilesAtOnce = 8;
+constexpr std::size_t kStagedBytes = std::size_t{1} << 21;
 
 // The rows of the tiles not yet in columns, a word per 32 covariates, and the columns as they
 // grow: column r of a group starts at word r * tile_room_ until the end, when the columns are
 // cut to their length.
 class TileStaging {
  public:
-  explicit TileStaging(GenoStore& g) : g_(g), nrw_((g.ncov + 31) / 32) { g_.column_group.assign(g_.nword, {}); }
+  explicit TileStaging(GenoStore& g)
+      : g_(g),
+        nrw_((g.ncov + 31) / 32),
+        tiles_at_once_(static_cast<int>(
+            std::clamp<std::size_t>(kStagedBytes / (kTile * sizeof(std::uint64_t) * std::max(nrw_, 1)), 1, kTilesAtOnce))) {
+    g_.column_group.assign(g_.nword, {});
+  }
 
   std::uint64_t* row(int r) { return rows_.data() + static_cast<std::size_t>(r - first_) * nrw_; }
 
@@ -114,7 +123,7 @@ class TileStaging {
   // may be read meanwhile) until drop_turned().
   void turn_ready_tiles(int done) {
     const int t0 = first_ / kTile, t1 = done / kTile;
-    if (t1 - t0 < kTilesAtOnce) return;
+    if (t1 - t0 < tiles_at_once_) return;
     for (int c = 0; c < nrw_; ++c)
       for (int t = t0; t < t1; ++t) tile_to_columns(t, c);
     turned_ = t1 * kTile;
@@ -190,6 +199,7 @@ class TileStaging {
 
   GenoStore& g_;
   int nrw_;
+  int tiles_at_once_;
   int first_ = 0;      // the first row held: a tile's first
   int turned_ = 0;     // rows before it are in columns
   int end_ = 0;        // rows before it have room
