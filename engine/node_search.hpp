@@ -67,6 +67,13 @@ Candidate search_candidate(const Store& store, int v, const int* rows, int n, co
   return {r.score, r.cut_code >= 0 ? store.cut_value(v, r.cut_code) : 0.0, r.cut_code, r.na_right};
 }
 
+// What search_candidate returns for covariate v at a node without an admissible cut or subset
+// (fewer than twice minnode cases).
+template <class Store>
+Candidate no_split_result(const Store& store, int v, const SearchSettings& s) {
+  return {static_cast<double>(s.nclass), store.nominal(v) ? 1.0 : 0.0, -1, 0};  // a nominal step starts at 1
+}
+
 // Work tables of a nominal split: the categories present at the node and the side of each.
 struct CategorySides {
   std::vector<int> present;

@@ -119,8 +119,16 @@ void plan_node(const Store& store, const int* y, const TreeRecord& t, int i, int
   choose_candidates(g, candidates, work.drawn);
   results.resize(candidates.size());
   work.memo.recall(i, candidates, results, work.known);
-  for (std::size_t k = 0; k < candidates.size(); ++k)
-    if (!work.known[k]) work.level.add_search(node, static_cast<int>(k), size);
+  // Fewer than twice minnode cases admit no split: the candidates are drawn all the same (the
+  // draws that follow depend on it), but their searches would find nothing.
+  const bool admits_no_split = size < 2LL * g.search.minnode;
+  for (std::size_t k = 0; k < candidates.size(); ++k) {
+    if (work.known[k]) continue;
+    if (admits_no_split)
+      results[k] = no_split_result(store, candidates[k], g.search);
+    else
+      work.level.add_search(node, static_cast<int>(k), size);
+  }
 }
 
 // The planned searches of the level from node `first` on, then its nodes' splits in order.

@@ -17,8 +17,12 @@ namespace forests {
 namespace {
 
 constexpr std::uint64_t kCellLow = 0x0001000100010001ull;  // bit 0 of each cell byte
-// Four cells "0 0 0 0 " as a word: xored with it, digits '0'-'2' become 0-2 and the spaces 0.
-constexpr std::uint64_t kFourCells = 0x2030203020302030ull;
+
+// Four cells "0 0 0 0 " as a word, each followed by the separator `sep`: xored with it, digits
+// '0'-'2' become 0-2 and the separators 0.
+constexpr std::uint64_t four_cells(char sep) {
+  return 0x0030003000300030ull | static_cast<std::uint64_t>(static_cast<unsigned char>(sep)) * 0x0100010001000100ull;
+}
 
 // The four 2-bit values in the cell bytes of v (bits 0, 16, 32 and 48) side by side: the
 // products of the other terms fall below bit 40 or past bit 63, without carries.
@@ -41,11 +45,11 @@ bool four_with_dots(std::uint64_t x, std::uint32_t& bits) {
   return true;
 }
 
-inline bool read_four_cells(const char* p, std::uint32_t& bits) {
+inline bool read_four_cells(const char* p, std::uint64_t pattern, std::uint32_t& bits) {
   static_assert(std::endian::native == std::endian::little, "the cell bytes are read as a little-endian word");
   std::uint64_t w;
   std::memcpy(&w, p, sizeof w);
-  const std::uint64_t x = w ^ kFourCells;
+  const std::uint64_t x = w ^ pattern;
   if (!four_digits(x)) return four_with_dots(x, bits);
   bits = gather_four(x);
   return true;
@@ -53,7 +57,9 @@ inline bool read_four_cells(const char* p, std::uint32_t& bits) {
 
 }  // namespace
 
-bool four_plain_genotypes(const char* p, std::uint32_t& bits) { return read_four_cells(p, bits); }
+bool four_plain_genotypes(const char* p, char sep, std::uint32_t& bits) {
+  return read_four_cells(p, four_cells(sep), bits);
+}
 
 namespace {
 
@@ -82,14 +88,23 @@ void transpose_tile(std::uint64_t a[32]) {
 namespace {
 
 constexpr int kTile = 32;
+// Tiles turned into columns at once: eight fill a cache line of each column, unless their rows
+// would take more than about 2 MB.
 constexpr int kTilesAtOnce = 8;
+constexpr std::size_t kStagedBytes = std::size_t{1} << 21;
 
 // The rows of the tiles not yet in columns, a word per 32 covariates, and the columns as they
 // grow: column r of a group starts at word r * tile_room_ until the end, when the columns are
 // cut to their length.
 class TileStaging {
  public:
-  explicit TileStaging(GenoStore& g) : g_(g), nrw_((g.ncov + 31) / 32) { g_.column_group.assign(g_.nword, {}); }
+  explicit TileStaging(GenoStore& g)
+      : g_(g),
+        nrw_((g.ncov + 31) / 32),
+        tiles_at_once_(static_cast<int>(
+            std::clamp<std::size_t>(kStagedBytes / (kTile * sizeof(std::uint64_t) * std::max(nrw_, 1)), 1, kTilesAtOnce))) {
+    g_.column_group.assign(g_.nword, {});
+  }
 
   std::uint64_t* row(int r) { return rows_.data() + static_cast<std::size_t>(r - first_) * nrw_; }
 
@@ -99,8 +114,9 @@ class TileStaging {
     rows_.resize(static_cast<std::size_t>(rows - first_) * nrw_, 0);
     end_ = rows;
     const int tiles = (rows + kTile - 1) / kTile;
-    // Grown by a quarter: few copies, little unused room.
-    if (tiles > tile_room_) grow_columns(std::max({tiles, tile_room_ + tile_room_ / 4, 64}));
+    // At first just the room asked for (expect_rows() may then tell more), later grown by a
+    // quarter: few copies, little unused room.
+    if (tiles > tile_room_) grow_columns(tile_room_ == 0 ? tiles : std::max({tiles, tile_room_ + tile_room_ / 4, 64}));
   }
 
   // Room in the columns for `rows` rows, when they have less.
@@ -114,7 +130,7 @@ class TileStaging {
   // may be read meanwhile) until drop_turned().
   void turn_ready_tiles(int done) {
     const int t0 = first_ / kTile, t1 = done / kTile;
-    if (t1 - t0 < kTilesAtOnce) return;
+    if (t1 - t0 < tiles_at_once_) return;
     for (int c = 0; c < nrw_; ++c)
       for (int t = t0; t < t1; ++t) tile_to_columns(t, c);
     turned_ = t1 * kTile;
@@ -190,6 +206,7 @@ class TileStaging {
 
   GenoStore& g_;
   int nrw_;
+  int tiles_at_once_;
   int first_ = 0;      // the first row held: a tile's first
   int turned_ = 0;     // rows before it are in columns
   int end_ = 0;        // rows before it have room
@@ -234,7 +251,9 @@ class GenoRowReader {
       while (i < len && TokenReader::is_space(b[i])) ++i;
       if (i >= len) break;
       if (col == 0) words = staging_.row(row);
-      if (plain_run_[col] >= 4 && b[i] != 'N') {  // "NA", the usual missing cell, takes the token path
+      // A cell of one character followed by the separator may start plain cells ("NA", the
+      // usual missing cell, and longer ones take the token path at once).
+      if (plain_run_[col] >= 4 && i + 1 < len && b[i + 1] == sep_) {
         const std::size_t from = i;
         read_plain_cells(b, len, i, col, words);
         if (i != from) {
@@ -249,6 +268,15 @@ class GenoRowReader {
       if (++col == ncols_) col = 0, ++row;
     }
     return static_cast<long long>(row) * ncols_ + col;
+  }
+
+  // Plain cells are separated as the first two cells of b[0..len-1]: by a tab or a space.
+  void take_separator(const char* b, std::size_t len) {
+    std::size_t i = 0;
+    while (i < len && TokenReader::is_space(b[i])) ++i;
+    while (i < len && !TokenReader::is_space(b[i])) ++i;
+    sep_ = i < len && b[i] == '\t' ? '\t' : ' ';
+    pattern_ = four_cells(sep_);
   }
 
   void expect_rows(int rows) {
@@ -278,15 +306,15 @@ class GenoRowReader {
     for (; n + 2 <= most; n += 2) {
       std::uint64_t x[2];
       std::memcpy(x, p + 8 * n, sizeof x);
-      x[0] ^= kFourCells;
-      x[1] ^= kFourCells;
+      x[0] ^= pattern_;
+      x[1] ^= pattern_;
       if (!four_digits(x[0]) || !four_digits(x[1])) break;
       const unsigned placed = carry | ((gather_four(x[0]) | gather_four(x[1]) << 8) << shift);
       bytes[n] = static_cast<unsigned char>(placed);
       bytes[n + 1] = static_cast<unsigned char>(placed >> 8);
       carry = placed >> 16;
     }
-    for (; n < most && read_four_cells(p + 8 * n, bits); ++n) {
+    for (; n < most && read_four_cells(p + 8 * n, pattern_, bits); ++n) {
       const unsigned placed = carry | (bits << shift);
       bytes[n] = static_cast<unsigned char>(placed);
       carry = placed >> 8;
@@ -325,6 +353,8 @@ class GenoRowReader {
   const std::vector<int>& kind_;
   const std::vector<int>& cov_;
   std::vector<int> plain_run_;  // genotype columns from this one to the next other column or the row's end
+  char sep_ = ' ';
+  std::uint64_t pattern_ = four_cells(' ');
   TileStaging staging_;
   std::vector<int>& labels_;
 };
@@ -364,6 +394,7 @@ RowScan read_genotype_rows(TokenReader& in, const ColumnLayout& layout, const st
   const long long data_bytes = rest_of_file < 0 ? -1 : rest_of_file + static_cast<long long>(blocks[0].filled);
   bool at_end = false;
   std::size_t len = next_block(in.file(), blocks[0], block_size, at_end);
+  reader.take_separator(blocks[0].data.get(), len);
   long long tokens = 0;  // before the current block
   std::string last_token;
   for (int cur = 0;; cur = 1 - cur) {

@@ -2,11 +2,11 @@
 //
 // Each row is packed into 2-bit words, 32 covariates to a word, as its cells arrive; every 32
 // rows (a tile) then become one column word per covariate by a bit transposition. Cells of the
-// common form, one character each followed by a single space, are read eight bytes (four
-// cells) at a time; every other cell takes the token path, whose checks and messages are those
-// of reading token by token. The file is read a block at a time, in file order, so the first
-// error is the first in the file; with threads, the next block is read and the tiles done are
-// turned into columns meanwhile.
+// common form, one character each followed by a single space (or tab, as the file's first row
+// has it), are read eight bytes (four cells) at a time; every other cell takes the token path,
+// whose checks and messages are those of reading token by token. The file is read a block at
+// a time, in file order, so the first error is the first in the file; with threads, the next
+// block is read and the tiles done are turned into columns meanwhile.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +20,8 @@
 namespace forests {
 
 // The genotypes of the four cells at p when the eight bytes are four cells '0', '1', '2' or
-// '.' (missing), each followed by one space: cell k in bits 2k and 2k+1.
-bool four_plain_genotypes(const char* p, std::uint32_t& bits);
+// '.' (missing), each followed by the separator `sep`: cell k in bits 2k and 2k+1.
+bool four_plain_genotypes(const char* p, char sep, std::uint32_t& bits);
 
 // Transposes 32 x 32 two-bit elements: element c of a[r] (bits 2c, 2c+1) becomes element r
 // of a[c].

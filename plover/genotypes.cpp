@@ -80,20 +80,6 @@ const std::vector<int>& geno_label() {
   return labels;
 }
 
-GenotypeCell read_other_genotype_cell(std::string_view token, int& genotype) {
-  if (token.size() == 1) {
-    const char c = token[0];
-    if (c == '.') return GenotypeCell::missing;
-    if (c >= '3' && c <= '9') return GenotypeCell::out_of_range;
-  }
-  if (is_missing_token(token, false)) return GenotypeCell::missing;
-  double v = 0.0;
-  if (!parse_number(token, v)) return GenotypeCell::not_a_number;
-  if (v != 0.0 && v != 1.0 && v != 2.0) return GenotypeCell::out_of_range;
-  genotype = static_cast<int>(v);
-  return GenotypeCell::genotype;
-}
-
 void read_genotype_file(TokenReader& in, OutFile& report, DataSet& d, GenoStore& g, WorkerPool* pool,
                         std::size_t block_size) {
   const ColumnLayout layout = read_kind_line(in, "No data in the file\n");

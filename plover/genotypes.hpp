@@ -94,7 +94,19 @@ struct GenoCovariates {
 // What one genotype cell holds.
 enum class GenotypeCell { genotype, missing, not_a_number, out_of_range };
 
-GenotypeCell read_other_genotype_cell(std::string_view token, int& genotype);
+inline GenotypeCell read_other_genotype_cell(std::string_view token, int& genotype) {
+  if (token.size() == 1) {
+    const char c = token[0];
+    if (c == '.') return GenotypeCell::missing;
+    if (c >= '3' && c <= '9') return GenotypeCell::out_of_range;
+  }
+  if (is_missing_token(token, false)) return GenotypeCell::missing;
+  double v = 0.0;
+  if (!parse_number(token, v)) return GenotypeCell::not_a_number;
+  if (v != 0.0 && v != 1.0 && v != 2.0) return GenotypeCell::out_of_range;
+  genotype = static_cast<int>(v);
+  return GenotypeCell::genotype;
+}
 
 inline GenotypeCell read_genotype_cell(std::string_view token, int& genotype) {
   if (token.size() == 1 && token[0] >= '0' && token[0] <= '2') {  // by far the most common cell

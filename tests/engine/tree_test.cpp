@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "coded_covariates.hpp"
 #include "descend.hpp"
 #include "random.hpp"
@@ -212,4 +215,39 @@ TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
     return trees;
   };
   EXPECT_EQ(forest(true), forest(false));
+}
+
+TEST(GrowTree, NodesTooSmallToSplitGetTheSearchResultUnsearched) {
+  // Covariates of every kind (two-bit, wide ordinal with missing values, nominal); nodes of
+  // fewer than twice minnode cases: the search of each covariate finds what no_split_result says.
+  std::string text = "o o n o r\na b c d y\n";
+  unsigned x = 7;
+  for (int i = 0; i < 300; ++i) {
+    x = x * 1103515245u + 12345u;
+    const unsigned b = (x >> 8) % 300;
+    text += std::to_string((x >> 16) % 3) + " " + (b < 20 ? std::string("NA") : std::to_string(b)) + " " +
+            std::to_string((x >> 4) % 6) + " " + std::to_string((x >> 20) % 40) + " " + std::to_string((x >> 12) % 3) +
+            "\n";
+  }
+  ReadResult data = read_text(text);
+  ASSERT_EQ(data.error, "");
+  const CodedCovariates& store = data.d.codes;
+  SplitScratch w;
+  w.prepare(data.d.nclass, 400);
+  std::mt19937 gen(5);
+  for (int trial = 0; trial < 400; ++trial) {
+    const SearchSettings s{data.d.nclass, 1 + static_cast<int>(gen() % 8), static_cast<int>(gen() % 2)};
+    const int n = static_cast<int>(gen() % (2 * s.minnode));
+    std::vector<int> rows(n);
+    for (int& r : rows) r = static_cast<int>(gen() % data.d.ncase);
+    std::sort(rows.begin(), rows.end());
+    for (int v = 0; v < data.d.ncov; ++v) {
+      const Candidate searched = search_candidate(store, v, rows.data(), n, data.d.y.data(), s, w);
+      const Candidate unsearched = no_split_result(store, v, s);
+      EXPECT_EQ(searched.score, unsearched.score) << "covariate " << v;
+      EXPECT_EQ(searched.value, unsearched.value) << "covariate " << v;
+      EXPECT_EQ(searched.cut_code, unsearched.cut_code) << "covariate " << v;
+      EXPECT_EQ(searched.na_right, unsearched.na_right) << "covariate " << v;
+    }
+  }
 }

@@ -97,8 +97,9 @@ GenoRead read_geno_in_blocks(const std::string& text, WorkerPool* pool, std::siz
 }
 
 // A genotype file of random shape: a response and skipped columns among the covariates, cells
-// mostly plain but some missing or spelled otherwise, odd spacing, rows broken across lines,
-// CR LF line ends; sometimes invalid cells at random places and a last row cut short.
+// mostly plain but some missing or spelled otherwise, spaces or tabs between cells, odd
+// spacing, rows broken across lines, CR LF line ends; sometimes invalid cells at random places
+// and a last row cut short.
 std::string random_genotype_file(std::mt19937& gen, int nrows) {
   auto chance = [&](double p) { return std::uniform_real_distribution<double>(0, 1)(gen) < p; };
   auto pick = [&](const std::vector<std::string>& v) { return v[gen() % v.size()]; };
@@ -107,6 +108,7 @@ std::string random_genotype_file(std::mt19937& gen, int nrows) {
   for (char& k : kind) k = chance(0.1) ? 'd' : chance(0.3) ? 'n' : 'o';
   kind[gen() % ncols] = 'r';
   const double invalid_cells = chance(0.6) ? 0.0 : 1.0 / (1 + nrows * ncols), odd_spaces = chance(0.5) ? 0.0 : 0.02;
+  const std::string sep = chance(0.2) ? "\t" : " ";
   const std::vector<std::string> spaces{"  ", "\t", "\r\n", "\n", " \n "}, ends{"\n", "\r\n", " \n", "\n\n"};
   const std::vector<std::string> other_genotypes{".", "NA", "0.0", "2.000", "1e0"};
   const std::vector<std::string> invalid{"3", "9", "x", "/", ":", "-1", "1.5", "NaN", "\x80", "+", "00z"};
@@ -121,7 +123,7 @@ std::string random_genotype_file(std::mt19937& gen, int nrows) {
       else if (kind[c] == 'd') cell = pick({"7", ".", "-4.5", "12"});
       else cell = chance(0.1) ? pick(other_genotypes) : pick({"0", "0", "1", "2"});
       text += cell;
-      text += c + 1 < ncols ? (chance(odd_spaces) ? pick(spaces) : " ") : pick(ends);
+      text += c + 1 < ncols ? (chance(odd_spaces) ? pick(spaces) : sep) : pick(ends);
     }
   }
   if (nrows > 0 && chance(0.1)) text.resize(text.size() - 1 - gen() % 8);
@@ -288,16 +290,20 @@ TEST(GenotypeReader, PlainCellsReadLikeTokensOnRandomFiles) {
 
 TEST(GenotypeReader, FourPlainCellsAtOnce) {
   std::uint32_t bits = 0;
-  ASSERT_TRUE(four_plain_genotypes("0 1 2 . ", bits));
+  ASSERT_TRUE(four_plain_genotypes("0 1 2 . ", ' ', bits));
   EXPECT_EQ(bits, 0u | (1u << 2) | (2u << 4) | (3u << 6));
+  ASSERT_TRUE(four_plain_genotypes("2\t.\t0\t1\t", '\t', bits));
+  EXPECT_EQ(bits, 2u | (3u << 2) | (0u << 4) | (1u << 6));
   // Each byte that is not of the plain form is seen, wherever it lies.
-  for (int at = 0; at < 8; ++at)
-    for (const char c : std::string("3/:-x\t\n\r.0 ") + '\xAE' + '\x1E') {
-      std::string bytes = "2 0 1 1 ";
-      if (bytes[at] == c || (at % 2 == 0 && c == '0') || (at % 2 == 0 && c == '.')) continue;
-      bytes[at] = c;
-      EXPECT_FALSE(four_plain_genotypes(bytes.data(), bits)) << at << " " << static_cast<int>(c);
-    }
+  for (const char sep : {' ', '\t'})
+    for (int at = 0; at < 8; ++at)
+      for (const char c : std::string("3/:-x\t\n\r.0 ") + '\xAE' + '\x1E') {
+        std::string bytes = "2 0 1 1 ";
+        for (int k = 1; k < 8; k += 2) bytes[k] = sep;
+        if (bytes[at] == c || (at % 2 == 0 && c == '0') || (at % 2 == 0 && c == '.')) continue;
+        bytes[at] = c;
+        EXPECT_FALSE(four_plain_genotypes(bytes.data(), sep, bits)) << at << " " << static_cast<int>(c);
+      }
 }
 
 TEST(GenotypeReader, TileTransposition) {
