@@ -24,11 +24,12 @@ inline bool space_byte(unsigned char c) { return c == ' ' || static_cast<unsigne
 // Tile rows: as many as keep a tile within reach of the cache, at most kMaxTileRows.
 constexpr int kMaxTileRows = 64;
 constexpr std::size_t kShortTileBytes = std::size_t{1} << 22;
+constexpr std::size_t kTokenTileCells = std::size_t{1} << 16;
+
 // Blocks of a megabyte or more grow to hold two tiles of rows, up to kLargestBlock. (Smaller
 // ones are kept as asked: they try the cuts between blocks.)
 constexpr std::size_t kGrowingBlock = std::size_t{1} << 20;
 constexpr std::size_t kLargestBlock = std::size_t{1} << 26;
-constexpr std::size_t kTokenTileCells = std::size_t{1} << 16;
 
 // Short cells: the ten digits, "NA" and ".", by their slot numbers.
 constexpr int kShortSlots = 12;
