@@ -298,7 +298,8 @@ std::size_t read_whole_rows(CellReader& cr, const char* b, std::size_t i, std::s
 int add_spelling(ColumnBeingRead& c, std::string_view token, int row, int col, int kind, const ReadOptions& options,
                  std::size_t cells_before, RowsRead& r) {
   double value = std::numeric_limits<double>::quiet_NaN();
-  if (is_missing_token(token, options.nan_token_is_missing)) {
+  // Missing tokens start with 'N' or '.': most cells need no closer look.
+  if ((token[0] == 'N' || token[0] == '.') && is_missing_token(token, options.nan_token_is_missing)) {
     r.has_missing = true;
   } else {
     if (!parse_number(token, value) || (kind == kNominal && !fits_int(value))) invalid_data(row, col, token);

@@ -114,27 +114,29 @@ namespace {
 // the very double strtod gives. False for any other form.
 bool parse_plain_decimal(std::string_view token, double& value) {
   static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  // A sign, 15 digits and a point at most: no more than 17 digits are ever summed.
+  if (token.empty() || token.size() > 17) return false;
   const char* p = token.data();
   const char* const end = p + token.size();
-  const bool negative = p < end && *p == '-';
-  if (negative || (p < end && *p == '+')) ++p;
-  const char* const start = p;
+  const bool negative = *p == '-';
+  if (negative || *p == '+') ++p;
   std::uint64_t digits = 0;
-  // At most 15 digits in all, so that at most 16 are read before the count is checked.
-  while (p < end && static_cast<unsigned>(*p - '0') < 10 && p - start < 16) digits = 10 * digits + static_cast<unsigned>(*p++ - '0');
-  const char* const whole_end = p;
-  int decimals = 0;
-  if (p < end && *p == '.') {
-    ++p;
-    const char* const fraction = p;
-    while (p < end && static_cast<unsigned>(*p - '0') < 10 && p - start < 17)
-      digits = 10 * digits + static_cast<unsigned>(*p++ - '0');
-    decimals = static_cast<int>(p - fraction);
+  int ndigits = 0;
+  const char* point = nullptr;
+  for (; p < end; ++p) {
+    const unsigned d = static_cast<unsigned>(*p - '0');
+    if (d < 10) {
+      digits = 10 * digits + d;
+      ++ndigits;
+    } else if (*p == '.' && !point) {
+      point = p;
+    } else {
+      return false;
+    }
   }
-  const long ndigits = (whole_end - start) + decimals;
-  if (p != end || ndigits == 0 || ndigits > 15) return false;
+  if (ndigits == 0 || ndigits > 15) return false;
   double v = static_cast<double>(digits);
-  if (decimals > 0) v /= kPow10[decimals];
+  if (point) v /= kPow10[end - point - 1];
   value = negative ? -v : v;
   return true;
 }
