@@ -98,6 +98,17 @@ long long plan_block_parts(const char* b, std::size_t len, int ncols, long long 
   return index;
 }
 
+RowScan rows_scanned(long long tokens, int ncols, const std::string& last_token) {
+  RowScan scan;
+  scan.rows = static_cast<int>(tokens / ncols);
+  if (tokens % ncols != 0) {
+    scan.unfinished = true;
+    scan.unfinished_column = static_cast<int>(tokens % ncols);
+    scan.last_token = last_token;
+  }
+  return scan;
+}
+
 std::string_view last_token_in(const char* b, std::size_t len) {
   std::size_t e = len;
   while (e > 0 && TokenReader::is_space(b[e - 1])) --e;

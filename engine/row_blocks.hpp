@@ -59,6 +59,10 @@ long long plan_block_parts(const char* b, std::size_t len, int ncols, long long 
 // The last token of b[0..len-1], if any.
 std::string_view last_token_in(const char* b, std::size_t len);
 
+// The end of a scan that read `tokens` tokens: its complete rows, and the row the file ended in
+// (with its last token) when the tokens stop inside one.
+RowScan rows_scanned(long long tokens, int ncols, const std::string& last_token);
+
 // The rows of the rest of the file, as scan_rows reads them (without a pool: in one part).
 // grow_rows(rows) makes room for rows 0 .. rows-1 before their cells are read: with a pool
 // for every row begun in a block before the block is read, so that on_cell(row, col, token)
@@ -122,13 +126,7 @@ RowScan scan_rows_side_by_side(TokenReader& in, int ncols, WorkerPool* pool, Gro
     tokens = after;
     block.drop_front(len);
   }
-  scan.rows = static_cast<int>(tokens / ncols);
-  if (tokens % ncols != 0) {
-    scan.unfinished = true;
-    scan.unfinished_column = static_cast<int>(tokens % ncols);
-    scan.last_token = last_token;
-  }
-  return scan;
+  return rows_scanned(tokens, ncols, last_token);
 }
 
 }  // namespace forests

@@ -434,15 +434,8 @@ RowScan read_genotype_rows(TokenReader& in, const ColumnLayout& layout, const st
     at_end = next_at_end;
     len = next_len;
   }
-  RowScan scan;
-  scan.rows = static_cast<int>(tokens / ncols);
-  if (tokens % ncols != 0) {
-    scan.unfinished = true;
-    scan.unfinished_column = static_cast<int>(tokens % ncols);
-    scan.last_token = last_token;
-    return scan;
-  }
-  reader.finish(scan.rows, pool);
+  const RowScan scan = rows_scanned(tokens, ncols, last_token);
+  if (!scan.unfinished) reader.finish(scan.rows, pool);
   return scan;
 }
 
