@@ -82,9 +82,12 @@ void count_interleaved(const Col& col, int cells, const int* rows, int n, const 
 // Below this many cases, clearing and summing four tables costs more than the stalls they save.
 constexpr int kInterleaveFromCases = 24;
 
-// Counts (code, class) pairs of the node's cases into scratch.hist and the class totals.
-template <class Col>
-void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y, int nclass, SplitScratch& w) {
+// Counts (code, class) pairs of the node's cases into scratch.hist and the class totals; NC > 0
+// fixes the class count.
+template <int NC, class Col>
+void count_codes_of(const Col& col, int ncode, const int* rows, int n, const int* y, int nclass_given,
+                    SplitScratch& w) {
+  const int nclass = NC > 0 ? NC : nclass_given;
   const int cells = ncode * nclass;
   int* hist = w.hist.data();
   int* total = w.total.data();
@@ -110,6 +113,14 @@ void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y
   }
   for (int code = 0; code < ncode; ++code)
     for (int c = 0; c < nclass; ++c) total[c] += hist[static_cast<std::size_t>(code) * nclass + c];
+}
+
+template <class Col>
+void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y, int nclass, SplitScratch& w) {
+  if (nclass == 2)
+    count_codes_of<2>(col, ncode, rows, n, y, nclass, w);
+  else
+    count_codes_of<0>(col, ncode, rows, n, y, nclass, w);
 }
 
 // Runs of equal codes from a two-class histogram, without a branch per code: every code is
