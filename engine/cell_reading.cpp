@@ -19,8 +19,6 @@ namespace {
 
 bool fits_int(double v) { return v > -2147483649.0 && v < 2147483648.0; }
 
-inline bool space_byte(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - 9) < 5; }
-
 // Tile rows: as many as keep a tile within reach of the cache, at most kMaxTileRows.
 constexpr int kMaxTileRows = 64;
 constexpr std::size_t kShortTileBytes = std::size_t{1} << 22;
@@ -351,14 +349,7 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     if (rows_read < two_tiles && block_size >= kGrowingBlock && block_size < kLargestBlock)
       block_size = std::min(kLargestBlock, std::max(block_size, len / std::max<std::size_t>(rows_read, 1) * two_tiles));
   }
-  RowScan scan;
-  scan.rows = row;
-  if (col != 0) {
-    scan.unfinished = true;
-    scan.unfinished_column = col;
-    scan.last_token = last_token;
-  }
-  return scan;
+  return rows_scanned(static_cast<long long>(row) * cr.ncols + col, cr.ncols, last_token);
 }
 
 namespace {

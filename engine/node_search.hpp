@@ -43,6 +43,14 @@ struct Candidate {
 template <class Store>
 concept TwoBitColumns = requires(const Store& store, int v) { store.two_bit_column(v); };
 
+// A search's result as a candidate of covariate v: an ordinal cut-off as its value, a nominal
+// subset as its Gray-code step.
+template <class Store>
+Candidate as_candidate(const Store& store, int v, const OrdinalSplit& r) {
+  return {r.score, r.cut_code >= 0 ? store.cut_value(v, r.cut_code) : 0.0, r.cut_code, r.na_right};
+}
+inline Candidate as_candidate(const NominalSplit& r) { return {r.score, static_cast<double>(r.step), -1, 0}; }
+
 template <class Store>
 Candidate search_candidate(const Store& store, int v, const int* rows, int n, const int* y, const SearchSettings& s,
                            SplitScratch& w, const NodeMasks* masks = nullptr) {
@@ -50,28 +58,21 @@ Candidate search_candidate(const Store& store, int v, const int* rows, int n, co
     if (masks && masks->active && store.two_bit_column(v)) {
       count_by_masks(store.two_bit_column(v), *masks, w.hist.data());
       std::copy(masks->total.begin(), masks->total.end(), w.total.begin());
-      if (store.nominal(v)) {
-        NominalSplit r = sweep_nominal_categories(store.ncode(v), store.missing(v), n, s, w);
-        return {r.score, static_cast<double>(r.step), -1, 0};
-      }
-      OrdinalSplit r = ordinal_split_counted(store.ncode(v), store.missing(v), n, s, w);
-      return {r.score, r.cut_code >= 0 ? store.cut_value(v, r.cut_code) : 0.0, r.cut_code, r.na_right};
+      if (store.nominal(v)) return as_candidate(sweep_nominal_categories(store.ncode(v), store.missing(v), n, s, w));
+      return as_candidate(store, v, ordinal_split_counted(store.ncode(v), store.missing(v), n, s, w));
     }
   }
   auto col = store.column(v);
-  if (store.nominal(v)) {
-    NominalSplit r = nominal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w);
-    return {r.score, static_cast<double>(r.step), -1, 0};
-  }
-  OrdinalSplit r = ordinal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w);
-  return {r.score, r.cut_code >= 0 ? store.cut_value(v, r.cut_code) : 0.0, r.cut_code, r.na_right};
+  if (store.nominal(v)) return as_candidate(nominal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w));
+  return as_candidate(store, v, ordinal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w));
 }
 
 // What search_candidate returns for covariate v at a node without an admissible cut or subset
 // (fewer than twice minnode cases).
 template <class Store>
 Candidate no_split_result(const Store& store, int v, const SearchSettings& s) {
-  return {static_cast<double>(s.nclass), store.nominal(v) ? 1.0 : 0.0, -1, 0};  // a nominal step starts at 1
+  return store.nominal(v) ? as_candidate(no_admissible_subset(s.nclass))
+                          : as_candidate(store, v, no_admissible_cut(s.nclass));
 }
 
 // Work tables of a nominal split: the categories present at the node and the side of each.

@@ -6,13 +6,6 @@
 
 namespace forests {
 
-namespace {
-
-// The same set as the token reader's, in a form the compiler can run on vector lanes.
-inline bool space_byte(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - 9) < 5; }
-
-}  // namespace
-
 std::size_t count_tokens(const char* b, std::size_t n) {
   if (n == 0) return 0;
   const auto* u = reinterpret_cast<const unsigned char*>(b);

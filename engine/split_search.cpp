@@ -105,12 +105,12 @@ AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* bas
     w.cut_l0.resize(ncut);
     w.cut_l1.resize(ncut);
     w.cut_nl.resize(ncut);
-    w.cut_g.resize(ncut);
+    w.cut_sum.resize(ncut);
   }
   double* l0 = w.cut_l0.data();
   double* l1 = w.cut_l1.data();
   double* nl = w.cut_nl.data();
-  double* sum = w.cut_g.data();
+  double* sum = w.cut_sum.data();
   int a = base_cls ? base_cls[0] : 0, b = base_cls ? base_cls[1] : 0, nL = base;
   for (int q = 0; q < ncut; ++q) {
     a += w.run_cls[2 * q];
@@ -221,9 +221,14 @@ constexpr int kScreenFromSplits = 8;
 // One pass over the cuts between non-missing runs. `base` cases (the missing ones when they go
 // left) start on the left with class counts `base_cls`.
 template <int NC>
+bool takes_gini_vector_pass(int nruns, const SearchSettings& s) {
+  return NC == 2 && s.impurity_rule != 1 && nruns > kVectorFromRuns;
+}
+
+template <int NC>
 void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
                   SplitScratch& w, OrdinalSplit& best, SplitScreen* screen) {
-  if (NC == 2 && s.impurity_rule != 1 && nruns > kVectorFromRuns) {
+  if (takes_gini_vector_pass<NC>(nruns, s)) {
     gini_pass_two_classes(nruns, n, base, base_cls, na_right, s, w, best);
     return;
   }
@@ -258,8 +263,8 @@ void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right,
 
 template <int NC>
 void ordinal_passes(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
-  std::optional<SplitScreen> screen;
-  if (nruns >= kScreenFromSplits) screen.emplace(n, s, w);
+  std::optional<SplitScreen> screen;  // the vector pass screens its cuts itself
+  if (nruns >= kScreenFromSplits && !takes_gini_vector_pass<NC>(nruns, s)) screen.emplace(n, s, w);
   SplitScreen* sc = screen ? &*screen : nullptr;
   if (m == 0) {
     ordinal_pass<NC>(nruns, n, 0, nullptr, 0, s, w, best, sc);
@@ -273,7 +278,7 @@ void ordinal_passes(int nruns, int m, int n, const SearchSettings& s, SplitScrat
 }  // namespace
 
 OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w) {
-  OrdinalSplit best{static_cast<double>(s.nclass), -1, 0};
+  OrdinalSplit best = no_admissible_cut(s.nclass);
   switch (s.nclass) {
     case 2: ordinal_passes<2>(nruns, m, n, s, w, best); break;
     case 3: ordinal_passes<3>(nruns, m, n, s, w, best); break;
@@ -288,7 +293,7 @@ namespace {
 template <int NC>
 NominalSplit nominal_sweep(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w) {
   const int nclass = NC > 0 ? NC : s.nclass;
-  NominalSplit best{static_cast<double>(nclass), 1};
+  NominalSplit best = no_admissible_subset(nclass);
   int present[32];
   int size[32];
   int P = 0;

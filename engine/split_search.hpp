@@ -32,6 +32,10 @@ struct NominalSplit {
   int step;      // Gray-code step of the best subset
 };
 
+// What the searches return when no cut (subset) is admissible; they start from it.
+inline OrdinalSplit no_admissible_cut(int nclass) { return {static_cast<double>(nclass), -1, 0}; }
+inline NominalSplit no_admissible_subset(int nclass) { return {static_cast<double>(nclass), 1}; }
+
 // Work tables of the searches, reused for every node of a tree.
 struct SplitScratch {
   std::vector<int> left, right, total, miss;
@@ -40,7 +44,7 @@ struct SplitScratch {
   std::vector<std::uint64_t> keys;  // code << 32 | class
   std::vector<std::uint64_t> code_bits;  // codes present in the node, one bit each
   std::vector<int> sparse_hist;          // code * nclass + class; all zero between searches
-  std::vector<double> cut_l0, cut_l1, cut_nl, cut_g;  // per cut: left counts, left size, impurity
+  std::vector<double> cut_l0, cut_l1, cut_nl, cut_sum;  // per cut: left counts, left size, sum of squares
   std::vector<double> x_log_x;                        // x log x for x = 0, 1, ...: entropy estimates
   void prepare(int nclass, int max_codes);
 };

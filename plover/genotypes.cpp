@@ -123,41 +123,35 @@ inline long long byte_total(std::uint64_t x) {
   return static_cast<long long>((x * 0x0001000100010001ull) >> 48);
 }
 
-// The cases of each genotype in a column. The words hold zeros past the last case, which count
-// as 0 and are taken off. Byte sums of up to 63 words fit a byte, and the loop runs on vector
-// lanes where a popcount instruction may be missing.
-void count_genotypes(const std::uint64_t* column, int nword, int ncase, long long count[4]) {
-  constexpr std::uint64_t kLowBits = 0x5555555555555555ull;
-  long long ones = 0, twos = 0, missing = 0;
+// Fields of a column's words set in fields(word) (two-bit fields, each 0 or 1). Byte sums of up
+// to 63 words fit a byte, and the loop runs on vector lanes where a popcount instruction may be
+// missing.
+template <class Fields>
+long long count_fields(const std::uint64_t* column, int nword, Fields&& fields) {
+  long long total = 0;
   for (int k0 = 0; k0 < nword; k0 += 63) {
-    std::uint64_t one_sums = 0, two_sums = 0, missing_sums = 0;
-    for (int k = k0; k < std::min(nword, k0 + 63); ++k) {
-      const std::uint64_t low = column[k] & kLowBits, high = (column[k] >> 1) & kLowBits;
-      one_sums += field_sums(low & ~high);
-      two_sums += field_sums(high & ~low);
-      missing_sums += field_sums(low & high);
-    }
-    ones += byte_total(one_sums);
-    twos += byte_total(two_sums);
-    missing += byte_total(missing_sums);
+    std::uint64_t sums = 0;
+    for (int k = k0; k < std::min(nword, k0 + 63); ++k) sums += field_sums(fields(column[k]));
+    total += byte_total(sums);
   }
-  count[0] = ncase - ones - twos - missing;
-  count[1] = ones;
-  count[2] = twos;
-  count[3] = missing;
+  return total;
+}
+
+constexpr std::uint64_t kLowBits = 0x5555555555555555ull;
+
+// The cases of each genotype in a column. The words hold zeros past the last case, which count
+// as 0 and are taken off.
+void count_genotypes(const std::uint64_t* column, int nword, int ncase, long long count[4]) {
+  count[1] = count_fields(column, nword, [](std::uint64_t x) { return x & ~(x >> 1) & kLowBits; });
+  count[2] = count_fields(column, nword, [](std::uint64_t x) { return (x >> 1) & ~x & kLowBits; });
+  count[3] = count_missing(column, nword);
+  count[0] = ncase - count[1] - count[2] - count[3];
 }
 
 }  // namespace
 
 long long count_missing(const std::uint64_t* column, int nword) {
-  constexpr std::uint64_t kLowBits = 0x5555555555555555ull;
-  long long missing = 0;
-  for (int k0 = 0; k0 < nword; k0 += 63) {
-    std::uint64_t sums = 0;
-    for (int k = k0; k < std::min(nword, k0 + 63); ++k) sums += field_sums(column[k] & (column[k] >> 1) & kLowBits);
-    missing += byte_total(sums);
-  }
-  return missing;
+  return count_fields(column, nword, [](std::uint64_t x) { return x & (x >> 1) & kLowBits; });
 }
 
 void write_genotype_summary(OutFile& report, const DataSet& d, const GenoStore& g) {
