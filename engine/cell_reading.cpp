@@ -101,12 +101,9 @@ std::uint32_t spelling_of(CellReader& cr, int row, int col, std::string_view tok
 template <class TokenOf>
 int add_scaled_cells(CellReader& cr, ColumnBeingRead& c, int k, int rows, TokenOf&& token) {
   const ReadOptions& options = cr.rules.options;
-  for (; k < rows; ++k) {
-    if (!add_scaled_cell(c.scaled, token(k), options.keep_spellings, options.nan_token_is_missing)) {
-      spell_scaled_cells(c, true, options.keep_spellings, cr.r);
-      break;
-    }
-  }
+  k += add_scaled_cells(c.scaled, rows - k, [&](int q) { return token(k + q); }, options.keep_spellings,
+                        options.nan_token_is_missing);
+  if (k < rows) spell_scaled_cells(c, true, options.keep_spellings, cr.r);
   return k;
 }
 
@@ -174,8 +171,7 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
   for (int j = 0; j < cr.ncols; ++j) {
     while (i < len && space_byte(b[i])) ++i;
     if (i >= len) return 0;
-    std::size_t e = i;
-    while (e < len && !space_byte(b[e])) ++e;
+    const std::size_t e = token_end(b, i, len);
     out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
     i = e;
   }
@@ -425,6 +421,7 @@ struct KeyedSpelling {
 // a sort of each run of equal high halves does it.
 void sort_by_key(std::vector<KeyedSpelling>& items) {
   const std::size_t n = items.size();
+  if (std::is_sorted(items.begin(), items.end())) return;  // as columns of scaled cells come
   if (n < 64) {
     std::sort(items.begin(), items.end());
     return;

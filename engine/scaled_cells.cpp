@@ -17,6 +17,29 @@ bool raise_scale(ScaledCells& s, int more) {
   return true;
 }
 
+bool add_other_scaled_cell(ScaledCells& s, std::string_view token, bool keep_spellings, bool nan_is_missing) {
+  PlainDecimal d;
+  if (!read_plain_decimal(token, d)) {
+    const bool na = token == "NA", dot = token == ".";
+    if (!na && !dot && !(nan_is_missing && token == "NaN")) return false;
+    s.key.push_back(na ? kMissingNa : dot ? kMissingDot : kMissingNan);
+    return true;
+  }
+  if (keep_spellings && !d.canonical) return false;
+  if (d.decimals < s.scale) {
+    if (keep_spellings || d.digits > kLargestScaled / kPowerOfTen[s.scale - d.decimals]) return false;
+    d.digits *= kPowerOfTen[s.scale - d.decimals];
+  } else if (d.decimals > s.scale && ((keep_spellings && s.any_number) || !raise_scale(s, d.decimals - s.scale))) {
+    return false;
+  }
+  if (d.digits > kLargestScaled) return false;
+  s.largest = std::max(s.largest, d.digits);
+  s.any_number = true;
+  const auto twice = static_cast<std::int32_t>(2 * d.digits);
+  s.key.push_back(!d.negative ? twice : d.digits == 0 ? -1 : -twice);
+  return true;
+}
+
 double scaled_value(std::int32_t key, int scale) {
   if (key <= kMissingNan) return std::numeric_limits<double>::quiet_NaN();
   if (key == -1) return -0.0;
@@ -44,16 +67,22 @@ std::string scaled_spelling(std::int32_t key, int scale) {
 
 namespace {
 
-// Distinct values within 8 per cell of one another: a slot per possible key.
+// Distinct values within 8 per cell of one another: a slot per possible key, which then takes
+// the index of its key (or of the next key present).
 void distinct_by_slots(const ScaledCells& s, std::int32_t low, std::size_t range, DistinctKeys& d) {
   std::vector<std::uint32_t> slot(range, 0);
   for (std::int32_t k : s.key)
     if (k > kMissingNan) slot[static_cast<std::size_t>(k - low)] = 1;
-  for (std::size_t q = 0; q < range; ++q) {
-    if (slot[q] == 0) continue;
-    slot[q] = static_cast<std::uint32_t>(d.key.size());
-    d.key.push_back(static_cast<std::int32_t>(low + static_cast<std::int64_t>(q)));
+  auto next = static_cast<std::uint32_t>(d.key.size());
+  for (std::uint32_t& q : slot) {
+    const std::uint32_t present = q;
+    q = next;
+    next += present;
   }
+  // Each slot writes its key where the next present key goes; the present one writes last.
+  d.key.resize(next + 1);
+  for (std::size_t q = 0; q < range; ++q) d.key[slot[q]] = static_cast<std::int32_t>(low + static_cast<std::int64_t>(q));
+  d.key.pop_back();
   for (std::size_t i = 0; i < s.key.size(); ++i)
     if (s.key[i] > kMissingNan) d.of_cell[i] = slot[static_cast<std::size_t>(s.key[i] - low)];
 }

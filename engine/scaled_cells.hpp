@@ -50,32 +50,40 @@ inline constexpr std::uint64_t kPowerOfTen[] = {1,
 // would outgrow kLargestScaled.
 bool raise_scale(ScaledCells& s, int more);
 
-// Appends a cell. False (nothing appended) when the token is neither missing nor a plain decimal
-// that fits the column, or when spellings are kept and the token is not spelled as its number
-// is printed with the column's decimals: such a column is read with spellings instead.
-inline bool add_scaled_cell(ScaledCells& s, std::string_view token, bool keep_spellings, bool nan_is_missing) {
-  PlainDecimal d;
-  if (!read_plain_decimal(token, d)) {
-    const bool na = token == "NA", dot = token == ".";
-    if (!na && !dot && !(nan_is_missing && token == "NaN")) return false;
-    s.key.push_back(na ? kMissingNa : dot ? kMissingDot : kMissingNan);
-    return true;
-  }
-  if (keep_spellings && !d.canonical) return false;
-  if (d.decimals != s.scale) {
-    if (d.decimals < s.scale) {
-      if (keep_spellings || d.digits > kLargestScaled / kPowerOfTen[s.scale - d.decimals]) return false;
-      d.digits *= kPowerOfTen[s.scale - d.decimals];
-    } else if ((keep_spellings && s.any_number) || !raise_scale(s, d.decimals - s.scale)) {
-      return false;
+// Appends a cell of any form but the column's own (see add_scaled_cells); false when it does not fit.
+bool add_other_scaled_cell(ScaledCells& s, std::string_view token, bool keep_spellings, bool nan_is_missing);
+
+// Appends cells token(0), token(1), ... token(n - 1) up to the first that does not fit: one that
+// is neither missing nor a plain decimal that fits the column, or, when spellings are kept, one
+// not spelled as its number is printed with the column's decimals (such a column is read with
+// spellings instead). Returns the number appended. Runs of cells of the column's own form are
+// gathered on the stack first.
+template <class TokenOf>
+int add_scaled_cells(ScaledCells& s, int n, TokenOf&& token, bool keep_spellings, bool nan_is_missing) {
+  constexpr int kRun = 64;
+  std::int32_t run[kRun];
+  for (int k = 0; k < n;) {
+    const int scale = s.scale, end = std::min(n, k + kRun);
+    std::uint64_t largest = s.largest;
+    int filled = 0;
+    for (; k < end; ++k) {
+      PlainDecimal d;
+      if (!read_plain_decimal(token(k), d) || d.decimals != scale || d.digits > kLargestScaled ||
+          (keep_spellings && !d.canonical))
+        break;
+      largest = std::max(largest, d.digits);
+      const auto twice = static_cast<std::int32_t>(2 * d.digits);
+      run[filled++] = !d.negative ? twice : d.digits == 0 ? -1 : -twice;
+    }
+    s.key.insert(s.key.end(), run, run + filled);
+    s.largest = largest;
+    s.any_number = s.any_number || filled > 0;
+    if (k < end) {
+      if (!add_other_scaled_cell(s, token(k), keep_spellings, nan_is_missing)) return k;
+      ++k;
     }
   }
-  if (d.digits > kLargestScaled) return false;
-  s.largest = std::max(s.largest, d.digits);
-  s.any_number = true;
-  const auto twice = static_cast<std::int32_t>(2 * d.digits);
-  s.key.push_back(!d.negative ? twice : d.digits == 0 ? -1 : -twice);
-  return true;
+  return n;
 }
 
 // The distinct keys of a column's cells, the missing ones first (in the order of the missing

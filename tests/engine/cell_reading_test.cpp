@@ -44,8 +44,9 @@ std::string read_dump(const std::string& text, const CellRules& rules, bool fast
   for (const ColumnBeingRead& c : columns) {
     d += "\ncells:";
     c.cells.for_each([&](std::size_t, std::uint32_t k) {
-      d += " " + bits_of(c.value[k]);
-      if (rules.options.keep_spellings) d += "=" + std::string(c.spellings.spelling(static_cast<int>(k)));
+      d += ' ';
+      d += bits_of(c.value[k]);
+      if (rules.options.keep_spellings) d.append("=").append(c.spellings.spelling(static_cast<int>(k)));
     });
     std::vector<int> rank;
     const ValueTable t = value_table(c, -1e6, rank);
