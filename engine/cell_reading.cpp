@@ -95,11 +95,25 @@ std::uint32_t spelling_of(CellReader& cr, int row, int col, std::string_view tok
   return static_cast<std::uint32_t>(k);
 }
 
+// Reads the cells of a column read as scaled cells from cell `k` on, `token(k)` giving each
+// token, up to `rows` cells or the first that does not fit, where the column is spelled out.
+// Returns where it stopped.
+template <class TokenOf>
+int add_scaled_cells(CellReader& cr, ColumnBeingRead& c, int k, int rows, TokenOf&& token) {
+  const ReadOptions& options = cr.rules.options;
+  k += add_scaled_cells(c.scaled, rows - k, [&](int q) { return token(k + q); }, options.keep_spellings,
+                        options.nan_token_is_missing);
+  if (k < rows) spell_scaled_cells(c, true, options.keep_spellings, cr.r);
+  return k;
+}
+
 void read_cell(CellReader& cr, int row, int col, std::string_view token) {
   const int kind = cr.rules.col_kind[col];
   if (kind > 0) {
-    SpellingCells& cells = cr.columns[cr.rules.cov_of_col[col]].cells;
-    cells.push(spelling_of(cr, row, col, token, cells.size()));
+    ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
+    if (c.form == ColumnBeingRead::kUnread) c.form = ColumnBeingRead::kScaled;
+    if (c.form == ColumnBeingRead::kScaled && add_scaled_cells(cr, c, 0, 1, [&](int) { return token; }) == 1) return;
+    c.cells.push(spelling_of(cr, row, col, token, c.cells.size()));
   } else {
     read_other_cell(row, col, kind, token, cr.rules.options, cr.r);
   }
@@ -157,8 +171,7 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
   for (int j = 0; j < cr.ncols; ++j) {
     while (i < len && space_byte(b[i])) ++i;
     if (i >= len) return 0;
-    std::size_t e = i;
-    while (e < len && !space_byte(b[e])) ++e;
+    const std::size_t e = token_end(b, i, len);
     out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
     i = e;
   }
@@ -208,8 +221,14 @@ void flush_short_tile(CellReader& cr, const Tile& tile) {
     int k = 0;
     try {
       if (kind > 0) {
-        SpellingCells& cells = cr.columns[cr.rules.cov_of_col[col]].cells;
-        if (append_known_slots(slots, tile.rows, known, cells)) continue;
+        ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
+        SpellingCells& cells = c.cells;
+        if (c.form == ColumnBeingRead::kUnread) c.form = ColumnBeingRead::kSpelled;
+        if (c.form == ColumnBeingRead::kScaled) {
+          k = add_scaled_cells(cr, c, 0, tile.rows, [&](int q) { return kShortToken[slots[q]]; });
+          if (k == tile.rows) continue;
+        }
+        if (k == 0 && append_known_slots(slots, tile.rows, known, cells)) continue;
         for (; k < tile.rows; ++k) {
           const std::int32_t s = known[slots[k]];
           cells.push(s >= 0 ? static_cast<std::uint32_t>(s)
@@ -238,7 +257,11 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
     int k = 0;
     try {
       if (kind > 0) {
-        SpellingCells& cells = cr.columns[cr.rules.cov_of_col[col]].cells;
+        ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
+        SpellingCells& cells = c.cells;
+        if (c.form == ColumnBeingRead::kUnread) c.form = ColumnBeingRead::kScaled;
+        if (c.form == ColumnBeingRead::kScaled)
+          k = add_scaled_cells(cr, c, 0, tile.rows, [&](int q) { return std::string_view(b + tokens[q].at, tokens[q].len); });
         for (; k < tile.rows; ++k) {
           const std::string_view token(b + tokens[k].at, tokens[k].len);
           cells.push(spelling_of(cr, tile.first_row + k, col, token, cells.size()));
@@ -349,7 +372,33 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     if (rows_read < two_tiles && block_size >= kGrowingBlock && block_size < kLargestBlock)
       block_size = std::min(kLargestBlock, std::max(block_size, len / std::max<std::size_t>(rows_read, 1) * two_tiles));
   }
+  for (ColumnBeingRead& c : columns)
+    if (c.form == ColumnBeingRead::kScaled) spell_scaled_cells(c, false, rules.options.keep_spellings, r);
   return rows_scanned(static_cast<long long>(row) * cr.ncols + col, cr.ncols, last_token);
+}
+
+void spell_scaled_cells(ColumnBeingRead& c, bool findable, bool keep_spellings, RowsRead& r) {
+  const DistinctKeys d = distinct_keys(c.scaled);
+  const int scale = c.scaled.scale;
+  SpellingList text;
+  for (std::int32_t key : d.key) {
+    const double v = scaled_value(key, scale);
+    c.value.push_back(v);
+    if (std::isnan(v))
+      r.has_missing = true;
+    else
+      r.smallest = std::min(r.smallest, v);
+    if (findable)
+      c.spellings.add(scaled_spelling(key, scale));
+    else if (keep_spellings)
+      text.add(scaled_spelling(key, scale));
+  }
+  if (!findable && keep_spellings) c.spellings.adopt(std::move(text));
+  c.cells.assign(d.of_cell, static_cast<std::uint32_t>(d.key.size()));
+  const std::size_t nsp = d.key.size();
+  if (findable && nsp >= 256 && 2 * nsp > c.cells.size()) c.spellings.stop_finding();
+  c.scaled = ScaledCells{};
+  c.form = ColumnBeingRead::kSpelled;
 }
 
 namespace {
@@ -372,6 +421,7 @@ struct KeyedSpelling {
 // a sort of each run of equal high halves does it.
 void sort_by_key(std::vector<KeyedSpelling>& items) {
   const std::size_t n = items.size();
+  if (std::is_sorted(items.begin(), items.end())) return;  // as columns of scaled cells come
   if (n < 64) {
     std::sort(items.begin(), items.end());
     return;
@@ -427,7 +477,7 @@ std::vector<long long> count_spellings(const SpellingCells& cells, int nsp) {
 }  // namespace
 
 ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
-  const int nsp = c.spellings.size();
+  const int nsp = static_cast<int>(c.value.size());
   const std::vector<long long> spelling_count = count_spellings(c.cells, nsp);
   std::vector<KeyedSpelling> order;  // equal values in spelling order
   order.reserve(nsp);

@@ -8,16 +8,21 @@
 #include <vector>
 
 #include "data_set.hpp"
+#include "scaled_cells.hpp"
 #include "spellings.hpp"
 
 namespace forests {
 
 // A covariate column while the file is read: its spellings with their values (NaN for a missing
-// one) and the spelling of every cell.
+// one) and the spelling of every cell. A column whose first cells come in rows of decimals is
+// read as scaled cells instead, as long as its cells allow; once read, it is spelled out: its
+// distinct values in order are its spellings, without their text unless spellings are kept.
 struct ColumnBeingRead {
+  enum Form { kUnread, kSpelled, kScaled } form = kUnread;
   SpellingTable spellings;
   std::vector<double> value;
   SpellingCells cells;
+  ScaledCells scaled;
 };
 
 // What the reader learns of the data rows beyond the columns.
@@ -45,6 +50,12 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
 // read before it.
 int add_spelling(ColumnBeingRead& c, std::string_view token, int row, int col, int kind, const ReadOptions& options,
                  std::size_t cells_before, RowsRead& r);
+
+// Turns a column of scaled cells into spellings, their values and the cells' spellings, which
+// are numbered in order of value, the missing ones first. `findable`: the spellings get their
+// text and can be looked up, for cells to come; otherwise they get their text only when
+// `keep_spellings`. The values count toward `r`.
+void spell_scaled_cells(ColumnBeingRead& c, bool findable, bool keep_spellings, RowsRead& r);
 
 // Reads a cell of a column that is no covariate: a response label or a skipped number.
 void read_other_cell(int row, int col, int kind, std::string_view token, const ReadOptions& options, RowsRead& r);

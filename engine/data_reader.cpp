@@ -235,7 +235,7 @@ ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueT
 // Writes covariate j's codes into the store (and its text, when kept) and frees its cells.
 void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, const std::vector<int>& rank,
                  const ReadOptions& options) {
-  const int nsp = c.spellings.size();
+  const int nsp = static_cast<int>(c.value.size());
   std::vector<int> code_of_spelling(nsp);
   for (int k = 0; k < nsp; ++k) code_of_spelling[k] = t.code[rank[k]];
   const ColumnMeta& m = d.codes.meta[j];

@@ -8,7 +8,9 @@
 // exactly those of reading token by token (rows are counted in tokens, not lines).
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -24,6 +26,29 @@ namespace forests {
 
 // White space as the token reader has it, in a form the compiler can run on vector lanes.
 inline bool space_byte(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - 9) < 5; }
+
+// The end of the token that starts at b[i]: the first white space after it, or len. Eight
+// bytes are looked at in one go: the first byte below '!' among them is found exactly (the
+// borrow of the subtraction only ever runs toward later bytes).
+inline std::size_t token_end(const char* b, std::size_t i, std::size_t len) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    while (i + 8 <= len) {
+      std::uint64_t x;
+      std::memcpy(&x, b + i, 8);
+      const std::uint64_t below = (x - kOnes * '!') & ~x & kHigh;
+      if (below == 0) {
+        i += 8;
+        continue;
+      }
+      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(below) / 8);
+      if (space_byte(static_cast<unsigned char>(b[at]))) return at;
+      i = at + 1;  // a control byte inside the token
+    }
+  }
+  while (i < len && !space_byte(static_cast<unsigned char>(b[i]))) ++i;
+  return i;
+}
 
 // Tokens (runs of non-space bytes) that start in b[0..n-1], b[-1] being taken as space.
 std::size_t count_tokens(const char* b, std::size_t n);

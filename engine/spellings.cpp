@@ -29,6 +29,25 @@ int SpellingTable::add(std::string_view token) {
   return id;
 }
 
+void SpellingCells::assign(const std::vector<std::uint32_t>& numbers, std::uint32_t count) {
+  width_ = count > 0x10000 ? 4 : count > 0x100 ? 2 : 1;
+  limit_ = width_ == 4 ? 0xffffffffu : width_ == 2 ? 0xffff : 0xff;
+  size_ = numbers.size();
+  bytes_.assign(std::max<std::size_t>(64, size_ * width_), 0);
+  std::uint8_t* at = bytes_.data();
+  if (width_ == 1) {
+    for (std::uint32_t k : numbers) *at++ = static_cast<std::uint8_t>(k);
+  } else if (width_ == 2) {
+    for (std::uint32_t k : numbers) {
+      const auto v = static_cast<std::uint16_t>(k);
+      std::memcpy(at, &v, 2);
+      at += 2;
+    }
+  } else {
+    std::memcpy(at, numbers.data(), 4 * size_);
+  }
+}
+
 void SpellingCells::widen(std::uint32_t k) {
   const std::uint32_t width = k > 0xffff ? 4 : 2;
   std::vector<std::uint8_t> wider(std::max<std::size_t>(64, 2 * size_) * width);

@@ -58,6 +58,11 @@ class SpellingTable {
   std::string_view spelling(int k) const {
     return list_.view(k);
   }
+  // Takes spellings that are never looked up.
+  void adopt(SpellingList list) {
+    stop_finding();
+    list_ = std::move(list);
+  }
   // Hands over the spellings; the table is done with.
   SpellingList release() {
     std::vector<Slot>().swap(slots_);
@@ -106,6 +111,8 @@ class SpellingCells {
     }
     ++size_;
   }
+  // Replaces the cells by `numbers`, each below `count`.
+  void assign(const std::vector<std::uint32_t>& numbers, std::uint32_t count);
   // Appends n spelling numbers below 256.
   void append_small(const std::uint8_t* k, std::size_t n) {
     if (width_ != 1) {

@@ -107,44 +107,12 @@ std::string TokenReader::take_read_ahead() {
 
 std::FILE* open_for_reading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
 
-namespace {
-
-// Plain decimals ("-12.345", ".5", "7.") of at most 15 digits: the digits as an integer and the
-// division by a power of ten are both exact, so the quotient is the correctly rounded value,
-// the very double strtod gives. False for any other form.
-bool parse_plain_decimal(std::string_view token, double& value) {
-  static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  // A sign, 15 digits and a point at most: no more than 17 digits are ever summed.
-  if (token.empty() || token.size() > 17) return false;
-  const char* p = token.data();
-  const char* const end = p + token.size();
-  const bool negative = *p == '-';
-  if (negative || *p == '+') ++p;
-  std::uint64_t digits = 0;
-  int ndigits = 0;
-  const char* point = nullptr;
-  for (; p < end; ++p) {
-    const unsigned d = static_cast<unsigned>(*p - '0');
-    if (d < 10) {
-      digits = 10 * digits + d;
-      ++ndigits;
-    } else if (*p == '.' && !point) {
-      point = p;
-    } else {
-      return false;
-    }
-  }
-  if (ndigits == 0 || ndigits > 15) return false;
-  double v = static_cast<double>(digits);
-  if (point) v /= kPow10[end - point - 1];
-  value = negative ? -v : v;
-  return true;
-}
-
-}  // namespace
-
 bool parse_number(std::string_view token, double& value) {
-  if (parse_plain_decimal(token, value)) return true;
+  PlainDecimal plain;
+  if (read_plain_decimal(token, plain)) {
+    value = plain_value(plain);
+    return true;
+  }
   // Any other form: convert a copy with strtod, which reads exactly what the "%lf" conversion
   // reads.
   char small[64];

@@ -1,6 +1,7 @@
 // Buffered reading of a text file as white-space separated tokens.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -79,6 +80,56 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using InFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// A plain decimal token ("-12.345", ".5", "7.", "+3") of at most 15 digits: the digits as one
+// whole number, how many follow the point, and whether the token is that number as printed
+// with that many decimals (no '+', no leading zero before another digit, a digit on both
+// sides of a point).
+struct PlainDecimal {
+  std::uint64_t digits = 0;
+  int decimals = 0;
+  bool negative = false;
+  bool canonical = false;
+};
+
+// False for a token of any other form. A sign, 15 digits and a point at most: no more than 17
+// characters are ever looked at.
+inline bool read_plain_decimal(std::string_view token, PlainDecimal& d) {
+  if (token.empty() || token.size() > 17) return false;
+  const char* p = token.data();
+  const char* const end = p + token.size();
+  d.negative = *p == '-';
+  const bool plus = *p == '+';
+  if (d.negative || plus) ++p;
+  const char* const first = p;
+  std::uint64_t digits = 0;
+  const char* point = nullptr;
+  for (; p < end; ++p) {
+    const unsigned digit = static_cast<unsigned>(*p - '0');
+    if (digit < 10)
+      digits = 10 * digits + digit;
+    else if (*p == '.' && !point)
+      point = p;
+    else
+      return false;
+  }
+  const long ndigits = (end - first) - (point ? 1 : 0);
+  if (ndigits == 0 || ndigits > 15) return false;
+  const long whole = (point ? point : end) - first;
+  d.digits = digits;
+  d.decimals = point ? static_cast<int>(end - point - 1) : 0;
+  d.canonical = !plus && whole >= 1 && (whole == 1 || *first != '0') && (!point || d.decimals >= 1);
+  return true;
+}
+
+// The value of a plain decimal: the digits and the power of ten are both exact, so the quotient
+// is the correctly rounded value, the very double strtod gives.
+inline double plain_value(const PlainDecimal& d) {
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  double v = static_cast<double>(d.digits);
+  if (d.decimals > 0) v /= kPow10[d.decimals];
+  return d.negative ? -v : v;
+}
 
 // Reads the leading number of a token as the "%lf" conversion does. False when the token does
 // not start with a number or the number is not finite.

@@ -18,7 +18,9 @@ std::string bits_of(double v) {
   return std::to_string(u);
 }
 
-// All a read leaves behind, as text; or its error.
+// All a read leaves behind, as text; or its error. Columns are told by what they mean, not by
+// how they number their spellings: each cell's value (and text, when spellings are kept), the
+// column's value table and its kept zero.
 std::string read_dump(const std::string& text, const CellRules& rules, bool fast, std::size_t block_size) {
   std::vector<ColumnBeingRead> columns(std::count_if(rules.col_kind.begin(), rules.col_kind.end(), [](int k) {
     return k > 0;
@@ -40,21 +42,45 @@ std::string read_dump(const std::string& text, const CellRules& rules, bool fast
                          r.has_missing);
   for (int label : r.labels) d += format(" %d", label);
   for (const ColumnBeingRead& c : columns) {
-    d += "\ncolumn:";
-    for (int k = 0; k < c.spellings.size(); ++k) d += format(" %s=%s", std::string(c.spellings.spelling(k)).c_str(), bits_of(c.value[k]).c_str());
     d += "\ncells:";
-    c.cells.for_each([&](std::size_t, std::uint32_t k) { d += format(" %u", k); });
+    c.cells.for_each([&](std::size_t, std::uint32_t k) {
+      d += ' ';
+      d += bits_of(c.value[k]);
+      if (rules.options.keep_spellings) d.append("=").append(c.spellings.spelling(static_cast<int>(k)));
+    });
+    std::vector<int> rank;
+    const ValueTable t = value_table(c, -1e6, rank);
+    std::vector<double> kept = t.value;
+    zero_as_sorted(c, rank, kept.data());
+    d += "\ntable:";
+    for (std::size_t q = 0; q < t.value.size(); ++q) d += format(" %s*%lld", bits_of(kept[q]).c_str(), t.count[q]);
   }
   return d;
 }
 
-// A cell of a column read in one of five manners: genotypes, wide decimals (with both zeros),
-// small integers, anything short, or a missing cell, then a new decimal in every row (so that
-// the column stops looking spellings up), then short cells; now and then no number at all.
+// Decimals printed with a column's own number of places (and now and then one more or one
+// less), both zeros among them, over a narrow or a wide range; late in a column, now and then
+// a number of another form.
+std::string printed_decimal(std::mt19937& gen, int places, bool wide, int row) {
+  if (row > 100 && gen() % 500 == 0) {
+    static const char* const kOther[] = {"1e-3", "+2", "2.", "007", "1234567890", "0x1p3"};
+    return kOther[gen() % 6];
+  }
+  if (gen() % 30 == 0) places += gen() % 2 ? 1 : -1;
+  places = std::clamp(places, 0, 9);
+  const double range = wide ? 1e6 : 3.0;
+  const double v = (static_cast<double>(gen() % 2000001) / 1e6 - 1.0) * range;
+  return format("%.*f", places, gen() % 25 == 0 ? (gen() % 2 ? -0.0 : 0.0) : v);
+}
+
+// A cell of a column read in one of nine manners: genotypes, decimals of one to two places
+// (with both zeros), small integers, anything short, a missing cell then a new decimal in
+// every row (so that the column stops looking spellings up) then short cells, numbers spelled
+// in odd ways, or printed decimals of one to three places; now and then no number at all.
 std::string random_cell(std::mt19937& gen, int manner, int kind, int row, bool errors) {
   if (errors && gen() % 400 == 0) {
-    static const char* const kBad[] = {"x", "abc", "1e999", "inf", "-", "99999999999"};
-    return kBad[gen() % 6];
+    static const char* const kBad[] = {"x", "abc", "1e999", "inf", "-", "99999999999", "1.2.3", "NaN"};
+    return kBad[gen() % 8];
   }
   if (manner == 4) {
     if (row == 0) return "NA";
@@ -74,10 +100,17 @@ std::string random_cell(std::mt19937& gen, int manner, int kind, int row, bool e
       return cell;
     }
     case 2: return std::to_string(static_cast<int>(gen() % 30) - (kind == kNominal ? 0 : 5));
-    default: {
+    case 3: {
       static const char* const kShort[] = {"0", "1", "7", "9", "NA", ".", "NaN", "-0", "12", "+3"};
       return kShort[gen() % 10];
     }
+    case 5: {
+      static const char* const kOdd[] = {"1.0", "1", "-0", "0", "-0.0", "0.00", "+1", "1e3", "1E-2", "-2.5e1",
+                                         "0.12345678901234567", "123456789.5", "00.5", ".5", "5.", "-.5", "2.50",
+                                         "2.5", "1073741816", "1073741823", "-3", "NaN", "0.000000000000001"};
+      return kOdd[gen() % 23];
+    }
+    default: return printed_decimal(gen, manner - 5, manner == 7, row);
   }
 }
 
@@ -97,9 +130,10 @@ RandomFile random_file(std::mt19937& gen) {
     const int kind = col == response ? kResponseColumn : pick < 5 ? kOrdinal : pick < 8 ? kNominal : kSkipColumn;
     f.rules.col_kind.push_back(kind);
     f.rules.cov_of_col.push_back(kind > 0 ? ncov++ : -1);
-    manner[col] = gen() % 3 == 0 ? static_cast<int>(gen() % 5) : 0;
+    const int style = static_cast<int>(gen() % 3);
+    manner[col] = style == 0 ? 0 : style == 1 ? static_cast<int>(gen() % 9) : 6 + static_cast<int>(gen() % 3);
   }
-  f.rules.options = {gen() % 2 == 0, false};
+  f.rules.options = {gen() % 2 == 0, gen() % 2 == 0};
   const bool messy = gen() % 3 == 0, errors = gen() % 3 == 0;
   static const char* const kSpaces[] = {" ", "  ", "\t", "\n", "\r\n", " \n "};
   const int nrows = static_cast<int>(gen() % (gen() % 4 == 0 ? 700 : 150));
@@ -141,7 +175,10 @@ ColumnBeingRead random_column(std::mt19937& gen, int nsp, int ncell) {
 TEST(CellReading, RandomFilesReadAsTokenByToken) {
   // Genotype rows that take the short path, rows that fall back to tokens, new digits late in a
   // column, columns past 255 spellings and past looking up, both zeros, errors anywhere, rows
-  // broken across lines, unfinished last rows; blocks of every size from a few bytes.
+  // broken across lines, unfinished last rows; blocks of every size from a few bytes. Columns
+  // of decimals kept as scaled whole numbers: more or fewer places than the column's, numbers
+  // too large for them, odd spellings and other forms late in a column, values spread too
+  // widely to count by slots; with spellings kept or not.
   std::mt19937 gen(23);
   for (int trial = 0; trial < 300; ++trial) {
     const RandomFile f = random_file(gen);

@@ -1,0 +1,134 @@
+// Scaling the cells of a decimal column, and finding its distinct values by counting.
+#include "scaled_cells.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace forests {
+
+bool raise_scale(ScaledCells& s, int more) {
+  if (s.largest > kLargestScaled / kPowerOfTen[more]) return false;
+  const auto times = static_cast<std::int32_t>(kPowerOfTen[more]);
+  for (std::int32_t& k : s.key)
+    if (k > kMissingNan && k != -1) k *= times;
+  s.largest *= kPowerOfTen[more];
+  s.scale += more;
+  return true;
+}
+
+bool add_other_scaled_cell(ScaledCells& s, std::string_view token, bool keep_spellings, bool nan_is_missing) {
+  PlainDecimal d;
+  if (!read_plain_decimal(token, d)) {
+    const bool na = token == "NA", dot = token == ".";
+    if (!na && !dot && !(nan_is_missing && token == "NaN")) return false;
+    s.key.push_back(na ? kMissingNa : dot ? kMissingDot : kMissingNan);
+    return true;
+  }
+  if (keep_spellings && !d.canonical) return false;
+  if (d.decimals < s.scale) {
+    if (keep_spellings || d.digits > kLargestScaled / kPowerOfTen[s.scale - d.decimals]) return false;
+    d.digits *= kPowerOfTen[s.scale - d.decimals];
+  } else if (d.decimals > s.scale && ((keep_spellings && s.any_number) || !raise_scale(s, d.decimals - s.scale))) {
+    return false;
+  }
+  if (d.digits > kLargestScaled) return false;
+  s.largest = std::max(s.largest, d.digits);
+  s.any_number = true;
+  const auto twice = static_cast<std::int32_t>(2 * d.digits);
+  s.key.push_back(!d.negative ? twice : d.digits == 0 ? -1 : -twice);
+  return true;
+}
+
+double scaled_value(std::int32_t key, int scale) {
+  if (key <= kMissingNan) return std::numeric_limits<double>::quiet_NaN();
+  if (key == -1) return -0.0;
+  const double v = static_cast<double>(key / 2);
+  return scale > 0 ? v / static_cast<double>(kPowerOfTen[scale]) : v;
+}
+
+std::string scaled_spelling(std::int32_t key, int scale) {
+  if (key == kMissingNa) return "NA";
+  if (key == kMissingDot) return ".";
+  if (key == kMissingNan) return "NaN";
+  const std::uint64_t number = key < 0 ? static_cast<std::uint64_t>(-(static_cast<std::int64_t>(key) / 2)) : key / 2;
+  // The number with a leading 1 above its decimals, so that their leading zeros are printed.
+  char digits[24];
+  const char* const end = std::to_chars(digits, digits + sizeof digits, number + kPowerOfTen[scale] * 10).ptr;
+  std::string text = key < 0 ? "-" : "";
+  const std::uint64_t whole = number / kPowerOfTen[scale];
+  text += std::to_string(whole);
+  if (scale > 0) {
+    text += '.';
+    text.append(end - scale, end);
+  }
+  return text;
+}
+
+namespace {
+
+// Distinct values within 8 per cell of one another: a slot per possible key, which then takes
+// the index of its key (or of the next key present).
+void distinct_by_slots(const ScaledCells& s, std::int32_t low, std::size_t range, DistinctKeys& d) {
+  std::vector<std::uint32_t> slot(range, 0);
+  for (std::int32_t k : s.key)
+    if (k > kMissingNan) slot[static_cast<std::size_t>(k - low)] = 1;
+  auto next = static_cast<std::uint32_t>(d.key.size());
+  for (std::uint32_t& q : slot) {
+    const std::uint32_t present = q;
+    q = next;
+    next += present;
+  }
+  // Each slot writes its key where the next present key goes; the present one writes last.
+  d.key.resize(next + 1);
+  for (std::size_t q = 0; q < range; ++q) d.key[slot[q]] = static_cast<std::int32_t>(low + static_cast<std::int64_t>(q));
+  d.key.pop_back();
+  for (std::size_t i = 0; i < s.key.size(); ++i)
+    if (s.key[i] > kMissingNan) d.of_cell[i] = slot[static_cast<std::size_t>(s.key[i] - low)];
+}
+
+void distinct_by_sorting(const ScaledCells& s, DistinctKeys& d) {
+  const std::size_t missing = d.key.size();
+  for (std::int32_t k : s.key)
+    if (k > kMissingNan) d.key.push_back(k);
+  std::sort(d.key.begin() + static_cast<std::ptrdiff_t>(missing), d.key.end());
+  d.key.erase(std::unique(d.key.begin() + static_cast<std::ptrdiff_t>(missing), d.key.end()), d.key.end());
+  for (std::size_t i = 0; i < s.key.size(); ++i)
+    if (s.key[i] > kMissingNan)
+      d.of_cell[i] = static_cast<std::uint32_t>(std::lower_bound(d.key.begin() + static_cast<std::ptrdiff_t>(missing), d.key.end(), s.key[i]) - d.key.begin());
+}
+
+}  // namespace
+
+DistinctKeys distinct_keys(const ScaledCells& s) {
+  DistinctKeys d;
+  d.of_cell.resize(s.key.size());
+  std::int32_t low = std::numeric_limits<std::int32_t>::max(), high = kMissingNan;
+  bool missing[3] = {false, false, false};
+  for (std::int32_t k : s.key) {
+    if (k <= kMissingNan) {
+      missing[k - kMissingNa] = true;
+      continue;
+    }
+    low = std::min(low, k);
+    high = std::max(high, k);
+  }
+  std::uint32_t missing_index[3] = {0, 0, 0};
+  for (int m = 0; m < 3; ++m) {
+    if (!missing[m]) continue;
+    missing_index[m] = static_cast<std::uint32_t>(d.key.size());
+    d.key.push_back(kMissingNa + m);
+  }
+  if (!d.key.empty())
+    for (std::size_t i = 0; i < s.key.size(); ++i)
+      if (s.key[i] <= kMissingNan) d.of_cell[i] = missing_index[s.key[i] - kMissingNa];
+  if (high == kMissingNan) return d;
+  const auto range = static_cast<std::size_t>(static_cast<std::int64_t>(high) - low + 1);
+  if (range <= 8 * s.key.size() + 4096)
+    distinct_by_slots(s, low, range, d);
+  else
+    distinct_by_sorting(s, d);
+  return d;
+}
+
+}  // namespace forests

@@ -1,0 +1,102 @@
+// Columns of plain decimals read without spelling tables: each cell is kept as a whole number,
+// its value times a power of ten that the column's cells share, so that the distinct values of
+// a column are found by counting afterwards rather than by looking each cell up.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tokens.hpp"
+
+namespace forests {
+
+// Keys of the missing cells, one per missing token.
+constexpr std::int32_t kMissingNa = std::numeric_limits<std::int32_t>::min();
+constexpr std::int32_t kMissingDot = kMissingNa + 1;
+constexpr std::int32_t kMissingNan = kMissingNa + 2;
+// Whole numbers up to this magnitude: twice them stays clear of the missing keys. Such numbers
+// have at most 10 digits, so distinct ones over one power of ten are distinct doubles.
+constexpr std::uint64_t kLargestScaled = (std::uint64_t{1} << 30) - 8;
+
+struct ScaledCells {
+  int scale = 0;              // every value times 10^scale is a whole number
+  std::uint64_t largest = 0;  // the largest of those numbers in magnitude so far
+  bool any_number = false;
+  std::vector<std::int32_t> key;  // per cell: twice its number (-1 for minus zero), or a missing key
+};
+
+inline constexpr std::uint64_t kPowerOfTen[] = {1,
+                                                10,
+                                                100,
+                                                1000,
+                                                10000,
+                                                100000,
+                                                1000000,
+                                                10000000,
+                                                100000000,
+                                                1000000000,
+                                                10000000000,
+                                                100000000000,
+                                                1000000000000,
+                                                10000000000000,
+                                                100000000000000,
+                                                1000000000000000};
+
+// Multiplies the numbers of all cells so far by 10^more; false (nothing changed) when one
+// would outgrow kLargestScaled.
+bool raise_scale(ScaledCells& s, int more);
+
+// Appends a cell of any form but the column's own (see add_scaled_cells); false when it does not fit.
+bool add_other_scaled_cell(ScaledCells& s, std::string_view token, bool keep_spellings, bool nan_is_missing);
+
+// Appends cells token(0), token(1), ... token(n - 1) up to the first that does not fit: one that
+// is neither missing nor a plain decimal that fits the column, or, when spellings are kept, one
+// not spelled as its number is printed with the column's decimals (such a column is read with
+// spellings instead). Returns the number appended. Runs of cells of the column's own form are
+// gathered on the stack first.
+template <class TokenOf>
+int add_scaled_cells(ScaledCells& s, int n, TokenOf&& token, bool keep_spellings, bool nan_is_missing) {
+  constexpr int kRun = 64;
+  std::int32_t run[kRun];
+  for (int k = 0; k < n;) {
+    const int scale = s.scale, end = std::min(n, k + kRun);
+    std::uint64_t largest = s.largest;
+    int filled = 0;
+    for (; k < end; ++k) {
+      PlainDecimal d;
+      if (!read_plain_decimal(token(k), d) || d.decimals != scale || d.digits > kLargestScaled ||
+          (keep_spellings && !d.canonical))
+        break;
+      largest = std::max(largest, d.digits);
+      const auto twice = static_cast<std::int32_t>(2 * d.digits);
+      run[filled++] = !d.negative ? twice : d.digits == 0 ? -1 : -twice;
+    }
+    s.key.insert(s.key.end(), run, run + filled);
+    s.largest = largest;
+    s.any_number = s.any_number || filled > 0;
+    if (k < end) {
+      if (!add_other_scaled_cell(s, token(k), keep_spellings, nan_is_missing)) return k;
+      ++k;
+    }
+  }
+  return n;
+}
+
+// The distinct keys of a column's cells, the missing ones first (in the order of the missing
+// keys) and then the numbers ascending, and the index of each cell's key among them.
+struct DistinctKeys {
+  std::vector<std::int32_t> key;
+  std::vector<std::uint32_t> of_cell;
+};
+DistinctKeys distinct_keys(const ScaledCells& s);
+
+// The value of a cell kept as `key` (NaN when missing), and its spelling when every cell was
+// spelled as printed with the column's decimals.
+double scaled_value(std::int32_t key, int scale);
+std::string scaled_spelling(std::int32_t key, int scale);
+
+}  // namespace forests
