@@ -53,6 +53,7 @@ struct Tile {
   int short_capacity = 0, token_capacity = 0;
   std::vector<std::uint8_t> slots;
   std::vector<TokenAt> tokens;
+  std::vector<std::int32_t> keys;  // beside each token: its key when of its scaled column's own form
 };
 
 struct CellReader {
@@ -63,11 +64,16 @@ struct CellReader {
   // Per file column, the spelling number of each short cell: -1 while not seen, and for "NA"
   // and "." while the column does not look spellings up.
   std::vector<std::int32_t> short_spelling;
+  // Per file column, the decimals of its scaled cells, -1 when it is read otherwise: the keys of
+  // a tile's tokens are made with them as the rows are cut.
+  std::vector<int> key_scale;
 };
 
 CellReader make_cell_reader(const CellRules& rules, std::vector<ColumnBeingRead>& columns, RowsRead& r) {
-  CellReader cr{rules, columns, r, static_cast<int>(rules.col_kind.size()), {}};
+  CellReader cr{rules, columns, r, static_cast<int>(rules.col_kind.size()), {}, {}};
   cr.short_spelling.assign(static_cast<std::size_t>(cr.ncols) * kShortSlots, -1);
+  cr.key_scale.resize(cr.ncols);
+  for (int col = 0; col < cr.ncols; ++col) cr.key_scale[col] = rules.col_kind[col] > 0 ? 0 : -1;
   return cr;
 }
 
@@ -97,14 +103,36 @@ std::uint32_t spelling_of(CellReader& cr, int row, int col, std::string_view tok
 
 // Reads the cells of a column read as scaled cells from cell `k` on, `token(k)` giving each
 // token, up to `rows` cells or the first that does not fit, where the column is spelled out.
-// Returns where it stopped.
-template <class TokenOf>
+// Returns where it stopped. `kPadded`: 8 bytes are readable from the start of every token.
+template <bool kPadded, class TokenOf>
 int add_scaled_cells(CellReader& cr, ColumnBeingRead& c, int k, int rows, TokenOf&& token) {
   const ReadOptions& options = cr.rules.options;
-  k += add_scaled_cells(c.scaled, rows - k, [&](int q) { return token(k + q); }, options.keep_spellings,
+  k += add_scaled_cells<kPadded>(c.scaled, rows - k, [&](int q) { return token(k + q); }, options.keep_spellings,
                         options.nan_token_is_missing);
   if (k < rows) spell_scaled_cells(c, true, options.keep_spellings, cr.r);
   return k;
+}
+
+// Reads the cells of a tile's column read as scaled cells, by their keys made at the column's
+// scale (kOtherForm: by their token), up to `rows` cells or the first that does not fit, where
+// the column is spelled out. Returns where it stopped.
+template <class TokenOf>
+int add_keyed_cells(CellReader& cr, ColumnBeingRead& c, const std::int32_t* keys, int rows, TokenOf&& token) {
+  const ReadOptions& options = cr.rules.options;
+  const int scale = c.scaled.scale;
+  for (int k = 0; k < rows; ++k) {
+    int end = k;
+    while (end < rows && keys[end] != kOtherForm) ++end;
+    append_own_keys(c.scaled, keys + k, end - k);
+    if (end == rows) break;
+    k = end;
+    if (!add_other_scaled_cell(c.scaled, token(k), options.keep_spellings, options.nan_token_is_missing)) {
+      spell_scaled_cells(c, true, options.keep_spellings, cr.r);
+      return k;
+    }
+    if (c.scaled.scale != scale) return add_scaled_cells<true>(cr, c, k + 1, rows, token);  // the keys are out of date
+  }
+  return rows;
 }
 
 void read_cell(CellReader& cr, int row, int col, std::string_view token) {
@@ -112,7 +140,7 @@ void read_cell(CellReader& cr, int row, int col, std::string_view token) {
   if (kind > 0) {
     ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
     if (c.form == ColumnBeingRead::kUnread) c.form = ColumnBeingRead::kScaled;
-    if (c.form == ColumnBeingRead::kScaled && add_scaled_cells(cr, c, 0, 1, [&](int) { return token; }) == 1) return;
+    if (c.form == ColumnBeingRead::kScaled && add_scaled_cells<false>(cr, c, 0, 1, [&](int) { return token; }) == 1) return;
     c.cells.push(spelling_of(cr, row, col, token, c.cells.size()));
   } else {
     read_other_cell(row, col, kind, token, cr.rules.options, cr.r);
@@ -163,16 +191,24 @@ std::size_t tile_short_row(int ncols, const char* b, std::size_t i, std::size_t 
   return i;
 }
 
-// The tokens of a row starting at b[i] go to the tile. Returns the end of its last token, or 0
-// when the row does not end within b[0..len-1].
+// The tokens of a row starting at b[i] go to the tile, with their keys for the columns read as
+// scaled cells. Returns the end of its last token, or 0 when the row does not end within
+// b[0..len-1]. The block is padded: 8 bytes are readable from each token's start.
 std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile) {
   TokenAt* out = tile.tokens.data() + tile.rows;
+  std::int32_t* key = tile.keys.data() + tile.rows;
   const std::size_t stride = static_cast<std::size_t>(tile.token_capacity);
+  const bool keep_spellings = cr.rules.options.keep_spellings;
   for (int j = 0; j < cr.ncols; ++j) {
     while (i < len && space_byte(b[i])) ++i;
     if (i >= len) return 0;
     const std::size_t e = token_end(b, i, len);
     out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
+    PlainDecimal d;
+    const int scale = cr.key_scale[j];
+    key[j * stride] = scale >= 0 && read_plain_decimal_padded(std::string_view(b + i, e - i), d)
+                          ? own_form_key(d, scale, keep_spellings)
+                          : kOtherForm;
     i = e;
   }
   return i;
@@ -225,7 +261,7 @@ void flush_short_tile(CellReader& cr, const Tile& tile) {
         SpellingCells& cells = c.cells;
         if (c.form == ColumnBeingRead::kUnread) c.form = ColumnBeingRead::kSpelled;
         if (c.form == ColumnBeingRead::kScaled) {
-          k = add_scaled_cells(cr, c, 0, tile.rows, [&](int q) { return kShortToken[slots[q]]; });
+          k = add_scaled_cells<false>(cr, c, 0, tile.rows, [&](int q) { return kShortToken[slots[q]]; });
           if (k == tile.rows) continue;
         }
         if (k == 0 && append_known_slots(slots, tile.rows, known, cells)) continue;
@@ -261,7 +297,8 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
         SpellingCells& cells = c.cells;
         if (c.form == ColumnBeingRead::kUnread) c.form = ColumnBeingRead::kScaled;
         if (c.form == ColumnBeingRead::kScaled)
-          k = add_scaled_cells(cr, c, 0, tile.rows, [&](int q) { return std::string_view(b + tokens[q].at, tokens[q].len); });
+          k = add_keyed_cells(cr, c, tile.keys.data() + static_cast<std::size_t>(col) * tile.token_capacity, tile.rows,
+                              [&](int q) { return std::string_view(b + tokens[q].at, tokens[q].len); });
         for (; k < tile.rows; ++k) {
           const std::string_view token(b + tokens[k].at, tokens[k].len);
           cells.push(spelling_of(cr, tile.first_row + k, col, token, cells.size()));
@@ -278,9 +315,19 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
   if (failure.error) std::rethrow_exception(failure.error);
 }
 
+// The decimals with which the keys of the next tiles are made.
+void refresh_key_scales(CellReader& cr) {
+  for (int col = 0; col < cr.ncols; ++col) {
+    if (cr.key_scale[col] < 0) continue;
+    const ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
+    cr.key_scale[col] = c.form == ColumnBeingRead::kSpelled ? -1 : c.scaled.scale;
+  }
+}
+
 void flush_tile(CellReader& cr, const char* b, Tile& tile) {
   if (tile.kind == Tile::kShort) flush_short_tile(cr, tile);
   if (tile.kind == Tile::kTokens) flush_token_tile(cr, b, tile);
+  refresh_key_scales(cr);
   tile.kind = Tile::kEmpty;
   tile.rows = 0;
 }
@@ -288,6 +335,7 @@ void flush_tile(CellReader& cr, const char* b, Tile& tile) {
 // Reads the whole rows of b[i..len-1] that start at row `row` in tiles. Returns the start of
 // the first row that does not end within the block (or len).
 std::size_t read_whole_rows(CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile, int& row) {
+  refresh_key_scales(cr);  // cells read one by one may have changed them
   for (;;) {
     while (i < len && space_byte(b[i])) ++i;
     if (i >= len) break;
@@ -352,6 +400,7 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
   tile.token_capacity = tile_rows(kTokenTileCells, cr.ncols);
   tile.slots.resize(static_cast<std::size_t>(tile.short_capacity) * cr.ncols);
   tile.tokens.resize(static_cast<std::size_t>(tile.token_capacity) * cr.ncols);
+  tile.keys.resize(tile.tokens.size());
   Block block;
   block.take(in.take_read_ahead(), block_size);
   int row = 0, col = 0;

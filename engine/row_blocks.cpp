@@ -27,7 +27,8 @@ std::size_t skip_tokens_in(const char* b, std::size_t from, std::size_t n, long 
 
 void Block::reserve(std::size_t n) {
   if (n <= capacity) return;
-  std::unique_ptr<char[]> grown(new char[n]);  // not cleared: the bytes are read over at once
+  std::unique_ptr<char[]> grown(new char[n + kBlockPadding]);  // not cleared: the bytes are read over at once
+  std::memset(grown.get() + n, 0, kBlockPadding);
   if (filled > 0) std::memcpy(grown.get(), data.get(), filled);
   data = std::move(grown);
   capacity = n;

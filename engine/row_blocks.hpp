@@ -56,6 +56,10 @@ std::size_t count_tokens(const char* b, std::size_t n);
 // The position after `count` tokens from b[from] (or n when fewer remain).
 std::size_t skip_tokens_in(const char* b, std::size_t from, std::size_t n, long long count);
 
+// Bytes past a block's capacity that may be read (not written), so that a token near its end
+// can be loaded eight bytes at once.
+constexpr std::size_t kBlockPadding = 8;
+
 // Bytes of the file read ahead: `filled` bytes in `data`, room for `capacity`.
 struct Block {
   std::unique_ptr<char[]> data;

@@ -50,34 +50,51 @@ inline constexpr std::uint64_t kPowerOfTen[] = {1,
 // would outgrow kLargestScaled.
 bool raise_scale(ScaledCells& s, int more);
 
-// Appends a cell of any form but the column's own (see add_scaled_cells); false when it does not fit.
+// The key of a cell of the column's own form, kOtherForm for any other.
+constexpr std::int32_t kOtherForm = kMissingNan + 1;
+
+// The key of a plain decimal that is of its column's own form: `scale` decimals, a number that
+// fits, and spelled as printed when spellings are kept. kOtherForm otherwise.
+inline std::int32_t own_form_key(const PlainDecimal& d, int scale, bool keep_spellings) {
+  if (d.decimals != scale || d.digits > kLargestScaled || (keep_spellings && !d.canonical)) return kOtherForm;
+  const auto twice = static_cast<std::int32_t>(2 * d.digits);
+  return !d.negative ? twice : d.digits == 0 ? -1 : -twice;
+}
+
+// Appends n cells of the column's own form by their keys.
+inline void append_own_keys(ScaledCells& s, const std::int32_t* keys, int n) {
+  if (n == 0) return;
+  std::uint64_t largest = s.largest;
+  for (int k = 0; k < n; ++k) largest = std::max<std::uint64_t>(largest, static_cast<std::uint32_t>(keys[k] < 0 ? -keys[k] : keys[k]) >> 1);
+  s.largest = largest;
+  s.any_number = true;
+  s.key.insert(s.key.end(), keys, keys + n);
+}
+
+// Appends a cell of another form than the column's own: missing, or a plain decimal of other
+// decimals. False (nothing appended) when it does not fit: when it is neither missing nor a
+// plain decimal that fits the column, or, when spellings are kept, when it is not spelled as
+// its number is printed with the column's decimals. Such a column is read with spellings instead.
 bool add_other_scaled_cell(ScaledCells& s, std::string_view token, bool keep_spellings, bool nan_is_missing);
 
-// Appends cells token(0), token(1), ... token(n - 1) up to the first that does not fit: one that
-// is neither missing nor a plain decimal that fits the column, or, when spellings are kept, one
-// not spelled as its number is printed with the column's decimals (such a column is read with
-// spellings instead). Returns the number appended. Runs of cells of the column's own form are
-// gathered on the stack first.
-template <class TokenOf>
+// Appends cells token(0), token(1), ... token(n - 1) up to the first that does not fit. Returns
+// the number appended. Runs of cells of the column's own form are gathered on the stack first.
+// `kPadded`: 8 bytes are readable from the start of every token.
+template <bool kPadded, class TokenOf>
 int add_scaled_cells(ScaledCells& s, int n, TokenOf&& token, bool keep_spellings, bool nan_is_missing) {
   constexpr int kRun = 64;
   std::int32_t run[kRun];
   for (int k = 0; k < n;) {
-    const int scale = s.scale, end = std::min(n, k + kRun);
-    std::uint64_t largest = s.largest;
+    const int end = std::min(n, k + kRun);
     int filled = 0;
     for (; k < end; ++k) {
       PlainDecimal d;
-      if (!read_plain_decimal(token(k), d) || d.decimals != scale || d.digits > kLargestScaled ||
-          (keep_spellings && !d.canonical))
-        break;
-      largest = std::max(largest, d.digits);
-      const auto twice = static_cast<std::int32_t>(2 * d.digits);
-      run[filled++] = !d.negative ? twice : d.digits == 0 ? -1 : -twice;
+      if (!(kPadded ? read_plain_decimal_padded(token(k), d) : read_plain_decimal(token(k), d))) break;
+      run[filled] = own_form_key(d, s.scale, keep_spellings);
+      if (run[filled] == kOtherForm) break;
+      ++filled;
     }
-    s.key.insert(s.key.end(), run, run + filled);
-    s.largest = largest;
-    s.any_number = s.any_number || filled > 0;
+    append_own_keys(s, run, filled);
     if (k < end) {
       if (!add_other_scaled_cell(s, token(k), keep_spellings, nan_is_missing)) return k;
       ++k;

@@ -83,70 +83,6 @@ double node_impurity(const int* counts, int n, int nclass, int impurity_rule) {
 
 namespace {
 
-// Two classes under the Gini index. The impurity of a cut takes four divisions; a cut with
-// the larger sum (l0^2 + l1^2) / nL + (r0^2 + r1^2) / nR has the lower impurity, and that sum
-// takes one. So the sums of all cuts come first, in a loop the compiler runs on vector lanes;
-// then only the cuts whose sum comes within kGiniSlack (far above any rounding) of the largest
-// admissible one can hold the lowest impurity, and only those are computed, in order, with
-// the very expression of the plain loop: the first lowest is the plain loop's.
-// The thread sanitizer cannot run the chooser of the clones, which runs before it starts.
-#if defined(__SANITIZE_THREAD__)
-#define AVX2_CLONE
-#else
-#define AVX2_CLONE __attribute__((target_clones("avx2", "default")))
-#endif
-
-AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
-                           SplitScratch& w, OrdinalSplit& best) {
-  constexpr double kGiniSlack = 1e-9;
-  const int ncut = nruns - 1;
-  if (ncut <= 0) return;
-  if (static_cast<int>(w.cut_l0.size()) < ncut) {
-    w.cut_l0.resize(ncut);
-    w.cut_l1.resize(ncut);
-    w.cut_nl.resize(ncut);
-    w.cut_sum.resize(ncut);
-  }
-  double* l0 = w.cut_l0.data();
-  double* l1 = w.cut_l1.data();
-  double* nl = w.cut_nl.data();
-  double* sum = w.cut_sum.data();
-  int a = base_cls ? base_cls[0] : 0, b = base_cls ? base_cls[1] : 0, nL = base;
-  for (int q = 0; q < ncut; ++q) {
-    a += w.run_cls[2 * q];
-    b += w.run_cls[2 * q + 1];
-    nL += w.run_size[q];
-    l0[q] = a;
-    l1[q] = b;
-    nl[q] = nL;
-  }
-  const double dn = n, t0 = w.total[0], t1 = w.total[1];
-  for (int q = 0; q < ncut; ++q) {
-    const double dl = nl[q], dr = dn - nl[q], r0 = t0 - l0[q], r1 = t1 - l1[q];
-    sum[q] = ((l0[q] * l0[q] + l1[q] * l1[q]) * dr + (r0 * r0 + r1 * r1) * dl) / (dl * dr);
-  }
-  const double low = s.minnode, high = n - s.minnode;
-  double largest = -1.0;
-  for (int q = 0; q < ncut; ++q)
-    if (nl[q] >= low && nl[q] <= high) largest = std::max(largest, sum[q]);
-  if (largest < 0.0) return;  // no admissible cut
-  const double floor = largest - 2 * kGiniSlack * dn;
-  for (int q = 0; q < ncut; ++q) {
-    if (sum[q] < floor || nl[q] < low || nl[q] > high) continue;
-    const double dl = nl[q], dr = dn - nl[q], r0 = t0 - l0[q], r1 = t1 - l1[q];
-    double v = 1.0;
-    v -= (l0[q] * l0[q]) / (dl * dn);
-    v -= (l1[q] * l1[q]) / (dl * dn);
-    v -= (r0 * r0) / (dr * dn);
-    v -= (r1 * r1) / (dr * dn);
-    if (v < best.score) {
-      best.score = v;
-      best.cut_code = w.run_code[q];
-      best.na_right = na_right;
-    }
-  }
-}
-
 // A sweep computes the impurity of every cut or subset: a logarithm per class and side under
 // entropy, four divisions or more under Gini. A cheaper estimate comes first. n times the
 // entropy of two daughters is xlogx(nL) + xlogx(nR) less xlogx of every class count, read
@@ -213,25 +149,214 @@ struct SplitScreen {
   }
 };
 
-// Screening pays once a node has a few splits to pass over; so do the vector lanes of the
-// two-class Gini pass, which gives the very doubles of the plain loop.
-constexpr int kVectorFromRuns = 8;
+// Screening pays once a node has a few splits to pass over; so do the two-class passes over
+// arrays of cuts.
+constexpr int kTwoClassPassesFromRuns = 8;
 constexpr int kScreenFromSplits = 8;
+
+template <int NC>
+bool takes_two_class_passes(int nruns) {
+  return NC == 2 && nruns > kTwoClassPassesFromRuns;
+}
+
+// Two classes under entropy: moving cases of one class only across a cut, n times the entropy
+// is a strictly concave function of how many have moved, when both classes are at the node: its
+// second derivative is at most -1/n^2. So a cut inside a stretch of runs that hold that one
+// class lies above the lower of the stretch's end cuts by at least 1/(2n^3) per unit, far above
+// any rounding of the computed impurities for nodes up to kOneClassStretchesUpTo cases: it is
+// never the first lowest, and is left out when both end cuts are admissible in both
+// missing-value passes. (Under Gini the margin is 2/n^4, and the vector pass over every cut
+// costs less than leaving some out.)
+constexpr int kOneClassStretchesUpTo = 2048;
+
+// The cuts between runs as left counts and sizes before any missing case, with the code of
+// the last run left of each; cuts inside one-class stretches are left out. Returns their number.
+int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w) {
+  const int ncut = nruns - 1;
+  if (static_cast<int>(w.cut_l0.size()) < ncut) {
+    w.cut_l0.resize(ncut);
+    w.cut_l1.resize(ncut);
+    w.cut_nl.resize(ncut);
+    w.cut_code.resize(ncut);
+    w.cut_score.resize(ncut);
+  }
+  const int* __restrict cls = w.run_cls.data();
+  const int* __restrict size = w.run_size.data();
+  const int* __restrict code = w.run_code.data();
+  int* __restrict l0 = w.cut_l0.data();
+  int* __restrict l1 = w.cut_l1.data();
+  int* __restrict nl = w.cut_nl.data();
+  int* __restrict last_code = w.cut_code.data();
+  const bool stretches = n <= kOneClassStretchesUpTo && s.minnode >= 1 && w.total[0] > 0 && w.total[1] > 0;
+  // Without stretches no cut has enough cases before it.
+  const int low = stretches ? s.minnode : std::numeric_limits<int>::max(), high = n - m - s.minnode;
+  int a = 0, b = 0, nL = 0, kept = 0;
+  for (int q = 0; q < ncut; ++q) {
+    const int before = nL;
+    a += cls[2 * q];
+    b += cls[2 * q + 1];
+    nL += size[q];
+    l0[kept] = a;
+    l1[kept] = b;
+    nl[kept] = nL;
+    last_code[kept] = code[q];
+    // Which cuts are inner is as good as random: the tests are kept as values (the empty asm
+    // stops the compiler from turning them back into branches).
+    int one_class = static_cast<int>((cls[2 * q] | cls[2 * q + 2]) == 0) | static_cast<int>((cls[2 * q + 1] | cls[2 * q + 3]) == 0);
+    int admissible_ends = static_cast<int>(before >= low) & static_cast<int>(nL + size[q + 1] <= high);
+    asm("" : "+r"(one_class), "+r"(admissible_ends));
+    kept += 1 - (one_class & admissible_ends);
+  }
+  return kept;
+}
+
+// The admissible cuts, those with nL in [low, high]: sizes grow from cut to cut, so they are
+// one range, [first, last).
+struct CutRange {
+  int first, last;
+};
+// Found from both ends: minnode is small against most nodes.
+template <class T>
+CutRange admissible_cuts(const T* nl, int ncut, T low, T high) {
+  CutRange r{0, ncut};
+  while (r.first < ncut && nl[r.first] < low) ++r.first;
+  while (r.last > r.first && nl[r.last - 1] > high) --r.last;
+  return r;
+}
+
+// The extremes of x[first..last-1] in four independent lanes, so that each step need not wait
+// for the one before.
+template <class Better>
+[[gnu::always_inline]] inline double extreme_of(const double* x, CutRange r, double none, Better better) {
+  double lane[4] = {none, none, none, none};
+  int q = r.first;
+  for (; q + 4 <= r.last; q += 4)
+    for (int k = 0; k < 4; ++k) lane[k] = better(x[q + k], lane[k]) ? x[q + k] : lane[k];
+  for (; q < r.last; ++q) lane[0] = better(x[q], lane[0]) ? x[q] : lane[0];
+  for (int k = 1; k < 4; ++k) lane[0] = better(lane[k], lane[0]) ? lane[k] : lane[0];
+  return lane[0];
+}
+
+// Two classes under the Gini index. The impurity of a cut takes four divisions; a cut with
+// the larger sum (l0^2 + l1^2) / nL + (r0^2 + r1^2) / nR has the lower impurity, and that sum
+// takes one. So the sums of all cuts come first, in a loop the compiler runs on vector lanes;
+// then only the cuts whose sum comes within kGiniSlack (far above any rounding) of the largest
+// admissible one can hold the lowest impurity, and only those are computed, in order, with
+// the very expression of the plain loop: the first lowest is the plain loop's. `base` cases
+// (the missing ones when they go left) start on the left with class counts `base_cls`.
+// The thread sanitizer cannot run the chooser of the clones, which runs before it starts.
+#if defined(__SANITIZE_THREAD__)
+#define AVX2_CLONE
+#else
+#define AVX2_CLONE __attribute__((target_clones("avx2", "default")))
+#endif
+
+AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* base_cls, int na_right,
+                                      const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
+  constexpr double kGiniSlack = 1e-9;
+  const int ncut = nruns - 1;
+  if (static_cast<int>(w.gini_l0.size()) < ncut) {
+    w.gini_l0.resize(ncut);
+    w.gini_l1.resize(ncut);
+    w.gini_nl.resize(ncut);
+    w.cut_score.resize(ncut);
+  }
+  double* l0 = w.gini_l0.data();
+  double* l1 = w.gini_l1.data();
+  double* nl = w.gini_nl.data();
+  double* sum = w.cut_score.data();
+  int a = base_cls ? base_cls[0] : 0, b = base_cls ? base_cls[1] : 0, nL = base;
+  for (int q = 0; q < ncut; ++q) {
+    a += w.run_cls[2 * q];
+    b += w.run_cls[2 * q + 1];
+    nL += w.run_size[q];
+    l0[q] = a;
+    l1[q] = b;
+    nl[q] = nL;
+  }
+  const double dn = n, t0 = w.total[0], t1 = w.total[1];
+  for (int q = 0; q < ncut; ++q) {
+    const double dl = nl[q], dr = dn - nl[q], r0 = t0 - l0[q], r1 = t1 - l1[q];
+    sum[q] = ((l0[q] * l0[q] + l1[q] * l1[q]) * dr + (r0 * r0 + r1 * r1) * dl) / (dl * dr);
+  }
+  const CutRange range = admissible_cuts<double>(nl, ncut, s.minnode, n - s.minnode);
+  if (range.first >= range.last) return;  // no admissible cut
+  const double largest = extreme_of(sum, range, -1.0, [](double x, double y) { return x > y; });
+  const double floor = largest - 2 * kGiniSlack * dn;
+  for (int q = range.first; q < range.last; ++q) {
+    if (sum[q] < floor) continue;
+    const double dl = nl[q], dr = dn - nl[q], r0 = t0 - l0[q], r1 = t1 - l1[q];
+    double v = 1.0;
+    v -= (l0[q] * l0[q]) / (dl * dn);
+    v -= (l1[q] * l1[q]) / (dl * dn);
+    v -= (r0 * r0) / (dr * dn);
+    v -= (r1 * r1) / (dr * dn);
+    if (v < best.score) {
+      best.score = v;
+      best.cut_code = w.run_code[q];
+      best.na_right = na_right;
+    }
+  }
+}
+
+// Under entropy, every cut's estimate from the table of x log x first; then only the cuts whose
+// estimate comes within the screen's slack of the lowest admissible one are computed, in order.
+void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
+                              SplitScratch& w, OrdinalSplit& best) {
+  const SplitScreen screen(n, s, w);
+  const double* xlx = screen.x_log_x;
+  const int* l0 = w.cut_l0.data();
+  const int* l1 = w.cut_l1.data();
+  const int* nl = w.cut_nl.data();
+  double* estimate = w.cut_score.data();
+  const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
+  const int t0 = w.total[0], t1 = w.total[1];
+  for (int q = 0; q < ncut; ++q) {
+    const int a = b0 + l0[q], b = b1 + l1[q], nL = base + nl[q];
+    estimate[q] = xlx[nL] + xlx[n - nL] - (xlx[a] + xlx[b] + xlx[t0 - a] + xlx[t1 - b]);
+  }
+  const CutRange range = admissible_cuts(nl, ncut, s.minnode - base, n - s.minnode - base);
+  const double lowest = extreme_of(estimate, range, std::numeric_limits<double>::infinity(),
+                                   [](double a, double b) { return a < b; });
+  const double ceiling = lowest + screen.slack;
+  for (int q = range.first; q < range.last; ++q) {
+    if (estimate[q] > ceiling) continue;
+    const int a = b0 + l0[q], b = b1 + l1[q], nL = base + nl[q];
+    const int left[2] = {a, b}, right[2] = {t0 - a, t1 - b};
+    const double v = impurity_of<2>(left, nL, right, n - nL, n, 2, 1);
+    if (v < best.score) {
+      best.score = v;
+      best.cut_code = w.cut_code[q];
+      best.na_right = na_right;
+    }
+  }
+}
+
+// Both missing-value passes over the cuts of two classes.
+void two_class_passes(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
+  if (s.impurity_rule != 1) {
+    if (m == 0) {
+      gini_pass_two_classes(nruns, n, 0, nullptr, 0, s, w, best);
+    } else {
+      gini_pass_two_classes(nruns, n, m, w.miss.data(), 0, s, w, best);  // missing values to the left
+      gini_pass_two_classes(nruns, n, 0, nullptr, 1, s, w, best);
+    }
+    return;
+  }
+  const int ncut = two_class_cuts(nruns, m, n, s, w);
+  if (m == 0) {
+    entropy_pass_two_classes(ncut, n, 0, nullptr, 0, s, w, best);
+  } else {
+    entropy_pass_two_classes(ncut, n, m, w.miss.data(), 0, s, w, best);
+    entropy_pass_two_classes(ncut, n, 0, nullptr, 1, s, w, best);
+  }
+}
 
 // One pass over the cuts between non-missing runs. `base` cases (the missing ones when they go
 // left) start on the left with class counts `base_cls`.
 template <int NC>
-bool takes_gini_vector_pass(int nruns, const SearchSettings& s) {
-  return NC == 2 && s.impurity_rule != 1 && nruns > kVectorFromRuns;
-}
-
-template <int NC>
 void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
                   SplitScratch& w, OrdinalSplit& best, SplitScreen* screen) {
-  if (takes_gini_vector_pass<NC>(nruns, s)) {
-    gini_pass_two_classes(nruns, n, base, base_cls, na_right, s, w, best);
-    return;
-  }
   const int nclass = NC > 0 ? NC : s.nclass;
   // A fixed class count keeps the counts in registers.
   int left_fixed[NC > 0 ? NC : 1], right_fixed[NC > 0 ? NC : 1];
@@ -263,8 +388,9 @@ void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right,
 
 template <int NC>
 void ordinal_passes(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
-  std::optional<SplitScreen> screen;  // the vector pass screens its cuts itself
-  if (nruns >= kScreenFromSplits && !takes_gini_vector_pass<NC>(nruns, s)) screen.emplace(n, s, w);
+  if (takes_two_class_passes<NC>(nruns)) return two_class_passes(nruns, m, n, s, w, best);
+  std::optional<SplitScreen> screen;
+  if (nruns >= kScreenFromSplits) screen.emplace(n, s, w);
   SplitScreen* sc = screen ? &*screen : nullptr;
   if (m == 0) {
     ordinal_pass<NC>(nruns, n, 0, nullptr, 0, s, w, best, sc);

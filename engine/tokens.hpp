@@ -1,8 +1,10 @@
 // Buffered reading of a text file as white-space separated tokens.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -119,6 +121,49 @@ inline bool read_plain_decimal(std::string_view token, PlainDecimal& d) {
   d.digits = digits;
   d.decimals = point ? static_cast<int>(end - point - 1) : 0;
   d.canonical = !plus && whole >= 1 && (whole == 1 || *first != '0') && (!point || d.decimals >= 1);
+  return true;
+}
+
+// As read_plain_decimal, for a token with 8 bytes readable from its start (whatever they hold
+// past its end): one of at most 8 bytes is read as one word.
+inline bool read_plain_decimal_padded(std::string_view token, PlainDecimal& d) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kLow7 = 0x7f7f7f7f7f7f7f7full;
+  const std::size_t n = token.size();
+  if (n == 0 || n > 8 || std::endian::native != std::endian::little) return read_plain_decimal(token, d);
+  std::uint64_t x;
+  std::memcpy(&x, token.data(), 8);
+  const auto first = static_cast<unsigned char>(x);
+  const int sign = first == '-' || first == '+' ? 1 : 0;
+  const int m = static_cast<int>(n) - sign;  // bytes of the number, 1 to 8 for a plain one
+  if (m == 0) return false;
+  const std::uint64_t inside = m == 8 ? ~0ull : (std::uint64_t{1} << (8 * m)) - 1;
+  x = (sign ? x >> 8 : x) & inside;
+  // A high bit in each byte that is exactly '.', within the number.
+  const std::uint64_t point_bytes = x ^ (kOnes * '.');
+  const std::uint64_t points = ~(((point_bytes & kLow7) + kLow7) | point_bytes | kLow7) & inside;
+  if ((points & (points - 1)) != 0) return false;
+  // Every byte a digit once the point and the bytes past the number read as '0'.
+  const std::uint64_t digits_text = x + (points >> 7) * ('0' - '.') + (~inside & (kOnes * '0'));
+  if ((digits_text & (kOnes * 0xf0)) != kOnes * '0' || (((digits_text & (kOnes * 0x0f)) + kOnes * 6) & (kOnes * 0xf0)) != 0)
+    return false;
+  const int ndigits = m - (points ? 1 : 0);
+  if (ndigits == 0) return false;
+  const int point = points ? std::countr_zero(points) / 8 : m;
+  // The digits without the point, the last one in the highest byte, leading zeros before them.
+  std::uint64_t v = digits_text - kOnes * '0';
+  if (points) {
+    const std::uint64_t before = (std::uint64_t{1} << (8 * point)) - 1;
+    v = (v & before) | ((v >> 8) & ~before);
+  }
+  v <<= 8 * (8 - ndigits);
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000ff000000ffull) * (100 + (1000000ull << 32))) +
+       (((v >> 16) & 0x000000ff000000ffull) * (1 + (10000ull << 32)))) >> 32;
+  d.digits = static_cast<std::uint32_t>(v);
+  d.negative = first == '-';
+  d.decimals = points ? m - point - 1 : 0;
+  d.canonical = first != '+' && point >= 1 && (point == 1 || static_cast<unsigned char>(x) != '0') &&
+                (!points || d.decimals >= 1);
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "read_text.hpp"
+#include "scaled_cells.hpp"
 #include "spellings.hpp"
 #include "split_search.hpp"
 #include "split_search_reference.hpp"
@@ -48,6 +49,32 @@ TEST(CodedReading, DecimalsParseAsStrtodReadsThem) {
     ASSERT_EQ(ok, stop != token.c_str()) << token;
     if (!ok) continue;
     ASSERT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << token;  // bit for bit: -0 stays -0
+  }
+}
+
+TEST(CodedReading, PaddedDecimalsReadAsByteByByte) {
+  // Short tokens of digits, points, signs and other bytes, followed by anything: read a word at
+  // a time as byte by byte. A plain decimal is canonical exactly when it is spelled as its
+  // scaled cell is printed.
+  std::mt19937 rng(11);
+  static const char kBytes[] = "0123456789000..-+e x\x01\xb0";
+  for (int round = 0; round < 200000; ++round) {
+    const std::size_t n = rng() % 10;
+    char buffer[24];
+    for (char& c : buffer) c = static_cast<char>(rng());
+    for (std::size_t i = 0; i < n; ++i) buffer[i] = kBytes[rng() % (sizeof kBytes - 1)];
+    const std::string_view token(buffer, n);
+    PlainDecimal expected, got;
+    const bool ok = read_plain_decimal(token, expected);
+    ASSERT_EQ(read_plain_decimal_padded(token, got), ok) << token;
+    if (!ok) continue;
+    ASSERT_EQ(got.digits, expected.digits) << token;
+    ASSERT_EQ(got.decimals, expected.decimals) << token;
+    ASSERT_EQ(got.negative, expected.negative) << token;
+    ASSERT_EQ(got.canonical, expected.canonical) << token;
+    const auto twice = static_cast<std::int32_t>(2 * got.digits);
+    const std::int32_t key = !got.negative ? twice : got.digits == 0 ? -1 : -twice;
+    ASSERT_EQ(scaled_spelling(key, got.decimals) == token, got.canonical) << token;
   }
 }
 

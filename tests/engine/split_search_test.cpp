@@ -223,3 +223,32 @@ TEST(ScreenedSweeps, FindTheFullSweepsSplitOnLargeAndTiedNodes) {
     ASSERT_EQ(nominal.step, nominal_ref.step) << "trial " << trial;
   }
 }
+
+// Two classes under entropy: the cuts inside a stretch of runs of one class are never swept.
+// Nodes made of long one-class stretches, with missing cases, large minimum node sizes, nodes
+// of one class only and nodes just above and below the size limit must still give the split
+// of the full sweep.
+TEST(ScreenedSweeps, OneClassStretchesHideNoBestCut) {
+  std::mt19937 gen(23);
+  for (int trial = 0; trial < 800; ++trial) {
+    const int n = trial % 50 == 0 ? 2040 + static_cast<int>(gen() % 20) : 10 + static_cast<int>(gen() % 400);
+    const int ncode = 2 + static_cast<int>(gen() % (2 * n));
+    const int missing = gen() % 3 == 0 ? 0 : -1;
+    const int stretch = 1 + static_cast<int>(gen() % 40);
+    const bool one_class_node = trial % 40 == 1;
+    std::vector<int> code(n), y(n);
+    for (int i = 0; i < n; ++i) {
+      code[i] = missing == 0 && gen() % 4 == 0 ? 0 : static_cast<int>(gen() % ncode);
+      // Classes in stretches of codes, with a little noise: long runs of one class each.
+      y[i] = one_class_node ? 1 : (code[i] / stretch + (gen() % 16 == 0 ? 1 : 0)) % 2;
+    }
+    Node node(code, y);
+    const SearchSettings s{2, static_cast<int>(gen() % (trial % 4 == 0 ? n / 2 + 2 : 6)), 1};
+    auto w = scratch(2, ncode);
+    const OrdinalSplit fast = ordinal_split(node, ncode, missing, node.rows.data(), n, y.data(), s, w);
+    const OrdinalSplit ref = ordinal_split_reference(node, missing, node.rows.data(), n, y.data(), s);
+    ASSERT_EQ(fast.score, ref.score) << "trial " << trial;
+    ASSERT_EQ(fast.cut_code, ref.cut_code) << "trial " << trial;
+    ASSERT_EQ(fast.na_right, ref.na_right) << "trial " << trial;
+  }
+}
