@@ -425,7 +425,7 @@ namespace {
 // that can never be near the best.
 constexpr unsigned kSubsetArraysFrom = 15;
 
-void two_class_subsets(const int* present, const int* size, int count, bool top_is_missing, int n,
+AVX2_CLONE void two_class_subsets(const int* present, const int* size, int count, bool top_is_missing, int n,
                        const SearchSettings& s, SplitScratch& w, NominalSplit& best) {
   make_room_for_cuts(count, w);
   int* l0 = w.cut_l0.data();
@@ -478,11 +478,12 @@ void two_class_subsets(const int* present, const int* size, int count, bool top_
   }
   constexpr double kGiniSlack = 1e-9;  // as in the ordinal pass
   const double dn = n;
-  for (int q = 0; q < count; ++q) {
+  for (int q = 0; q < count; ++q) {  // on vector lanes
     const double x0 = l0[q], x1 = l1[q], dl = nl[q], dr = dn - dl, r0 = t0 - x0, r1 = t1 - x1;
-    const double sum = ((x0 * x0 + x1 * x1) * dr + (r0 * r0 + r1 * r1) * dl) / (dl * dr);
-    estimate[q] = admissible(q) ? sum : -1.0;
+    estimate[q] = ((x0 * x0 + x1 * x1) * dr + (r0 * r0 + r1 * r1) * dl) / (dl * dr);
   }
+  for (int q = 0; q < count; ++q)
+    if (!admissible(q)) estimate[q] = -1.0;
   const double largest = extreme_of(estimate, all, -1.0, [](double x, double y) { return x > y; });
   if (largest < 0.0) return;  // no admissible subset
   const double floor = largest - 2 * kGiniSlack * dn;
