@@ -171,15 +171,18 @@ constexpr int kOneClassStretchesUpTo = 2048;
 
 // The cuts between runs as left counts and sizes before any missing case, with the code of
 // the last run left of each; cuts inside one-class stretches are left out. Returns their number.
+void make_room_for_cuts(int ncut, SplitScratch& w) {
+  if (static_cast<int>(w.cut_l0.size()) >= ncut) return;
+  w.cut_l0.resize(ncut);
+  w.cut_l1.resize(ncut);
+  w.cut_nl.resize(ncut);
+  w.cut_code.resize(ncut);
+  w.cut_score.resize(ncut);
+}
+
 int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w) {
   const int ncut = nruns - 1;
-  if (static_cast<int>(w.cut_l0.size()) < ncut) {
-    w.cut_l0.resize(ncut);
-    w.cut_l1.resize(ncut);
-    w.cut_nl.resize(ncut);
-    w.cut_code.resize(ncut);
-    w.cut_score.resize(ncut);
-  }
+  make_room_for_cuts(ncut, w);
   const int* __restrict cls = w.run_cls.data();
   const int* __restrict size = w.run_size.data();
   const int* __restrict code = w.run_code.data();
@@ -415,6 +418,78 @@ OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s
 
 namespace {
 
+// Two classes and many subsets: as the ordinal passes, the left counts of every subset in Gray
+// order come first into arrays, then every estimate in a loop free of branches, then the
+// exact impurity of those near the best estimate, in order. The subset of the missing category
+// against all others, and subsets leaving fewer than minnode cases on a side, get an estimate
+// that can never be near the best.
+constexpr unsigned kSubsetArraysFrom = 15;
+
+void two_class_subsets(const int* present, const int* size, int count, bool top_is_missing, int n,
+                       const SearchSettings& s, SplitScratch& w, NominalSplit& best) {
+  make_room_for_cuts(count, w);
+  int* l0 = w.cut_l0.data();
+  int* l1 = w.cut_l1.data();
+  int* nl = w.cut_nl.data();
+  double* estimate = w.cut_score.data();
+  const int t0 = w.total[0], t1 = w.total[1];
+  int a = t0, b = t1, nL = n;
+  unsigned pattern = 0;
+  const unsigned all_right = static_cast<unsigned>(count);
+  for (int j = 1; j <= count; ++j) {
+    const int k = std::countr_zero(static_cast<unsigned>(j));
+    const int* h = &w.hist[2 * static_cast<std::size_t>(present[k])];
+    const int to_left = 2 * static_cast<int>((static_cast<unsigned>(j) >> (k + 1)) & 1u) - 1;  // +1 back to the left
+    a += to_left * h[0];
+    b += to_left * h[1];
+    nL += to_left * size[k];
+    pattern ^= 1u << k;
+    l0[j - 1] = a;
+    l1[j - 1] = b;
+    // Missing against all observed is no split: its left size is made inadmissible.
+    nl[j - 1] = top_is_missing && pattern == all_right ? -1 : nL;
+  }
+  const int low = s.minnode, high = n - s.minnode;
+  auto admissible = [&](int q) { return nl[q] >= low && nl[q] <= high && nl[q] >= 0; };
+  auto keep = [&](int q) {
+    const int left[2] = {l0[q], l1[q]}, right[2] = {t0 - l0[q], t1 - l1[q]};
+    const double v = impurity_of<2>(left, nl[q], right, n - nl[q], n, 2, s.impurity_rule);
+    if (v < best.score) {
+      best.score = v;
+      best.step = q + 1;
+    }
+  };
+  const CutRange all{0, count};
+  if (s.impurity_rule == 1) {
+    const SplitScreen screen(n, s, w);
+    const double* xlx = screen.x_log_x;
+    const double none = std::numeric_limits<double>::infinity();
+    for (int q = 0; q < count; ++q) {
+      const int a0 = l0[q], a1 = l1[q], size_left = std::max(nl[q], 0);
+      const double e = xlx[size_left] + xlx[n - size_left] - (xlx[a0] + xlx[a1] + xlx[t0 - a0] + xlx[t1 - a1]);
+      estimate[q] = admissible(q) ? e : none;
+    }
+    const double lowest = extreme_of(estimate, all, none, [](double x, double y) { return x < y; });
+    if (lowest == none) return;  // no admissible subset
+    const double ceiling = lowest + screen.slack;
+    for (int q = 0; q < count; ++q)
+      if (estimate[q] <= ceiling) keep(q);
+    return;
+  }
+  constexpr double kGiniSlack = 1e-9;  // as in the ordinal pass
+  const double dn = n;
+  for (int q = 0; q < count; ++q) {
+    const double x0 = l0[q], x1 = l1[q], dl = nl[q], dr = dn - dl, r0 = t0 - x0, r1 = t1 - x1;
+    const double sum = ((x0 * x0 + x1 * x1) * dr + (r0 * r0 + r1 * r1) * dl) / (dl * dr);
+    estimate[q] = admissible(q) ? sum : -1.0;
+  }
+  const double largest = extreme_of(estimate, all, -1.0, [](double x, double y) { return x > y; });
+  if (largest < 0.0) return;  // no admissible subset
+  const double floor = largest - 2 * kGiniSlack * dn;
+  for (int q = 0; q < count; ++q)
+    if (estimate[q] >= floor) keep(q);
+}
+
 // The Gray-code sweep over the subsets of the categories present; NC > 0 fixes the class count.
 template <int NC>
 NominalSplit nominal_sweep(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w) {
@@ -434,6 +509,12 @@ NominalSplit nominal_sweep(int ncode, int missing, int n, const SearchSettings& 
     }
   }
   if (P <= 1) return best;
+  const unsigned all_right = (1u << (P - 1)) - 1;
+  const bool top_is_missing = present[P - 1] == missing;
+  if (NC == 2 && all_right >= kSubsetArraysFrom) {
+    two_class_subsets(present, size, static_cast<int>(all_right), top_is_missing, n, s, w, best);
+    return best;
+  }
   int left_fixed[NC > 0 ? NC : 1], right_fixed[NC > 0 ? NC : 1];
   int* left = NC > 0 ? left_fixed : w.left.data();
   int* right = NC > 0 ? right_fixed : w.right.data();
@@ -442,9 +523,7 @@ NominalSplit nominal_sweep(int ncode, int missing, int n, const SearchSettings& 
     right[k] = 0;
   }
   int nL = n, nR = 0;
-  const unsigned all_right = (1u << (P - 1)) - 1;
   unsigned pattern = 0;
-  const bool top_is_missing = present[P - 1] == missing;
   std::optional<SplitScreen> screen;
   if (all_right >= kScreenFromSplits) screen.emplace(n, s, w);
   for (unsigned j = 1; j <= all_right; ++j) {
