@@ -427,9 +427,8 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
 }
 
 void spell_scaled_cells(ColumnBeingRead& c, bool findable, bool keep_spellings, RowsRead& r) {
-  const DistinctKeys d = distinct_keys(c.scaled);
+  DistinctKeys d = distinct_keys(c.scaled);
   const int scale = c.scaled.scale;
-  SpellingList text;
   for (std::int32_t key : d.key) {
     const double v = scaled_value(key, scale);
     c.value.push_back(v);
@@ -437,15 +436,17 @@ void spell_scaled_cells(ColumnBeingRead& c, bool findable, bool keep_spellings, 
       r.has_missing = true;
     else
       r.smallest = std::min(r.smallest, v);
-    if (findable)
-      c.spellings.add(scaled_spelling(key, scale));
-    else if (keep_spellings)
-      text.add(scaled_spelling(key, scale));
+    if (findable) c.spellings.add(scaled_spelling(key, scale));
   }
-  if (!findable && keep_spellings) c.spellings.adopt(std::move(text));
   c.cells.assign(d.of_cell, static_cast<std::uint32_t>(d.key.size()));
   const std::size_t nsp = d.key.size();
   if (findable && nsp >= 256 && 2 * nsp > c.cells.size()) c.spellings.stop_finding();
+  if (!findable && keep_spellings) {
+    SpellingList printed;
+    printed.printed = std::move(d.key);
+    printed.decimals = scale;
+    c.spellings.adopt(std::move(printed));
+  }
   c.scaled = ScaledCells{};
   c.form = ColumnBeingRead::kSpelled;
 }
