@@ -286,8 +286,13 @@ AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* bas
   if (range.first >= range.last) return;  // no admissible cut
   const double largest = extreme_of(sum, range, -1.0, [](double x, double y) { return x > y; });
   const double floor = largest - 2 * kGiniSlack * dn;
-  for (int q = range.first; q < range.last; ++q) {
+  // Mostly one cut comes near the largest: counting them on vector lanes first spares a
+  // hard-to-predict branch per cut.
+  int near = 0;
+  for (int q = range.first; q < range.last; ++q) near += sum[q] >= floor ? 1 : 0;
+  for (int q = range.first; near > 0; ++q) {
     if (sum[q] < floor) continue;
+    --near;
     const double dl = nl[q], dr = dn - nl[q], r0 = t0 - l0[q], r1 = t1 - l1[q];
     double v = 1.0;
     v -= (l0[q] * l0[q]) / (dl * dn);
