@@ -169,8 +169,7 @@ bool takes_two_class_passes(int nruns) {
 // costs less than leaving some out.)
 constexpr int kOneClassStretchesUpTo = 2048;
 
-// The cuts between runs as left counts and sizes before any missing case, with the code of
-// the last run left of each; cuts inside one-class stretches are left out. Returns their number.
+// Room in the scratch for the arrays of `ncut` cuts (or subsets).
 void make_room_for_cuts(int ncut, SplitScratch& w) {
   if (static_cast<int>(w.cut_l0.size()) >= ncut) return;
   w.cut_l0.resize(ncut);
@@ -180,6 +179,8 @@ void make_room_for_cuts(int ncut, SplitScratch& w) {
   w.cut_score.resize(ncut);
 }
 
+// The cuts between runs as left counts and sizes before any missing case, with the code of
+// the last run left of each; cuts inside one-class stretches are left out. Returns their number.
 int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w) {
   const int ncut = nruns - 1;
   make_room_for_cuts(ncut, w);
