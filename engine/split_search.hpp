@@ -104,6 +104,18 @@ void count_codes_of(const Col& col, int ncode, const int* rows, int n, const int
   if (cells > 32) {
     // Many codes: the class totals from the cases rather than from every code's counts.
     std::fill(hist, hist + static_cast<std::size_t>(cells), 0);
+    if constexpr (NC == 2) {
+      // Class 1 counted in a register: two counters in memory would wait on each other.
+      int ones = 0;
+      for (int k = 0; k < n; ++k) {
+        const int row = rows[k];
+        ++hist[static_cast<std::size_t>(col(row)) * 2 + y[row]];
+        ones += y[row];
+      }
+      total[0] = n - ones;
+      total[1] = ones;
+      return;
+    }
     for (int k = 0; k < n; ++k) {
       const int row = rows[k];
       ++hist[static_cast<std::size_t>(col(row)) * nclass + y[row]];
@@ -230,12 +242,20 @@ int runs_by_bitmap_of(const Col& col, int ncode, int missing, const int* rows, i
   std::fill(bits, bits + words, 0);
   std::fill(w.total.begin(), w.total.begin() + nclass, 0);
   std::fill(w.miss.begin(), w.miss.begin() + nclass, 0);
+  int ones = 0;  // two classes: class 1 counted in a register
   for (int k = 0; k < n; ++k) {
     const int row = rows[k];
     const int code = col(row);
     bits[code >> 6] |= std::uint64_t{1} << (code & 63);
     ++hist[static_cast<std::size_t>(code) * nclass + y[row]];
-    ++w.total[y[row]];
+    if constexpr (NC == 2)
+      ones += y[row];
+    else
+      ++w.total[y[row]];
+  }
+  if constexpr (NC == 2) {
+    w.total[0] = n - ones;
+    w.total[1] = ones;
   }
   int nruns = 0;
   m = 0;
