@@ -1,7 +1,8 @@
 // Reading data rows into columns: blocks of whole rows are read into a tile first, then column by
 // column, so that each column's spelling table stays at hand for a run of cells. Rows of short
 // cells (one digit, "NA", ".") are kept as a byte per cell, whose spelling a small table per
-// column gives.
+// column gives. Other rows keep each token, and for a column of plain decimals its key, made as
+// the row is cut, so that such a column takes whole runs of keys.
 #include "cell_reading.hpp"
 
 #include <algorithm>
@@ -427,9 +428,8 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
 }
 
 void spell_scaled_cells(ColumnBeingRead& c, bool findable, bool keep_spellings, RowsRead& r) {
-  const DistinctKeys d = distinct_keys(c.scaled);
+  DistinctKeys d = distinct_keys(c.scaled);
   const int scale = c.scaled.scale;
-  SpellingList text;
   for (std::int32_t key : d.key) {
     const double v = scaled_value(key, scale);
     c.value.push_back(v);
@@ -437,15 +437,17 @@ void spell_scaled_cells(ColumnBeingRead& c, bool findable, bool keep_spellings, 
       r.has_missing = true;
     else
       r.smallest = std::min(r.smallest, v);
-    if (findable)
-      c.spellings.add(scaled_spelling(key, scale));
-    else if (keep_spellings)
-      text.add(scaled_spelling(key, scale));
+    if (findable) c.spellings.add(scaled_spelling(key, scale));
   }
-  if (!findable && keep_spellings) c.spellings.adopt(std::move(text));
   c.cells.assign(d.of_cell, static_cast<std::uint32_t>(d.key.size()));
   const std::size_t nsp = d.key.size();
   if (findable && nsp >= 256 && 2 * nsp > c.cells.size()) c.spellings.stop_finding();
+  if (!findable && keep_spellings) {
+    SpellingList printed;
+    printed.printed = std::move(d.key);
+    printed.decimals = scale;
+    c.spellings.adopt(std::move(printed));
+  }
   c.scaled = ScaledCells{};
   c.form = ColumnBeingRead::kSpelled;
 }

@@ -144,7 +144,7 @@ CellText cell_text(ColumnBeingRead& c, const std::vector<int>& code_of_spelling,
     int& s = text.code_spelling[code_of_spelling[k]];
     if (s == kUnseen) {
       s = k;
-    } else if (s >= 0 && text.spelling.view(s) != text.spelling.view(k)) {
+    } else if (s >= 0 && !text.spelling.same(s, k)) {
       s = -1;  // a spelling may have several numbers when the column no longer looked up
       varied = true;
     }

@@ -26,7 +26,7 @@ constexpr int kMergedCategoryCode = 999;
 
 // How the data file spelled the cells of one covariate.
 struct CellText {
-  SpellingList spelling;              // distinct spellings, in order of first appearance
+  SpellingList spelling;              // distinct spellings, in order of first appearance (or of value)
   std::vector<int> code_spelling;     // per code: its only spelling, or -1 when spelled in several ways
   CodeCells cell_spelling;            // per case: its spelling; kept only when some code has several
 };

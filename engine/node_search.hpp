@@ -33,8 +33,8 @@ bool node_splittable(const Store& store, const int* rows, int n, const int* y, c
 // The best split of one candidate covariate at a node.
 struct Candidate {
   double score;
-  double value;  // ordinal: the cut-off; nominal: the Gray-code step
-  int cut_code;
+  double value;  // nominal: the Gray-code step (an ordinal cut-off: see split_value)
+  int cut_code;  // ordinal: the code of the cut-off, -1 for none
   int na_right;
 };
 
@@ -43,13 +43,18 @@ struct Candidate {
 template <class Store>
 concept TwoBitColumns = requires(const Store& store, int v) { store.two_bit_column(v); };
 
-// A search's result as a candidate of covariate v: an ordinal cut-off as its value, a nominal
-// subset as its Gray-code step.
-template <class Store>
-Candidate as_candidate(const Store& store, int v, const OrdinalSplit& r) {
-  return {r.score, r.cut_code >= 0 ? store.cut_value(v, r.cut_code) : 0.0, r.cut_code, r.na_right};
-}
+// A search's result as a candidate: an ordinal cut-off as its code, a nominal subset as its
+// Gray-code step.
+inline Candidate as_candidate(const OrdinalSplit& r) { return {r.score, 0.0, r.cut_code, r.na_right}; }
 inline Candidate as_candidate(const NominalSplit& r) { return {r.score, static_cast<double>(r.step), -1, 0}; }
+
+// The split value of covariate v by candidate c: an ordinal cut-off read from the value table
+// (only for splits made: a wide table lies far from the cache), a nominal Gray-code step.
+template <class Store>
+double split_value(const Store& store, int v, const Candidate& c) {
+  if (store.nominal(v)) return c.value;
+  return c.cut_code >= 0 ? store.cut_value(v, c.cut_code) : 0.0;
+}
 
 template <class Store>
 Candidate search_candidate(const Store& store, int v, const int* rows, int n, const int* y, const SearchSettings& s,
@@ -59,12 +64,12 @@ Candidate search_candidate(const Store& store, int v, const int* rows, int n, co
       count_by_masks(store.two_bit_column(v), *masks, w.hist.data());
       std::copy(masks->total.begin(), masks->total.end(), w.total.begin());
       if (store.nominal(v)) return as_candidate(sweep_nominal_categories(store.ncode(v), store.missing(v), n, s, w));
-      return as_candidate(store, v, ordinal_split_counted(store.ncode(v), store.missing(v), n, s, w));
+      return as_candidate(ordinal_split_counted(store.ncode(v), store.missing(v), n, s, w));
     }
   }
   auto col = store.column(v);
   if (store.nominal(v)) return as_candidate(nominal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w));
-  return as_candidate(store, v, ordinal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w));
+  return as_candidate(ordinal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w));
 }
 
 // What search_candidate returns for covariate v at a node without an admissible cut or subset
@@ -72,7 +77,7 @@ Candidate search_candidate(const Store& store, int v, const int* rows, int n, co
 template <class Store>
 Candidate no_split_result(const Store& store, int v, const SearchSettings& s) {
   return store.nominal(v) ? as_candidate(no_admissible_subset(s.nclass))
-                          : as_candidate(store, v, no_admissible_cut(s.nclass));
+                          : as_candidate(no_admissible_cut(s.nclass));
 }
 
 // Work tables of a nominal split: the categories present at the node and the side of each.
@@ -94,7 +99,7 @@ void apply_split(const Store& store, TreeRecord& t, int i, int v, const Candidat
     t.split_value[i] = encode_category_set(sides.present, static_cast<int>(c.value), sides.right);
     partition_node(t, i, y, nclass, [&](int row) { return sides.right[col(row)] != 0; });
   } else {
-    t.split_value[i] = c.value;
+    t.split_value[i] = split_value(store, v, c);
     t.na_right[i] = c.na_right;
     const int missing = store.missing(v);
     const int cut = c.cut_code;

@@ -10,16 +10,27 @@
 #include <string_view>
 #include <vector>
 
+#include "scaled_cells.hpp"
+
 namespace forests {
 
-// Spellings numbered 0, 1, ... in one string.
+// Spellings numbered 0, 1, ...: first those held as text in one string, then numbers printed
+// with `decimals` decimals, held as their scaled keys, which cost no text until asked for.
 struct SpellingList {
   std::string text;
   std::vector<std::uint32_t> start{0};
+  std::vector<std::int32_t> printed;
+  int decimals = 0;
 
-  int size() const { return static_cast<int>(start.size()) - 1; }
+  int size() const { return texts() + static_cast<int>(printed.size()); }
+  int texts() const { return static_cast<int>(start.size()) - 1; }
+  // A spelling held as text.
   std::string_view view(int k) const { return std::string_view(text.data() + start[k], start[k + 1] - start[k]); }
-  std::string operator[](int k) const { return std::string(view(k)); }
+  std::string operator[](int k) const {
+    return k < texts() ? std::string(view(k)) : scaled_spelling(printed[k - texts()], decimals);
+  }
+  bool same(int a, int b) const { return a < texts() && b < texts() ? view(a) == view(b) : (*this)[a] == (*this)[b]; }
+  // Adds a spelling as text (before any printed one).
   void add(std::string_view spelling) {
     text.append(spelling);
     start.push_back(static_cast<std::uint32_t>(text.size()));
@@ -55,9 +66,9 @@ class SpellingTable {
     finding_ = false;
   }
   bool finding() const { return finding_; }
-  std::string_view spelling(int k) const {
-    return list_.view(k);
-  }
+  // A spelling held as text: all of a table that finds.
+  std::string_view spelling(int k) const { return list_.view(k); }
+  const SpellingList& list() const { return list_; }
   // Takes spellings that are never looked up.
   void adopt(SpellingList list) {
     stop_finding();

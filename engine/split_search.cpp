@@ -169,19 +169,22 @@ bool takes_two_class_passes(int nruns) {
 // costs less than leaving some out.)
 constexpr int kOneClassStretchesUpTo = 2048;
 
+// Room in the scratch for the arrays of `ncut` cuts (or subsets).
+void make_room_for_cuts(int ncut, SplitScratch& w) {
+  if (static_cast<int>(w.cut_l0.size()) >= ncut) return;
+  w.cut_l0.resize(ncut);
+  w.cut_l1.resize(ncut);
+  w.cut_nl.resize(ncut);
+  w.cut_code.resize(ncut);
+  w.cut_score.resize(ncut);
+}
+
 // The cuts between runs as left counts and sizes before any missing case, with the code of
 // the last run left of each; cuts inside one-class stretches are left out. Returns their number.
 int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w) {
   const int ncut = nruns - 1;
-  if (static_cast<int>(w.cut_l0.size()) < ncut) {
-    w.cut_l0.resize(ncut);
-    w.cut_l1.resize(ncut);
-    w.cut_nl.resize(ncut);
-    w.cut_code.resize(ncut);
-    w.cut_score.resize(ncut);
-  }
+  make_room_for_cuts(ncut, w);
   const int* __restrict cls = w.run_cls.data();
-  const int* __restrict size = w.run_size.data();
   const int* __restrict code = w.run_code.data();
   int* __restrict l0 = w.cut_l0.data();
   int* __restrict l1 = w.cut_l1.data();
@@ -190,12 +193,12 @@ int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratc
   const bool stretches = n <= kOneClassStretchesUpTo && s.minnode >= 1 && w.total[0] > 0 && w.total[1] > 0;
   // Without stretches no cut has enough cases before it.
   const int low = stretches ? s.minnode : std::numeric_limits<int>::max(), high = n - m - s.minnode;
-  int a = 0, b = 0, nL = 0, kept = 0;
+  int a = 0, b = 0, kept = 0;
   for (int q = 0; q < ncut; ++q) {
-    const int before = nL;
+    const int before = a + b;
     a += cls[2 * q];
     b += cls[2 * q + 1];
-    nL += size[q];
+    const int nL = a + b;
     l0[kept] = a;
     l1[kept] = b;
     nl[kept] = nL;
@@ -203,7 +206,7 @@ int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratc
     // Which cuts are inner is as good as random: the tests are kept as values (the empty asm
     // stops the compiler from turning them back into branches).
     int one_class = static_cast<int>((cls[2 * q] | cls[2 * q + 2]) == 0) | static_cast<int>((cls[2 * q + 1] | cls[2 * q + 3]) == 0);
-    int admissible_ends = static_cast<int>(before >= low) & static_cast<int>(nL + size[q + 1] <= high);
+    int admissible_ends = static_cast<int>(before >= low) & static_cast<int>(nL + cls[2 * q + 2] + cls[2 * q + 3] <= high);
     asm("" : "+r"(one_class), "+r"(admissible_ends));
     kept += 1 - (one_class & admissible_ends);
   }
@@ -242,8 +245,8 @@ template <class Better>
 // takes one. So the sums of all cuts come first, in a loop the compiler runs on vector lanes;
 // then only the cuts whose sum comes within kGiniSlack (far above any rounding) of the largest
 // admissible one can hold the lowest impurity, and only those are computed, in order, with
-// the very expression of the plain loop: the first lowest is the plain loop's. `base` cases
-// (the missing ones when they go left) start on the left with class counts `base_cls`.
+// the very expression of the plain loop: the first lowest is the plain loop's. The missing
+// cases, when they go left, start there with class counts `base_cls`.
 // The thread sanitizer cannot run the chooser of the clones, which runs before it starts.
 #if defined(__SANITIZE_THREAD__)
 #define AVX2_CLONE
@@ -251,7 +254,7 @@ template <class Better>
 #define AVX2_CLONE __attribute__((target_clones("avx2", "default")))
 #endif
 
-AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* base_cls, int na_right,
+AVX2_CLONE void gini_pass_two_classes(int nruns, int n, const int* base_cls, int na_right,
                                       const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
   constexpr double kGiniSlack = 1e-9;
   const int ncut = nruns - 1;
@@ -265,14 +268,13 @@ AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* bas
   double* l1 = w.gini_l1.data();
   double* nl = w.gini_nl.data();
   double* sum = w.cut_score.data();
-  int a = base_cls ? base_cls[0] : 0, b = base_cls ? base_cls[1] : 0, nL = base;
+  int a = base_cls ? base_cls[0] : 0, b = base_cls ? base_cls[1] : 0;  // base cases: a + b
   for (int q = 0; q < ncut; ++q) {
     a += w.run_cls[2 * q];
     b += w.run_cls[2 * q + 1];
-    nL += w.run_size[q];
     l0[q] = a;
     l1[q] = b;
-    nl[q] = nL;
+    nl[q] = a + b;
   }
   const double dn = n, t0 = w.total[0], t1 = w.total[1];
   for (int q = 0; q < ncut; ++q) {
@@ -283,8 +285,13 @@ AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* bas
   if (range.first >= range.last) return;  // no admissible cut
   const double largest = extreme_of(sum, range, -1.0, [](double x, double y) { return x > y; });
   const double floor = largest - 2 * kGiniSlack * dn;
-  for (int q = range.first; q < range.last; ++q) {
+  // Mostly one cut comes near the largest: counting them on vector lanes first spares a
+  // hard-to-predict branch per cut.
+  int near = 0;
+  for (int q = range.first; q < range.last; ++q) near += sum[q] >= floor ? 1 : 0;
+  for (int q = range.first; near > 0; ++q) {
     if (sum[q] < floor) continue;
+    --near;
     const double dl = nl[q], dr = dn - nl[q], r0 = t0 - l0[q], r1 = t1 - l1[q];
     double v = 1.0;
     v -= (l0[q] * l0[q]) / (dl * dn);
@@ -336,10 +343,10 @@ void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, in
 void two_class_passes(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
   if (s.impurity_rule != 1) {
     if (m == 0) {
-      gini_pass_two_classes(nruns, n, 0, nullptr, 0, s, w, best);
+      gini_pass_two_classes(nruns, n, nullptr, 0, s, w, best);
     } else {
-      gini_pass_two_classes(nruns, n, m, w.miss.data(), 0, s, w, best);  // missing values to the left
-      gini_pass_two_classes(nruns, n, 0, nullptr, 1, s, w, best);
+      gini_pass_two_classes(nruns, n, w.miss.data(), 0, s, w, best);  // missing values to the left
+      gini_pass_two_classes(nruns, n, nullptr, 1, s, w, best);
     }
     return;
   }
@@ -373,7 +380,10 @@ void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right,
       left[k] += cls[k];
       right[k] -= cls[k];
     }
-    nL += w.run_size[q];
+    if constexpr (NC == 2)
+      nL += cls[0] + cls[1];  // two classes: runs come without sizes
+    else
+      nL += w.run_size[q];
     const int nR = n - nL;
     if (nL < s.minnode || nR < s.minnode) continue;
     if (screen && !screen->may_be_lowest<NC>(left, nL, right, nR, nclass)) continue;
@@ -415,6 +425,79 @@ OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s
 
 namespace {
 
+// Two classes and many subsets: as the ordinal passes, the left counts of every subset in Gray
+// order come first into arrays, then every estimate in a loop free of branches, then the
+// exact impurity of those near the best estimate, in order. The subset of the missing category
+// against all others, and subsets leaving fewer than minnode cases on a side, get an estimate
+// that can never be near the best.
+constexpr unsigned kSubsetArraysFrom = 15;
+
+AVX2_CLONE void two_class_subsets(const int* present, const int* size, int count, bool top_is_missing, int n,
+                       const SearchSettings& s, SplitScratch& w, NominalSplit& best) {
+  make_room_for_cuts(count, w);
+  int* l0 = w.cut_l0.data();
+  int* l1 = w.cut_l1.data();
+  int* nl = w.cut_nl.data();
+  double* estimate = w.cut_score.data();
+  const int t0 = w.total[0], t1 = w.total[1];
+  int a = t0, b = t1, nL = n;
+  unsigned pattern = 0;
+  const unsigned all_right = static_cast<unsigned>(count);
+  for (int j = 1; j <= count; ++j) {
+    const int k = std::countr_zero(static_cast<unsigned>(j));
+    const int* h = &w.hist[2 * static_cast<std::size_t>(present[k])];
+    const int to_left = 2 * static_cast<int>((static_cast<unsigned>(j) >> (k + 1)) & 1u) - 1;  // +1 back to the left
+    a += to_left * h[0];
+    b += to_left * h[1];
+    nL += to_left * size[k];
+    pattern ^= 1u << k;
+    l0[j - 1] = a;
+    l1[j - 1] = b;
+    // Missing against all observed is no split: its left size is made inadmissible.
+    nl[j - 1] = top_is_missing && pattern == all_right ? -1 : nL;
+  }
+  const int low = s.minnode, high = n - s.minnode;
+  auto admissible = [&](int q) { return nl[q] >= low && nl[q] <= high && nl[q] >= 0; };
+  auto keep = [&](int q) {
+    const int left[2] = {l0[q], l1[q]}, right[2] = {t0 - l0[q], t1 - l1[q]};
+    const double v = impurity_of<2>(left, nl[q], right, n - nl[q], n, 2, s.impurity_rule);
+    if (v < best.score) {
+      best.score = v;
+      best.step = q + 1;
+    }
+  };
+  const CutRange all{0, count};
+  if (s.impurity_rule == 1) {
+    const SplitScreen screen(n, s, w);
+    const double* xlx = screen.x_log_x;
+    const double none = std::numeric_limits<double>::infinity();
+    for (int q = 0; q < count; ++q) {
+      const int a0 = l0[q], a1 = l1[q], size_left = std::max(nl[q], 0);
+      const double e = xlx[size_left] + xlx[n - size_left] - (xlx[a0] + xlx[a1] + xlx[t0 - a0] + xlx[t1 - a1]);
+      estimate[q] = admissible(q) ? e : none;
+    }
+    const double lowest = extreme_of(estimate, all, none, [](double x, double y) { return x < y; });
+    if (lowest == none) return;  // no admissible subset
+    const double ceiling = lowest + screen.slack;
+    for (int q = 0; q < count; ++q)
+      if (estimate[q] <= ceiling) keep(q);
+    return;
+  }
+  constexpr double kGiniSlack = 1e-9;  // as in the ordinal pass
+  const double dn = n;
+  for (int q = 0; q < count; ++q) {  // on vector lanes
+    const double x0 = l0[q], x1 = l1[q], dl = nl[q], dr = dn - dl, r0 = t0 - x0, r1 = t1 - x1;
+    estimate[q] = ((x0 * x0 + x1 * x1) * dr + (r0 * r0 + r1 * r1) * dl) / (dl * dr);
+  }
+  for (int q = 0; q < count; ++q)
+    if (!admissible(q)) estimate[q] = -1.0;
+  const double largest = extreme_of(estimate, all, -1.0, [](double x, double y) { return x > y; });
+  if (largest < 0.0) return;  // no admissible subset
+  const double floor = largest - 2 * kGiniSlack * dn;
+  for (int q = 0; q < count; ++q)
+    if (estimate[q] >= floor) keep(q);
+}
+
 // The Gray-code sweep over the subsets of the categories present; NC > 0 fixes the class count.
 template <int NC>
 NominalSplit nominal_sweep(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w) {
@@ -434,6 +517,12 @@ NominalSplit nominal_sweep(int ncode, int missing, int n, const SearchSettings& 
     }
   }
   if (P <= 1) return best;
+  const unsigned all_right = (1u << (P - 1)) - 1;
+  const bool top_is_missing = present[P - 1] == missing;
+  if (NC == 2 && all_right >= kSubsetArraysFrom) {
+    two_class_subsets(present, size, static_cast<int>(all_right), top_is_missing, n, s, w, best);
+    return best;
+  }
   int left_fixed[NC > 0 ? NC : 1], right_fixed[NC > 0 ? NC : 1];
   int* left = NC > 0 ? left_fixed : w.left.data();
   int* right = NC > 0 ? right_fixed : w.right.data();
@@ -442,9 +531,7 @@ NominalSplit nominal_sweep(int ncode, int missing, int n, const SearchSettings& 
     right[k] = 0;
   }
   int nL = n, nR = 0;
-  const unsigned all_right = (1u << (P - 1)) - 1;
   unsigned pattern = 0;
-  const bool top_is_missing = present[P - 1] == missing;
   std::optional<SplitScreen> screen;
   if (all_right >= kScreenFromSplits) screen.emplace(n, s, w);
   for (unsigned j = 1; j <= all_right; ++j) {

@@ -57,8 +57,8 @@ double split_impurity(const int* left, int nL, const int* right, int nR, int n, 
 double node_impurity(const int* counts, int n, int nclass, int impurity_rule);
 
 // The sweep over the non-missing runs (ascending codes) with both missing-value passes.
-// Runs are in scratch.run_code/run_size/run_cls; missing class counts in scratch.miss (m cases);
-// class totals in scratch.total.
+// Runs are in scratch.run_code/run_size/run_cls (run_size only with more than two classes);
+// missing class counts in scratch.miss (m cases); class totals in scratch.total.
 OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w);
 
 // Gray-code enumeration over per-category class counts (scratch.hist, `ncode` categories).
@@ -104,6 +104,18 @@ void count_codes_of(const Col& col, int ncode, const int* rows, int n, const int
   if (cells > 32) {
     // Many codes: the class totals from the cases rather than from every code's counts.
     std::fill(hist, hist + static_cast<std::size_t>(cells), 0);
+    if constexpr (NC == 2) {
+      // Class 1 counted in a register: two counters in memory would wait on each other.
+      int ones = 0;
+      for (int k = 0; k < n; ++k) {
+        const int row = rows[k];
+        ++hist[static_cast<std::size_t>(col(row)) * 2 + y[row]];
+        ones += y[row];
+      }
+      total[0] = n - ones;
+      total[1] = ones;
+      return;
+    }
     for (int k = 0; k < n; ++k) {
       const int row = rows[k];
       ++hist[static_cast<std::size_t>(col(row)) * nclass + y[row]];
@@ -132,17 +144,16 @@ void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y
 }
 
 // Runs of equal codes from a two-class histogram, without a branch per code: every code is
-// written as a run, and counted only when present and not missing.
+// written as a run, and counted only when present and not missing. Their sizes are left out:
+// two-class sweeps add the class counts.
 inline int runs_from_two_class_histogram(int ncode, int missing, SplitScratch& w, int& m) {
   const int* h = w.hist.data();
   int* run_code = w.run_code.data();
-  int* run_size = w.run_size.data();
   int* run_cls = w.run_cls.data();
   int nruns = 0;
   for (int code = 0; code < ncode; ++code) {
     const int a = h[2 * code], b = h[2 * code + 1];
     run_code[nruns] = code;
-    run_size[nruns] = a + b;
     run_cls[2 * nruns] = a;
     run_cls[2 * nruns + 1] = b;
     nruns += static_cast<int>(a + b != 0) & static_cast<int>(code != missing);
@@ -230,12 +241,20 @@ int runs_by_bitmap_of(const Col& col, int ncode, int missing, const int* rows, i
   std::fill(bits, bits + words, 0);
   std::fill(w.total.begin(), w.total.begin() + nclass, 0);
   std::fill(w.miss.begin(), w.miss.begin() + nclass, 0);
+  int ones = 0;  // two classes: class 1 counted in a register
   for (int k = 0; k < n; ++k) {
     const int row = rows[k];
     const int code = col(row);
     bits[code >> 6] |= std::uint64_t{1} << (code & 63);
     ++hist[static_cast<std::size_t>(code) * nclass + y[row]];
-    ++w.total[y[row]];
+    if constexpr (NC == 2)
+      ones += y[row];
+    else
+      ++w.total[y[row]];
+  }
+  if constexpr (NC == 2) {
+    w.total[0] = n - ones;
+    w.total[1] = ones;
   }
   int nruns = 0;
   m = 0;

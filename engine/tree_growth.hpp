@@ -88,7 +88,7 @@ void finish_node(const Store& store, const int* y, TreeRecord& t, int i, const s
       best = c;
       best_v = candidates[k];
       t.split_var[i] = best_v;
-      t.split_value[i] = c.value;
+      t.split_value[i] = split_value(store, best_v, c);
       t.na_right[i] = c.na_right;
     }
   }

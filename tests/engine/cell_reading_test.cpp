@@ -46,7 +46,7 @@ std::string read_dump(const std::string& text, const CellRules& rules, bool fast
     c.cells.for_each([&](std::size_t, std::uint32_t k) {
       d += ' ';
       d += bits_of(c.value[k]);
-      if (rules.options.keep_spellings) d.append("=").append(c.spellings.spelling(static_cast<int>(k)));
+      if (rules.options.keep_spellings) d.append("=").append(c.spellings.list()[static_cast<int>(k)]);
     });
     std::vector<int> rank;
     const ValueTable t = value_table(c, -1e6, rank);
