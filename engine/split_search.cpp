@@ -185,7 +185,6 @@ int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratc
   const int ncut = nruns - 1;
   make_room_for_cuts(ncut, w);
   const int* __restrict cls = w.run_cls.data();
-  const int* __restrict size = w.run_size.data();
   const int* __restrict code = w.run_code.data();
   int* __restrict l0 = w.cut_l0.data();
   int* __restrict l1 = w.cut_l1.data();
@@ -194,12 +193,12 @@ int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratc
   const bool stretches = n <= kOneClassStretchesUpTo && s.minnode >= 1 && w.total[0] > 0 && w.total[1] > 0;
   // Without stretches no cut has enough cases before it.
   const int low = stretches ? s.minnode : std::numeric_limits<int>::max(), high = n - m - s.minnode;
-  int a = 0, b = 0, nL = 0, kept = 0;
+  int a = 0, b = 0, kept = 0;
   for (int q = 0; q < ncut; ++q) {
-    const int before = nL;
+    const int before = a + b;
     a += cls[2 * q];
     b += cls[2 * q + 1];
-    nL += size[q];
+    const int nL = a + b;
     l0[kept] = a;
     l1[kept] = b;
     nl[kept] = nL;
@@ -207,7 +206,7 @@ int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratc
     // Which cuts are inner is as good as random: the tests are kept as values (the empty asm
     // stops the compiler from turning them back into branches).
     int one_class = static_cast<int>((cls[2 * q] | cls[2 * q + 2]) == 0) | static_cast<int>((cls[2 * q + 1] | cls[2 * q + 3]) == 0);
-    int admissible_ends = static_cast<int>(before >= low) & static_cast<int>(nL + size[q + 1] <= high);
+    int admissible_ends = static_cast<int>(before >= low) & static_cast<int>(nL + cls[2 * q + 2] + cls[2 * q + 3] <= high);
     asm("" : "+r"(one_class), "+r"(admissible_ends));
     kept += 1 - (one_class & admissible_ends);
   }
@@ -246,8 +245,8 @@ template <class Better>
 // takes one. So the sums of all cuts come first, in a loop the compiler runs on vector lanes;
 // then only the cuts whose sum comes within kGiniSlack (far above any rounding) of the largest
 // admissible one can hold the lowest impurity, and only those are computed, in order, with
-// the very expression of the plain loop: the first lowest is the plain loop's. `base` cases
-// (the missing ones when they go left) start on the left with class counts `base_cls`.
+// the very expression of the plain loop: the first lowest is the plain loop's. The missing
+// cases, when they go left, start there with class counts `base_cls`.
 // The thread sanitizer cannot run the chooser of the clones, which runs before it starts.
 #if defined(__SANITIZE_THREAD__)
 #define AVX2_CLONE
@@ -255,7 +254,7 @@ template <class Better>
 #define AVX2_CLONE __attribute__((target_clones("avx2", "default")))
 #endif
 
-AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* base_cls, int na_right,
+AVX2_CLONE void gini_pass_two_classes(int nruns, int n, const int* base_cls, int na_right,
                                       const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
   constexpr double kGiniSlack = 1e-9;
   const int ncut = nruns - 1;
@@ -269,14 +268,13 @@ AVX2_CLONE void gini_pass_two_classes(int nruns, int n, int base, const int* bas
   double* l1 = w.gini_l1.data();
   double* nl = w.gini_nl.data();
   double* sum = w.cut_score.data();
-  int a = base_cls ? base_cls[0] : 0, b = base_cls ? base_cls[1] : 0, nL = base;
+  int a = base_cls ? base_cls[0] : 0, b = base_cls ? base_cls[1] : 0;  // base cases: a + b
   for (int q = 0; q < ncut; ++q) {
     a += w.run_cls[2 * q];
     b += w.run_cls[2 * q + 1];
-    nL += w.run_size[q];
     l0[q] = a;
     l1[q] = b;
-    nl[q] = nL;
+    nl[q] = a + b;
   }
   const double dn = n, t0 = w.total[0], t1 = w.total[1];
   for (int q = 0; q < ncut; ++q) {
@@ -345,10 +343,10 @@ void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, in
 void two_class_passes(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
   if (s.impurity_rule != 1) {
     if (m == 0) {
-      gini_pass_two_classes(nruns, n, 0, nullptr, 0, s, w, best);
+      gini_pass_two_classes(nruns, n, nullptr, 0, s, w, best);
     } else {
-      gini_pass_two_classes(nruns, n, m, w.miss.data(), 0, s, w, best);  // missing values to the left
-      gini_pass_two_classes(nruns, n, 0, nullptr, 1, s, w, best);
+      gini_pass_two_classes(nruns, n, w.miss.data(), 0, s, w, best);  // missing values to the left
+      gini_pass_two_classes(nruns, n, nullptr, 1, s, w, best);
     }
     return;
   }
@@ -382,7 +380,10 @@ void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right,
       left[k] += cls[k];
       right[k] -= cls[k];
     }
-    nL += w.run_size[q];
+    if constexpr (NC == 2)
+      nL += cls[0] + cls[1];  // two classes: runs come without sizes
+    else
+      nL += w.run_size[q];
     const int nR = n - nL;
     if (nL < s.minnode || nR < s.minnode) continue;
     if (screen && !screen->may_be_lowest<NC>(left, nL, right, nR, nclass)) continue;

@@ -57,8 +57,8 @@ double split_impurity(const int* left, int nL, const int* right, int nR, int n, 
 double node_impurity(const int* counts, int n, int nclass, int impurity_rule);
 
 // The sweep over the non-missing runs (ascending codes) with both missing-value passes.
-// Runs are in scratch.run_code/run_size/run_cls; missing class counts in scratch.miss (m cases);
-// class totals in scratch.total.
+// Runs are in scratch.run_code/run_size/run_cls (run_size only with more than two classes);
+// missing class counts in scratch.miss (m cases); class totals in scratch.total.
 OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w);
 
 // Gray-code enumeration over per-category class counts (scratch.hist, `ncode` categories).
@@ -144,17 +144,16 @@ void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y
 }
 
 // Runs of equal codes from a two-class histogram, without a branch per code: every code is
-// written as a run, and counted only when present and not missing.
+// written as a run, and counted only when present and not missing. Their sizes are left out:
+// two-class sweeps add the class counts.
 inline int runs_from_two_class_histogram(int ncode, int missing, SplitScratch& w, int& m) {
   const int* h = w.hist.data();
   int* run_code = w.run_code.data();
-  int* run_size = w.run_size.data();
   int* run_cls = w.run_cls.data();
   int nruns = 0;
   for (int code = 0; code < ncode; ++code) {
     const int a = h[2 * code], b = h[2 * code + 1];
     run_code[nruns] = code;
-    run_size[nruns] = a + b;
     run_cls[2 * nruns] = a;
     run_cls[2 * nruns + 1] = b;
     nruns += static_cast<int>(a + b != 0) & static_cast<int>(code != missing);
