@@ -105,12 +105,26 @@ std::uint32_t spelling_of(CellReader& cr, int row, int col, std::string_view tok
 // Reads the cells of a column read as scaled cells from cell `k` on, `token(k)` giving each
 // token, up to `rows` cells or the first that does not fit, where the column is spelled out.
 // Returns where it stopped. `kPadded`: 8 bytes are readable from the start of every token.
+// A column of few values takes a byte per cell as spellings against four as scaled cells: once
+// it holds kFewValuesCheck cells (it had `cells_before`), it is spelled out if they hold fewer
+// than 256 values.
+constexpr std::size_t kFewValuesCheck = 1024;
+
+void spell_out_few_values(CellReader& cr, ColumnBeingRead& c, std::size_t cells_before) {
+  if (cells_before >= kFewValuesCheck || c.scaled.key.size() < kFewValuesCheck) return;
+  if (fewer_values(c.scaled, 256)) spell_scaled_cells(c, true, cr.rules.options.keep_spellings, cr.r);
+}
+
 template <bool kPadded, class TokenOf>
 int add_scaled_cells(CellReader& cr, ColumnBeingRead& c, int k, int rows, TokenOf&& token) {
   const ReadOptions& options = cr.rules.options;
+  const std::size_t cells_before = c.scaled.key.size();
   k += add_scaled_cells<kPadded>(c.scaled, rows - k, [&](int q) { return token(k + q); }, options.keep_spellings,
                         options.nan_token_is_missing);
-  if (k < rows) spell_scaled_cells(c, true, options.keep_spellings, cr.r);
+  if (k < rows)
+    spell_scaled_cells(c, true, options.keep_spellings, cr.r);
+  else
+    spell_out_few_values(cr, c, cells_before);
   return k;
 }
 
@@ -121,6 +135,7 @@ template <class TokenOf>
 int add_keyed_cells(CellReader& cr, ColumnBeingRead& c, const std::int32_t* keys, int rows, TokenOf&& token) {
   const ReadOptions& options = cr.rules.options;
   const int scale = c.scaled.scale;
+  const std::size_t cells_before = c.scaled.key.size();
   for (int k = 0; k < rows; ++k) {
     int end = k;
     while (end < rows && keys[end] != kOtherForm) ++end;
@@ -133,6 +148,7 @@ int add_keyed_cells(CellReader& cr, ColumnBeingRead& c, const std::int32_t* keys
     }
     if (c.scaled.scale != scale) return add_scaled_cells<true>(cr, c, k + 1, rows, token);  // the keys are out of date
   }
+  spell_out_few_values(cr, c, cells_before);
   return rows;
 }
 

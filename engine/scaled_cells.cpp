@@ -2,6 +2,7 @@
 #include "scaled_cells.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 
@@ -99,6 +100,23 @@ void distinct_by_sorting(const ScaledCells& s, DistinctKeys& d) {
 }
 
 }  // namespace
+
+bool fewer_values(const ScaledCells& s, std::size_t limit) {
+  // A set of the keys seen, open addressing at most a quarter full.
+  const int bits = std::bit_width(4 * limit - 1);
+  constexpr std::int64_t kEmpty = std::numeric_limits<std::int64_t>::min();
+  std::vector<std::int64_t> seen(std::size_t{1} << bits, kEmpty);
+  const std::size_t mask = seen.size() - 1;
+  std::size_t count = 0;
+  for (const std::int32_t k : s.key) {
+    std::size_t at = (static_cast<std::uint32_t>(k) * 2654435769u) >> (32 - bits);
+    while (seen[at] != k && seen[at] != kEmpty) at = (at + 1) & mask;
+    if (seen[at] != kEmpty) continue;
+    seen[at] = k;
+    if (++count == limit) return false;
+  }
+  return true;
+}
 
 DistinctKeys distinct_keys(const ScaledCells& s) {
   DistinctKeys d;

@@ -111,6 +111,10 @@ struct DistinctKeys {
 };
 DistinctKeys distinct_keys(const ScaledCells& s);
 
+// Whether the cells hold fewer than `limit` distinct keys (limit 2 or more); looks no further
+// than the cell that reaches it.
+bool fewer_values(const ScaledCells& s, std::size_t limit);
+
 // The value of a cell kept as `key` (NaN when missing), and its spelling when every cell was
 // spelled as printed with the column's decimals.
 double scaled_value(std::int32_t key, int scale);
