@@ -91,6 +91,9 @@ void WorkerPool::wake_one() {
   if (sleepers > 0 && nthreads_ - sleepers < processors_) wake_word_.notify_one();
 }
 
+// Likewise a thread spins only while no more threads are awake than there are processors.
+bool WorkerPool::may_spin() const { return nthreads_ - sleepers_.load() <= processors_; }
+
 // A task claimed while others remain wakes one more sleeping worker: the workers come in one
 // by one as long as there is work for them, not all at once for a short run.
 bool WorkerPool::take_task(int thread) {
@@ -134,7 +137,7 @@ void WorkerPool::work(int thread) {
     const std::uint32_t seen = wake_word_.load();
     if (stop_.load()) return;
     if (take_task(thread) || take_job(thread)) continue;
-    if (!spin_until([this] { return work_waiting(); }, kSpin)) sleep_until_woken(seen);
+    if (!may_spin() || !spin_until([this] { return work_waiting(); }, kSpin)) sleep_until_woken(seen);
   }
 }
 
@@ -149,7 +152,7 @@ void WorkerPool::sleep_until_woken(std::uint32_t seen) {
 // The same handshake with caller_sleeps_: whoever brings the counter to its end wakes the caller.
 template <class Done>
 void WorkerPool::caller_wait(std::atomic<int>& counter, Done done) {
-  if (spin_until([&] { return done(counter.load(std::memory_order_acquire)); }, kSpin)) return;
+  if (may_spin() && spin_until([&] { return done(counter.load(std::memory_order_acquire)); }, kSpin)) return;
   caller_sleeps_.store(true);
   for (int seen; !done(seen = counter.load());) counter.wait(seen);
   caller_sleeps_.store(false, std::memory_order_relaxed);

@@ -5,8 +5,8 @@
 // Longer jobs can be posted to run in the background: a worker with no task at hand takes
 // them, and run() never waits for a worker busy with one.
 //
-// A waiting thread spins for some microseconds, then sleeps until woken; no more workers are
-// woken than the processors this process may use can run next to the caller.
+// A waiting thread spins for some microseconds, then sleeps until woken. No more threads are
+// kept awake than the processors this process may use.
 //
 // Which thread runs what: thread numbers are 0 .. threads()-1. Thread 0 is always the thread
 // that called run() or wait_background(), and only it; the workers are threads 1 and up. A task
@@ -54,6 +54,7 @@ class WorkerPool {
   bool task_open() const;
   bool work_waiting() const;
   void wake_one();
+  bool may_spin() const;
   void sleep_until_woken(std::uint32_t seen);
   // Spins shortly, then sleeps, until counter (done_ or pending_) satisfies done(value).
   template <class Done>
