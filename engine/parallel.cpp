@@ -3,7 +3,6 @@
 
 #include <sched.h>
 
-#include <chrono>
 #include <exception>
 #include <fstream>
 #include <string>
@@ -14,10 +13,9 @@ namespace forests {
 
 namespace {
 
-// How long a waiting thread spins before it sleeps. Levels of a tree follow each other within
-// microseconds, quicker than a sleeping thread wakes; waits longer than this cost a sleep and
-// a wake-up, but no processor time.
-constexpr std::chrono::microseconds kSpin{20};
+// Spins this many rounds (each giving way to ready threads) before sleeping: levels of a tree
+// follow each other within microseconds, far quicker than a sleeping thread wakes.
+constexpr int kSpins = 1 << 8;
 
 // state_: bits 0-19 the next task, 20-39 the task count, 40-63 the run's epoch.
 constexpr int kCountBits = 20;
@@ -27,30 +25,9 @@ constexpr int kMaxBatch = static_cast<int>(kCountMask);
 std::uint64_t next_of(std::uint64_t s) { return s & kCountMask; }
 std::uint64_t count_of(std::uint64_t s) { return (s >> kCountBits) & kCountMask; }
 
-void spin_pause() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
-// Pauses until ready() or for at most `limit`; true when ready.
-template <class Ready>
-bool spin_until(Ready ready, std::chrono::nanoseconds limit) {
-  if (ready()) return true;
-  if (limit.count() <= 0) return false;
-  const auto end = std::chrono::steady_clock::now() + limit;
-  do {
-    for (int k = 0; k < 32; ++k) {
-      spin_pause();
-      if (ready()) return true;
-    }
-  } while (std::chrono::steady_clock::now() < end);
-  return false;
-}
-
 }  // namespace
 
-WorkerPool::WorkerPool(int threads) : nthreads_(threads < 1 ? 1 : threads), processors_(default_threads()) {
+WorkerPool::WorkerPool(int threads) : nthreads_(threads < 1 ? 1 : threads) {
   const StopSignalsBlocked blocked;  // the workers leave them to the calling thread
   workers_.reserve(nthreads_ - 1);
   for (int t = 1; t < nthreads_; ++t) {
@@ -64,9 +41,11 @@ WorkerPool::WorkerPool(int threads) : nthreads_(threads < 1 ? 1 : threads), proc
 }
 
 WorkerPool::~WorkerPool() {
-  stop_ = true;
-  wake_word_.fetch_add(1);
-  wake_word_.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
   for (auto& w : workers_) w.join();
 }
 
@@ -75,39 +54,22 @@ bool WorkerPool::task_open() const {
   return next_of(s) < count_of(s);
 }
 
-bool WorkerPool::work_waiting() const {
-  return task_open() || queued_.load() > 0 || stop_.load();
-}
-
 void WorkerPool::keep_first_error(std::exception_ptr& first) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!first) first = std::current_exception();
 }
 
-// Wakes a sleeping worker, but keeps only as many threads awake as there are processors: with
-// more, a woken worker would take the processor of the thread it helps.
-void WorkerPool::wake_one() {
-  const int sleepers = sleepers_.load();
-  if (sleepers > 0 && nthreads_ - sleepers < processors_) wake_word_.notify_one();
-}
-
-// Likewise a thread spins only while no more threads are awake than there are processors.
-bool WorkerPool::may_spin() const { return nthreads_ - sleepers_.load() <= processors_; }
-
-// A task claimed while others remain wakes one more sleeping worker: the workers come in one
-// by one as long as there is work for them, not all at once for a short run.
 bool WorkerPool::take_task(int thread) {
   std::uint64_t s = state_.load(std::memory_order_acquire);
   do {
     if (next_of(s) >= count_of(s)) return false;
   } while (!state_.compare_exchange_weak(s, s + 1, std::memory_order_acq_rel, std::memory_order_acquire));
-  if (next_of(s) + 1 < count_of(s)) wake_one();
   try {
     (*task_)(first_ + static_cast<int>(next_of(s)), thread);
   } catch (...) {
     keep_first_error(run_error_);
   }
-  if (done_.fetch_add(1) + 1 == static_cast<int>(count_of(s)) && caller_sleeps_.load()) done_.notify_one();
+  done_.fetch_add(1, std::memory_order_release);
   return true;
 }
 
@@ -126,36 +88,25 @@ bool WorkerPool::take_job(int thread) {
   } catch (...) {
     keep_first_error(job_error_);
   }
-  if (pending_.fetch_sub(1) == 1 && caller_sleeps_.load()) pending_.notify_one();
+  pending_.fetch_sub(1, std::memory_order_acq_rel);
   return true;
 }
 
-// The word is read before looking for work: whatever comes later changes it, and the wait
-// returns at once when it has changed.
 void WorkerPool::work(int thread) {
-  for (;;) {
-    const std::uint32_t seen = wake_word_.load();
-    if (stop_.load()) return;
-    if (take_task(thread) || take_job(thread)) continue;
-    if (!may_spin() || !spin_until([this] { return work_waiting(); }, kSpin)) sleep_until_woken(seen);
+  int idle = 0;
+  while (!stop_) {
+    if (take_task(thread) || take_job(thread)) {
+      idle = 0;
+    } else if (++idle < kSpins) {
+      cpu_relax();
+    } else {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++sleepers_;
+      wake_.wait(lock, [&] { return stop_ || !jobs_.empty() || task_open(); });
+      --sleepers_;
+      idle = 0;
+    }
   }
-}
-
-// A waker reads sleepers_ after changing the word; this thread counts itself in before it
-// reads the word again, so one of the two sees the other.
-void WorkerPool::sleep_until_woken(std::uint32_t seen) {
-  sleepers_.fetch_add(1);
-  if (!work_waiting()) wake_word_.wait(seen);
-  sleepers_.fetch_sub(1);
-}
-
-// The same handshake with caller_sleeps_: whoever brings the counter to its end wakes the caller.
-template <class Done>
-void WorkerPool::caller_wait(std::atomic<int>& counter, Done done) {
-  if (may_spin() && spin_until([&] { return done(counter.load(std::memory_order_acquire)); }, kSpin)) return;
-  caller_sleeps_.store(true);
-  for (int seen; !done(seen = counter.load());) counter.wait(seen);
-  caller_sleeps_.store(false, std::memory_order_relaxed);
 }
 
 void WorkerPool::run_batch(int first, int count, const std::function<void(int, int)>& task) {
@@ -164,10 +115,13 @@ void WorkerPool::run_batch(int first, int count, const std::function<void(int, i
   done_.store(0, std::memory_order_relaxed);
   const std::uint64_t epoch = (state_.load() >> (2 * kCountBits)) + 1;
   state_.store(epoch << (2 * kCountBits) | static_cast<std::uint64_t>(count) << kCountBits);
-  wake_word_.fetch_add(1);  // the first claim wakes a worker
+  if (sleepers_.load() > 0) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wake_.notify_all();
+  }
   while (take_task(0)) {
   }
-  caller_wait(done_, [count](int done) { return done >= count; });
+  while (done_.load(std::memory_order_acquire) < count) cpu_relax();
 }
 
 void WorkerPool::run(int count, const std::function<void(int, int)>& task) {
@@ -192,14 +146,13 @@ void WorkerPool::post(std::function<void(int)> job) {
     jobs_.push_back(std::move(job));
     ++queued_;
   }
-  wake_word_.fetch_add(1);
-  wake_one();
+  if (sleepers_.load() > 0) wake_.notify_all();
 }
 
 void WorkerPool::wait_background() {
   while (take_job(0)) {
   }
-  caller_wait(pending_, [](int pending) { return pending == 0; });
+  while (pending_.load(std::memory_order_acquire) > 0) cpu_relax();
   std::exception_ptr error;
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -5,9 +5,6 @@
 // Longer jobs can be posted to run in the background: a worker with no task at hand takes
 // them, and run() never waits for a worker busy with one.
 //
-// A waiting thread spins for some microseconds, then sleeps until woken. No more threads are
-// kept awake than the processors this process may use.
-//
 // Which thread runs what: thread numbers are 0 .. threads()-1. Thread 0 is always the thread
 // that called run() or wait_background(), and only it; the workers are threads 1 and up. A task
 // may run on any of them, and which one takes which task is not fixed: the caller may take
@@ -16,6 +13,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -52,19 +50,11 @@ class WorkerPool {
   bool take_task(int thread);
   bool take_job(int thread);
   bool task_open() const;
-  bool work_waiting() const;
-  void wake_one();
-  bool may_spin() const;
-  void sleep_until_woken(std::uint32_t seen);
-  // Spins shortly, then sleeps, until counter (done_ or pending_) satisfies done(value).
-  template <class Done>
-  void caller_wait(std::atomic<int>& counter, Done done);
   // Inside a handler: keeps the error being handled in `first` unless it holds one already.
   void keep_first_error(std::exception_ptr& first);
   void run_batch(int first, int count, const std::function<void(int, int)>& task);
 
   int nthreads_;
-  int processors_;  // that this process may use
   std::vector<std::thread> workers_;
   // The current run: epoch, task count and next task packed in one word, so that a claim
   // can never take a task of a run that has ended.
@@ -75,18 +65,23 @@ class WorkerPool {
   std::exception_ptr run_error_;
   // Background jobs.
   std::mutex mutex_;
+  std::condition_variable wake_;
   std::deque<std::function<void(int)>> jobs_;
   std::atomic<int> queued_{0};
   std::atomic<int> pending_{0};  // queued or running
   std::exception_ptr job_error_;
-  // Sleeping: the workers wait for wake_word_ to change; it changes after each new run, job or
-  // the stop, and they announce themselves in sleepers_ first, so a waker that sees none is
-  // sure they will see its change. The caller sleeps on done_ or pending_ likewise.
-  std::atomic<std::uint32_t> wake_word_{0};
   std::atomic<int> sleepers_{0};
-  std::atomic<bool> caller_sleeps_{false};
   std::atomic<bool> stop_{false};
 };
+
+// A pause inside a spin-wait loop. The thread also gives way to any other that is ready to
+// run: with more threads than processors, the thread waited for may need this one.
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+  std::this_thread::yield();
+}
 
 // Runs task(k, thread) for k = 0 .. count-1: on the pool when there is one, else in order here.
 void run_tasks(WorkerPool* pool, int count, const std::function<void(int task, int thread)>& task);

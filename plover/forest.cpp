@@ -142,7 +142,6 @@ void permuted_errors_side_by_side(const StoredTree& t, const GenoStore& g, const
       shuffle_ints(order.data(), noob);
       std::copy(order.begin(), order.end(), oob.perm.begin() + static_cast<std::size_t>(u) * noob);
       shuffled.store(u + 1, std::memory_order_release);
-      shuffled.notify_all();
     }
   };
   const int threads = pool ? pool->threads() : 1;
@@ -154,7 +153,7 @@ void permuted_errors_side_by_side(const StoredTree& t, const GenoStore& g, const
       return;
     }
     const int u = task - 1;
-    for (int seen; (seen = shuffled.load(std::memory_order_acquire)) <= u;) shuffled.wait(seen);
+    while (shuffled.load(std::memory_order_acquire) <= u) cpu_relax();
     oob.err[u] = permuted_errors(t, g, d, oob.used[u], oob, oob.perm.data() + static_cast<std::size_t>(u) * noob,
                                  oob.below[thread]);
   });
