@@ -171,6 +171,34 @@ bool takes_two_class_passes(int nruns) {
 // costs less than leaving some out.)
 constexpr int kOneClassStretchesUpTo = 2048;
 
+// Both missing-value passes: the missing cases (m of them, class counts `miss`) start on the
+// left, then stay on the right throughout; one pass when none is missing.
+// pass(base, base_cls, na_right) sweeps with `base` cases of class counts `base_cls` on the left.
+template <class Pass>
+void missing_value_passes(int m, const int* miss, Pass&& pass) {
+  if (m == 0) return pass(0, nullptr, 0);
+  pass(m, miss, 0);
+  pass(0, nullptr, 1);
+}
+
+// Two classes: estimates that screen a cut or subset with left counts (a, b) of nL cases, at a
+// node of n cases and class totals (t0, t1). Under Gini the larger (a^2 + b^2) / nL +
+// (r0^2 + r1^2) / nR, in one division, has the lower impurity; under entropy, n times the
+// entropy from the table of x log x. Sums within kGiniSlack * n of the largest, and entropy
+// estimates within the screen's slack of the lowest, are computed exactly.
+constexpr double kGiniSlack = 1e-9;
+
+[[gnu::always_inline]] inline double two_class_gini_sum(double a, double b, double nL, double n, double t0,
+                                                         double t1) {
+  const double nR = n - nL, r0 = t0 - a, r1 = t1 - b;
+  return ((a * a + b * b) * nR + (r0 * r0 + r1 * r1) * nL) / (nL * nR);
+}
+
+[[gnu::always_inline]] inline double two_class_entropy_estimate(const double* x_log_x, int a, int b, int nL, int n,
+                                                                 int t0, int t1) {
+  return x_log_x[nL] + x_log_x[n - nL] - (x_log_x[a] + x_log_x[b] + x_log_x[t0 - a] + x_log_x[t1 - b]);
+}
+
 // Room in the scratch for the arrays of `ncut` cuts (or subsets).
 void make_room_for_cuts(int ncut, SplitScratch& w) {
   if (static_cast<int>(w.cut_l0.size()) >= ncut) return;
@@ -258,7 +286,6 @@ template <class Better>
 
 AVX2_CLONE void gini_pass_two_classes(int nruns, int n, const int* base_cls, int na_right,
                                       const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
-  constexpr double kGiniSlack = 1e-9;
   const int ncut = nruns - 1;
   if (static_cast<int>(w.gini_l0.size()) < ncut) {
     w.gini_l0.resize(ncut);
@@ -279,10 +306,7 @@ AVX2_CLONE void gini_pass_two_classes(int nruns, int n, const int* base_cls, int
     nl[q] = a + b;
   }
   const double dn = n, t0 = w.total[0], t1 = w.total[1];
-  for (int q = 0; q < ncut; ++q) {
-    const double dl = nl[q], dr = dn - nl[q], r0 = t0 - l0[q], r1 = t1 - l1[q];
-    sum[q] = ((l0[q] * l0[q] + l1[q] * l1[q]) * dr + (r0 * r0 + r1 * r1) * dl) / (dl * dr);
-  }
+  for (int q = 0; q < ncut; ++q) sum[q] = two_class_gini_sum(l0[q], l1[q], nl[q], dn, t0, t1);
   const CutRange range = admissible_cuts<double>(nl, ncut, s.minnode, n - s.minnode);
   if (range.first >= range.last) return;  // no admissible cut
   const double largest = extreme_of(sum, range, -1.0, [](double x, double y) { return x > y; });
@@ -321,8 +345,7 @@ void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, in
   const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
   const int t0 = w.total[0], t1 = w.total[1];
   for (int q = 0; q < ncut; ++q) {
-    const int a = b0 + l0[q], b = b1 + l1[q], nL = base + nl[q];
-    estimate[q] = xlx[nL] + xlx[n - nL] - (xlx[a] + xlx[b] + xlx[t0 - a] + xlx[t1 - b]);
+    estimate[q] = two_class_entropy_estimate(xlx, b0 + l0[q], b1 + l1[q], base + nl[q], n, t0, t1);
   }
   const CutRange range = admissible_cuts(nl, ncut, s.minnode - base, n - s.minnode - base);
   const double lowest = extreme_of(estimate, range, std::numeric_limits<double>::infinity(),
@@ -344,21 +367,15 @@ void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, in
 // Both missing-value passes over the cuts of two classes.
 void two_class_passes(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
   if (s.impurity_rule != 1) {
-    if (m == 0) {
-      gini_pass_two_classes(nruns, n, nullptr, 0, s, w, best);
-    } else {
-      gini_pass_two_classes(nruns, n, w.miss.data(), 0, s, w, best);  // missing values to the left
-      gini_pass_two_classes(nruns, n, nullptr, 1, s, w, best);
-    }
+    missing_value_passes(m, w.miss.data(), [&](int, const int* base_cls, int na_right) {
+      gini_pass_two_classes(nruns, n, base_cls, na_right, s, w, best);
+    });
     return;
   }
   const int ncut = two_class_cuts(nruns, m, n, s, w);
-  if (m == 0) {
-    entropy_pass_two_classes(ncut, n, 0, nullptr, 0, s, w, best);
-  } else {
-    entropy_pass_two_classes(ncut, n, m, w.miss.data(), 0, s, w, best);
-    entropy_pass_two_classes(ncut, n, 0, nullptr, 1, s, w, best);
-  }
+  missing_value_passes(m, w.miss.data(), [&](int base, const int* base_cls, int na_right) {
+    entropy_pass_two_classes(ncut, n, base, base_cls, na_right, s, w, best);
+  });
 }
 
 // One pass over the cuts between non-missing runs. `base` cases (the missing ones when they go
@@ -404,13 +421,9 @@ void ordinal_passes(int nruns, int m, int n, const SearchSettings& s, SplitScrat
   std::optional<SplitScreen> screen;
   if (nruns >= kScreenFromSplits) screen.emplace(n, s, w);
   SplitScreen* sc = screen ? &*screen : nullptr;
-  if (m == 0) {
-    ordinal_pass<NC>(nruns, n, 0, nullptr, 0, s, w, best, sc);
-  } else {
-    ordinal_pass<NC>(nruns, n, m, w.miss.data(), 0, s, w, best, sc);  // missing values to the left
-    // Missing values to the right: the missing cases stay on the right throughout.
-    ordinal_pass<NC>(nruns, n, 0, nullptr, 1, s, w, best, sc);
-  }
+  missing_value_passes(m, w.miss.data(), [&](int base, const int* base_cls, int na_right) {
+    ordinal_pass<NC>(nruns, n, base, base_cls, na_right, s, w, best, sc);
+  });
 }
 
 }  // namespace
@@ -474,8 +487,7 @@ AVX2_CLONE void two_class_subsets(const int* present, const int* size, int count
     const double* xlx = screen.x_log_x;
     const double none = std::numeric_limits<double>::infinity();
     for (int q = 0; q < count; ++q) {
-      const int a0 = l0[q], a1 = l1[q], size_left = std::max(nl[q], 0);
-      const double e = xlx[size_left] + xlx[n - size_left] - (xlx[a0] + xlx[a1] + xlx[t0 - a0] + xlx[t1 - a1]);
+      const double e = two_class_entropy_estimate(xlx, l0[q], l1[q], std::max(nl[q], 0), n, t0, t1);
       estimate[q] = admissible(q) ? e : none;
     }
     const double lowest = extreme_of(estimate, all, none, [](double x, double y) { return x < y; });
@@ -485,12 +497,8 @@ AVX2_CLONE void two_class_subsets(const int* present, const int* size, int count
       if (estimate[q] <= ceiling) keep(q);
     return;
   }
-  constexpr double kGiniSlack = 1e-9;  // as in the ordinal pass
   const double dn = n;
-  for (int q = 0; q < count; ++q) {  // on vector lanes
-    const double x0 = l0[q], x1 = l1[q], dl = nl[q], dr = dn - dl, r0 = t0 - x0, r1 = t1 - x1;
-    estimate[q] = ((x0 * x0 + x1 * x1) * dr + (r0 * r0 + r1 * r1) * dl) / (dl * dr);
-  }
+  for (int q = 0; q < count; ++q) estimate[q] = two_class_gini_sum(l0[q], l1[q], nl[q], dn, t0, t1);  // on vector lanes
   for (int q = 0; q < count; ++q)
     if (!admissible(q)) estimate[q] = -1.0;
   const double largest = extreme_of(estimate, all, -1.0, [](double x, double y) { return x > y; });
