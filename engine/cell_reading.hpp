@@ -15,15 +15,34 @@ namespace forests {
 
 // A covariate column while the file is read: its spellings with their values (NaN for a missing
 // one) and the spelling of every cell. A column whose first cells come in rows of decimals is
-// read as scaled cells instead, as long as its cells allow; once read, it is spelled out: its
-// distinct values in order are its spellings, without their text unless spellings are kept.
+// read as scaled cells instead, as long as its cells allow; a column that stops fitting is
+// spelled out on the spot. In one that stays scaled to the end, its distinct keys, in order of
+// value, serve as its spellings (without text unless spellings are kept) and each cell keeps
+// the number of its key among them.
 struct ColumnBeingRead {
   enum Form { kUnread, kSpelled, kScaled } form = kUnread;
   SpellingTable spellings;
   std::vector<double> value;
   SpellingCells cells;
   ScaledCells scaled;
+  // Of a column read to the end as scaled cells: its distinct keys and each cell's spelling.
+  DistinctKeys distinct;
+  std::vector<std::int32_t> spelling_of_cell;
 };
+
+// A column read, as spellings: how many, the value of each, and each cell's spelling number
+// (f(i, k) for every cell i in order).
+int spelling_count(const ColumnBeingRead& c);
+double spelling_value(const ColumnBeingRead& c, int k);
+template <class F>
+void for_each_cell(const ColumnBeingRead& c, F&& f) {
+  if (c.form != ColumnBeingRead::kScaled) return c.cells.for_each(f);
+  const std::vector<std::int32_t>& k = c.spelling_of_cell;
+  for (std::size_t i = 0; i < k.size(); ++i) f(i, static_cast<std::uint32_t>(k[i]));
+}
+
+// Hands over the text of a column's spellings; the column's cells stay.
+SpellingList release_spellings(ColumnBeingRead& c);
 
 // What the reader learns of the data rows beyond the columns.
 struct RowsRead {
@@ -52,10 +71,9 @@ int add_spelling(ColumnBeingRead& c, std::string_view token, int row, int col, i
                  std::size_t cells_before, RowsRead& r);
 
 // Turns a column of scaled cells into spellings, their values and the cells' spellings, which
-// are numbered in order of value, the missing ones first. `findable`: the spellings get their
-// text and can be looked up, for cells to come; otherwise they get their text only when
-// `keep_spellings`. The values count toward `r`.
-void spell_scaled_cells(ColumnBeingRead& c, bool findable, bool keep_spellings, RowsRead& r);
+// are numbered in order of value, the missing ones first, to be looked up by cells to come. The
+// values count toward `r`.
+void spell_scaled_cells(ColumnBeingRead& c, RowsRead& r);
 
 // Reads a cell of a column that is no covariate: a response label or a skipped number.
 void read_other_cell(int row, int col, int kind, std::string_view token, const ReadOptions& options, RowsRead& r);
