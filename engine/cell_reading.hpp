@@ -2,6 +2,8 @@
 // tables of the columns read.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -13,33 +15,61 @@
 
 namespace forests {
 
+// Short cells: the ten digits, "NA" and ".", by their slot numbers.
+constexpr int kShortSlots = 12;
+
 // A covariate column while the file is read: its spellings with their values (NaN for a missing
 // one) and the spelling of every cell. A column whose first cells come in rows of decimals is
 // read as scaled cells instead, as long as its cells allow; a column that stops fitting is
 // spelled out on the spot. In one that stays scaled to the end, its distinct keys, in order of
 // value, serve as its spellings (without text unless spellings are kept) and each cell keeps
 // the number of its key among them.
+// A column whose cells are all short keeps each cell's slot instead of its spelling, and the
+// spelling of each slot: its cells are copied from the rows as they are, into a store of such
+// columns that the reader keeps (RowsRead::slot_cells).
 struct ColumnBeingRead {
-  enum Form { kUnread, kSpelled, kScaled } form = kUnread;
+  enum Form { kUnread, kSpelled, kScaled, kSlots } form = kUnread;
   SpellingTable spellings;
   std::vector<double> value;
   SpellingCells cells;
   ScaledCells scaled;
+  std::array<std::int32_t, kShortSlots> slot_spelling{};  // of a column of slots, -1 for a slot not seen
+  const std::uint8_t* slots = nullptr;                    // its cells' slots, once read
+  std::size_t nslots = 0;
+
   // Of a column read to the end as scaled cells: its distinct keys and each cell's spelling.
   DistinctKeys distinct;
   std::vector<std::int32_t> spelling_of_cell;
+
+  std::size_t cell_count() const {
+    return form == kSlots ? nslots : form == kScaled ? spelling_of_cell.size() : cells.size();
+  }
+  // The cells as a byte each, when each takes one (slots or spellings).
+  bool one_byte_cells() const { return form == kSlots || (form == kSpelled && cells.width() == 1); }
+  const std::uint8_t* cell_bytes() const { return form == kSlots ? slots : cells.data(); }
+
+  // The spelling of each byte a one-byte cell may hold (0 for a slot not seen).
+  std::array<std::uint32_t, 256> spelling_of_byte() const {
+    std::array<std::uint32_t, 256> s{};
+    for (std::uint32_t k = 0; k < 256; ++k)
+      s[k] = form != kSlots ? k : k < kShortSlots ? static_cast<std::uint32_t>(std::max(slot_spelling[k], 0)) : 0;
+    return s;
+  }
+  // Calls f(i, k) with the spelling k of every cell in order.
+  template <class F>
+  void for_each_spelling(F&& f) const {
+    if (form == kScaled) {
+      for (std::size_t i = 0; i < spelling_of_cell.size(); ++i) f(i, static_cast<std::uint32_t>(spelling_of_cell[i]));
+      return;
+    }
+    if (form != kSlots) return cells.for_each(f);
+    for (std::size_t i = 0; i < nslots; ++i) f(i, static_cast<std::uint32_t>(slot_spelling[slots[i]]));
+  }
 };
 
-// A column read, as spellings: how many, the value of each, and each cell's spelling number
-// (f(i, k) for every cell i in order).
+// A column read, as spellings: how many, and the value of each.
 int spelling_count(const ColumnBeingRead& c);
 double spelling_value(const ColumnBeingRead& c, int k);
-template <class F>
-void for_each_cell(const ColumnBeingRead& c, F&& f) {
-  if (c.form != ColumnBeingRead::kScaled) return c.cells.for_each(f);
-  const std::vector<std::int32_t>& k = c.spelling_of_cell;
-  for (std::size_t i = 0; i < k.size(); ++i) f(i, static_cast<std::uint32_t>(k[i]));
-}
 
 // Hands over the text of a column's spellings; the column's cells stay.
 SpellingList release_spellings(ColumnBeingRead& c);
@@ -49,6 +79,9 @@ struct RowsRead {
   std::vector<int> labels;
   double smallest = 0.0;  // of all values and labels, and 0
   bool has_missing = false;
+  // The cells of the columns of slots: covariate j's cell of row i at j * slot_rows + i.
+  std::vector<std::uint8_t> slot_cells;
+  std::size_t slot_rows = 0;
 };
 
 // How the cells of each file column are read.
