@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -17,6 +19,33 @@ namespace forests {
 
 // Short cells: the ten digits, "NA" and ".", by their slot numbers.
 constexpr int kShortSlots = 12;
+
+// Slots of the missing cells.
+constexpr int kNaSlot = 10;
+constexpr int kDotSlot = 11;
+
+// Whether the eight bytes at p are four cells of one byte, a digit or '.', each followed by one
+// white-space byte; their slots then go to the bytes of `slots`, the first cell's lowest.
+inline bool four_short_cells(const char* p, std::uint32_t& slots) {
+  static_assert(std::endian::native == std::endian::little, "the cells are read as a little-endian word");
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  constexpr std::uint64_t kCellHigh = 0x0080008000800080ull, kCellOnes = 0x0001000100010001ull;
+  std::uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  if ((x & kHigh) != 0) return false;
+  // With every byte below 0x80, adding 0x80 - v to each sets its high bit exactly when it is v
+  // or more, without carries between bytes.
+  auto at_least = [x](unsigned v) { return (x + kOnes * (0x80 - v)) & kHigh; };
+  const std::uint64_t digit = at_least('0') & ~at_least('9' + 1);
+  const std::uint64_t dot = at_least('.') & ~at_least('.' + 1);
+  const std::uint64_t space = (at_least(' ') & ~at_least(' ' + 1)) | (at_least('\t') & ~at_least('\r' + 1));
+  if ((((digit | dot) & kCellHigh) | (space & ~kCellHigh)) != kHigh) return false;
+  const std::uint64_t dots = ((dot & kCellHigh) >> 7) * 0xff;  // '.' becomes the byte '0' + kDotSlot
+  const std::uint64_t cells = ((x & ~dots) | (dots & (kOnes * ('0' + kDotSlot)))) & (kCellOnes * 0xff);
+  const std::uint64_t s = cells - kCellOnes * '0';
+  slots = static_cast<std::uint32_t>((s & 0xff) | ((s >> 8) & 0xff00) | ((s >> 16) & 0xff0000) | ((s >> 24) & 0xff000000));
+  return true;
+}
 
 // A covariate column while the file is read: its spellings with their values (NaN for a missing
 // one) and the spelling of every cell. A column whose first cells come in rows of decimals is

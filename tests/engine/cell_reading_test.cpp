@@ -7,6 +7,7 @@
 
 #include "cell_reading_reference.hpp"
 #include "read_text.hpp"
+#include "row_blocks.hpp"
 
 using namespace forests;
 
@@ -246,6 +247,29 @@ TEST(CellReading, RandomGenotypeFilesReadAsTokenByToken) {
     const std::string expected = read_dump(f.text, f.rules, false, 0);
     for (std::size_t block_size : {std::size_t{1} << 22, std::size_t{1} + gen() % 64, std::size_t{1} + gen() % 8192})
       ASSERT_EQ(read_dump(f.text, f.rules, true, block_size), expected) << trial << " " << block_size << "\n" << f.text;
+  }
+}
+
+TEST(CellReading, FourShortCellsAtOnceAsByteByByte) {
+  // Words of digits, points, the bytes next to them, white space of every kind, other control
+  // bytes and bytes past 0x7f: four cells are told at once exactly when each byte says so.
+  std::mt19937 gen(37);
+  static const char kBytes[] = "0129./:-N \t\n\v\f\r\x08\x0e\x1f!\x80\xb0\xff";
+  for (int round = 0; round < 200000; ++round) {
+    char w[8];
+    for (char& c : w) c = kBytes[gen() % (sizeof kBytes - 1)];
+    bool expected = true;
+    std::uint32_t expected_slots = 0;
+    for (int q = 0; q < 4; ++q) {
+      const auto cell = static_cast<unsigned char>(w[2 * q]);
+      expected = expected && ((cell >= '0' && cell <= '9') || cell == '.') && space_byte(static_cast<unsigned char>(w[2 * q + 1]));
+      expected_slots |= static_cast<std::uint32_t>(cell == '.' ? kDotSlot : cell - '0') << (8 * q);
+    }
+    std::uint32_t slots = 0;
+    ASSERT_EQ(four_short_cells(w, slots), expected) << std::string(w, 8);
+    if (expected) {
+      ASSERT_EQ(slots, expected_slots) << std::string(w, 8);
+    }
   }
 }
 
