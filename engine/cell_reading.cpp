@@ -120,7 +120,7 @@ constexpr std::size_t kFewValuesCheck = 1024;
 
 void spell_out_few_values(CellReader& cr, ColumnBeingRead& c, std::size_t cells_before) {
   if (cells_before >= kFewValuesCheck || c.scaled.key.size() < kFewValuesCheck) return;
-  if (fewer_values(c.scaled, 256)) spell_scaled_cells(c, true, cr.rules.options.keep_spellings, cr.r);
+  if (fewer_values(c.scaled, 256)) spell_scaled_cells(c, cr.r);
 }
 
 template <bool kPadded, class TokenOf>
@@ -130,7 +130,7 @@ int add_scaled_cells(CellReader& cr, ColumnBeingRead& c, int k, int rows, TokenO
   k += add_scaled_cells<kPadded>(c.scaled, rows - k, [&](int q) { return token(k + q); }, options.keep_spellings,
                         options.nan_token_is_missing);
   if (k < rows)
-    spell_scaled_cells(c, true, options.keep_spellings, cr.r);
+    spell_scaled_cells(c, cr.r);
   else
     spell_out_few_values(cr, c, cells_before);
   return k;
@@ -151,7 +151,7 @@ int add_keyed_cells(CellReader& cr, ColumnBeingRead& c, const std::int32_t* keys
     if (end == rows) break;
     k = end;
     if (!add_other_scaled_cell(c.scaled, token(k), options.keep_spellings, options.nan_token_is_missing)) {
-      spell_scaled_cells(c, true, options.keep_spellings, cr.r);
+      spell_scaled_cells(c, cr.r);
       return k;
     }
     if (c.scaled.scale != scale) return add_scaled_cells<true>(cr, c, k + 1, rows, token);  // the keys are out of date
@@ -512,6 +512,22 @@ std::size_t read_whole_rows(CellReader& cr, const char* b, std::size_t i, std::s
   return i;
 }
 
+// The values of a column's distinct keys count toward `r`.
+void note_scaled_values(const DistinctKeys& d, int scale, RowsRead& r) {
+  if (!d.key.empty() && d.key.front() <= kMissingNan) r.has_missing = true;
+  const auto number = std::find_if(d.key.begin(), d.key.end(), [](std::int32_t k) { return k > kMissingNan; });
+  if (number != d.key.end()) r.smallest = std::min(r.smallest, scaled_value(*number, scale));
+}
+
+// A column of scaled cells read to the end finds its distinct keys and numbers its cells by them.
+void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r) {
+  c.distinct = distinct_keys(c.scaled);
+  note_scaled_values(c.distinct, c.scaled.scale, r);
+  c.spelling_of_cell = std::move(c.scaled.key);
+  for (std::int32_t& k : c.spelling_of_cell) k = static_cast<std::int32_t>(key_index(c.distinct, k));
+  c.scaled.key = {};
+}
+
 }  // namespace
 
 int add_spelling(ColumnBeingRead& c, std::string_view token, int row, int col, int kind, const ReadOptions& options,
@@ -574,7 +590,7 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
       block_size = std::min(kLargestBlock, std::max(block_size, len / std::max<std::size_t>(rows_read, 1) * two_tiles));
   }
   for (ColumnBeingRead& c : columns)
-    if (c.form == ColumnBeingRead::kScaled) spell_scaled_cells(c, false, rules.options.keep_spellings, r);
+    if (c.form == ColumnBeingRead::kScaled) finish_scaled_cells(c, r);
   const int last_col = col;
   for (int col = 0; col < cr.ncols; ++col) {
     if (rules.cov_of_col[col] < 0) continue;
@@ -587,29 +603,37 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
   return rows_scanned(static_cast<long long>(row) * cr.ncols + col, cr.ncols, last_token);
 }
 
-void spell_scaled_cells(ColumnBeingRead& c, bool findable, bool keep_spellings, RowsRead& r) {
-  DistinctKeys d = distinct_keys(c.scaled);
+void spell_scaled_cells(ColumnBeingRead& c, RowsRead& r) {
+  const DistinctKeys d = distinct_keys(c.scaled);
   const int scale = c.scaled.scale;
+  note_scaled_values(d, scale, r);
   for (std::int32_t key : d.key) {
-    const double v = scaled_value(key, scale);
-    c.value.push_back(v);
-    if (std::isnan(v))
-      r.has_missing = true;
-    else
-      r.smallest = std::min(r.smallest, v);
-    if (findable) c.spellings.add(scaled_spelling(key, scale));
+    c.value.push_back(scaled_value(key, scale));
+    c.spellings.add(scaled_spelling(key, scale));
   }
-  c.cells.assign(d.of_cell, static_cast<std::uint32_t>(d.key.size()));
+  std::vector<std::uint32_t> of_cell(c.scaled.key.size());
+  for (std::size_t i = 0; i < of_cell.size(); ++i) of_cell[i] = key_index(d, c.scaled.key[i]);
+  c.cells.assign(of_cell, static_cast<std::uint32_t>(d.key.size()));
   const std::size_t nsp = d.key.size();
-  if (findable && nsp >= 256 && 2 * nsp > c.cells.size()) c.spellings.stop_finding();
-  if (!findable && keep_spellings) {
-    SpellingList printed;
-    printed.printed = std::move(d.key);
-    printed.decimals = scale;
-    c.spellings.adopt(std::move(printed));
-  }
+  if (nsp >= 256 && 2 * nsp > c.cells.size()) c.spellings.stop_finding();
   c.scaled = ScaledCells{};
   c.form = ColumnBeingRead::kSpelled;
+}
+
+int spelling_count(const ColumnBeingRead& c) {
+  return c.form == ColumnBeingRead::kScaled ? static_cast<int>(c.distinct.key.size()) : static_cast<int>(c.value.size());
+}
+
+double spelling_value(const ColumnBeingRead& c, int k) {
+  return c.form == ColumnBeingRead::kScaled ? scaled_value(c.distinct.key[k], c.scaled.scale) : c.value[k];
+}
+
+SpellingList release_spellings(ColumnBeingRead& c) {
+  if (c.form != ColumnBeingRead::kScaled) return c.spellings.release();
+  SpellingList printed;
+  printed.printed = c.distinct.key;
+  printed.decimals = c.scaled.scale;
+  return printed;
 }
 
 namespace {
@@ -691,7 +715,31 @@ std::vector<long long> count_spellings(const ColumnBeingRead& c, int nsp) {
 
 }  // namespace
 
+namespace {
+
+// A column of scaled cells: its spellings, the distinct keys, come in order of value already,
+// and only the missing keys, and -0 and 0 (keys -1 and 0), share a value.
+ValueTable scaled_value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
+  const std::vector<std::int32_t>& key = c.distinct.key;
+  const int nsp = static_cast<int>(key.size());
+  ValueTable t;
+  rank.assign(nsp, 0);
+  int k = 0;
+  if (nsp > 0 && key[0] <= kMissingNan) t.value.push_back(missing_code);
+  while (k < nsp && key[k] <= kMissingNan) ++k;
+  for (; k < nsp; ++k) {
+    if (!(key[k] == 0 && k > 0 && key[k - 1] == -1)) t.value.push_back(scaled_value(key[k], c.scaled.scale));
+    rank[k] = static_cast<int>(t.value.size()) - 1;
+  }
+  t.count.assign(t.value.size(), 0);
+  for (const std::int32_t k : c.spelling_of_cell) ++t.count[rank[k]];
+  return t;
+}
+
+}  // namespace
+
 ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
+  if (c.form == ColumnBeingRead::kScaled) return scaled_value_table(c, missing_code, rank);
   const int nsp = static_cast<int>(c.value.size());
   const std::vector<long long> spelling_count = count_spellings(c, nsp);
   std::vector<KeyedSpelling> order;  // equal values in spelling order
@@ -777,7 +825,29 @@ void sort_toward(std::uint32_t* first, std::uint32_t* last, long depth, std::uin
 
 }  // namespace
 
+namespace {
+
+// The kept zero of a column of scaled cells, whose spellings of -0 and 0 are its keys -1 and 0.
+void scaled_zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, double* value) {
+  const std::vector<std::int32_t>& key = c.distinct.key;
+  const auto minus = std::lower_bound(key.begin(), key.end(), -1);
+  if (minus == key.end() || *minus != -1 || minus + 1 == key.end() || minus[1] != 0) return;
+  const auto minus_zero = static_cast<std::int32_t>(minus - key.begin());
+  const auto zero = static_cast<std::uint32_t>(rank[minus_zero]);
+  std::vector<std::uint32_t> x(c.spelling_of_cell.size());
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const std::int32_t k = c.spelling_of_cell[i];
+    x[i] = 2 * static_cast<std::uint32_t>(rank[k]) + (k == minus_zero ? 1 : 0);
+  }
+  sort_toward(x.data(), x.data() + x.size(), 2 * (static_cast<long>(std::bit_width(x.size())) - 1), zero);
+  const auto first = std::find_if(x.begin(), x.end(), [&](std::uint32_t a) { return (a >> 1) == zero; });
+  value[zero] = (*first & 1) ? -0.0 : 0.0;
+}
+
+}  // namespace
+
 void zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, double* value) {
+  if (c.form == ColumnBeingRead::kScaled) return scaled_zero_as_sorted(c, rank, value);
   int zero = -1;
   bool plus = false, minus = false;
   for (std::size_t k = 0; k < c.value.size(); ++k) {

@@ -49,8 +49,10 @@ inline bool four_short_cells(const char* p, std::uint32_t& slots) {
 
 // A covariate column while the file is read: its spellings with their values (NaN for a missing
 // one) and the spelling of every cell. A column whose first cells come in rows of decimals is
-// read as scaled cells instead, as long as its cells allow; once read, it is spelled out: its
-// distinct values in order are its spellings, without their text unless spellings are kept.
+// read as scaled cells instead, as long as its cells allow; a column that stops fitting is
+// spelled out on the spot. In one that stays scaled to the end, its distinct keys, in order of
+// value, serve as its spellings (without text unless spellings are kept) and each cell keeps
+// the number of its key among them.
 // A column whose cells are all short keeps each cell's slot instead of its spelling, and the
 // spelling of each slot: its cells are copied from the rows as they are, into a store of such
 // columns that the reader keeps (RowsRead::slot_cells).
@@ -64,9 +66,15 @@ struct ColumnBeingRead {
   const std::uint8_t* slots = nullptr;                    // its cells' slots, once read
   std::size_t nslots = 0;
 
-  std::size_t cell_count() const { return form == kSlots ? nslots : cells.size(); }
+  // Of a column read to the end as scaled cells: its distinct keys and each cell's spelling.
+  DistinctKeys distinct;
+  std::vector<std::int32_t> spelling_of_cell;
+
+  std::size_t cell_count() const {
+    return form == kSlots ? nslots : form == kScaled ? spelling_of_cell.size() : cells.size();
+  }
   // The cells as a byte each, when each takes one (slots or spellings).
-  bool one_byte_cells() const { return form == kSlots || cells.width() == 1; }
+  bool one_byte_cells() const { return form == kSlots || (form == kSpelled && cells.width() == 1); }
   const std::uint8_t* cell_bytes() const { return form == kSlots ? slots : cells.data(); }
 
   // The spelling of each byte a one-byte cell may hold (0 for a slot not seen).
@@ -79,10 +87,21 @@ struct ColumnBeingRead {
   // Calls f(i, k) with the spelling k of every cell in order.
   template <class F>
   void for_each_spelling(F&& f) const {
+    if (form == kScaled) {
+      for (std::size_t i = 0; i < spelling_of_cell.size(); ++i) f(i, static_cast<std::uint32_t>(spelling_of_cell[i]));
+      return;
+    }
     if (form != kSlots) return cells.for_each(f);
     for (std::size_t i = 0; i < nslots; ++i) f(i, static_cast<std::uint32_t>(slot_spelling[slots[i]]));
   }
 };
+
+// A column read, as spellings: how many, and the value of each.
+int spelling_count(const ColumnBeingRead& c);
+double spelling_value(const ColumnBeingRead& c, int k);
+
+// Hands over the text of a column's spellings; the column's cells stay.
+SpellingList release_spellings(ColumnBeingRead& c);
 
 // What the reader learns of the data rows beyond the columns.
 struct RowsRead {
@@ -114,10 +133,9 @@ int add_spelling(ColumnBeingRead& c, std::string_view token, int row, int col, i
                  std::size_t cells_before, RowsRead& r);
 
 // Turns a column of scaled cells into spellings, their values and the cells' spellings, which
-// are numbered in order of value, the missing ones first. `findable`: the spellings get their
-// text and can be looked up, for cells to come; otherwise they get their text only when
-// `keep_spellings`. The values count toward `r`.
-void spell_scaled_cells(ColumnBeingRead& c, bool findable, bool keep_spellings, RowsRead& r);
+// are numbered in order of value, the missing ones first, to be looked up by cells to come. The
+// values count toward `r`.
+void spell_scaled_cells(ColumnBeingRead& c, RowsRead& r);
 
 // Reads a cell of a column that is no covariate: a response label or a skipped number.
 void read_other_cell(int row, int col, int kind, std::string_view token, const ReadOptions& options, RowsRead& r);

@@ -135,8 +135,8 @@ namespace {
 // spelling of each code, and the spelling of every cell when some code has more than one.
 CellText cell_text(ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int ncode, int ncase) {
   CellText text;
-  const int nsp = c.spellings.size();
-  text.spelling = c.spellings.release();
+  const int nsp = spelling_count(c);
+  text.spelling = release_spellings(c);
   constexpr int kUnseen = -2;
   text.code_spelling.assign(ncode, kUnseen);
   bool varied = false;
@@ -236,7 +236,7 @@ ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueT
 // Writes covariate j's codes into the store (and its text, when kept) and frees its cells.
 void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, const std::vector<int>& rank,
                  const ReadOptions& options) {
-  const int nsp = static_cast<int>(c.value.size());
+  const int nsp = spelling_count(c);
   std::vector<int> code_of_spelling(nsp);
   for (int k = 0; k < nsp; ++k) code_of_spelling[k] = t.code[rank[k]];
   const ColumnMeta& m = d.codes.meta[j];

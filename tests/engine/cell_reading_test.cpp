@@ -44,10 +44,12 @@ std::string read_dump(const std::string& text, const CellRules& rules, bool fast
   for (int label : r.labels) d += format(" %d", label);
   for (const ColumnBeingRead& c : columns) {
     d += "\ncells:";
+    ColumnBeingRead copy = c;
+    const SpellingList text = release_spellings(copy);
     c.for_each_spelling([&](std::size_t, std::uint32_t k) {
       d += ' ';
-      d += bits_of(c.value[k]);
-      if (rules.options.keep_spellings) d.append("=").append(c.spellings.list()[static_cast<int>(k)]);
+      d += bits_of(spelling_value(c, static_cast<int>(k)));
+      if (rules.options.keep_spellings) d.append("=").append(text[static_cast<int>(k)]);
     });
     std::vector<int> rank;
     const ValueTable t = value_table(c, -1e6, rank);

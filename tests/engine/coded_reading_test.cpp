@@ -2,6 +2,7 @@
 // spelling tables, packed code columns and whole files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -106,6 +107,33 @@ TEST(CodedReading, SpellingTableNumbersSpellingsInOrderOfFirstAppearance) {
     }
     ASSERT_EQ(cells.size(), expected.size());
     cells.for_each([&](std::size_t i, std::uint32_t k) { ASSERT_EQ(k, expected[i]); });
+  }
+}
+
+TEST(CodedReading, DistinctKeysAndTheirIndicesAsBySorting) {
+  // Keys close together (found by bits) and spread widely (found by bisection), the missing keys,
+  // -0 beside 0, the extremes that fit.
+  std::mt19937 rng(13);
+  const std::int32_t largest = static_cast<std::int32_t>(2 * kLargestScaled);
+  for (int round = 0; round < 200; ++round) {
+    ScaledCells s;
+    const int n = 1 + static_cast<int>(rng() % 3000);
+    const std::int64_t spread = round % 3 == 0 ? largest : 1 + static_cast<std::int64_t>(rng() % 20000);
+    for (int i = 0; i < n; ++i) {
+      const unsigned pick = rng() % 40;
+      std::int32_t k = 2 * static_cast<std::int32_t>(static_cast<std::int64_t>(rng() % (spread + 1)) - spread / 2);
+      if (pick == 0) k = kMissingNa + static_cast<std::int32_t>(rng() % 3);
+      if (pick == 1) k = -1;
+      if (pick == 2 && round % 3 == 0) k = rng() % 2 ? largest : -largest;
+      s.key.push_back(k);
+    }
+    std::vector<std::int32_t> expected = s.key;
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    const DistinctKeys d = distinct_keys(s);
+    ASSERT_EQ(d.key, expected) << round;
+    for (const std::int32_t k : s.key)
+      ASSERT_EQ(key_index(d, k), std::lower_bound(expected.begin(), expected.end(), k) - expected.begin()) << round;
   }
 }
 
