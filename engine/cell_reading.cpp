@@ -686,30 +686,64 @@ void sort_by_key(std::vector<KeyedSpelling>& items) {
   }
 }
 
+// Cells of each slot seen in a column of slots. Eight cells at a time, a byte per cell tells
+// whether it holds a slot; the bytes are summed in eight lanes, for every slot seen but the
+// last, which has the cells left.
+std::vector<long long> count_slots(const ColumnBeingRead& c, int nsp) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kLow7 = 0x7f7f7f7f7f7f7f7full, kHigh = 0x8080808080808080ull;
+  constexpr std::uint64_t kLaneBytes = 0x00ff00ff00ff00ffull;
+  std::array<int, kShortSlots> seen;
+  int nseen = 0;
+  for (int slot = 0; slot < kShortSlots; ++slot)
+    if (c.slot_spelling[slot] >= 0) seen[nseen++] = slot;
+  std::array<long long, kShortSlots> of_slot{};
+  const std::uint8_t* b = c.slots;
+  const std::size_t n = c.nslots, words = n / 8;
+  for (int q = 0; q + 1 < nseen; ++q) {
+    const std::uint64_t pattern = kOnes * static_cast<std::uint64_t>(seen[q]);
+    for (std::size_t w0 = 0; w0 < words; w0 += 255) {  // a lane holds at most 255
+      std::uint64_t lanes = 0;
+      for (std::size_t w = w0; w < std::min(words, w0 + 255); ++w) {
+        std::uint64_t x;
+        std::memcpy(&x, b + 8 * w, sizeof x);
+        lanes += (~((x ^ pattern) + kLow7) & kHigh) >> 7;  // the bytes stay below 0x80: no carries
+      }
+      lanes = (lanes & kLaneBytes) + ((lanes >> 8) & kLaneBytes);
+      of_slot[seen[q]] += static_cast<long long>((lanes * 0x0001000100010001ull) >> 48);
+    }
+    for (std::size_t i = 8 * words; i < n; ++i) of_slot[seen[q]] += b[i] == seen[q];
+  }
+  std::vector<long long> count(nsp, 0);
+  long long rest = static_cast<long long>(n);
+  for (int q = 0; q < nseen; ++q) {
+    const long long k = q + 1 < nseen ? of_slot[seen[q]] : rest;
+    count[c.slot_spelling[seen[q]]] += k;
+    rest -= k;
+  }
+  return count;
+}
+
 // Cells of each spelling. One-byte cells are counted in four tallies in turn, so that runs of
 // equal cells do not wait on one another.
 std::vector<long long> count_spellings(const ColumnBeingRead& c, int nsp) {
+  if (c.form == ColumnBeingRead::kSlots) return count_slots(c, nsp);
   std::vector<long long> count(nsp, 0);
   if (!c.one_byte_cells()) {
     c.cells.for_each([&](std::size_t, std::uint32_t k) { ++count[k]; });
     return count;
   }
-  // Tallies by the byte held; a column of slots holds bytes up to kShortSlots - 1.
-  const int nbyte = c.form == ColumnBeingRead::kSlots ? kShortSlots : nsp;
-  std::vector<std::uint32_t> tally(4 * static_cast<std::size_t>(nbyte), 0);
-  const std::uint8_t* b = c.cell_bytes();
-  const std::size_t n = c.cell_count();
+  std::vector<std::uint32_t> tally(4 * static_cast<std::size_t>(nsp), 0);
+  const std::uint8_t* b = c.cells.data();
+  const std::size_t n = c.cells.size();
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
     ++tally[b[i]];
-    ++tally[nbyte + b[i + 1]];
-    ++tally[2 * nbyte + b[i + 2]];
-    ++tally[3 * nbyte + b[i + 3]];
+    ++tally[nsp + b[i + 1]];
+    ++tally[2 * nsp + b[i + 2]];
+    ++tally[3 * nsp + b[i + 3]];
   }
   for (; i < n; ++i) ++tally[b[i]];
-  const std::array<std::uint32_t, 256> spelling = c.spelling_of_byte();
-  for (int k = 0; k < nbyte; ++k)
-    count[spelling[k]] += static_cast<long long>(tally[k]) + tally[nbyte + k] + tally[2 * nbyte + k] + tally[3 * nbyte + k];
+  for (int k = 0; k < nsp; ++k) count[k] = static_cast<long long>(tally[k]) + tally[nsp + k] + tally[2 * nsp + k] + tally[3 * nsp + k];
   return count;
 }
 
