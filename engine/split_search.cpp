@@ -207,6 +207,7 @@ void make_room_for_cuts(int ncut, SplitScratch& w) {
   w.cut_nl.resize(ncut);
   w.cut_code.resize(ncut);
   w.cut_score.resize(ncut);
+  w.cut_sum.resize(ncut);
 }
 
 // The cuts between runs as left counts and sizes before any missing case, with the code of
@@ -257,26 +258,48 @@ CutRange admissible_cuts(const T* nl, int ncut, T low, T high) {
   return r;
 }
 
-// The extremes of x[first..last-1] in four independent lanes, so that each step need not wait
+// The extremes of x[first..last-1] in Lanes independent lanes, so that each step need not wait
 // for the one before.
-template <class Better>
-[[gnu::always_inline]] inline double extreme_of(const double* x, CutRange r, double none, Better better) {
-  double lane[4] = {none, none, none, none};
+template <int Lanes, class T, class Better>
+[[gnu::always_inline]] inline T extreme_of(const T* x, CutRange r, T none, Better better) {
+  T lane[Lanes];
+  for (int k = 0; k < Lanes; ++k) lane[k] = none;
   int q = r.first;
-  for (; q + 4 <= r.last; q += 4)
-    for (int k = 0; k < 4; ++k) lane[k] = better(x[q + k], lane[k]) ? x[q + k] : lane[k];
+  for (; q + Lanes <= r.last; q += Lanes)
+    for (int k = 0; k < Lanes; ++k) lane[k] = better(x[q + k], lane[k]) ? x[q + k] : lane[k];
   for (; q < r.last; ++q) lane[0] = better(x[q], lane[0]) ? x[q] : lane[0];
-  for (int k = 1; k < 4; ++k) lane[0] = better(lane[k], lane[0]) ? lane[k] : lane[0];
+  for (int k = 1; k < Lanes; ++k) lane[0] = better(lane[k], lane[0]) ? lane[k] : lane[0];
   return lane[0];
+}
+
+// The cuts between runs of two classes as left counts and sizes before any missing case.
+void two_class_left_counts(int nruns, SplitScratch& w) {
+  const int ncut = nruns - 1;
+  make_room_for_cuts(ncut, w);
+  const int* __restrict cls = w.run_cls.data();
+  int* __restrict l0 = w.cut_l0.data();
+  int* __restrict l1 = w.cut_l1.data();
+  int* __restrict nl = w.cut_nl.data();
+  int a = 0, b = 0;
+  for (int q = 0; q < ncut; ++q) {
+    a += cls[2 * q];
+    b += cls[2 * q + 1];
+    l0[q] = a;
+    l1[q] = b;
+    nl[q] = a + b;
+  }
 }
 
 // Two classes under the Gini index. The impurity of a cut takes four divisions; a cut with
 // the larger sum (l0^2 + l1^2) / nL + (r0^2 + r1^2) / nR has the lower impurity, and that sum
-// takes one. So the sums of all cuts come first, in a loop the compiler runs on vector lanes;
-// then only the cuts whose sum comes within kGiniSlack (far above any rounding) of the largest
-// admissible one can hold the lowest impurity, and only those are computed, in order, with
-// the very expression of the plain loop: the first lowest is the plain loop's. The missing
-// cases, when they go left, start there with class counts `base_cls`.
+// takes one. So the sums of all cuts come first, in single precision on vector lanes; then only
+// the cuts whose sum comes within kFloatGiniSlack * n of the largest admissible one can hold
+// the lowest impurity, and only those are computed, in order, with the very expression of the
+// plain loop: the first lowest is the plain loop's. Why the slack holds: a sum is at most n, and
+// its single-precision form, at most six roundings deep, lies within 6 * 2^-24 (< 4e-7) of it per
+// unit of n; the exact sum of the first lowest impurity lies within double rounding of the
+// largest exact sum. `base` cases (the missing ones when they go left) start on the left with
+// class counts `base_cls`.
 // The thread sanitizer cannot run the chooser of the clones, which runs before it starts.
 #if defined(__SANITIZE_THREAD__)
 #define AVX2_CLONE
@@ -284,44 +307,39 @@ template <class Better>
 #define AVX2_CLONE __attribute__((target_clones("avx2", "default")))
 #endif
 
-AVX2_CLONE void gini_pass_two_classes(int nruns, int n, const int* base_cls, int na_right,
+constexpr float kFloatGiniSlack = 1e-6f;
+
+AVX2_CLONE void gini_pass_two_classes(int ncut, int n, int base, const int* base_cls, int na_right,
                                       const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
-  const int ncut = nruns - 1;
-  if (static_cast<int>(w.gini_l0.size()) < ncut) {
-    w.gini_l0.resize(ncut);
-    w.gini_l1.resize(ncut);
-    w.gini_nl.resize(ncut);
-    w.cut_score.resize(ncut);
-  }
-  double* l0 = w.gini_l0.data();
-  double* l1 = w.gini_l1.data();
-  double* nl = w.gini_nl.data();
-  double* sum = w.cut_score.data();
-  int a = base_cls ? base_cls[0] : 0, b = base_cls ? base_cls[1] : 0;  // base cases: a + b
+  const int* __restrict l0 = w.cut_l0.data();
+  const int* __restrict l1 = w.cut_l1.data();
+  const int* __restrict nl = w.cut_nl.data();
+  float* __restrict sum = w.cut_sum.data();
+  const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
+  const int t0 = w.total[0], t1 = w.total[1];
+  const float fn = static_cast<float>(n);
   for (int q = 0; q < ncut; ++q) {
-    a += w.run_cls[2 * q];
-    b += w.run_cls[2 * q + 1];
-    l0[q] = a;
-    l1[q] = b;
-    nl[q] = a + b;
+    const float a = static_cast<float>(l0[q] + b0), b = static_cast<float>(l1[q] + b1);
+    const float r0 = static_cast<float>(t0 - b0 - l0[q]), r1 = static_cast<float>(t1 - b1 - l1[q]);
+    const float left = a + b, right = fn - left;
+    sum[q] = ((a * a + b * b) * right + (r0 * r0 + r1 * r1) * left) / (left * right);
   }
-  const double dn = n, t0 = w.total[0], t1 = w.total[1];
-  for (int q = 0; q < ncut; ++q) sum[q] = two_class_gini_sum(l0[q], l1[q], nl[q], dn, t0, t1);
-  const CutRange range = admissible_cuts<double>(nl, ncut, s.minnode, n - s.minnode);
+  const CutRange range = admissible_cuts(nl, ncut, s.minnode - base, n - s.minnode - base);
   if (range.first >= range.last) return;  // no admissible cut
-  const double largest = extreme_of(sum, range, -1.0, [](double x, double y) { return x > y; });
-  const double floor = largest - 2 * kGiniSlack * dn;
+  const float largest = extreme_of<8>(sum, range, -1.0f, [](float x, float y) { return x > y; });
+  const float floor = largest - 2 * kFloatGiniSlack * fn;
   // Mostly one cut comes near the largest: counting them on vector lanes first spares a
   // hard-to-predict branch per cut.
   int near = 0;
   for (int q = range.first; q < range.last; ++q) near += sum[q] >= floor ? 1 : 0;
+  const double dn = n;
   for (int q = range.first; near > 0; ++q) {
     if (sum[q] < floor) continue;
     --near;
-    const double dl = nl[q], dr = dn - nl[q], r0 = t0 - l0[q], r1 = t1 - l1[q];
+    const double a = b0 + l0[q], b = b1 + l1[q], dl = base + nl[q], dr = dn - dl, r0 = t0 - a, r1 = t1 - b;
     double v = 1.0;
-    v -= (l0[q] * l0[q]) / (dl * dn);
-    v -= (l1[q] * l1[q]) / (dl * dn);
+    v -= (a * a) / (dl * dn);
+    v -= (b * b) / (dl * dn);
     v -= (r0 * r0) / (dr * dn);
     v -= (r1 * r1) / (dr * dn);
     if (v < best.score) {
@@ -348,7 +366,7 @@ void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, in
     estimate[q] = two_class_entropy_estimate(xlx, b0 + l0[q], b1 + l1[q], base + nl[q], n, t0, t1);
   }
   const CutRange range = admissible_cuts(nl, ncut, s.minnode - base, n - s.minnode - base);
-  const double lowest = extreme_of(estimate, range, std::numeric_limits<double>::infinity(),
+  const double lowest = extreme_of<4>(estimate, range, std::numeric_limits<double>::infinity(),
                                    [](double a, double b) { return a < b; });
   const double ceiling = lowest + screen.slack;
   for (int q = range.first; q < range.last; ++q) {
@@ -367,8 +385,9 @@ void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, in
 // Both missing-value passes over the cuts of two classes.
 void two_class_passes(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
   if (s.impurity_rule != 1) {
-    missing_value_passes(m, w.miss.data(), [&](int, const int* base_cls, int na_right) {
-      gini_pass_two_classes(nruns, n, base_cls, na_right, s, w, best);
+    two_class_left_counts(nruns, w);
+    missing_value_passes(m, w.miss.data(), [&](int base, const int* base_cls, int na_right) {
+      gini_pass_two_classes(nruns - 1, n, base, base_cls, na_right, s, w, best);
     });
     return;
   }
@@ -490,7 +509,7 @@ AVX2_CLONE void two_class_subsets(const int* present, const int* size, int count
       const double e = two_class_entropy_estimate(xlx, l0[q], l1[q], std::max(nl[q], 0), n, t0, t1);
       estimate[q] = admissible(q) ? e : none;
     }
-    const double lowest = extreme_of(estimate, all, none, [](double x, double y) { return x < y; });
+    const double lowest = extreme_of<4>(estimate, all, none, [](double x, double y) { return x < y; });
     if (lowest == none) return;  // no admissible subset
     const double ceiling = lowest + screen.slack;
     for (int q = 0; q < count; ++q)
@@ -501,7 +520,7 @@ AVX2_CLONE void two_class_subsets(const int* present, const int* size, int count
   for (int q = 0; q < count; ++q) estimate[q] = two_class_gini_sum(l0[q], l1[q], nl[q], dn, t0, t1);  // on vector lanes
   for (int q = 0; q < count; ++q)
     if (!admissible(q)) estimate[q] = -1.0;
-  const double largest = extreme_of(estimate, all, -1.0, [](double x, double y) { return x > y; });
+  const double largest = extreme_of<4>(estimate, all, -1.0, [](double x, double y) { return x > y; });
   if (largest < 0.0) return;  // no admissible subset
   const double floor = largest - 2 * kGiniSlack * dn;
   for (int q = 0; q < count; ++q)
