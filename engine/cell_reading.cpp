@@ -9,6 +9,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <limits>
 
@@ -30,10 +31,7 @@ constexpr std::size_t kTokenTileCells = std::size_t{1} << 16;
 constexpr std::size_t kGrowingBlock = std::size_t{1} << 20;
 constexpr std::size_t kLargestBlock = std::size_t{1} << 26;
 
-// Short cells: the ten digits, "NA" and ".", by their slot numbers.
-constexpr int kShortSlots = 12;
-constexpr int kNaSlot = 10;
-constexpr int kDotSlot = 11;
+// Short cells by their slot numbers: the ten digits, "NA" and ".".
 constexpr std::string_view kShortToken[kShortSlots] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "NA", "."};
 
 int tile_rows(std::size_t cells, int ncols) {
@@ -68,11 +66,21 @@ struct CellReader {
   // Per file column, the decimals of its scaled cells, -1 when it is read otherwise: the keys of
   // a tile's tokens are made with them as the rows are cut.
   std::vector<int> key_scale;
+  // Bytes of data rows in the file (-1 when unknown), and the rows they are expected to hold
+  // once the first tile tells the length of a row (0 before).
+  long long data_bytes = -1;
+  std::size_t expected_rows = 0;
+  // Per file column: kInSlots while it is a column of slots, and a bit per slot with a spelling.
+  std::vector<std::uint16_t> slot_state;
 };
 
+constexpr std::uint16_t kInSlots = 0x8000;
+constexpr unsigned kEnteredSlots = (1u << kShortSlots) - 1;
+
 CellReader make_cell_reader(const CellRules& rules, std::vector<ColumnBeingRead>& columns, RowsRead& r) {
-  CellReader cr{rules, columns, r, static_cast<int>(rules.col_kind.size()), {}, {}};
+  CellReader cr{rules, columns, r, static_cast<int>(rules.col_kind.size()), {}, {}, -1, 0, {}};
   cr.short_spelling.assign(static_cast<std::size_t>(cr.ncols) * kShortSlots, -1);
+  cr.slot_state.assign(cr.ncols, 0);
   cr.key_scale.resize(cr.ncols);
   for (int col = 0; col < cr.ncols; ++col) cr.key_scale[col] = rules.col_kind[col] > 0 ? 0 : -1;
   return cr;
@@ -112,7 +120,7 @@ constexpr std::size_t kFewValuesCheck = 1024;
 
 void spell_out_few_values(CellReader& cr, ColumnBeingRead& c, std::size_t cells_before) {
   if (cells_before >= kFewValuesCheck || c.scaled.key.size() < kFewValuesCheck) return;
-  if (fewer_values(c.scaled, 256)) spell_scaled_cells(c, true, cr.rules.options.keep_spellings, cr.r);
+  if (fewer_values(c.scaled, 256)) spell_scaled_cells(c, cr.r);
 }
 
 template <bool kPadded, class TokenOf>
@@ -122,7 +130,7 @@ int add_scaled_cells(CellReader& cr, ColumnBeingRead& c, int k, int rows, TokenO
   k += add_scaled_cells<kPadded>(c.scaled, rows - k, [&](int q) { return token(k + q); }, options.keep_spellings,
                         options.nan_token_is_missing);
   if (k < rows)
-    spell_scaled_cells(c, true, options.keep_spellings, cr.r);
+    spell_scaled_cells(c, cr.r);
   else
     spell_out_few_values(cr, c, cells_before);
   return k;
@@ -143,7 +151,7 @@ int add_keyed_cells(CellReader& cr, ColumnBeingRead& c, const std::int32_t* keys
     if (end == rows) break;
     k = end;
     if (!add_other_scaled_cell(c.scaled, token(k), options.keep_spellings, options.nan_token_is_missing)) {
-      spell_scaled_cells(c, true, options.keep_spellings, cr.r);
+      spell_scaled_cells(c, cr.r);
       return k;
     }
     if (c.scaled.scale != scale) return add_scaled_cells<true>(cr, c, k + 1, rows, token);  // the keys are out of date
@@ -152,10 +160,102 @@ int add_keyed_cells(CellReader& cr, ColumnBeingRead& c, const std::int32_t* keys
   return rows;
 }
 
+// The slot of a short cell, -1 for any other token.
+int slot_of_token(std::string_view token) {
+  const unsigned digit = static_cast<unsigned>(token[0] - '0');
+  if (token.size() == 1 && digit < 10) return static_cast<int>(digit);
+  if (token == ".") return kDotSlot;
+  if (token == "NA") return kNaSlot;
+  return -1;
+}
+
+std::uint8_t* slot_column(CellReader& cr, int col) {
+  return cr.r.slot_cells.data() + static_cast<std::size_t>(cr.rules.cov_of_col[col]) * cr.r.slot_rows;
+}
+
+// Room in the store of slots for the rows before `rows`: the rows expected, else twice as many
+// as held.
+void make_slot_room(CellReader& cr, std::size_t rows) {
+  RowsRead& r = cr.r;
+  if (rows <= r.slot_rows) return;
+  const std::size_t room = std::max({rows, cr.expected_rows, 2 * r.slot_rows, std::size_t{kMaxTileRows}});
+  std::vector<std::uint8_t> grown(cr.columns.size() * room);
+  for (std::size_t j = 0; j < cr.columns.size() && r.slot_rows > 0; ++j)
+    if (cr.columns[j].form == ColumnBeingRead::kSlots)
+      std::memcpy(grown.data() + j * room, r.slot_cells.data() + j * r.slot_rows, r.slot_rows);
+  r.slot_cells.swap(grown);
+  r.slot_rows = room;
+}
+
+// Whether every slot of slots[0..n-1] has its spelling (`entered`: a bit per slot). The
+// slots below the first one without a spelling are told eight at a time.
+bool all_slots_entered(const std::uint8_t* slots, int n, unsigned entered) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  const auto below = static_cast<std::uint64_t>(std::countr_one(entered));
+  int k = 0;
+  for (; k + 8 <= n; k += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, slots + k, sizeof x);
+    if (((x + kOnes * (0x80 - below)) & kHigh) == 0) continue;  // slots stay below 0x80: no carries
+    for (int q = 0; q < 8; ++q)
+      if (((entered >> slots[k + q]) & 1) == 0) return false;
+  }
+  for (; k < n; ++k)
+    if (((entered >> slots[k]) & 1) == 0) return false;
+  return true;
+}
+
+// The slots first seen among the short cells of rows first_row .. first_row+n-1 get their
+// spellings in order of first appearance, as when each cell is looked up.
+void enter_slots(CellReader& cr, int col, const std::uint8_t* slots, int n, int first_row) {
+  ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
+  std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+  for (int k = 0; k < n; ++k) {
+    std::int32_t& s = known[slots[k]];
+    if (s >= 0) continue;
+    s = add_spelling(c, kShortToken[slots[k]], first_row + k, col, cr.rules.col_kind[col], cr.rules.options,
+                     static_cast<std::size_t>(first_row + k), cr.r);
+    cr.slot_state[col] = static_cast<std::uint16_t>(cr.slot_state[col] | (1u << slots[k]));
+  }
+}
+
+// Puts the short cells of rows first_row .. first_row+n-1 into a column of slots.
+void put_slots(CellReader& cr, int col, const std::uint8_t* slots, int n, int first_row) {
+  if (!all_slots_entered(slots, n, cr.slot_state[col] & kEnteredSlots)) enter_slots(cr, col, slots, n, first_row);
+  make_slot_room(cr, static_cast<std::size_t>(first_row + n));
+  std::memcpy(slot_column(cr, col) + first_row, slots, static_cast<std::size_t>(n));
+}
+
+// A column of slots meets a cell of another form in row `rows`: its cells become spellings.
+void spell_slots(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
+  const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+  std::array<std::uint8_t, kShortSlots> spelling{};
+  for (int slot = 0; slot < kShortSlots; ++slot) spelling[slot] = static_cast<std::uint8_t>(std::max(known[slot], 0));
+  const std::uint8_t* slots = slot_column(cr, col);
+  std::array<std::uint8_t, 256> run;
+  for (int k = 0; k < rows;) {
+    const int n = std::min(rows - k, 256);
+    for (int q = 0; q < n; ++q) run[q] = spelling[slots[k + q]];
+    c.cells.append_small(run.data(), static_cast<std::size_t>(n));
+    k += n;
+  }
+  c.form = ColumnBeingRead::kSpelled;
+  cr.slot_state[col] = 0;
+}
+
 void read_cell(CellReader& cr, int row, int col, std::string_view token) {
   const int kind = cr.rules.col_kind[col];
   if (kind > 0) {
     ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
+    if (c.form == ColumnBeingRead::kSlots) {
+      const int slot = slot_of_token(token);
+      if (slot >= 0) {
+        const auto s = static_cast<std::uint8_t>(slot);
+        put_slots(cr, col, &s, 1, row);
+        return;
+      }
+      spell_slots(cr, c, col, row);
+    }
     if (c.form == ColumnBeingRead::kUnread) c.form = ColumnBeingRead::kScaled;
     if (c.form == ColumnBeingRead::kScaled && add_scaled_cells<false>(cr, c, 0, 1, [&](int) { return token; }) == 1) return;
     c.cells.push(spelling_of(cr, row, col, token, c.cells.size()));
@@ -188,6 +288,17 @@ std::size_t tile_short_row(int ncols, const char* b, std::size_t i, std::size_t 
   std::uint8_t* out = tile.slots.data() + tile.rows;
   const std::size_t stride = static_cast<std::size_t>(tile.short_capacity);
   for (int j = 0; j < ncols; ++j) {
+    // Four cells of one byte at a time while they last.
+    std::uint32_t four;
+    while (j + 4 <= ncols && len - i >= 8 && four_short_cells(b + i, four)) {
+      out[j * stride] = static_cast<std::uint8_t>(four);
+      out[(j + 1) * stride] = static_cast<std::uint8_t>(four >> 8);
+      out[(j + 2) * stride] = static_cast<std::uint8_t>(four >> 16);
+      out[(j + 3) * stride] = static_cast<std::uint8_t>(four >> 24);
+      j += 4;
+      i += 8;
+    }
+    if (j == ncols) break;
     if (len - i < 2) return 0;
     const unsigned d = static_cast<unsigned>(u[i]) - '0';
     unsigned slot;
@@ -269,14 +380,27 @@ void flush_short_tile(CellReader& cr, const Tile& tile) {
     const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
     const int kind = cr.rules.col_kind[col];
     // The columns' ends lie far apart: fetch them a few columns ahead.
-    if (col + 16 < cr.ncols && cr.rules.cov_of_col[col + 16] >= 0) __builtin_prefetch(&cr.columns[cr.rules.cov_of_col[col + 16]].cells);
-    if (col + 8 < cr.ncols && cr.rules.cov_of_col[col + 8] >= 0) __builtin_prefetch(cr.columns[cr.rules.cov_of_col[col + 8]].cells.end(), 1);
+    if (col + 16 < cr.ncols && cr.rules.cov_of_col[col + 16] >= 0 && !(cr.slot_state[col + 16] & kInSlots))
+      __builtin_prefetch(&cr.columns[cr.rules.cov_of_col[col + 16]].cells);
+    if (col + 8 < cr.ncols && cr.rules.cov_of_col[col + 8] >= 0)
+      __builtin_prefetch(cr.slot_state[col + 8] & kInSlots ? slot_column(cr, col + 8) + tile.first_row
+                                                           : cr.columns[cr.rules.cov_of_col[col + 8]].cells.end(),
+                         1);
     int k = 0;
     try {
+      if (cr.slot_state[col] & kInSlots) {
+        put_slots(cr, col, slots, tile.rows, tile.first_row);
+        continue;
+      }
       if (kind > 0) {
         ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
         SpellingCells& cells = c.cells;
-        if (c.form == ColumnBeingRead::kUnread) c.form = ColumnBeingRead::kSpelled;
+        if (c.form == ColumnBeingRead::kUnread) {
+          c.form = ColumnBeingRead::kSlots;
+          cr.slot_state[col] = kInSlots;
+          put_slots(cr, col, slots, tile.rows, tile.first_row);
+          continue;
+        }
         if (c.form == ColumnBeingRead::kScaled) {
           k = add_scaled_cells<false>(cr, c, 0, tile.rows, [&](int q) { return kShortToken[slots[q]]; });
           if (k == tile.rows) continue;
@@ -312,6 +436,7 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
       if (kind > 0) {
         ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
         SpellingCells& cells = c.cells;
+        if (c.form == ColumnBeingRead::kSlots) spell_slots(cr, c, col, tile.first_row);
         if (c.form == ColumnBeingRead::kUnread) c.form = ColumnBeingRead::kScaled;
         if (c.form == ColumnBeingRead::kScaled)
           k = add_keyed_cells(cr, c, tile.keys.data() + static_cast<std::size_t>(col) * tile.token_capacity, tile.rows,
@@ -337,7 +462,7 @@ void refresh_key_scales(CellReader& cr) {
   for (int col = 0; col < cr.ncols; ++col) {
     if (cr.key_scale[col] < 0) continue;
     const ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
-    cr.key_scale[col] = c.form == ColumnBeingRead::kSpelled ? -1 : c.scaled.scale;
+    cr.key_scale[col] = c.form == ColumnBeingRead::kSpelled || c.form == ColumnBeingRead::kSlots ? -1 : c.scaled.scale;
   }
 }
 
@@ -347,6 +472,13 @@ void flush_tile(CellReader& cr, const char* b, Tile& tile) {
   refresh_key_scales(cr);
   tile.kind = Tile::kEmpty;
   tile.rows = 0;
+}
+
+// Rows like the first short one fill the file: the columns take room for them at once.
+void expect_rows(CellReader& cr, std::size_t row_bytes) {
+  if (cr.data_bytes <= 0) return;
+  const double rows = static_cast<double>(cr.data_bytes) / static_cast<double>(row_bytes);
+  cr.expected_rows = static_cast<std::size_t>(std::min(rows * 1.01, 1e9)) + kMaxTileRows;
 }
 
 // Reads the whole rows of b[i..len-1] that start at row `row` in tiles. Returns the start of
@@ -359,6 +491,7 @@ std::size_t read_whole_rows(CellReader& cr, const char* b, std::size_t i, std::s
     if (tile.rows == 0) tile.first_row = row;
     std::size_t end = tile.kind != Tile::kTokens ? tile_short_row(cr.ncols, b, i, len, tile) : 0;
     if (end > 0) {
+      if (cr.expected_rows == 0) expect_rows(cr, end - i);
       tile.kind = Tile::kShort;
       i = end;
     } else {
@@ -377,6 +510,22 @@ std::size_t read_whole_rows(CellReader& cr, const char* b, std::size_t i, std::s
   }
   flush_tile(cr, b, tile);
   return i;
+}
+
+// The values of a column's distinct keys count toward `r`.
+void note_scaled_values(const DistinctKeys& d, int scale, RowsRead& r) {
+  if (!d.key.empty() && d.key.front() <= kMissingNan) r.has_missing = true;
+  const auto number = std::find_if(d.key.begin(), d.key.end(), [](std::int32_t k) { return k > kMissingNan; });
+  if (number != d.key.end()) r.smallest = std::min(r.smallest, scaled_value(*number, scale));
+}
+
+// A column of scaled cells read to the end finds its distinct keys and numbers its cells by them.
+void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r) {
+  c.distinct = distinct_keys(c.scaled);
+  note_scaled_values(c.distinct, c.scaled.scale, r);
+  c.spelling_of_cell = std::move(c.scaled.key);
+  for (std::int32_t& k : c.spelling_of_cell) k = static_cast<std::int32_t>(key_index(c.distinct, k));
+  c.scaled.key = {};
 }
 
 }  // namespace
@@ -420,6 +569,8 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
   tile.keys.resize(tile.tokens.size());
   Block block;
   block.take(in.take_read_ahead(), block_size);
+  const long long rest_of_file = bytes_left(in.file());
+  if (rest_of_file >= 0) cr.data_bytes = rest_of_file + static_cast<long long>(block.filled);
   int row = 0, col = 0;
   std::string last_token;
   for (bool at_end = false; !at_end;) {
@@ -439,33 +590,50 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
       block_size = std::min(kLargestBlock, std::max(block_size, len / std::max<std::size_t>(rows_read, 1) * two_tiles));
   }
   for (ColumnBeingRead& c : columns)
-    if (c.form == ColumnBeingRead::kScaled) spell_scaled_cells(c, false, rules.options.keep_spellings, r);
+    if (c.form == ColumnBeingRead::kScaled) finish_scaled_cells(c, r);
+  const int last_col = col;
+  for (int col = 0; col < cr.ncols; ++col) {
+    if (rules.cov_of_col[col] < 0) continue;
+    ColumnBeingRead& c = columns[rules.cov_of_col[col]];
+    if (c.form != ColumnBeingRead::kSlots) continue;
+    std::copy_n(cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots, kShortSlots, c.slot_spelling.begin());
+    c.slots = slot_column(cr, col);
+    c.nslots = static_cast<std::size_t>(row) + (col < last_col ? 1 : 0);
+  }
   return rows_scanned(static_cast<long long>(row) * cr.ncols + col, cr.ncols, last_token);
 }
 
-void spell_scaled_cells(ColumnBeingRead& c, bool findable, bool keep_spellings, RowsRead& r) {
-  DistinctKeys d = distinct_keys(c.scaled);
+void spell_scaled_cells(ColumnBeingRead& c, RowsRead& r) {
+  const DistinctKeys d = distinct_keys(c.scaled);
   const int scale = c.scaled.scale;
+  note_scaled_values(d, scale, r);
   for (std::int32_t key : d.key) {
-    const double v = scaled_value(key, scale);
-    c.value.push_back(v);
-    if (std::isnan(v))
-      r.has_missing = true;
-    else
-      r.smallest = std::min(r.smallest, v);
-    if (findable) c.spellings.add(scaled_spelling(key, scale));
+    c.value.push_back(scaled_value(key, scale));
+    c.spellings.add(scaled_spelling(key, scale));
   }
-  c.cells.assign(d.of_cell, static_cast<std::uint32_t>(d.key.size()));
+  std::vector<std::uint32_t> of_cell(c.scaled.key.size());
+  for (std::size_t i = 0; i < of_cell.size(); ++i) of_cell[i] = key_index(d, c.scaled.key[i]);
+  c.cells.assign(of_cell, static_cast<std::uint32_t>(d.key.size()));
   const std::size_t nsp = d.key.size();
-  if (findable && nsp >= 256 && 2 * nsp > c.cells.size()) c.spellings.stop_finding();
-  if (!findable && keep_spellings) {
-    SpellingList printed;
-    printed.printed = std::move(d.key);
-    printed.decimals = scale;
-    c.spellings.adopt(std::move(printed));
-  }
+  if (nsp >= 256 && 2 * nsp > c.cells.size()) c.spellings.stop_finding();
   c.scaled = ScaledCells{};
   c.form = ColumnBeingRead::kSpelled;
+}
+
+int spelling_count(const ColumnBeingRead& c) {
+  return c.form == ColumnBeingRead::kScaled ? static_cast<int>(c.distinct.key.size()) : static_cast<int>(c.value.size());
+}
+
+double spelling_value(const ColumnBeingRead& c, int k) {
+  return c.form == ColumnBeingRead::kScaled ? scaled_value(c.distinct.key[k], c.scaled.scale) : c.value[k];
+}
+
+SpellingList release_spellings(ColumnBeingRead& c) {
+  if (c.form != ColumnBeingRead::kScaled) return c.spellings.release();
+  SpellingList printed;
+  printed.printed = c.distinct.key;
+  printed.decimals = c.scaled.scale;
+  return printed;
 }
 
 namespace {
@@ -520,32 +688,60 @@ void sort_by_key(std::vector<KeyedSpelling>& items) {
 
 // Cells of each spelling. One-byte cells are counted in four tallies in turn, so that runs of
 // equal cells do not wait on one another.
-std::vector<long long> count_spellings(const SpellingCells& cells, int nsp) {
+std::vector<long long> count_spellings(const ColumnBeingRead& c, int nsp) {
   std::vector<long long> count(nsp, 0);
-  if (cells.width() != 1) {
-    cells.for_each([&](std::size_t, std::uint32_t k) { ++count[k]; });
+  if (!c.one_byte_cells()) {
+    c.cells.for_each([&](std::size_t, std::uint32_t k) { ++count[k]; });
     return count;
   }
-  std::vector<std::uint32_t> tally(4 * static_cast<std::size_t>(nsp), 0);
-  const std::uint8_t* b = cells.data();
-  const std::size_t n = cells.size();
+  // Tallies by the byte held; a column of slots holds bytes up to kShortSlots - 1.
+  const int nbyte = c.form == ColumnBeingRead::kSlots ? kShortSlots : nsp;
+  std::vector<std::uint32_t> tally(4 * static_cast<std::size_t>(nbyte), 0);
+  const std::uint8_t* b = c.cell_bytes();
+  const std::size_t n = c.cell_count();
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
     ++tally[b[i]];
-    ++tally[nsp + b[i + 1]];
-    ++tally[2 * nsp + b[i + 2]];
-    ++tally[3 * nsp + b[i + 3]];
+    ++tally[nbyte + b[i + 1]];
+    ++tally[2 * nbyte + b[i + 2]];
+    ++tally[3 * nbyte + b[i + 3]];
   }
   for (; i < n; ++i) ++tally[b[i]];
-  for (int k = 0; k < nsp; ++k) count[k] = static_cast<long long>(tally[k]) + tally[nsp + k] + tally[2 * nsp + k] + tally[3 * nsp + k];
+  const std::array<std::uint32_t, 256> spelling = c.spelling_of_byte();
+  for (int k = 0; k < nbyte; ++k)
+    count[spelling[k]] += static_cast<long long>(tally[k]) + tally[nbyte + k] + tally[2 * nbyte + k] + tally[3 * nbyte + k];
   return count;
 }
 
 }  // namespace
 
+namespace {
+
+// A column of scaled cells: its spellings, the distinct keys, come in order of value already,
+// and only the missing keys, and -0 and 0 (keys -1 and 0), share a value.
+ValueTable scaled_value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
+  const std::vector<std::int32_t>& key = c.distinct.key;
+  const int nsp = static_cast<int>(key.size());
+  ValueTable t;
+  rank.assign(nsp, 0);
+  int k = 0;
+  if (nsp > 0 && key[0] <= kMissingNan) t.value.push_back(missing_code);
+  while (k < nsp && key[k] <= kMissingNan) ++k;
+  for (; k < nsp; ++k) {
+    if (!(key[k] == 0 && k > 0 && key[k - 1] == -1)) t.value.push_back(scaled_value(key[k], c.scaled.scale));
+    rank[k] = static_cast<int>(t.value.size()) - 1;
+  }
+  t.count.assign(t.value.size(), 0);
+  for (const std::int32_t k : c.spelling_of_cell) ++t.count[rank[k]];
+  return t;
+}
+
+}  // namespace
+
 ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
+  if (c.form == ColumnBeingRead::kScaled) return scaled_value_table(c, missing_code, rank);
   const int nsp = static_cast<int>(c.value.size());
-  const std::vector<long long> spelling_count = count_spellings(c.cells, nsp);
+  const std::vector<long long> spelling_count = count_spellings(c, nsp);
   std::vector<KeyedSpelling> order;  // equal values in spelling order
   order.reserve(nsp);
   bool missing = false;
@@ -629,7 +825,29 @@ void sort_toward(std::uint32_t* first, std::uint32_t* last, long depth, std::uin
 
 }  // namespace
 
+namespace {
+
+// The kept zero of a column of scaled cells, whose spellings of -0 and 0 are its keys -1 and 0.
+void scaled_zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, double* value) {
+  const std::vector<std::int32_t>& key = c.distinct.key;
+  const auto minus = std::lower_bound(key.begin(), key.end(), -1);
+  if (minus == key.end() || *minus != -1 || minus + 1 == key.end() || minus[1] != 0) return;
+  const auto minus_zero = static_cast<std::int32_t>(minus - key.begin());
+  const auto zero = static_cast<std::uint32_t>(rank[minus_zero]);
+  std::vector<std::uint32_t> x(c.spelling_of_cell.size());
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const std::int32_t k = c.spelling_of_cell[i];
+    x[i] = 2 * static_cast<std::uint32_t>(rank[k]) + (k == minus_zero ? 1 : 0);
+  }
+  sort_toward(x.data(), x.data() + x.size(), 2 * (static_cast<long>(std::bit_width(x.size())) - 1), zero);
+  const auto first = std::find_if(x.begin(), x.end(), [&](std::uint32_t a) { return (a >> 1) == zero; });
+  value[zero] = (*first & 1) ? -0.0 : 0.0;
+}
+
+}  // namespace
+
 void zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, double* value) {
+  if (c.form == ColumnBeingRead::kScaled) return scaled_zero_as_sorted(c, rank, value);
   int zero = -1;
   bool plus = false, minus = false;
   for (std::size_t k = 0; k < c.value.size(); ++k) {
@@ -641,8 +859,8 @@ void zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, doub
   std::vector<std::uint32_t> cell_of_spelling(c.value.size());
   for (std::size_t k = 0; k < c.value.size(); ++k)
     cell_of_spelling[k] = 2 * static_cast<std::uint32_t>(rank[k]) + (c.value[k] == 0.0 && std::signbit(c.value[k]) ? 1 : 0);
-  std::vector<std::uint32_t> x(c.cells.size());
-  c.cells.for_each([&](std::size_t i, std::uint32_t k) { x[i] = cell_of_spelling[k]; });
+  std::vector<std::uint32_t> x(c.cell_count());
+  c.for_each_spelling([&](std::size_t i, std::uint32_t k) { x[i] = cell_of_spelling[k]; });
   sort_toward(x.data(), x.data() + x.size(), 2 * (static_cast<long>(std::bit_width(x.size())) - 1),
               static_cast<std::uint32_t>(zero));
   const auto first = std::find_if(x.begin(), x.end(), [&](std::uint32_t a) { return static_cast<int>(a >> 1) == zero; });

@@ -2,8 +2,12 @@
 // tables of the columns read.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -13,23 +17,100 @@
 
 namespace forests {
 
+// Short cells: the ten digits, "NA" and ".", by their slot numbers.
+constexpr int kShortSlots = 12;
+
+// Slots of the missing cells.
+constexpr int kNaSlot = 10;
+constexpr int kDotSlot = 11;
+
+// Whether the eight bytes at p are four cells of one byte, a digit or '.', each followed by one
+// white-space byte; their slots then go to the bytes of `slots`, the first cell's lowest.
+inline bool four_short_cells(const char* p, std::uint32_t& slots) {
+  static_assert(std::endian::native == std::endian::little, "the cells are read as a little-endian word");
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  constexpr std::uint64_t kCellHigh = 0x0080008000800080ull, kCellOnes = 0x0001000100010001ull;
+  std::uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  if ((x & kHigh) != 0) return false;
+  // With every byte below 0x80, adding 0x80 - v to each sets its high bit exactly when it is v
+  // or more, without carries between bytes.
+  auto at_least = [x](unsigned v) { return (x + kOnes * (0x80 - v)) & kHigh; };
+  const std::uint64_t digit = at_least('0') & ~at_least('9' + 1);
+  const std::uint64_t dot = at_least('.') & ~at_least('.' + 1);
+  const std::uint64_t space = (at_least(' ') & ~at_least(' ' + 1)) | (at_least('\t') & ~at_least('\r' + 1));
+  if ((((digit | dot) & kCellHigh) | (space & ~kCellHigh)) != kHigh) return false;
+  const std::uint64_t dots = ((dot & kCellHigh) >> 7) * 0xff;  // '.' becomes the byte '0' + kDotSlot
+  const std::uint64_t cells = ((x & ~dots) | (dots & (kOnes * ('0' + kDotSlot)))) & (kCellOnes * 0xff);
+  const std::uint64_t s = cells - kCellOnes * '0';
+  slots = static_cast<std::uint32_t>((s & 0xff) | ((s >> 8) & 0xff00) | ((s >> 16) & 0xff0000) | ((s >> 24) & 0xff000000));
+  return true;
+}
+
 // A covariate column while the file is read: its spellings with their values (NaN for a missing
 // one) and the spelling of every cell. A column whose first cells come in rows of decimals is
-// read as scaled cells instead, as long as its cells allow; once read, it is spelled out: its
-// distinct values in order are its spellings, without their text unless spellings are kept.
+// read as scaled cells instead, as long as its cells allow; a column that stops fitting is
+// spelled out on the spot. In one that stays scaled to the end, its distinct keys, in order of
+// value, serve as its spellings (without text unless spellings are kept) and each cell keeps
+// the number of its key among them.
+// A column whose cells are all short keeps each cell's slot instead of its spelling, and the
+// spelling of each slot: its cells are copied from the rows as they are, into a store of such
+// columns that the reader keeps (RowsRead::slot_cells).
 struct ColumnBeingRead {
-  enum Form { kUnread, kSpelled, kScaled } form = kUnread;
+  enum Form { kUnread, kSpelled, kScaled, kSlots } form = kUnread;
   SpellingTable spellings;
   std::vector<double> value;
   SpellingCells cells;
   ScaledCells scaled;
+  std::array<std::int32_t, kShortSlots> slot_spelling{};  // of a column of slots, -1 for a slot not seen
+  const std::uint8_t* slots = nullptr;                    // its cells' slots, once read
+  std::size_t nslots = 0;
+
+  // Of a column read to the end as scaled cells: its distinct keys and each cell's spelling.
+  DistinctKeys distinct;
+  std::vector<std::int32_t> spelling_of_cell;
+
+  std::size_t cell_count() const {
+    return form == kSlots ? nslots : form == kScaled ? spelling_of_cell.size() : cells.size();
+  }
+  // The cells as a byte each, when each takes one (slots or spellings).
+  bool one_byte_cells() const { return form == kSlots || (form == kSpelled && cells.width() == 1); }
+  const std::uint8_t* cell_bytes() const { return form == kSlots ? slots : cells.data(); }
+
+  // The spelling of each byte a one-byte cell may hold (0 for a slot not seen).
+  std::array<std::uint32_t, 256> spelling_of_byte() const {
+    std::array<std::uint32_t, 256> s{};
+    for (std::uint32_t k = 0; k < 256; ++k)
+      s[k] = form != kSlots ? k : k < kShortSlots ? static_cast<std::uint32_t>(std::max(slot_spelling[k], 0)) : 0;
+    return s;
+  }
+  // Calls f(i, k) with the spelling k of every cell in order.
+  template <class F>
+  void for_each_spelling(F&& f) const {
+    if (form == kScaled) {
+      for (std::size_t i = 0; i < spelling_of_cell.size(); ++i) f(i, static_cast<std::uint32_t>(spelling_of_cell[i]));
+      return;
+    }
+    if (form != kSlots) return cells.for_each(f);
+    for (std::size_t i = 0; i < nslots; ++i) f(i, static_cast<std::uint32_t>(slot_spelling[slots[i]]));
+  }
 };
+
+// A column read, as spellings: how many, and the value of each.
+int spelling_count(const ColumnBeingRead& c);
+double spelling_value(const ColumnBeingRead& c, int k);
+
+// Hands over the text of a column's spellings; the column's cells stay.
+SpellingList release_spellings(ColumnBeingRead& c);
 
 // What the reader learns of the data rows beyond the columns.
 struct RowsRead {
   std::vector<int> labels;
   double smallest = 0.0;  // of all values and labels, and 0
   bool has_missing = false;
+  // The cells of the columns of slots: covariate j's cell of row i at j * slot_rows + i.
+  std::vector<std::uint8_t> slot_cells;
+  std::size_t slot_rows = 0;
 };
 
 // How the cells of each file column are read.
@@ -52,10 +133,9 @@ int add_spelling(ColumnBeingRead& c, std::string_view token, int row, int col, i
                  std::size_t cells_before, RowsRead& r);
 
 // Turns a column of scaled cells into spellings, their values and the cells' spellings, which
-// are numbered in order of value, the missing ones first. `findable`: the spellings get their
-// text and can be looked up, for cells to come; otherwise they get their text only when
-// `keep_spellings`. The values count toward `r`.
-void spell_scaled_cells(ColumnBeingRead& c, bool findable, bool keep_spellings, RowsRead& r);
+// are numbered in order of value, the missing ones first, to be looked up by cells to come. The
+// values count toward `r`.
+void spell_scaled_cells(ColumnBeingRead& c, RowsRead& r);
 
 // Reads a cell of a column that is no covariate: a response label or a skipped number.
 void read_other_cell(int row, int col, int kind, std::string_view token, const ReadOptions& options, RowsRead& r);

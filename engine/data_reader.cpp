@@ -135,8 +135,8 @@ namespace {
 // spelling of each code, and the spelling of every cell when some code has more than one.
 CellText cell_text(ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int ncode, int ncase) {
   CellText text;
-  const int nsp = c.spellings.size();
-  text.spelling = c.spellings.release();
+  const int nsp = spelling_count(c);
+  text.spelling = release_spellings(c);
   constexpr int kUnseen = -2;
   text.code_spelling.assign(ncode, kUnseen);
   bool varied = false;
@@ -151,19 +151,21 @@ CellText cell_text(ColumnBeingRead& c, const std::vector<int>& code_of_spelling,
   }
   if (varied) {
     text.cell_spelling.assign(ncase, nsp);
-    c.cells.for_each([&](std::size_t i, std::uint32_t k) { text.cell_spelling.set(static_cast<int>(i), k); });
+    c.for_each_spelling([&](std::size_t i, std::uint32_t k) { text.cell_spelling.set(static_cast<int>(i), k); });
   }
   return text;
 }
 
 // Cells of one byte each: a table lookup per cell and whole words at a time.
 template <int kBits>
-void pack_byte_cells(const SpellingCells& spelled, const std::vector<int>& code_of_spelling, std::uint64_t* words) {
+void pack_byte_cells(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, std::uint64_t* words) {
   constexpr int kPerWord = 64 / kBits;
+  const std::array<std::uint32_t, 256> spelling = c.spelling_of_byte();
   std::array<std::uint64_t, 256> code{};
-  for (std::size_t k = 0; k < code_of_spelling.size(); ++k) code[k] = static_cast<std::uint32_t>(code_of_spelling[k]);
-  const std::uint8_t* b = spelled.data();
-  const std::size_t n = spelled.size();
+  for (std::size_t k = 0; k < 256; ++k)
+    if (spelling[k] < code_of_spelling.size()) code[k] = static_cast<std::uint32_t>(code_of_spelling[spelling[k]]);
+  const std::uint8_t* b = c.cell_bytes();
+  const std::size_t n = c.cell_count();
   std::size_t i = 0, w = 0;
   for (; i + kPerWord <= n; i += kPerWord) {
     std::uint64_t word = 0;
@@ -176,15 +178,14 @@ void pack_byte_cells(const SpellingCells& spelled, const std::vector<int>& code_
 }
 
 // The cells' codes packed `bits` to a cell into `words`, a word at a time.
-void pack_codes(const SpellingCells& spelled, const std::vector<int>& code_of_spelling, int bits,
-                std::uint64_t* words) {
-  if (spelled.width() == 1 && bits == 2) return pack_byte_cells<2>(spelled, code_of_spelling, words);
-  if (spelled.width() == 1 && bits == 8) return pack_byte_cells<8>(spelled, code_of_spelling, words);
+void pack_codes(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int bits, std::uint64_t* words) {
+  if (c.one_byte_cells() && bits == 2) return pack_byte_cells<2>(c, code_of_spelling, words);
+  if (c.one_byte_cells() && bits == 8) return pack_byte_cells<8>(c, code_of_spelling, words);
   const int per_word = 64 / bits;
   std::uint64_t word = 0;
   std::size_t w = 0;
   int filled = 0;
-  spelled.for_each([&](std::size_t, std::uint32_t k) {
+  c.for_each_spelling([&](std::size_t, std::uint32_t k) {
     word |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(code_of_spelling[k])) << (filled * bits);
     if (++filled == per_word) {
       words[w++] = word;
@@ -235,11 +236,11 @@ ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueT
 // Writes covariate j's codes into the store (and its text, when kept) and frees its cells.
 void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, const std::vector<int>& rank,
                  const ReadOptions& options) {
-  const int nsp = static_cast<int>(c.value.size());
+  const int nsp = spelling_count(c);
   std::vector<int> code_of_spelling(nsp);
   for (int k = 0; k < nsp; ++k) code_of_spelling[k] = t.code[rank[k]];
   const ColumnMeta& m = d.codes.meta[j];
-  pack_codes(c.cells, code_of_spelling, m.bits, d.codes.words.data() + m.word);
+  pack_codes(c, code_of_spelling, m.bits, d.codes.words.data() + m.word);
   d.missing_cells[j] = missing_cells(d, j, t);
   if (options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
   c = ColumnBeingRead{};

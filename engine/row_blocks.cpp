@@ -92,6 +92,14 @@ long long plan_block_parts(const char* b, std::size_t len, int ncols, long long 
   return index;
 }
 
+long long bytes_left(std::FILE* file) {
+  const long at = std::ftell(file);
+  if (at < 0 || std::fseek(file, 0, SEEK_END) != 0) return -1;
+  const long end = std::ftell(file);
+  std::fseek(file, at, SEEK_SET);  // back where it was: a file that went to its end comes back
+  return end < at ? -1 : end - at;
+}
+
 RowScan rows_scanned(long long tokens, int ncols, const std::string& last_token) {
   RowScan scan;
   scan.rows = static_cast<int>(tokens / ncols);

@@ -75,6 +75,9 @@ struct Block {
 // at the end of the file; `at_end` tells whether the file is done.
 std::size_t next_block(std::FILE* file, Block& block, std::size_t size, bool& at_end);
 
+// Bytes from the position of `file` to its end; -1 when the file cannot seek (a pipe).
+long long bytes_left(std::FILE* file);
+
 // One part of a block, read by one thread.
 struct BlockPart {
   std::size_t begin = 0, end = 0;

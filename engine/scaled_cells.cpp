@@ -68,24 +68,25 @@ std::string scaled_spelling(std::int32_t key, int scale) {
 
 namespace {
 
-// Distinct values within 8 per cell of one another: a slot per possible key, which then takes
-// the index of its key (or of the next key present).
-void distinct_by_slots(const ScaledCells& s, std::int32_t low, std::size_t range, DistinctKeys& d) {
-  std::vector<std::uint32_t> slot(range, 0);
+// Number keys within 64 per cell of one another: a bit per possible key.
+void distinct_by_bits(const ScaledCells& s, std::int32_t low, std::size_t range, DistinctKeys& d) {
+  d.low = low;
+  d.present.assign((range + 63) / 64, 0);
   for (std::int32_t k : s.key)
-    if (k > kMissingNan) slot[static_cast<std::size_t>(k - low)] = 1;
-  auto next = static_cast<std::uint32_t>(d.key.size());
-  for (std::uint32_t& q : slot) {
-    const std::uint32_t present = q;
-    q = next;
-    next += present;
+    if (k > kMissingNan) {
+      const auto q = static_cast<std::uint32_t>(k - low);
+      d.present[q >> 6] |= std::uint64_t{1} << (q & 63);
+    }
+  d.before.resize(d.present.size());
+  auto count = static_cast<std::uint32_t>(d.key.size());
+  for (std::size_t w = 0; w < d.present.size(); ++w) {
+    d.before[w] = count;
+    count += static_cast<std::uint32_t>(std::popcount(d.present[w]));
   }
-  // Each slot writes its key where the next present key goes; the present one writes last.
-  d.key.resize(next + 1);
-  for (std::size_t q = 0; q < range; ++q) d.key[slot[q]] = static_cast<std::int32_t>(low + static_cast<std::int64_t>(q));
-  d.key.pop_back();
-  for (std::size_t i = 0; i < s.key.size(); ++i)
-    if (s.key[i] > kMissingNan) d.of_cell[i] = slot[static_cast<std::size_t>(s.key[i] - low)];
+  d.key.reserve(count);
+  for (std::size_t w = 0; w < d.present.size(); ++w)
+    for (std::uint64_t bits = d.present[w]; bits != 0; bits &= bits - 1)
+      d.key.push_back(static_cast<std::int32_t>(low + static_cast<std::int64_t>(64 * w) + std::countr_zero(bits)));
 }
 
 void distinct_by_sorting(const ScaledCells& s, DistinctKeys& d) {
@@ -94,9 +95,6 @@ void distinct_by_sorting(const ScaledCells& s, DistinctKeys& d) {
     if (k > kMissingNan) d.key.push_back(k);
   std::sort(d.key.begin() + static_cast<std::ptrdiff_t>(missing), d.key.end());
   d.key.erase(std::unique(d.key.begin() + static_cast<std::ptrdiff_t>(missing), d.key.end()), d.key.end());
-  for (std::size_t i = 0; i < s.key.size(); ++i)
-    if (s.key[i] > kMissingNan)
-      d.of_cell[i] = static_cast<std::uint32_t>(std::lower_bound(d.key.begin() + static_cast<std::ptrdiff_t>(missing), d.key.end(), s.key[i]) - d.key.begin());
 }
 
 }  // namespace
@@ -120,7 +118,6 @@ bool fewer_values(const ScaledCells& s, std::size_t limit) {
 
 DistinctKeys distinct_keys(const ScaledCells& s) {
   DistinctKeys d;
-  d.of_cell.resize(s.key.size());
   std::int32_t low = std::numeric_limits<std::int32_t>::max(), high = kMissingNan;
   bool missing[3] = {false, false, false};
   for (std::int32_t k : s.key) {
@@ -131,19 +128,15 @@ DistinctKeys distinct_keys(const ScaledCells& s) {
     low = std::min(low, k);
     high = std::max(high, k);
   }
-  std::uint32_t missing_index[3] = {0, 0, 0};
   for (int m = 0; m < 3; ++m) {
     if (!missing[m]) continue;
-    missing_index[m] = static_cast<std::uint32_t>(d.key.size());
+    d.missing_index[m] = static_cast<std::uint32_t>(d.key.size());
     d.key.push_back(kMissingNa + m);
   }
-  if (!d.key.empty())
-    for (std::size_t i = 0; i < s.key.size(); ++i)
-      if (s.key[i] <= kMissingNan) d.of_cell[i] = missing_index[s.key[i] - kMissingNa];
   if (high == kMissingNan) return d;
   const auto range = static_cast<std::size_t>(static_cast<std::int64_t>(high) - low + 1);
-  if (range <= 8 * s.key.size() + 4096)
-    distinct_by_slots(s, low, range, d);
+  if (range <= 64 * s.key.size() + 65536)
+    distinct_by_bits(s, low, range, d);
   else
     distinct_by_sorting(s, d);
   return d;

@@ -104,12 +104,34 @@ int add_scaled_cells(ScaledCells& s, int n, TokenOf&& token, bool keep_spellings
 }
 
 // The distinct keys of a column's cells, the missing ones first (in the order of the missing
-// keys) and then the numbers ascending, and the index of each cell's key among them.
+// keys) and then the numbers ascending, and what finds the index of a key among them: a bit per
+// possible number key with the count of keys before each word when they lie close enough,
+// else the sorted keys themselves.
 struct DistinctKeys {
   std::vector<std::int32_t> key;
-  std::vector<std::uint32_t> of_cell;
+  std::uint32_t missing_index[3] = {0, 0, 0};
+  std::int32_t low = 0;                // the number key of the first bit
+  std::vector<std::uint64_t> present;  // empty when the keys are looked up by bisection
+  std::vector<std::uint32_t> before;   // per word of `present`: the distinct keys before it
 };
 DistinctKeys distinct_keys(const ScaledCells& s);
+
+// The bits set in a word, without a call where the processor's count is not built in.
+inline std::uint32_t ones(std::uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555ull;
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0full;
+  return static_cast<std::uint32_t>((x * 0x0101010101010101ull) >> 56);
+}
+
+// The index of a key that is among the distinct keys.
+inline std::uint32_t key_index(const DistinctKeys& d, std::int32_t key) {
+  if (key <= kMissingNan) return d.missing_index[key - kMissingNa];
+  if (d.present.empty())
+    return static_cast<std::uint32_t>(std::lower_bound(d.key.begin(), d.key.end(), key) - d.key.begin());
+  const auto q = static_cast<std::uint32_t>(key - d.low);
+  return d.before[q >> 6] + ones(d.present[q >> 6] & ((std::uint64_t{1} << (q & 63)) - 1));
+}
 
 // Whether the cells hold fewer than `limit` distinct keys (limit 2 or more); looks no further
 // than the cell that reaches it.

@@ -371,15 +371,6 @@ void carry_rest(const Block& from, std::size_t cut, Block& to, std::size_t block
   to.filled = from.filled - cut;
 }
 
-// Bytes from the position of `file` to its end; -1 when the file cannot seek (a pipe).
-long long bytes_left(std::FILE* file) {
-  const long at = std::ftell(file);
-  if (at < 0 || std::fseek(file, 0, SEEK_END) != 0) return -1;
-  const long end = std::ftell(file);
-  std::fseek(file, at, SEEK_SET);  // back where it was: a file that went to its end comes back
-  return end < at ? -1 : end - at;
-}
-
 }  // namespace
 
 RowScan read_genotype_rows(TokenReader& in, const ColumnLayout& layout, const std::vector<int>& cov_of_col,

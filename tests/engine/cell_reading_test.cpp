@@ -7,6 +7,7 @@
 
 #include "cell_reading_reference.hpp"
 #include "read_text.hpp"
+#include "row_blocks.hpp"
 
 using namespace forests;
 
@@ -43,10 +44,12 @@ std::string read_dump(const std::string& text, const CellRules& rules, bool fast
   for (int label : r.labels) d += format(" %d", label);
   for (const ColumnBeingRead& c : columns) {
     d += "\ncells:";
-    c.cells.for_each([&](std::size_t, std::uint32_t k) {
+    ColumnBeingRead copy = c;
+    const SpellingList text = release_spellings(copy);
+    c.for_each_spelling([&](std::size_t, std::uint32_t k) {
       d += ' ';
-      d += bits_of(c.value[k]);
-      if (rules.options.keep_spellings) d.append("=").append(c.spellings.list()[static_cast<int>(k)]);
+      d += bits_of(spelling_value(c, static_cast<int>(k)));
+      if (rules.options.keep_spellings) d.append("=").append(text[static_cast<int>(k)]);
     });
     std::vector<int> rank;
     const ValueTable t = value_table(c, -1e6, rank);
@@ -153,6 +156,54 @@ RandomFile random_file(std::mt19937& gen) {
   return f;
 }
 
+// A wide file of genotype cells, each column with its own habits: "0", "1", "2" with "NA" or "."
+// missing, other digits or longer tokens first met late in a column (after hundreds of rows,
+// so that a column of short cells turns into one of spellings late), invalid cells late, and
+// now and then rows cut by odd white space or CR LF. The first rows may be all "NA", so that
+// rows turn out shorter than the first and more than expected.
+RandomFile random_genotype_file(std::mt19937& gen) {
+  RandomFile f;
+  const int ncols = 2 + static_cast<int>(gen() % 40);
+  const int response = gen() % 4 == 0 ? static_cast<int>(gen() % ncols) : ncols - 1;
+  int ncov = 0;
+  for (int col = 0; col < ncols; ++col) {
+    const int pick = static_cast<int>(gen() % 10);
+    const int kind = col == response ? kResponseColumn : pick < 6 ? kOrdinal : pick < 9 ? kNominal : kSkipColumn;
+    f.rules.col_kind.push_back(kind);
+    f.rules.cov_of_col.push_back(kind > 0 ? ncov++ : -1);
+  }
+  f.rules.options = {gen() % 2 == 0, gen() % 2 == 0};
+  const int nrows = static_cast<int>(gen() % 3 == 0 ? 300 + gen() % 900 : gen() % 200);
+  const int na_rows = gen() % 4 == 0 ? static_cast<int>(gen() % 30) : 0;
+  const bool messy = gen() % 3 == 0;
+  const int late = nrows > 0 ? static_cast<int>(gen() % nrows) : 0;  // where the surprises begin
+  static const char* const kLate[] = {"5", "9", "3", "NaN", "12", "-0", "2.5", "+1", "007", "x", "1e999", "NA"};
+  std::vector<int> habit(ncols);  // per column: 0 plain, 1 digits late, 2 long tokens late, 3 invalid late
+  for (int col = 0; col < ncols; ++col) habit[col] = gen() % 3 == 0 ? static_cast<int>(gen() % 4) : 0;
+  const char* missing = gen() % 2 ? "NA" : ".";
+  f.text = "head\n";
+  for (int row = 0; row < nrows; ++row) {
+    for (int col = 0; col < ncols; ++col) {
+      const int kind = f.rules.col_kind[col];
+      std::string cell = std::to_string(gen() % 3);
+      if (row < na_rows && kind != kResponseColumn) cell = "NA";
+      if (gen() % 50 == 0) cell = gen() % 3 ? missing : gen() % 2 ? "NA" : ".";
+      if (kind == kResponseColumn) cell = row >= late && gen() % 1000 == 0 ? missing : std::to_string(gen() % 2);
+      if (row >= late && gen() % 40 == 0) {
+        if (habit[col] == 1) cell = kLate[gen() % 3];
+        if (habit[col] == 2) cell = kLate[3 + gen() % 6];
+        if (habit[col] == 3 && gen() % 10 == 0) cell = kLate[9 + gen() % 3];
+      }
+      f.text += cell;
+      static const char* const kSpaces[] = {"  ", "\t", "\n", "\r\n", " \n ", "\v"};
+      f.text += col + 1 == ncols ? (messy && gen() % 5 == 0 ? "\r\n" : "\n") : messy && gen() % 20 == 0 ? kSpaces[gen() % 6] : " ";
+    }
+  }
+  if (gen() % 5 == 0) f.text += "1 ";  // a row left unfinished
+  if (gen() % 2 == 0 && !f.text.empty()) f.text.pop_back();
+  return f;
+}
+
 ColumnBeingRead random_column(std::mt19937& gen, int nsp, int ncell) {
   static const double kValues[] = {0.0, -0.0, 1.5, -2.0, 3.25, -1e-300, 1e300, 7.0};
   ColumnBeingRead c;
@@ -185,6 +236,42 @@ TEST(CellReading, RandomFilesReadAsTokenByToken) {
     const std::string expected = read_dump(f.text, f.rules, false, 0);
     for (std::size_t block_size : {std::size_t{1} << 22, std::size_t{1} + gen() % 64, std::size_t{1} + gen() % 4096})
       ASSERT_EQ(read_dump(f.text, f.rules, true, block_size), expected) << trial << " " << block_size << "\n" << f.text;
+  }
+}
+
+TEST(CellReading, RandomGenotypeFilesReadAsTokenByToken) {
+  // Wide rows of short cells, whose columns keep their cells as slots until a cell of another
+  // form comes; new digits, other forms, invalid cells and missing labels late; blocks of
+  // every size, so that rows are also cut between blocks.
+  std::mt19937 gen(31);
+  for (int trial = 0; trial < 300; ++trial) {
+    const RandomFile f = random_genotype_file(gen);
+    const std::string expected = read_dump(f.text, f.rules, false, 0);
+    for (std::size_t block_size : {std::size_t{1} << 22, std::size_t{1} + gen() % 64, std::size_t{1} + gen() % 8192})
+      ASSERT_EQ(read_dump(f.text, f.rules, true, block_size), expected) << trial << " " << block_size << "\n" << f.text;
+  }
+}
+
+TEST(CellReading, FourShortCellsAtOnceAsByteByByte) {
+  // Words of digits, points, the bytes next to them, white space of every kind, other control
+  // bytes and bytes past 0x7f: four cells are told at once exactly when each byte says so.
+  std::mt19937 gen(37);
+  static const char kBytes[] = "0129./:-N \t\n\v\f\r\x08\x0e\x1f!\x80\xb0\xff";
+  for (int round = 0; round < 200000; ++round) {
+    char w[8];
+    for (char& c : w) c = kBytes[gen() % (sizeof kBytes - 1)];
+    bool expected = true;
+    std::uint32_t expected_slots = 0;
+    for (int q = 0; q < 4; ++q) {
+      const auto cell = static_cast<unsigned char>(w[2 * q]);
+      expected = expected && ((cell >= '0' && cell <= '9') || cell == '.') && space_byte(static_cast<unsigned char>(w[2 * q + 1]));
+      expected_slots |= static_cast<std::uint32_t>(cell == '.' ? kDotSlot : cell - '0') << (8 * q);
+    }
+    std::uint32_t slots = 0;
+    ASSERT_EQ(four_short_cells(w, slots), expected) << std::string(w, 8);
+    if (expected) {
+      ASSERT_EQ(slots, expected_slots) << std::string(w, 8);
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 // spelling tables, packed code columns and whole files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -109,6 +110,33 @@ TEST(CodedReading, SpellingTableNumbersSpellingsInOrderOfFirstAppearance) {
   }
 }
 
+TEST(CodedReading, DistinctKeysAndTheirIndicesAsBySorting) {
+  // Keys close together (found by bits) and spread widely (found by bisection), the missing keys,
+  // -0 beside 0, the extremes that fit.
+  std::mt19937 rng(13);
+  const std::int32_t largest = static_cast<std::int32_t>(2 * kLargestScaled);
+  for (int round = 0; round < 200; ++round) {
+    ScaledCells s;
+    const int n = 1 + static_cast<int>(rng() % 3000);
+    const std::int64_t spread = round % 3 == 0 ? largest : 1 + static_cast<std::int64_t>(rng() % 20000);
+    for (int i = 0; i < n; ++i) {
+      const unsigned pick = rng() % 40;
+      std::int32_t k = 2 * static_cast<std::int32_t>(static_cast<std::int64_t>(rng() % (spread + 1)) - spread / 2);
+      if (pick == 0) k = kMissingNa + static_cast<std::int32_t>(rng() % 3);
+      if (pick == 1) k = -1;
+      if (pick == 2 && round % 3 == 0) k = rng() % 2 ? largest : -largest;
+      s.key.push_back(k);
+    }
+    std::vector<std::int32_t> expected = s.key;
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    const DistinctKeys d = distinct_keys(s);
+    ASSERT_EQ(d.key, expected) << round;
+    for (const std::int32_t k : s.key)
+      ASSERT_EQ(key_index(d, k), std::lower_bound(expected.begin(), expected.end(), k) - expected.begin()) << round;
+  }
+}
+
 TEST(CodedReading, PackedColumnsReadBackEveryWidth) {
   std::mt19937 rng(9);
   for (long long ncode : {1LL, 3LL, 4LL, 5LL, 200LL, 256LL, 257LL, 65536LL, 70000LL}) {
@@ -190,6 +218,49 @@ TEST(CodedReading, RandomFilesReadBackValueByValueAndSpellingBySpelling) {
       }
       long long missing = 0;
       for (const auto& t : tokens[j]) missing += t == "NA";
+      ASSERT_EQ(r.d.missing_cells[j], missing);
+    }
+  }
+}
+
+TEST(CodedReading, GenotypeFilesReadBackValueByValueAndSpellingBySpelling) {
+  // Rows of short cells: each column's codes come from its cells' slots, with both missing
+  // spellings, digits first met late and, in some files, a longer token that ends the slots.
+  std::mt19937 rng(23);
+  for (int round = 0; round < 40; ++round) {
+    const int ncase = 2 + static_cast<int>(rng() % 400), ncov = 1 + static_cast<int>(rng() % 30);
+    std::string text;
+    for (int j = 0; j < ncov; ++j) text += "o ";
+    text += "r\n";
+    for (int j = 0; j < ncov; ++j) text += "c" + std::to_string(j) + " ";
+    text += "y\n";
+    std::vector<std::vector<std::string>> tokens(ncov);
+    for (int i = 0; i < ncase; ++i) {
+      for (int j = 0; j < ncov; ++j) {
+        std::string t = std::to_string(rng() % (j % 4 == 1 ? 2 : 3));
+        if (rng() % 30 == 0) t = rng() % 2 ? "NA" : ".";
+        if (j % 4 == 2 && i > ncase / 2 && rng() % 20 == 0) t = std::to_string(3 + rng() % 7);
+        if (j % 4 == 3 && round % 3 == 0 && i > ncase / 2 && rng() % 50 == 0) t = "1.0";
+        tokens[j].push_back(t);
+        text += t + " ";
+      }
+      text += std::to_string(i % 2) + "\n";
+    }
+    ReadResult r = read_text(text, {false, round % 2 == 0});
+    ASSERT_EQ(r.error, "") << round;
+    for (int j = 0; j < ncov; ++j) {
+      const std::vector<double> values = column_values(r.d, j);
+      const std::vector<std::string> spelled = round % 2 == 0 ? cell_texts(r.d, j) : std::vector<std::string>{};
+      long long missing = 0;
+      for (int i = 0; i < ncase; ++i) {
+        const std::string& t = tokens[j][i];
+        const bool is_missing = t == "NA" || t == ".";
+        missing += is_missing;
+        ASSERT_EQ(values[i], is_missing ? r.d.missing_code : std::strtod(t.c_str(), nullptr)) << round << " " << j;
+        if (!spelled.empty()) {
+          ASSERT_EQ(spelled[i], t) << round << " " << j << " " << i;
+        }
+      }
       ASSERT_EQ(r.d.missing_cells[j], missing);
     }
   }
