@@ -289,12 +289,12 @@ std::size_t tile_short_row(int ncols, const char* b, std::size_t i, std::size_t 
   const std::size_t stride = static_cast<std::size_t>(tile.short_capacity);
   for (int j = 0; j < ncols; ++j) {
     // Four cells of one byte at a time while they last.
-    std::uint32_t four;
+    std::uint64_t four;
     while (j + 4 <= ncols && len - i >= 8 && four_short_cells(b + i, four)) {
       out[j * stride] = static_cast<std::uint8_t>(four);
-      out[(j + 1) * stride] = static_cast<std::uint8_t>(four >> 8);
-      out[(j + 2) * stride] = static_cast<std::uint8_t>(four >> 16);
-      out[(j + 3) * stride] = static_cast<std::uint8_t>(four >> 24);
+      out[(j + 1) * stride] = static_cast<std::uint8_t>(four >> 16);
+      out[(j + 2) * stride] = static_cast<std::uint8_t>(four >> 32);
+      out[(j + 3) * stride] = static_cast<std::uint8_t>(four >> 48);
       j += 4;
       i += 8;
     }
@@ -579,10 +579,13 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     const int rows_before = row;
     std::size_t i = read_cells_one_by_one(cr, b, 0, len, true, row, col);  // a row begun in the last block
     if (len <= std::numeric_limits<std::uint32_t>::max()) i = read_whole_rows(cr, b, i, len, tile, row);
-    read_cells_one_by_one(cr, b, i, len, false, row, col);
+    // The row begun at the end of a block of whole rows waits for the next block, to be read
+    // whole with the rows after it.
+    const bool carry_row = !at_end && row > rows_before && col == 0;
+    if (!carry_row) read_cells_one_by_one(cr, b, i, len, false, row, col);
     const std::string_view last = last_token_in(b, len);
     if (!last.empty()) last_token.assign(last);
-    block.drop_front(len);
+    block.drop_front(carry_row ? i : len);
     // Wide rows: blocks of two tiles' rows at least, so that tiles fill up.
     const auto rows_read = static_cast<std::size_t>(row - rows_before);
     const std::size_t two_tiles = 2 * static_cast<std::size_t>(tile.short_capacity);

@@ -261,13 +261,13 @@ TEST(CellReading, FourShortCellsAtOnceAsByteByByte) {
     char w[8];
     for (char& c : w) c = kBytes[gen() % (sizeof kBytes - 1)];
     bool expected = true;
-    std::uint32_t expected_slots = 0;
+    std::uint64_t expected_slots = 0;
     for (int q = 0; q < 4; ++q) {
       const auto cell = static_cast<unsigned char>(w[2 * q]);
       expected = expected && ((cell >= '0' && cell <= '9') || cell == '.') && space_byte(static_cast<unsigned char>(w[2 * q + 1]));
-      expected_slots |= static_cast<std::uint32_t>(cell == '.' ? kDotSlot : cell - '0') << (8 * q);
+      expected_slots |= static_cast<std::uint64_t>(cell == '.' ? kDotSlot : cell - '0') << (16 * q);
     }
-    std::uint32_t slots = 0;
+    std::uint64_t slots = 0;
     ASSERT_EQ(four_short_cells(w, slots), expected) << std::string(w, 8);
     if (expected) {
       ASSERT_EQ(slots, expected_slots) << std::string(w, 8);
