@@ -32,8 +32,6 @@ constexpr std::size_t kGrowingBlock = std::size_t{1} << 20;
 constexpr std::size_t kLargestBlock = std::size_t{1} << 26;
 
 // Short cells by their slot numbers: the ten digits, "NA" and ".".
-constexpr int kNaSlot = 10;
-constexpr int kDotSlot = 11;
 constexpr std::string_view kShortToken[kShortSlots] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "NA", "."};
 
 int tile_rows(std::size_t cells, int ncols) {
@@ -290,6 +288,17 @@ std::size_t tile_short_row(int ncols, const char* b, std::size_t i, std::size_t 
   std::uint8_t* out = tile.slots.data() + tile.rows;
   const std::size_t stride = static_cast<std::size_t>(tile.short_capacity);
   for (int j = 0; j < ncols; ++j) {
+    // Four cells of one byte at a time while they last.
+    std::uint64_t four;
+    while (j + 4 <= ncols && len - i >= 8 && four_short_cells(b + i, four)) {
+      out[j * stride] = static_cast<std::uint8_t>(four);
+      out[(j + 1) * stride] = static_cast<std::uint8_t>(four >> 16);
+      out[(j + 2) * stride] = static_cast<std::uint8_t>(four >> 32);
+      out[(j + 3) * stride] = static_cast<std::uint8_t>(four >> 48);
+      j += 4;
+      i += 8;
+    }
+    if (j == ncols) break;
     if (len - i < 2) return 0;
     const unsigned d = static_cast<unsigned>(u[i]) - '0';
     unsigned slot;
@@ -587,10 +596,13 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     const int rows_before = row;
     std::size_t i = read_cells_one_by_one(cr, b, 0, len, true, row, col);  // a row begun in the last block
     if (len <= std::numeric_limits<std::uint32_t>::max()) i = read_whole_rows(cr, b, i, len, tile, row);
-    read_cells_one_by_one(cr, b, i, len, false, row, col);
+    // The row begun at the end of a block of whole rows waits for the next block, to be read
+    // whole with the rows after it.
+    const bool carry_row = !at_end && row > rows_before && col == 0;
+    if (!carry_row) read_cells_one_by_one(cr, b, i, len, false, row, col);
     const std::string_view last = last_token_in(b, len);
     if (!last.empty()) last_token.assign(last);
-    block.drop_front(len);
+    block.drop_front(carry_row ? i : len);
     // Wide rows: blocks of two tiles' rows at least, so that tiles fill up.
     const auto rows_read = static_cast<std::size_t>(row - rows_before);
     const std::size_t two_tiles = 2 * static_cast<std::size_t>(tile.short_capacity);
@@ -694,30 +706,64 @@ void sort_by_key(std::vector<KeyedSpelling>& items) {
   }
 }
 
+// Cells of each slot seen in a column of slots. Eight cells at a time, a byte per cell tells
+// whether it holds a slot; the bytes are summed in eight lanes, for every slot seen but the
+// last, which has the cells left.
+std::vector<long long> count_slots(const ColumnBeingRead& c, int nsp) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kLow7 = 0x7f7f7f7f7f7f7f7full, kHigh = 0x8080808080808080ull;
+  constexpr std::uint64_t kLaneBytes = 0x00ff00ff00ff00ffull;
+  std::array<int, kShortSlots> seen;
+  int nseen = 0;
+  for (int slot = 0; slot < kShortSlots; ++slot)
+    if (c.slot_spelling[slot] >= 0) seen[nseen++] = slot;
+  std::array<long long, kShortSlots> of_slot{};
+  const std::uint8_t* b = c.slots;
+  const std::size_t n = c.nslots, words = n / 8;
+  for (int q = 0; q + 1 < nseen; ++q) {
+    const std::uint64_t pattern = kOnes * static_cast<std::uint64_t>(seen[q]);
+    for (std::size_t w0 = 0; w0 < words; w0 += 255) {  // a lane holds at most 255
+      std::uint64_t lanes = 0;
+      for (std::size_t w = w0; w < std::min(words, w0 + 255); ++w) {
+        std::uint64_t x;
+        std::memcpy(&x, b + 8 * w, sizeof x);
+        lanes += (~((x ^ pattern) + kLow7) & kHigh) >> 7;  // the bytes stay below 0x80: no carries
+      }
+      lanes = (lanes & kLaneBytes) + ((lanes >> 8) & kLaneBytes);
+      of_slot[seen[q]] += static_cast<long long>((lanes * 0x0001000100010001ull) >> 48);
+    }
+    for (std::size_t i = 8 * words; i < n; ++i) of_slot[seen[q]] += b[i] == seen[q];
+  }
+  std::vector<long long> count(nsp, 0);
+  long long rest = static_cast<long long>(n);
+  for (int q = 0; q < nseen; ++q) {
+    const long long k = q + 1 < nseen ? of_slot[seen[q]] : rest;
+    count[c.slot_spelling[seen[q]]] += k;
+    rest -= k;
+  }
+  return count;
+}
+
 // Cells of each spelling. One-byte cells are counted in four tallies in turn, so that runs of
 // equal cells do not wait on one another.
 std::vector<long long> count_spellings(const ColumnBeingRead& c, int nsp) {
+  if (c.form == ColumnBeingRead::kSlots) return count_slots(c, nsp);
   std::vector<long long> count(nsp, 0);
   if (!c.one_byte_cells()) {
     c.cells.for_each([&](std::size_t, std::uint32_t k) { ++count[k]; });
     return count;
   }
-  // Tallies by the byte held; a column of slots holds bytes up to kShortSlots - 1.
-  const int nbyte = c.form == ColumnBeingRead::kSlots ? kShortSlots : nsp;
-  std::vector<std::uint32_t> tally(4 * static_cast<std::size_t>(nbyte), 0);
-  const std::uint8_t* b = c.cell_bytes();
-  const std::size_t n = c.cell_count();
+  std::vector<std::uint32_t> tally(4 * static_cast<std::size_t>(nsp), 0);
+  const std::uint8_t* b = c.cells.data();
+  const std::size_t n = c.cells.size();
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
     ++tally[b[i]];
-    ++tally[nbyte + b[i + 1]];
-    ++tally[2 * nbyte + b[i + 2]];
-    ++tally[3 * nbyte + b[i + 3]];
+    ++tally[nsp + b[i + 1]];
+    ++tally[2 * nsp + b[i + 2]];
+    ++tally[3 * nsp + b[i + 3]];
   }
   for (; i < n; ++i) ++tally[b[i]];
-  const std::array<std::uint32_t, 256> spelling = c.spelling_of_byte();
-  for (int k = 0; k < nbyte; ++k)
-    count[spelling[k]] += static_cast<long long>(tally[k]) + tally[nbyte + k] + tally[2 * nbyte + k] + tally[3 * nbyte + k];
+  for (int k = 0; k < nsp; ++k) count[k] = static_cast<long long>(tally[k]) + tally[nsp + k] + tally[2 * nsp + k] + tally[3 * nsp + k];
   return count;
 }
 

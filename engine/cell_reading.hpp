@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -17,6 +19,40 @@ namespace forests {
 
 // Short cells: the ten digits, "NA" and ".", by their slot numbers.
 constexpr int kShortSlots = 12;
+
+// Slots of the missing cells.
+constexpr int kNaSlot = 10;
+constexpr int kDotSlot = 11;
+
+// Whether the eight bytes at p are four cells of one byte, a digit or '.', each followed by one
+// white-space byte; their slots then go to bytes 0, 2, 4 and 6 of `slots`, the others 0.
+inline bool four_short_cells(const char* p, std::uint64_t& slots) {
+  static_assert(std::endian::native == std::endian::little, "the cells are read as a little-endian word");
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  constexpr std::uint64_t kCellOnes = 0x0001000100010001ull, kCellHigh = kCellOnes * 0x80, kAfterCell = kCellOnes * 0xff00;
+  std::uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  if ((x & kHigh) != 0) return false;
+  // Cells '0' to '9' become 0 to 9 and '.' 0x1e, spaces after them 0. Every byte stays below
+  // 0x80, so that adding to a cell byte carries into no other.
+  std::uint64_t v = x ^ (kCellOnes * 0x2030);
+  if ((v & kAfterCell) != 0) {
+    // Other white space after a cell: as plain bytes, 9 to 13 (adding 0x80 - b to a byte below
+    // 0x80 sets its high bit exactly when it is b or more).
+    auto at_least = [x](unsigned b) { return (x + kOnes * (0x80 - b)) & kHigh; };
+    const std::uint64_t space = (at_least(' ') & ~at_least(' ' + 1)) | (at_least('\t') & ~at_least('\r' + 1));
+    if ((space & ~kCellHigh) != (kHigh & ~kCellHigh)) return false;
+    v &= ~kAfterCell;
+  }
+  const std::uint64_t past_nine = (v + kCellOnes * (0x80 - 10)) & kCellHigh;
+  if (past_nine != 0) {
+    const std::uint64_t not_dot = ((v ^ (kCellOnes * 0x1e)) + kCellOnes * 0x7f) & kCellHigh;
+    if ((past_nine & not_dot) != 0) return false;
+    v ^= ((kCellHigh & ~not_dot) >> 7) * (0x1e ^ kDotSlot);
+  }
+  slots = v;
+  return true;
+}
 
 // A covariate column while the file is read: its spellings with their values (NaN for a missing
 // one) and the spelling of every cell. A column whose first cells come in rows of decimals is

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "cell_reading.hpp"
@@ -177,8 +178,36 @@ void pack_byte_cells(const ColumnBeingRead& c, const std::vector<int>& code_of_s
   if (n % kPerWord != 0) words[w] = word;
 }
 
+// A column of slots in two-bit codes: the slots of two cells side by side make one byte, which
+// a table turns into their two codes; 32 cells to a word.
+void pack_slot_cells(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, std::uint64_t* words) {
+  std::array<std::uint64_t, 16> code{};
+  for (int slot = 0; slot < kShortSlots; ++slot)
+    if (c.slot_spelling[slot] >= 0) code[slot] = static_cast<std::uint32_t>(code_of_spelling[c.slot_spelling[slot]]);
+  std::array<std::uint64_t, 256> two{};
+  for (int k = 0; k < 256; ++k) two[k] = code[k & 15] | code[k >> 4] << 2;
+  const std::uint8_t* b = c.slots;
+  const std::size_t n = c.nslots;
+  std::size_t i = 0, w = 0;
+  for (; i + 32 <= n; i += 32) {
+    std::uint64_t word = 0;
+    for (int q = 0; q < 4; ++q) {
+      std::uint64_t x;
+      std::memcpy(&x, b + i + 8 * q, sizeof x);
+      const std::uint64_t pairs = x | (x >> 4);  // bytes 0, 2, 4, 6: a cell's slot and the next one's
+      word |= (two[pairs & 0xff] | two[(pairs >> 16) & 0xff] << 4 | two[(pairs >> 32) & 0xff] << 8 |
+               two[(pairs >> 48) & 0xff] << 12) << (16 * q);
+    }
+    words[w++] = word;
+  }
+  std::uint64_t word = 0;
+  for (int q = 0; i < n; ++i, ++q) word |= code[b[i]] << (2 * q);
+  if (n % 32 != 0) words[w] = word;
+}
+
 // The cells' codes packed `bits` to a cell into `words`, a word at a time.
 void pack_codes(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int bits, std::uint64_t* words) {
+  if (c.form == ColumnBeingRead::kSlots && bits == 2) return pack_slot_cells(c, code_of_spelling, words);
   if (c.one_byte_cells() && bits == 2) return pack_byte_cells<2>(c, code_of_spelling, words);
   if (c.one_byte_cells() && bits == 8) return pack_byte_cells<8>(c, code_of_spelling, words);
   const int per_word = 64 / bits;

@@ -183,14 +183,20 @@ void missing_value_passes(int m, const int* miss, Pass&& pass) {
 
 // Two classes: estimates that screen a cut or subset with left counts (a, b) of nL cases, at a
 // node of n cases and class totals (t0, t1). Under Gini the larger (a^2 + b^2) / nL +
-// (r0^2 + r1^2) / nR, in one division, has the lower impurity; under entropy, n times the
-// entropy from the table of x log x. Sums within kGiniSlack * n of the largest, and entropy
-// estimates within the screen's slack of the lowest, are computed exactly.
-constexpr double kGiniSlack = 1e-9;
+// (r0^2 + r1^2) / nR, in one division, has the lower impurity; it is reckoned in single
+// precision, eight to a vector register. Under entropy, n times the entropy from the table of
+// x log x. Sums within kFloatGiniSlack * n of the largest, and entropy estimates within the
+// screen's slack of the lowest, are computed exactly. Why the Gini slack holds: a sum is at most
+// n, and its single-precision form, at most six roundings deep, lies within 6 * 2^-24 (< 4e-7)
+// of it per unit of n; the exact sum of the first lowest impurity lies within double rounding of
+// the largest exact sum.
+constexpr float kFloatGiniSlack = 1e-6f;
 
-[[gnu::always_inline]] inline double two_class_gini_sum(double a, double b, double nL, double n, double t0,
-                                                         double t1) {
-  const double nR = n - nL, r0 = t0 - a, r1 = t1 - b;
+[[gnu::always_inline]] inline float two_class_gini_sum_single(int left0, int left1, int left_size, int n, int t0,
+                                                              int t1) {
+  const float a = static_cast<float>(left0), b = static_cast<float>(left1);
+  const float r0 = static_cast<float>(t0 - left0), r1 = static_cast<float>(t1 - left1);
+  const float nL = static_cast<float>(left_size), nR = static_cast<float>(n - left_size);
   return ((a * a + b * b) * nR + (r0 * r0 + r1 * r1) * nL) / (nL * nR);
 }
 
@@ -207,6 +213,7 @@ void make_room_for_cuts(int ncut, SplitScratch& w) {
   w.cut_nl.resize(ncut);
   w.cut_code.resize(ncut);
   w.cut_score.resize(ncut);
+  w.cut_sum.resize(ncut);
 }
 
 // The cuts between runs as left counts and sizes before any missing case, with the code of
@@ -257,26 +264,43 @@ CutRange admissible_cuts(const T* nl, int ncut, T low, T high) {
   return r;
 }
 
-// The extremes of x[first..last-1] in four independent lanes, so that each step need not wait
+// The extremes of x[first..last-1] in Lanes independent lanes, so that each step need not wait
 // for the one before.
-template <class Better>
-[[gnu::always_inline]] inline double extreme_of(const double* x, CutRange r, double none, Better better) {
-  double lane[4] = {none, none, none, none};
+template <int Lanes, class T, class Better>
+[[gnu::always_inline]] inline T extreme_of(const T* x, CutRange r, T none, Better better) {
+  T lane[Lanes];
+  for (int k = 0; k < Lanes; ++k) lane[k] = none;
   int q = r.first;
-  for (; q + 4 <= r.last; q += 4)
-    for (int k = 0; k < 4; ++k) lane[k] = better(x[q + k], lane[k]) ? x[q + k] : lane[k];
+  for (; q + Lanes <= r.last; q += Lanes)
+    for (int k = 0; k < Lanes; ++k) lane[k] = better(x[q + k], lane[k]) ? x[q + k] : lane[k];
   for (; q < r.last; ++q) lane[0] = better(x[q], lane[0]) ? x[q] : lane[0];
-  for (int k = 1; k < 4; ++k) lane[0] = better(lane[k], lane[0]) ? lane[k] : lane[0];
+  for (int k = 1; k < Lanes; ++k) lane[0] = better(lane[k], lane[0]) ? lane[k] : lane[0];
   return lane[0];
 }
 
-// Two classes under the Gini index. The impurity of a cut takes four divisions; a cut with
-// the larger sum (l0^2 + l1^2) / nL + (r0^2 + r1^2) / nR has the lower impurity, and that sum
-// takes one. So the sums of all cuts come first, in a loop the compiler runs on vector lanes;
-// then only the cuts whose sum comes within kGiniSlack (far above any rounding) of the largest
-// admissible one can hold the lowest impurity, and only those are computed, in order, with
-// the very expression of the plain loop: the first lowest is the plain loop's. The missing
-// cases, when they go left, start there with class counts `base_cls`.
+// The cuts between runs of two classes as left counts and sizes before any missing case.
+void two_class_left_counts(int nruns, SplitScratch& w) {
+  const int ncut = nruns - 1;
+  make_room_for_cuts(ncut, w);
+  const int* __restrict cls = w.run_cls.data();
+  int* __restrict l0 = w.cut_l0.data();
+  int* __restrict l1 = w.cut_l1.data();
+  int* __restrict nl = w.cut_nl.data();
+  int a = 0, b = 0;
+  for (int q = 0; q < ncut; ++q) {
+    a += cls[2 * q];
+    b += cls[2 * q + 1];
+    l0[q] = a;
+    l1[q] = b;
+    nl[q] = a + b;
+  }
+}
+
+// Two classes under the Gini index. The impurity of a cut takes four divisions, its screening
+// sum one: the sums of all cuts come first, on vector lanes; then only the cuts near the largest
+// admissible one are computed, in order, with the very expression of the plain loop, so the
+// first lowest is the plain loop's. `base` cases (the missing ones when they go left) start on
+// the left with class counts `base_cls`.
 // The thread sanitizer cannot run the chooser of the clones, which runs before it starts.
 #if defined(__SANITIZE_THREAD__)
 #define AVX2_CLONE
@@ -284,44 +308,31 @@ template <class Better>
 #define AVX2_CLONE __attribute__((target_clones("avx2", "default")))
 #endif
 
-AVX2_CLONE void gini_pass_two_classes(int nruns, int n, const int* base_cls, int na_right,
+AVX2_CLONE void gini_pass_two_classes(int ncut, int n, int base, const int* base_cls, int na_right,
                                       const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
-  const int ncut = nruns - 1;
-  if (static_cast<int>(w.gini_l0.size()) < ncut) {
-    w.gini_l0.resize(ncut);
-    w.gini_l1.resize(ncut);
-    w.gini_nl.resize(ncut);
-    w.cut_score.resize(ncut);
-  }
-  double* l0 = w.gini_l0.data();
-  double* l1 = w.gini_l1.data();
-  double* nl = w.gini_nl.data();
-  double* sum = w.cut_score.data();
-  int a = base_cls ? base_cls[0] : 0, b = base_cls ? base_cls[1] : 0;  // base cases: a + b
-  for (int q = 0; q < ncut; ++q) {
-    a += w.run_cls[2 * q];
-    b += w.run_cls[2 * q + 1];
-    l0[q] = a;
-    l1[q] = b;
-    nl[q] = a + b;
-  }
-  const double dn = n, t0 = w.total[0], t1 = w.total[1];
-  for (int q = 0; q < ncut; ++q) sum[q] = two_class_gini_sum(l0[q], l1[q], nl[q], dn, t0, t1);
-  const CutRange range = admissible_cuts<double>(nl, ncut, s.minnode, n - s.minnode);
+  const int* __restrict l0 = w.cut_l0.data();
+  const int* __restrict l1 = w.cut_l1.data();
+  const int* __restrict nl = w.cut_nl.data();
+  float* __restrict sum = w.cut_sum.data();
+  const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
+  const int t0 = w.total[0], t1 = w.total[1];
+  for (int q = 0; q < ncut; ++q) sum[q] = two_class_gini_sum_single(l0[q] + b0, l1[q] + b1, base + nl[q], n, t0, t1);
+  const CutRange range = admissible_cuts(nl, ncut, s.minnode - base, n - s.minnode - base);
   if (range.first >= range.last) return;  // no admissible cut
-  const double largest = extreme_of(sum, range, -1.0, [](double x, double y) { return x > y; });
-  const double floor = largest - 2 * kGiniSlack * dn;
+  const float largest = extreme_of<8>(sum, range, -1.0f, [](float x, float y) { return x > y; });
+  const float floor = largest - 2 * kFloatGiniSlack * static_cast<float>(n);
   // Mostly one cut comes near the largest: counting them on vector lanes first spares a
   // hard-to-predict branch per cut.
   int near = 0;
   for (int q = range.first; q < range.last; ++q) near += sum[q] >= floor ? 1 : 0;
+  const double dn = n;
   for (int q = range.first; near > 0; ++q) {
     if (sum[q] < floor) continue;
     --near;
-    const double dl = nl[q], dr = dn - nl[q], r0 = t0 - l0[q], r1 = t1 - l1[q];
+    const double a = b0 + l0[q], b = b1 + l1[q], dl = base + nl[q], dr = dn - dl, r0 = t0 - a, r1 = t1 - b;
     double v = 1.0;
-    v -= (l0[q] * l0[q]) / (dl * dn);
-    v -= (l1[q] * l1[q]) / (dl * dn);
+    v -= (a * a) / (dl * dn);
+    v -= (b * b) / (dl * dn);
     v -= (r0 * r0) / (dr * dn);
     v -= (r1 * r1) / (dr * dn);
     if (v < best.score) {
@@ -348,7 +359,7 @@ void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, in
     estimate[q] = two_class_entropy_estimate(xlx, b0 + l0[q], b1 + l1[q], base + nl[q], n, t0, t1);
   }
   const CutRange range = admissible_cuts(nl, ncut, s.minnode - base, n - s.minnode - base);
-  const double lowest = extreme_of(estimate, range, std::numeric_limits<double>::infinity(),
+  const double lowest = extreme_of<4>(estimate, range, std::numeric_limits<double>::infinity(),
                                    [](double a, double b) { return a < b; });
   const double ceiling = lowest + screen.slack;
   for (int q = range.first; q < range.last; ++q) {
@@ -367,8 +378,9 @@ void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, in
 // Both missing-value passes over the cuts of two classes.
 void two_class_passes(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
   if (s.impurity_rule != 1) {
-    missing_value_passes(m, w.miss.data(), [&](int, const int* base_cls, int na_right) {
-      gini_pass_two_classes(nruns, n, base_cls, na_right, s, w, best);
+    two_class_left_counts(nruns, w);
+    missing_value_passes(m, w.miss.data(), [&](int base, const int* base_cls, int na_right) {
+      gini_pass_two_classes(nruns - 1, n, base, base_cls, na_right, s, w, best);
     });
     return;
   }
@@ -440,72 +452,93 @@ OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s
 
 namespace {
 
-// Two classes and many subsets: as the ordinal passes, the left counts of every subset in Gray
-// order come first into arrays, then every estimate in a loop free of branches, then the
-// exact impurity of those near the best estimate, in order. The subset of the missing category
-// against all others, and subsets leaving fewer than minnode cases on a side, get an estimate
-// that can never be near the best.
+// Two classes and many subsets: as the ordinal passes, the left counts of every subset come
+// first into arrays, then every estimate in a loop free of branches, then the exact impurity of
+// those near the best estimate. The arrays run in binary order of the subsets' patterns (bit k
+// set: category k goes right), which doubling fills on vector lanes; the sweep's own order is
+// the Gray code's, so among equal impurities the subset of the earliest Gray step is kept, as
+// the sweep in that order would. The subset of the missing category against all others, and
+// subsets leaving fewer than minnode cases on a side, get an estimate that can never be near
+// the best.
 constexpr unsigned kSubsetArraysFrom = 15;
 
-AVX2_CLONE void two_class_subsets(const int* present, const int* size, int count, bool top_is_missing, int n,
-                       const SearchSettings& s, SplitScratch& w, NominalSplit& best) {
+// The Gray-code step at which the sweep meets a pattern.
+int gray_step_of(unsigned pattern) {
+  unsigned step = pattern;
+  for (unsigned shifted = pattern >> 1; shifted != 0; shifted >>= 1) step ^= shifted;
+  return static_cast<int>(step);
+}
+
+// Left counts and sizes of the 2^bits patterns over the first `bits` categories present (the
+// last one stays left); all on the left, and missing against all observed, are no split: their
+// left size is made inadmissible.
+void subset_left_counts(const int* present, const int* size, int bits, bool top_is_missing, int n, SplitScratch& w) {
+  const int count = 1 << bits;
   make_room_for_cuts(count, w);
-  int* l0 = w.cut_l0.data();
-  int* l1 = w.cut_l1.data();
-  int* nl = w.cut_nl.data();
-  double* estimate = w.cut_score.data();
-  const int t0 = w.total[0], t1 = w.total[1];
-  int a = t0, b = t1, nL = n;
-  unsigned pattern = 0;
-  const unsigned all_right = static_cast<unsigned>(count);
-  for (int j = 1; j <= count; ++j) {
-    const int k = std::countr_zero(static_cast<unsigned>(j));
+  int* __restrict l0 = w.cut_l0.data();
+  int* __restrict l1 = w.cut_l1.data();
+  int* __restrict nl = w.cut_nl.data();
+  l0[0] = w.total[0];
+  l1[0] = w.total[1];
+  nl[0] = n;
+  for (int k = 0; k < bits; ++k) {
     const int* h = &w.hist[2 * static_cast<std::size_t>(present[k])];
-    const int to_left = 2 * static_cast<int>((static_cast<unsigned>(j) >> (k + 1)) & 1u) - 1;  // +1 back to the left
-    a += to_left * h[0];
-    b += to_left * h[1];
-    nL += to_left * size[k];
-    pattern ^= 1u << k;
-    l0[j - 1] = a;
-    l1[j - 1] = b;
-    // Missing against all observed is no split: its left size is made inadmissible.
-    nl[j - 1] = top_is_missing && pattern == all_right ? -1 : nL;
+    const int half = 1 << k, h0 = h[0], h1 = h[1], moved = size[k];
+    for (int p = 0; p < half; ++p) {
+      l0[half + p] = l0[p] - h0;
+      l1[half + p] = l1[p] - h1;
+      nl[half + p] = nl[p] - moved;
+    }
   }
-  const int low = s.minnode, high = n - s.minnode;
-  auto admissible = [&](int q) { return nl[q] >= low && nl[q] <= high && nl[q] >= 0; };
-  auto keep = [&](int q) {
-    const int left[2] = {l0[q], l1[q]}, right[2] = {t0 - l0[q], t1 - l1[q]};
-    const double v = impurity_of<2>(left, nl[q], right, n - nl[q], n, 2, s.impurity_rule);
-    if (v < best.score) {
+  nl[0] = -1;
+  if (top_is_missing) nl[count - 1] = -1;
+}
+
+AVX2_CLONE void two_class_subsets(const int* present, const int* size, int bits, bool top_is_missing, int n,
+                                  const SearchSettings& s, SplitScratch& w, NominalSplit& best) {
+  subset_left_counts(present, size, bits, top_is_missing, n, w);
+  const int count = 1 << bits;
+  const int* __restrict l0 = w.cut_l0.data();
+  const int* __restrict l1 = w.cut_l1.data();
+  const int* __restrict nl = w.cut_nl.data();
+  const int t0 = w.total[0], t1 = w.total[1];
+  const int low = std::max(s.minnode, 0), high = n - s.minnode;
+  auto admissible = [&](int p) { return nl[p] >= low && nl[p] <= high; };
+  auto keep = [&](int p) {
+    const int left[2] = {l0[p], l1[p]}, right[2] = {t0 - l0[p], t1 - l1[p]};
+    const double v = impurity_of<2>(left, nl[p], right, n - nl[p], n, 2, s.impurity_rule);
+    const int step = gray_step_of(static_cast<unsigned>(p));
+    if (v < best.score || (v == best.score && step < best.step)) {
       best.score = v;
-      best.step = q + 1;
+      best.step = step;
     }
   };
   const CutRange all{0, count};
   if (s.impurity_rule == 1) {
+    double* estimate = w.cut_score.data();
     const SplitScreen screen(n, s, w);
     const double* xlx = screen.x_log_x;
     const double none = std::numeric_limits<double>::infinity();
-    for (int q = 0; q < count; ++q) {
-      const double e = two_class_entropy_estimate(xlx, l0[q], l1[q], std::max(nl[q], 0), n, t0, t1);
-      estimate[q] = admissible(q) ? e : none;
+    for (int p = 0; p < count; ++p) {
+      const double e = two_class_entropy_estimate(xlx, l0[p], l1[p], std::max(nl[p], 0), n, t0, t1);
+      estimate[p] = admissible(p) ? e : none;
     }
-    const double lowest = extreme_of(estimate, all, none, [](double x, double y) { return x < y; });
+    const double lowest = extreme_of<4>(estimate, all, none, [](double x, double y) { return x < y; });
     if (lowest == none) return;  // no admissible subset
     const double ceiling = lowest + screen.slack;
-    for (int q = 0; q < count; ++q)
-      if (estimate[q] <= ceiling) keep(q);
+    for (int p = 0; p < count; ++p)
+      if (estimate[p] <= ceiling) keep(p);
     return;
   }
-  const double dn = n;
-  for (int q = 0; q < count; ++q) estimate[q] = two_class_gini_sum(l0[q], l1[q], nl[q], dn, t0, t1);  // on vector lanes
-  for (int q = 0; q < count; ++q)
-    if (!admissible(q)) estimate[q] = -1.0;
-  const double largest = extreme_of(estimate, all, -1.0, [](double x, double y) { return x > y; });
-  if (largest < 0.0) return;  // no admissible subset
-  const double floor = largest - 2 * kGiniSlack * dn;
-  for (int q = 0; q < count; ++q)
-    if (estimate[q] >= floor) keep(q);
+  float* sum = w.cut_sum.data();
+  for (int p = 0; p < count; ++p) sum[p] = two_class_gini_sum_single(l0[p], l1[p], nl[p], n, t0, t1);
+  for (int p = 0; p < count; ++p)
+    if (!admissible(p)) sum[p] = -1.0f;
+  const float largest = extreme_of<8>(sum, all, -1.0f, [](float x, float y) { return x > y; });
+  if (largest < 0.0f) return;  // no admissible subset
+  const float floor = largest - 2 * kFloatGiniSlack * static_cast<float>(n);
+  for (int p = 0; p < count; ++p)
+    if (sum[p] >= floor) keep(p);
 }
 
 // The Gray-code sweep over the subsets of the categories present; NC > 0 fixes the class count.
@@ -530,7 +563,7 @@ NominalSplit nominal_sweep(int ncode, int missing, int n, const SearchSettings& 
   const unsigned all_right = (1u << (P - 1)) - 1;
   const bool top_is_missing = present[P - 1] == missing;
   if (NC == 2 && all_right >= kSubsetArraysFrom) {
-    two_class_subsets(present, size, static_cast<int>(all_right), top_is_missing, n, s, w, best);
+    two_class_subsets(present, size, P - 1, top_is_missing, n, s, w, best);
     return best;
   }
   int left_fixed[NC > 0 ? NC : 1], right_fixed[NC > 0 ? NC : 1];

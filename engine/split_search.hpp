@@ -47,7 +47,7 @@ struct SplitScratch {
   // Two classes, per cut. Entropy: left counts and size before the missing cases, and the last
   // code left; Gini: left counts and size with them. Both: the estimate that screens the cut.
   std::vector<int> cut_l0, cut_l1, cut_nl, cut_code;
-  std::vector<double> gini_l0, gini_l1, gini_nl;
+  std::vector<float> cut_sum;
   std::vector<double> cut_score;
   std::vector<double> x_log_x;                        // x log x for x = 0, 1, ...: entropy estimates
   void prepare(int nclass, int max_codes);
