@@ -214,6 +214,18 @@ void make_room_for_cuts(int ncut, SplitScratch& w) {
   w.cut_code.resize(ncut);
   w.cut_score.resize(ncut);
   w.cut_sum.resize(ncut);
+  w.cut_inner.resize(ncut);
+}
+
+// The cuts q whose neighbours q - 1 and q + 1 are admissible in both missing-value passes: the
+// runs before q hold at least `low` cases, and the runs up to q + 1 at most `high`. Sizes grow
+// from cut to cut, so these cuts are one range, [first, last).
+void cuts_between_admissible_ones(int ncut, const int* cls, int observed, int low, int high, int& first, int& last) {
+  first = 0;
+  last = ncut;
+  for (int before = 0; first < ncut && before < low; ++first) before += cls[2 * first] + cls[2 * first + 1];
+  // Runs up to q + 1 hold `observed` cases less those of the runs after q + 1.
+  for (int after = 0; last > first && observed - after > high; --last) after += cls[2 * last] + cls[2 * last + 1];
 }
 
 // The cuts between runs as left counts and sizes before any missing case, with the code of
@@ -227,25 +239,24 @@ int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratc
   int* __restrict l1 = w.cut_l1.data();
   int* __restrict nl = w.cut_nl.data();
   int* __restrict last_code = w.cut_code.data();
+  std::uint8_t* __restrict inner = w.cut_inner.data();
   const bool stretches = n <= kOneClassStretchesUpTo && s.minnode >= 1 && w.total[0] > 0 && w.total[1] > 0;
-  // Without stretches no cut has enough cases before it.
-  const int low = stretches ? s.minnode : std::numeric_limits<int>::max(), high = n - m - s.minnode;
+  int first = 0, last = 0;
+  if (stretches) cuts_between_admissible_ones(ncut, cls, n - m, s.minnode, n - m - s.minnode, first, last);
+  // First, on vector lanes, which cuts lie inside a stretch of one-class runs.
+  for (int q = 0; q < ncut; ++q) {
+    const int one_class = static_cast<int>((cls[2 * q] | cls[2 * q + 2]) == 0) | static_cast<int>((cls[2 * q + 1] | cls[2 * q + 3]) == 0);
+    inner[q] = static_cast<std::uint8_t>(one_class & static_cast<int>(q >= first) & static_cast<int>(q < last));
+  }
   int a = 0, b = 0, kept = 0;
   for (int q = 0; q < ncut; ++q) {
-    const int before = a + b;
     a += cls[2 * q];
     b += cls[2 * q + 1];
-    const int nL = a + b;
     l0[kept] = a;
     l1[kept] = b;
-    nl[kept] = nL;
+    nl[kept] = a + b;
     last_code[kept] = code[q];
-    // Which cuts are inner is as good as random: the tests are kept as values (the empty asm
-    // stops the compiler from turning them back into branches).
-    int one_class = static_cast<int>((cls[2 * q] | cls[2 * q + 2]) == 0) | static_cast<int>((cls[2 * q + 1] | cls[2 * q + 3]) == 0);
-    int admissible_ends = static_cast<int>(before >= low) & static_cast<int>(nL + cls[2 * q + 2] + cls[2 * q + 3] <= high);
-    asm("" : "+r"(one_class), "+r"(admissible_ends));
-    kept += 1 - (one_class & admissible_ends);
+    kept += 1 - inner[q];
   }
   return kept;
 }
