@@ -289,12 +289,12 @@ std::size_t tile_short_row(int ncols, const char* b, std::size_t i, std::size_t 
   const std::size_t stride = static_cast<std::size_t>(tile.short_capacity);
   for (int j = 0; j < ncols; ++j) {
     // Four cells of one byte at a time while they last.
-    std::uint32_t four;
+    std::uint64_t four;
     while (j + 4 <= ncols && len - i >= 8 && four_short_cells(b + i, four)) {
       out[j * stride] = static_cast<std::uint8_t>(four);
-      out[(j + 1) * stride] = static_cast<std::uint8_t>(four >> 8);
-      out[(j + 2) * stride] = static_cast<std::uint8_t>(four >> 16);
-      out[(j + 3) * stride] = static_cast<std::uint8_t>(four >> 24);
+      out[(j + 1) * stride] = static_cast<std::uint8_t>(four >> 16);
+      out[(j + 2) * stride] = static_cast<std::uint8_t>(four >> 32);
+      out[(j + 3) * stride] = static_cast<std::uint8_t>(four >> 48);
       j += 4;
       i += 8;
     }
@@ -323,6 +323,7 @@ std::size_t tile_short_row(int ncols, const char* b, std::size_t i, std::size_t 
 // scaled cells. Returns the end of its last token, or 0 when the row does not end within
 // b[0..len-1]. The block is padded: 8 bytes are readable from each token's start.
 std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   TokenAt* out = tile.tokens.data() + tile.rows;
   std::int32_t* key = tile.keys.data() + tile.rows;
   const std::size_t stride = static_cast<std::size_t>(tile.token_capacity);
@@ -330,13 +331,25 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
   for (int j = 0; j < cr.ncols; ++j) {
     while (i < len && space_byte(b[i])) ++i;
     if (i >= len) return 0;
-    const std::size_t e = token_end(b, i, len);
-    out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
-    PlainDecimal d;
     const int scale = cr.key_scale[j];
-    key[j * stride] = scale >= 0 && read_plain_decimal_padded(std::string_view(b + i, e - i), d)
-                          ? own_form_key(d, scale, keep_spellings)
-                          : kOtherForm;
+    // A token of at most 7 bytes ends within the word that holds its start.
+    std::uint64_t word;
+    std::memcpy(&word, b + i, 8);
+    const std::uint64_t below = (word - kOnes * '!') & ~word & (kOnes * 0x80);
+    const std::size_t n = static_cast<std::size_t>(std::countr_zero(below) / 8);
+    std::int32_t k = kOtherForm;
+    std::size_t e;
+    if (std::endian::native == std::endian::little && below != 0 && n > 0 && n < len - i && space_byte(b[i + n])) {
+      e = i + n;
+      if (scale >= 0) k = printed_scaled_key(word, static_cast<int>(n), scale);
+    } else {
+      e = token_end(b, i, len);
+    }
+    PlainDecimal d;
+    if (k == kOtherForm && scale >= 0 && read_plain_decimal_padded(std::string_view(b + i, e - i), d))
+      k = own_form_key(d, scale, keep_spellings);
+    out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
+    key[j * stride] = k;
     i = e;
   }
   return i;
@@ -437,7 +450,10 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
         ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
         SpellingCells& cells = c.cells;
         if (c.form == ColumnBeingRead::kSlots) spell_slots(cr, c, col, tile.first_row);
-        if (c.form == ColumnBeingRead::kUnread) c.form = ColumnBeingRead::kScaled;
+        if (c.form == ColumnBeingRead::kUnread) {
+          c.form = ColumnBeingRead::kScaled;
+          c.scaled.key.reserve(cr.expected_rows);
+        }
         if (c.form == ColumnBeingRead::kScaled)
           k = add_keyed_cells(cr, c, tile.keys.data() + static_cast<std::size_t>(col) * tile.token_capacity, tile.rows,
                               [&](int q) { return std::string_view(b + tokens[q].at, tokens[q].len); });
@@ -501,6 +517,7 @@ std::size_t read_whole_rows(CellReader& cr, const char* b, std::size_t i, std::s
       }
       end = tile_token_row(cr, b, i, len, tile);
       if (end == 0) break;
+      if (cr.expected_rows == 0) expect_rows(cr, end - i + 1);
       tile.kind = Tile::kTokens;
       i = end;
     }
@@ -579,10 +596,13 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     const int rows_before = row;
     std::size_t i = read_cells_one_by_one(cr, b, 0, len, true, row, col);  // a row begun in the last block
     if (len <= std::numeric_limits<std::uint32_t>::max()) i = read_whole_rows(cr, b, i, len, tile, row);
-    read_cells_one_by_one(cr, b, i, len, false, row, col);
+    // The row begun at the end of a block of whole rows waits for the next block, to be read
+    // whole with the rows after it.
+    const bool carry_row = !at_end && row > rows_before && col == 0;
+    if (!carry_row) read_cells_one_by_one(cr, b, i, len, false, row, col);
     const std::string_view last = last_token_in(b, len);
     if (!last.empty()) last_token.assign(last);
-    block.drop_front(len);
+    block.drop_front(carry_row ? i : len);
     // Wide rows: blocks of two tiles' rows at least, so that tiles fill up.
     const auto rows_read = static_cast<std::size_t>(row - rows_before);
     const std::size_t two_tiles = 2 * static_cast<std::size_t>(tile.short_capacity);
@@ -686,60 +706,103 @@ void sort_by_key(std::vector<KeyedSpelling>& items) {
   }
 }
 
+// Cells of each slot seen in a column of slots. Eight cells at a time, a byte per cell tells
+// whether it holds a slot; the bytes are summed in eight lanes, for every slot seen but the
+// last, which has the cells left.
+std::vector<long long> count_slots(const ColumnBeingRead& c, int nsp) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kLow7 = 0x7f7f7f7f7f7f7f7full, kHigh = 0x8080808080808080ull;
+  constexpr std::uint64_t kLaneBytes = 0x00ff00ff00ff00ffull;
+  std::array<int, kShortSlots> seen;
+  int nseen = 0;
+  for (int slot = 0; slot < kShortSlots; ++slot)
+    if (c.slot_spelling[slot] >= 0) seen[nseen++] = slot;
+  std::array<long long, kShortSlots> of_slot{};
+  const std::uint8_t* b = c.slots;
+  const std::size_t n = c.nslots, words = n / 8;
+  for (int q = 0; q + 1 < nseen; ++q) {
+    const std::uint64_t pattern = kOnes * static_cast<std::uint64_t>(seen[q]);
+    for (std::size_t w0 = 0; w0 < words; w0 += 255) {  // a lane holds at most 255
+      std::uint64_t lanes = 0;
+      for (std::size_t w = w0; w < std::min(words, w0 + 255); ++w) {
+        std::uint64_t x;
+        std::memcpy(&x, b + 8 * w, sizeof x);
+        lanes += (~((x ^ pattern) + kLow7) & kHigh) >> 7;  // the bytes stay below 0x80: no carries
+      }
+      lanes = (lanes & kLaneBytes) + ((lanes >> 8) & kLaneBytes);
+      of_slot[seen[q]] += static_cast<long long>((lanes * 0x0001000100010001ull) >> 48);
+    }
+    for (std::size_t i = 8 * words; i < n; ++i) of_slot[seen[q]] += b[i] == seen[q];
+  }
+  std::vector<long long> count(nsp, 0);
+  long long rest = static_cast<long long>(n);
+  for (int q = 0; q < nseen; ++q) {
+    const long long k = q + 1 < nseen ? of_slot[seen[q]] : rest;
+    count[c.slot_spelling[seen[q]]] += k;
+    rest -= k;
+  }
+  return count;
+}
+
 // Cells of each spelling. One-byte cells are counted in four tallies in turn, so that runs of
 // equal cells do not wait on one another.
 std::vector<long long> count_spellings(const ColumnBeingRead& c, int nsp) {
+  if (c.form == ColumnBeingRead::kSlots) return count_slots(c, nsp);
   std::vector<long long> count(nsp, 0);
   if (!c.one_byte_cells()) {
     c.cells.for_each([&](std::size_t, std::uint32_t k) { ++count[k]; });
     return count;
   }
-  // Tallies by the byte held; a column of slots holds bytes up to kShortSlots - 1.
-  const int nbyte = c.form == ColumnBeingRead::kSlots ? kShortSlots : nsp;
-  std::vector<std::uint32_t> tally(4 * static_cast<std::size_t>(nbyte), 0);
-  const std::uint8_t* b = c.cell_bytes();
-  const std::size_t n = c.cell_count();
+  std::vector<std::uint32_t> tally(4 * static_cast<std::size_t>(nsp), 0);
+  const std::uint8_t* b = c.cells.data();
+  const std::size_t n = c.cells.size();
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
     ++tally[b[i]];
-    ++tally[nbyte + b[i + 1]];
-    ++tally[2 * nbyte + b[i + 2]];
-    ++tally[3 * nbyte + b[i + 3]];
+    ++tally[nsp + b[i + 1]];
+    ++tally[2 * nsp + b[i + 2]];
+    ++tally[3 * nsp + b[i + 3]];
   }
   for (; i < n; ++i) ++tally[b[i]];
-  const std::array<std::uint32_t, 256> spelling = c.spelling_of_byte();
-  for (int k = 0; k < nbyte; ++k)
-    count[spelling[k]] += static_cast<long long>(tally[k]) + tally[nbyte + k] + tally[2 * nbyte + k] + tally[3 * nbyte + k];
+  for (int k = 0; k < nsp; ++k) count[k] = static_cast<long long>(tally[k]) + tally[nsp + k] + tally[2 * nsp + k] + tally[3 * nsp + k];
   return count;
 }
 
 }  // namespace
 
-namespace {
+std::vector<int> scaled_ranks(const ColumnBeingRead& c) {
+  const std::vector<std::int32_t>& key = c.distinct.key;
+  std::vector<int> rank(key.size(), 0);
+  int table_index = -1;
+  for (std::size_t k = 0; k < key.size(); ++k) {
+    const bool shared = key[k] <= kMissingNan ? k > 0 : key[k] == 0 && k > 0 && key[k - 1] == -1;
+    if (!shared) ++table_index;
+    rank[k] = table_index;
+  }
+  return rank;
+}
 
 // A column of scaled cells: its spellings, the distinct keys, come in order of value already,
 // and only the missing keys, and -0 and 0 (keys -1 and 0), share a value.
-ValueTable scaled_value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
+ValueTable ordinal_scaled_table(const ColumnBeingRead& c, double missing_code) {
   const std::vector<std::int32_t>& key = c.distinct.key;
-  const int nsp = static_cast<int>(key.size());
   ValueTable t;
-  rank.assign(nsp, 0);
-  int k = 0;
-  if (nsp > 0 && key[0] <= kMissingNan) t.value.push_back(missing_code);
-  while (k < nsp && key[k] <= kMissingNan) ++k;
-  for (; k < nsp; ++k) {
+  t.value.reserve(key.size());
+  std::size_t k = 0;
+  if (!key.empty() && key[0] <= kMissingNan) t.value.push_back(missing_code);
+  while (k < key.size() && key[k] <= kMissingNan) ++k;
+  for (; k < key.size(); ++k)
     if (!(key[k] == 0 && k > 0 && key[k - 1] == -1)) t.value.push_back(scaled_value(key[k], c.scaled.scale));
-    rank[k] = static_cast<int>(t.value.size()) - 1;
-  }
-  t.count.assign(t.value.size(), 0);
-  for (const std::int32_t k : c.spelling_of_cell) ++t.count[rank[k]];
   return t;
 }
 
-}  // namespace
-
 ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
-  if (c.form == ColumnBeingRead::kScaled) return scaled_value_table(c, missing_code, rank);
+  if (c.form == ColumnBeingRead::kScaled) {
+    ValueTable t = ordinal_scaled_table(c, missing_code);
+    rank = scaled_ranks(c);
+    t.count.assign(t.value.size(), 0);
+    for (const std::int32_t k : c.spelling_of_cell) ++t.count[rank[k]];
+    return t;
+  }
   const int nsp = static_cast<int>(c.value.size());
   const std::vector<long long> spelling_count = count_spellings(c, nsp);
   std::vector<KeyedSpelling> order;  // equal values in spelling order

@@ -25,25 +25,32 @@ constexpr int kNaSlot = 10;
 constexpr int kDotSlot = 11;
 
 // Whether the eight bytes at p are four cells of one byte, a digit or '.', each followed by one
-// white-space byte; their slots then go to the bytes of `slots`, the first cell's lowest.
-inline bool four_short_cells(const char* p, std::uint32_t& slots) {
+// white-space byte; their slots then go to bytes 0, 2, 4 and 6 of `slots`, the others 0.
+inline bool four_short_cells(const char* p, std::uint64_t& slots) {
   static_assert(std::endian::native == std::endian::little, "the cells are read as a little-endian word");
   constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
-  constexpr std::uint64_t kCellHigh = 0x0080008000800080ull, kCellOnes = 0x0001000100010001ull;
+  constexpr std::uint64_t kCellOnes = 0x0001000100010001ull, kCellHigh = kCellOnes * 0x80, kAfterCell = kCellOnes * 0xff00;
   std::uint64_t x;
   std::memcpy(&x, p, sizeof x);
   if ((x & kHigh) != 0) return false;
-  // With every byte below 0x80, adding 0x80 - v to each sets its high bit exactly when it is v
-  // or more, without carries between bytes.
-  auto at_least = [x](unsigned v) { return (x + kOnes * (0x80 - v)) & kHigh; };
-  const std::uint64_t digit = at_least('0') & ~at_least('9' + 1);
-  const std::uint64_t dot = at_least('.') & ~at_least('.' + 1);
-  const std::uint64_t space = (at_least(' ') & ~at_least(' ' + 1)) | (at_least('\t') & ~at_least('\r' + 1));
-  if ((((digit | dot) & kCellHigh) | (space & ~kCellHigh)) != kHigh) return false;
-  const std::uint64_t dots = ((dot & kCellHigh) >> 7) * 0xff;  // '.' becomes the byte '0' + kDotSlot
-  const std::uint64_t cells = ((x & ~dots) | (dots & (kOnes * ('0' + kDotSlot)))) & (kCellOnes * 0xff);
-  const std::uint64_t s = cells - kCellOnes * '0';
-  slots = static_cast<std::uint32_t>((s & 0xff) | ((s >> 8) & 0xff00) | ((s >> 16) & 0xff0000) | ((s >> 24) & 0xff000000));
+  // Cells '0' to '9' become 0 to 9 and '.' 0x1e, spaces after them 0. Every byte stays below
+  // 0x80, so that adding to a cell byte carries into no other.
+  std::uint64_t v = x ^ (kCellOnes * 0x2030);
+  if ((v & kAfterCell) != 0) {
+    // Other white space after a cell: as plain bytes, 9 to 13 (adding 0x80 - b to a byte below
+    // 0x80 sets its high bit exactly when it is b or more).
+    auto at_least = [x](unsigned b) { return (x + kOnes * (0x80 - b)) & kHigh; };
+    const std::uint64_t space = (at_least(' ') & ~at_least(' ' + 1)) | (at_least('\t') & ~at_least('\r' + 1));
+    if ((space & ~kCellHigh) != (kHigh & ~kCellHigh)) return false;
+    v &= ~kAfterCell;
+  }
+  const std::uint64_t past_nine = (v + kCellOnes * (0x80 - 10)) & kCellHigh;
+  if (past_nine != 0) {
+    const std::uint64_t not_dot = ((v ^ (kCellOnes * 0x1e)) + kCellOnes * 0x7f) & kCellHigh;
+    if ((past_nine & not_dot) != 0) return false;
+    v ^= ((kCellHigh & ~not_dot) >> 7) * (0x1e ^ kDotSlot);
+  }
+  slots = v;
   return true;
 }
 
@@ -144,6 +151,12 @@ void read_other_cell(int row, int col, int kind, std::string_view token, const R
 // takes the first spelling's value (-0 and 0 are equal). `rank` gets the table index of each
 // spelling.
 ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank);
+
+// For a column read to the end as scaled cells: the value table index of each spelling, and
+// the value table without its counts, enough for an ordinal column, whose cells of each code
+// are not counted.
+std::vector<int> scaled_ranks(const ColumnBeingRead& c);
+ValueTable ordinal_scaled_table(const ColumnBeingRead& c, double missing_code);
 
 // When a column spells zero both with and without a minus sign, its value table keeps the zero
 // that sorting the whole column and dropping repeats keeps, so that a cut-off at zero is

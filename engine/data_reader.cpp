@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "cell_reading.hpp"
@@ -177,8 +178,36 @@ void pack_byte_cells(const ColumnBeingRead& c, const std::vector<int>& code_of_s
   if (n % kPerWord != 0) words[w] = word;
 }
 
+// A column of slots in two-bit codes: the slots of two cells side by side make one byte, which
+// a table turns into their two codes; 32 cells to a word.
+void pack_slot_cells(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, std::uint64_t* words) {
+  std::array<std::uint64_t, 16> code{};
+  for (int slot = 0; slot < kShortSlots; ++slot)
+    if (c.slot_spelling[slot] >= 0) code[slot] = static_cast<std::uint32_t>(code_of_spelling[c.slot_spelling[slot]]);
+  std::array<std::uint64_t, 256> two{};
+  for (int k = 0; k < 256; ++k) two[k] = code[k & 15] | code[k >> 4] << 2;
+  const std::uint8_t* b = c.slots;
+  const std::size_t n = c.nslots;
+  std::size_t i = 0, w = 0;
+  for (; i + 32 <= n; i += 32) {
+    std::uint64_t word = 0;
+    for (int q = 0; q < 4; ++q) {
+      std::uint64_t x;
+      std::memcpy(&x, b + i + 8 * q, sizeof x);
+      const std::uint64_t pairs = x | (x >> 4);  // bytes 0, 2, 4, 6: a cell's slot and the next one's
+      word |= (two[pairs & 0xff] | two[(pairs >> 16) & 0xff] << 4 | two[(pairs >> 32) & 0xff] << 8 |
+               two[(pairs >> 48) & 0xff] << 12) << (16 * q);
+    }
+    words[w++] = word;
+  }
+  std::uint64_t word = 0;
+  for (int q = 0; i < n; ++i, ++q) word |= code[b[i]] << (2 * q);
+  if (n % 32 != 0) words[w] = word;
+}
+
 // The cells' codes packed `bits` to a cell into `words`, a word at a time.
 void pack_codes(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int bits, std::uint64_t* words) {
+  if (c.form == ColumnBeingRead::kSlots && bits == 2) return pack_slot_cells(c, code_of_spelling, words);
   if (c.one_byte_cells() && bits == 2) return pack_byte_cells<2>(c, code_of_spelling, words);
   if (c.one_byte_cells() && bits == 8) return pack_byte_cells<8>(c, code_of_spelling, words);
   const int per_word = 64 / bits;
@@ -209,6 +238,13 @@ long long missing_cells(const DataSet& d, int j, const ValueTable& t) {
   return count;
 }
 
+// Cells of a column whose spelling has code `code`.
+long long cells_of_code(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int code) {
+  long long count = 0;
+  c.for_each_spelling([&](std::size_t, std::uint32_t k) { count += code_of_spelling[k] == code ? 1 : 0; });
+  return count;
+}
+
 // Covariate j's record in the store: its codes, and its value table appended to the store's.
 ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueTable& t, const std::vector<int>& rank) {
   CodedCovariates& s = d.codes;
@@ -226,7 +262,8 @@ ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueT
   } else {
     m.ncode = static_cast<int>(t.value.size());
     s.values.insert(s.values.end(), t.value.begin(), t.value.end());
-    zero_as_sorted(c, rank, s.values.data() + m.value);
+    std::vector<int> ranks;
+    zero_as_sorted(c, rank.empty() ? (ranks = scaled_ranks(c)) : rank, s.values.data() + m.value);
     if (!t.value.empty() && t.value.front() == d.missing_code) m.missing = 0;
   }
   m.bits = bits_for_codes(m.ncode);
@@ -238,10 +275,12 @@ void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, con
                  const ReadOptions& options) {
   const int nsp = spelling_count(c);
   std::vector<int> code_of_spelling(nsp);
-  for (int k = 0; k < nsp; ++k) code_of_spelling[k] = t.code[rank[k]];
+  std::vector<int> ranks;
+  const std::vector<int>& table_index = rank.empty() ? (ranks = scaled_ranks(c)) : rank;
+  for (int k = 0; k < nsp; ++k) code_of_spelling[k] = t.code[table_index[k]];
   const ColumnMeta& m = d.codes.meta[j];
   pack_codes(c, code_of_spelling, m.bits, d.codes.words.data() + m.word);
-  d.missing_cells[j] = missing_cells(d, j, t);
+  d.missing_cells[j] = t.count.empty() ? cells_of_code(c, code_of_spelling, m.missing) : missing_cells(d, j, t);
   if (options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
   c = ColumnBeingRead{};
 }
@@ -251,6 +290,9 @@ void code_columns(DataSet& d, std::vector<ColumnBeingRead>& columns, const std::
                   const std::vector<std::vector<int>>& rank, const ReadOptions& options) {
   CodedCovariates& s = d.codes;
   s = CodedCovariates{};
+  std::size_t nvalues = 0;  // at most: one per value of each table, one for each column of one category
+  for (const ValueTable& t : tables) nvalues += t.value.size() + 1;
+  s.values.reserve(nvalues);
   std::size_t nwords = 0;
   for (int j = 0; j < d.ncov; ++j) {
     ColumnMeta m = column_meta(d, j, columns[j], tables[j], rank[j]);
@@ -297,7 +339,12 @@ void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options
 
   std::vector<ValueTable> tables(d.ncov);
   std::vector<std::vector<int>> rank(d.ncov);
-  for (int j = 0; j < d.ncov; ++j) tables[j] = value_table(columns[j], d.missing_code, rank[j]);
+  // An ordinal column of scaled cells needs no counts: its table comes without them, and the
+  // ranks of its spellings when its cells are coded.
+  for (int j = 0; j < d.ncov; ++j)
+    tables[j] = columns[j].form == ColumnBeingRead::kScaled && d.ncat[j] == kOrdinal
+                    ? ordinal_scaled_table(columns[j], d.missing_code)
+                    : value_table(columns[j], d.missing_code, rank[j]);
   const DataSummary summary = recode_nominal_covariates(d, tables);
   write_summary_head(report, d);
   write_covariate_summary(report, d, summary);

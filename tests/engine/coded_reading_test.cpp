@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
 
@@ -76,6 +77,40 @@ TEST(CodedReading, PaddedDecimalsReadAsByteByByte) {
     const auto twice = static_cast<std::int32_t>(2 * got.digits);
     const std::int32_t key = !got.negative ? twice : got.digits == 0 ? -1 : -twice;
     ASSERT_EQ(scaled_spelling(key, got.decimals) == token, got.canonical) << token;
+  }
+}
+
+TEST(CodedReading, PrintedKeysAgreeWithTheKeysOfParsedDecimals) {
+  // Tokens of up to 7 bytes, any bytes after them, every scale: a key made from the word is the
+  // key own_form_key makes of the parsed token, with spellings kept or not; and every number
+  // printed with the scale's decimals gets one.
+  std::mt19937 rng(17);
+  static const char kBytes[] = "0123456789000..-+e x\x01\xb0";
+  for (int round = 0; round < 300000; ++round) {
+    const int scale = static_cast<int>(rng() % 8);
+    char buffer[8];
+    for (char& c : buffer) c = static_cast<char>(rng());
+    std::string token;
+    if (round % 2) {
+      const double v = static_cast<double>(static_cast<int>(rng() % 200001) - 100000) / 1000.0;
+      token = format("%.*f", scale, rng() % 20 == 0 ? -0.0 : v);
+      if (token.size() > 7) continue;
+    } else {
+      const std::size_t n = 1 + rng() % 7;
+      for (std::size_t i = 0; i < n; ++i) token += kBytes[rng() % (sizeof kBytes - 1)];
+    }
+    std::memcpy(buffer, token.data(), token.size());
+    std::uint64_t word;
+    std::memcpy(&word, buffer, 8);
+    const std::int32_t key = printed_scaled_key(word, static_cast<int>(token.size()), scale);
+    PlainDecimal d;
+    if (round % 2) {
+      ASSERT_NE(key, kOtherForm) << token << " " << scale;
+    }
+    if (key == kOtherForm) continue;
+    ASSERT_TRUE(read_plain_decimal(token, d)) << token;
+    ASSERT_EQ(key, own_form_key(d, scale, true)) << token << " " << scale;
+    ASSERT_EQ(key, own_form_key(d, scale, false)) << token << " " << scale;
   }
 }
 
@@ -225,10 +260,11 @@ TEST(CodedReading, RandomFilesReadBackValueByValueAndSpellingBySpelling) {
     for (int i = 0; i < ncase; ++i) {
       for (int j = 0; j < ncov; ++j) {
         const int v = static_cast<int>(rng() % distinct[j]);
-        std::string t = rng() % 50 == 0 ? "NA" : std::to_string(v - 5);
-        if (j % 3 != 2 && t != "NA" && v % 4 == 1) t += ".0";  // a second spelling of the value
-        if (j % 3 != 2 && t != "NA" && v % 4 == 2) t = std::to_string((v - 5) / 8.0);
-        if (j % 3 == 1 && round % 2 == 0 && t != "NA") {
+        const bool missing = rng() % 50 == 0;
+        std::string t = missing ? (rng() % 2 ? "NA" : ".") : std::to_string(v - 5);
+        if (j % 3 != 2 && !missing && v % 4 == 1) t += ".0";  // a second spelling of the value
+        if (j % 3 != 2 && !missing && v % 4 == 2) t = std::to_string((v - 5) / 8.0);
+        if (j % 3 == 1 && round % 2 == 0 && !missing) {
           t = format("%.2f", (v - 5) / 8.0);  // printed numbers, both zeros among them
           if (v == 5 && rng() % 2) t = "-0.00";
         }
@@ -237,19 +273,21 @@ TEST(CodedReading, RandomFilesReadBackValueByValueAndSpellingBySpelling) {
       }
       text += std::to_string(i % 2) + "\n";
     }
-    ReadResult r = read_text(text, {false, true});
+    const bool keep_spellings = round % 4 < 2;
+    ReadResult r = read_text(text, {false, keep_spellings});
     ASSERT_EQ(r.error, "") << round;
     for (int j = 0; j < ncov; ++j) {
       if (j % 3 == 2) continue;  // nominal: recoded, see the summary tests
       const std::vector<double> values = column_values(r.d, j);
-      const std::vector<std::string> spelled = cell_texts(r.d, j);
+      const std::vector<std::string> spelled = keep_spellings ? cell_texts(r.d, j) : tokens[j];
       for (int i = 0; i < ncase; ++i) {
         const std::string& t = tokens[j][i];
-        ASSERT_EQ(values[i], t == "NA" ? r.d.missing_code : std::strtod(t.c_str(), nullptr)) << round << " " << j;
+        const bool missing = t == "NA" || t == ".";
+        ASSERT_EQ(values[i], missing ? r.d.missing_code : std::strtod(t.c_str(), nullptr)) << round << " " << j;
         ASSERT_EQ(spelled[i], t);
       }
       long long missing = 0;
-      for (const auto& t : tokens[j]) missing += t == "NA";
+      for (const auto& t : tokens[j]) missing += t == "NA" || t == ".";
       ASSERT_EQ(r.d.missing_cells[j], missing);
     }
   }
