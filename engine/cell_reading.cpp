@@ -323,6 +323,7 @@ std::size_t tile_short_row(int ncols, const char* b, std::size_t i, std::size_t 
 // scaled cells. Returns the end of its last token, or 0 when the row does not end within
 // b[0..len-1]. The block is padded: 8 bytes are readable from each token's start.
 std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   TokenAt* out = tile.tokens.data() + tile.rows;
   std::int32_t* key = tile.keys.data() + tile.rows;
   const std::size_t stride = static_cast<std::size_t>(tile.token_capacity);
@@ -330,13 +331,25 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
   for (int j = 0; j < cr.ncols; ++j) {
     while (i < len && space_byte(b[i])) ++i;
     if (i >= len) return 0;
-    const std::size_t e = token_end(b, i, len);
-    out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
-    PlainDecimal d;
     const int scale = cr.key_scale[j];
-    key[j * stride] = scale >= 0 && read_plain_decimal_padded(std::string_view(b + i, e - i), d)
-                          ? own_form_key(d, scale, keep_spellings)
-                          : kOtherForm;
+    // A token of at most 7 bytes ends within the word that holds its start.
+    std::uint64_t word;
+    std::memcpy(&word, b + i, 8);
+    const std::uint64_t below = (word - kOnes * '!') & ~word & (kOnes * 0x80);
+    const std::size_t n = static_cast<std::size_t>(std::countr_zero(below) / 8);
+    std::int32_t k = kOtherForm;
+    std::size_t e;
+    if (std::endian::native == std::endian::little && below != 0 && n > 0 && n < len - i && space_byte(b[i + n])) {
+      e = i + n;
+      if (scale >= 0) k = printed_scaled_key(word, static_cast<int>(n), scale);
+    } else {
+      e = token_end(b, i, len);
+    }
+    PlainDecimal d;
+    if (k == kOtherForm && scale >= 0 && read_plain_decimal_padded(std::string_view(b + i, e - i), d))
+      k = own_form_key(d, scale, keep_spellings);
+    out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
+    key[j * stride] = k;
     i = e;
   }
   return i;
@@ -437,7 +450,10 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
         ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
         SpellingCells& cells = c.cells;
         if (c.form == ColumnBeingRead::kSlots) spell_slots(cr, c, col, tile.first_row);
-        if (c.form == ColumnBeingRead::kUnread) c.form = ColumnBeingRead::kScaled;
+        if (c.form == ColumnBeingRead::kUnread) {
+          c.form = ColumnBeingRead::kScaled;
+          c.scaled.key.reserve(cr.expected_rows);
+        }
         if (c.form == ColumnBeingRead::kScaled)
           k = add_keyed_cells(cr, c, tile.keys.data() + static_cast<std::size_t>(col) * tile.token_capacity, tile.rows,
                               [&](int q) { return std::string_view(b + tokens[q].at, tokens[q].len); });
@@ -501,6 +517,7 @@ std::size_t read_whole_rows(CellReader& cr, const char* b, std::size_t i, std::s
       }
       end = tile_token_row(cr, b, i, len, tile);
       if (end == 0) break;
+      if (cr.expected_rows == 0) expect_rows(cr, end - i + 1);
       tile.kind = Tile::kTokens;
       i = end;
     }

@@ -280,6 +280,9 @@ void code_columns(DataSet& d, std::vector<ColumnBeingRead>& columns, const std::
                   const std::vector<std::vector<int>>& rank, const ReadOptions& options) {
   CodedCovariates& s = d.codes;
   s = CodedCovariates{};
+  std::size_t nvalues = 0;  // at most: one per value of each table, one for each column of one category
+  for (const ValueTable& t : tables) nvalues += t.value.size() + 1;
+  s.values.reserve(nvalues);
   std::size_t nwords = 0;
   for (int j = 0; j < d.ncov; ++j) {
     ColumnMeta m = column_meta(d, j, columns[j], tables[j], rank[j]);

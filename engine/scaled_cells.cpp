@@ -2,6 +2,7 @@
 #include "scaled_cells.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -100,16 +101,16 @@ void distinct_by_sorting(const ScaledCells& s, DistinctKeys& d) {
 }  // namespace
 
 bool fewer_values(const ScaledCells& s, std::size_t limit) {
-  // A set of the keys seen, open addressing at most a quarter full.
+  // A set of the keys seen, open addressing at most a quarter full; kOtherForm is no cell's key.
+  std::array<std::int32_t, 4 * kFewValuesLimit> seen;
   const int bits = std::bit_width(4 * limit - 1);
-  constexpr std::int64_t kEmpty = std::numeric_limits<std::int64_t>::min();
-  std::vector<std::int64_t> seen(std::size_t{1} << bits, kEmpty);
-  const std::size_t mask = seen.size() - 1;
+  std::fill_n(seen.begin(), std::size_t{1} << bits, kOtherForm);
+  const std::size_t mask = (std::size_t{1} << bits) - 1;
   std::size_t count = 0;
   for (const std::int32_t k : s.key) {
     std::size_t at = (static_cast<std::uint32_t>(k) * 2654435769u) >> (32 - bits);
-    while (seen[at] != k && seen[at] != kEmpty) at = (at + 1) & mask;
-    if (seen[at] != kEmpty) continue;
+    while (seen[at] != k && seen[at] != kOtherForm) at = (at + 1) & mask;
+    if (seen[at] == k) continue;
     seen[at] = k;
     if (++count == limit) return false;
   }

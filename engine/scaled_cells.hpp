@@ -61,6 +61,32 @@ inline std::int32_t own_form_key(const PlainDecimal& d, int scale, bool keep_spe
   return !d.negative ? twice : d.digits == 0 ? -1 : -twice;
 }
 
+// The key of a token of at most 7 bytes, given as the 8 bytes from its start (the first in the
+// lowest byte) and its length n, when it is a number of the column's own form spelled as printed
+// with `scale` decimals: [-]digits[.digits], no leading zero before another digit. kOtherForm for
+// any other token, whatever own_form_key would make of it: such tokens take that route.
+inline std::int32_t printed_scaled_key(std::uint64_t word, int n, int scale) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  const int negative = (word & 0xff) == '-' ? 1 : 0;
+  const int point = scale > 0 ? n - 1 - scale : n;  // where the point is, or the end
+  if (point - negative < 1 || (scale > 0 && ((word >> (8 * point)) & 0xff) != '.')) return kOtherForm;
+  if (point - negative > 1 && ((word >> (8 * negative)) & 0xff) == '0') return kOtherForm;
+  // Each byte's digit, the sign read as a zero; the whole digits move up over the point, so that
+  // the digits end at byte n - 1 with zeros before them.
+  const std::uint64_t whole = scale > 0 ? (std::uint64_t{1} << (8 * point)) - 1 : 0;
+  const std::uint64_t point_byte = scale > 0 ? std::uint64_t{0xff} << (8 * point) : 0;
+  std::uint64_t d = (word ^ (kOnes * '0')) & ((std::uint64_t{1} << (8 * n)) - 1) & ~std::uint64_t{negative ? 0xffu : 0u};
+  d = ((d & whole) << 8) | (d & ~whole & ~point_byte);
+  if (((((d & (kOnes * 0x7f)) + kOnes * 0x76) | d) & (kOnes * 0x80)) != 0) return kOtherForm;
+  // The digits as one number: the last one in the highest byte.
+  std::uint64_t v = d << (8 * (8 - n));
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000ff000000ffull) * (100 + (1000000ull << 32))) +
+       (((v >> 16) & 0x000000ff000000ffull) * (1 + (10000ull << 32)))) >> 32;
+  const auto twice = static_cast<std::int32_t>(2 * static_cast<std::uint32_t>(v));
+  return !negative ? twice : twice == 0 ? -1 : -twice;
+}
+
 // Appends n cells of the column's own form by their keys.
 inline void append_own_keys(ScaledCells& s, const std::int32_t* keys, int n) {
   if (n == 0) return;
@@ -133,8 +159,9 @@ inline std::uint32_t key_index(const DistinctKeys& d, std::int32_t key) {
   return d.before[q >> 6] + ones(d.present[q >> 6] & ((std::uint64_t{1} << (q & 63)) - 1));
 }
 
-// Whether the cells hold fewer than `limit` distinct keys (limit 2 or more); looks no further
-// than the cell that reaches it.
+// Whether the cells hold fewer than `limit` distinct keys (limit 2 to kFewValuesLimit); looks
+// no further than the cell that reaches it.
+constexpr std::size_t kFewValuesLimit = 256;
 bool fewer_values(const ScaledCells& s, std::size_t limit);
 
 // The value of a cell kept as `key` (NaN when missing), and its spelling when every cell was

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
 
@@ -76,6 +77,40 @@ TEST(CodedReading, PaddedDecimalsReadAsByteByByte) {
     const auto twice = static_cast<std::int32_t>(2 * got.digits);
     const std::int32_t key = !got.negative ? twice : got.digits == 0 ? -1 : -twice;
     ASSERT_EQ(scaled_spelling(key, got.decimals) == token, got.canonical) << token;
+  }
+}
+
+TEST(CodedReading, PrintedKeysAgreeWithTheKeysOfParsedDecimals) {
+  // Tokens of up to 7 bytes, any bytes after them, every scale: a key made from the word is the
+  // key own_form_key makes of the parsed token, with spellings kept or not; and every number
+  // printed with the scale's decimals gets one.
+  std::mt19937 rng(17);
+  static const char kBytes[] = "0123456789000..-+e x\x01\xb0";
+  for (int round = 0; round < 300000; ++round) {
+    const int scale = static_cast<int>(rng() % 8);
+    char buffer[8];
+    for (char& c : buffer) c = static_cast<char>(rng());
+    std::string token;
+    if (round % 2) {
+      const double v = static_cast<double>(static_cast<int>(rng() % 200001) - 100000) / 1000.0;
+      token = format("%.*f", scale, rng() % 20 == 0 ? -0.0 : v);
+      if (token.size() > 7) continue;
+    } else {
+      const std::size_t n = 1 + rng() % 7;
+      for (std::size_t i = 0; i < n; ++i) token += kBytes[rng() % (sizeof kBytes - 1)];
+    }
+    std::memcpy(buffer, token.data(), token.size());
+    std::uint64_t word;
+    std::memcpy(&word, buffer, 8);
+    const std::int32_t key = printed_scaled_key(word, static_cast<int>(token.size()), scale);
+    PlainDecimal d;
+    if (round % 2) {
+      ASSERT_NE(key, kOtherForm) << token << " " << scale;
+    }
+    if (key == kOtherForm) continue;
+    ASSERT_TRUE(read_plain_decimal(token, d)) << token;
+    ASSERT_EQ(key, own_form_key(d, scale, true)) << token << " " << scale;
+    ASSERT_EQ(key, own_form_key(d, scale, false)) << token << " " << scale;
   }
 }
 
