@@ -769,31 +769,40 @@ std::vector<long long> count_spellings(const ColumnBeingRead& c, int nsp) {
 
 }  // namespace
 
-namespace {
+std::vector<int> scaled_ranks(const ColumnBeingRead& c) {
+  const std::vector<std::int32_t>& key = c.distinct.key;
+  std::vector<int> rank(key.size(), 0);
+  int table_index = -1;
+  for (std::size_t k = 0; k < key.size(); ++k) {
+    const bool shared = key[k] <= kMissingNan ? k > 0 : key[k] == 0 && k > 0 && key[k - 1] == -1;
+    if (!shared) ++table_index;
+    rank[k] = table_index;
+  }
+  return rank;
+}
 
 // A column of scaled cells: its spellings, the distinct keys, come in order of value already,
 // and only the missing keys, and -0 and 0 (keys -1 and 0), share a value.
-ValueTable scaled_value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
+ValueTable ordinal_scaled_table(const ColumnBeingRead& c, double missing_code) {
   const std::vector<std::int32_t>& key = c.distinct.key;
-  const int nsp = static_cast<int>(key.size());
   ValueTable t;
-  rank.assign(nsp, 0);
-  int k = 0;
-  if (nsp > 0 && key[0] <= kMissingNan) t.value.push_back(missing_code);
-  while (k < nsp && key[k] <= kMissingNan) ++k;
-  for (; k < nsp; ++k) {
+  t.value.reserve(key.size());
+  std::size_t k = 0;
+  if (!key.empty() && key[0] <= kMissingNan) t.value.push_back(missing_code);
+  while (k < key.size() && key[k] <= kMissingNan) ++k;
+  for (; k < key.size(); ++k)
     if (!(key[k] == 0 && k > 0 && key[k - 1] == -1)) t.value.push_back(scaled_value(key[k], c.scaled.scale));
-    rank[k] = static_cast<int>(t.value.size()) - 1;
-  }
-  t.count.assign(t.value.size(), 0);
-  for (const std::int32_t k : c.spelling_of_cell) ++t.count[rank[k]];
   return t;
 }
 
-}  // namespace
-
 ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank) {
-  if (c.form == ColumnBeingRead::kScaled) return scaled_value_table(c, missing_code, rank);
+  if (c.form == ColumnBeingRead::kScaled) {
+    ValueTable t = ordinal_scaled_table(c, missing_code);
+    rank = scaled_ranks(c);
+    t.count.assign(t.value.size(), 0);
+    for (const std::int32_t k : c.spelling_of_cell) ++t.count[rank[k]];
+    return t;
+  }
   const int nsp = static_cast<int>(c.value.size());
   const std::vector<long long> spelling_count = count_spellings(c, nsp);
   std::vector<KeyedSpelling> order;  // equal values in spelling order

@@ -152,6 +152,12 @@ void read_other_cell(int row, int col, int kind, std::string_view token, const R
 // spelling.
 ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vector<int>& rank);
 
+// For a column read to the end as scaled cells: the value table index of each spelling, and
+// the value table without its counts, enough for an ordinal column, whose cells of each code
+// are not counted.
+std::vector<int> scaled_ranks(const ColumnBeingRead& c);
+ValueTable ordinal_scaled_table(const ColumnBeingRead& c, double missing_code);
+
 // When a column spells zero both with and without a minus sign, its value table keeps the zero
 // that sorting the whole column and dropping repeats keeps, so that a cut-off at zero is
 // written with the same sign as ever. `rank` is the value table index of each spelling.

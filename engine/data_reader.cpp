@@ -238,6 +238,13 @@ long long missing_cells(const DataSet& d, int j, const ValueTable& t) {
   return count;
 }
 
+// Cells of a column whose spelling has code `code`.
+long long cells_of_code(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int code) {
+  long long count = 0;
+  c.for_each_spelling([&](std::size_t, std::uint32_t k) { count += code_of_spelling[k] == code ? 1 : 0; });
+  return count;
+}
+
 // Covariate j's record in the store: its codes, and its value table appended to the store's.
 ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueTable& t, const std::vector<int>& rank) {
   CodedCovariates& s = d.codes;
@@ -255,7 +262,8 @@ ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueT
   } else {
     m.ncode = static_cast<int>(t.value.size());
     s.values.insert(s.values.end(), t.value.begin(), t.value.end());
-    zero_as_sorted(c, rank, s.values.data() + m.value);
+    std::vector<int> ranks;
+    zero_as_sorted(c, rank.empty() ? (ranks = scaled_ranks(c)) : rank, s.values.data() + m.value);
     if (!t.value.empty() && t.value.front() == d.missing_code) m.missing = 0;
   }
   m.bits = bits_for_codes(m.ncode);
@@ -267,10 +275,12 @@ void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, con
                  const ReadOptions& options) {
   const int nsp = spelling_count(c);
   std::vector<int> code_of_spelling(nsp);
-  for (int k = 0; k < nsp; ++k) code_of_spelling[k] = t.code[rank[k]];
+  std::vector<int> ranks;
+  const std::vector<int>& table_index = rank.empty() ? (ranks = scaled_ranks(c)) : rank;
+  for (int k = 0; k < nsp; ++k) code_of_spelling[k] = t.code[table_index[k]];
   const ColumnMeta& m = d.codes.meta[j];
   pack_codes(c, code_of_spelling, m.bits, d.codes.words.data() + m.word);
-  d.missing_cells[j] = missing_cells(d, j, t);
+  d.missing_cells[j] = t.count.empty() ? cells_of_code(c, code_of_spelling, m.missing) : missing_cells(d, j, t);
   if (options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
   c = ColumnBeingRead{};
 }
@@ -329,7 +339,12 @@ void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options
 
   std::vector<ValueTable> tables(d.ncov);
   std::vector<std::vector<int>> rank(d.ncov);
-  for (int j = 0; j < d.ncov; ++j) tables[j] = value_table(columns[j], d.missing_code, rank[j]);
+  // An ordinal column of scaled cells needs no counts: its table comes without them, and the
+  // ranks of its spellings when its cells are coded.
+  for (int j = 0; j < d.ncov; ++j)
+    tables[j] = columns[j].form == ColumnBeingRead::kScaled && d.ncat[j] == kOrdinal
+                    ? ordinal_scaled_table(columns[j], d.missing_code)
+                    : value_table(columns[j], d.missing_code, rank[j]);
   const DataSummary summary = recode_nominal_covariates(d, tables);
   write_summary_head(report, d);
   write_covariate_summary(report, d, summary);
