@@ -1,7 +1,10 @@
 // The data summary at the head of the report, and the recoding of nominal covariates that
 // comes before it.
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <map>
+#include <string>
 
 #include "data_set.hpp"
 
@@ -205,14 +208,24 @@ DataSummary recode_nominal_covariates(DataSet& d, std::vector<ValueTable>& table
 
 void write_covariate_summary(OutFile& report, const DataSet& d, const DataSummary& summary) {
   const int nwritten = static_cast<int>(summary.covariates.size());
+  // Wide files repeat a range over and over (0 to 2 for genotypes): it is printed once.
+  std::string range;
+  std::uint64_t range_of[2] = {0, 0};
   for (int j = 0; j < nwritten; ++j) {
     const CovariateSummary& s = summary.covariates[j];
     report.printf("%s:\t\t", d.name[j].c_str());
     if (j == nwritten - 1 && !summary.failure.empty()) fail(summary.failure);
-    if (d.ncat_orig[j] == kOrdinal)
-      report.printf(" %f %f\n", s.smallest, s.largest);
-    else
+    if (d.ncat_orig[j] == kOrdinal) {
+      const std::uint64_t bits[2] = {std::bit_cast<std::uint64_t>(s.smallest), std::bit_cast<std::uint64_t>(s.largest)};
+      if (range.empty() || bits[0] != range_of[0] || bits[1] != range_of[1]) {
+        range = format(" %f %f\n", s.smallest, s.largest);
+        range_of[0] = bits[0];
+        range_of[1] = bits[1];
+      }
+      report.puts(range);
+    } else {
       write_nominal_line(report, d, s);
+    }
   }
 }
 
