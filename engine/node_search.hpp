@@ -11,6 +11,12 @@
 
 namespace forests {
 
+// read(column) with covariate v's column; stores with a quicker form for some widths overload it.
+template <class Store, class Read>
+decltype(auto) with_column(const Store& store, int v, Read&& read) {
+  return read(store.column(v));
+}
+
 // Whether a node may be split: more than one case, at least two classes, and some usable
 // covariate (in index order) with two different codes among its cases.
 template <class Store>
@@ -67,9 +73,10 @@ Candidate search_candidate(const Store& store, int v, const int* rows, int n, co
       return as_candidate(ordinal_split_counted(store.ncode(v), store.missing(v), n, s, w));
     }
   }
-  auto col = store.column(v);
-  if (store.nominal(v)) return as_candidate(nominal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w));
-  return as_candidate(ordinal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w));
+  return with_column(store, v, [&](const auto& col) {
+    if (store.nominal(v)) return as_candidate(nominal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w));
+    return as_candidate(ordinal_split(col, store.ncode(v), store.missing(v), rows, n, y, s, w));
+  });
 }
 
 // What search_candidate returns for covariate v at a node without an admissible cut or subset
@@ -92,13 +99,14 @@ template <class Store>
 void apply_split(const Store& store, TreeRecord& t, int i, int v, const Candidate& c, const int* y, int nclass,
                  CategorySides& sides) {
   t.split_var[i] = v;
-  auto col = store.column(v);
-  if (store.nominal(v)) {
-    present_categories(col, store.ncode(v), t.node_rows(i), t.count[i], sides.present);
-    sides.right.assign(store.ncode(v), 0);
-    t.split_value[i] = encode_category_set(sides.present, static_cast<int>(c.value), sides.right);
-    partition_node(t, i, y, nclass, [&](int row) { return sides.right[col(row)] != 0; });
-  } else {
+  with_column(store, v, [&](const auto& col) {
+    if (store.nominal(v)) {
+      present_categories(col, store.ncode(v), t.node_rows(i), t.count[i], sides.present);
+      sides.right.assign(store.ncode(v), 0);
+      t.split_value[i] = encode_category_set(sides.present, static_cast<int>(c.value), sides.right);
+      partition_node(t, i, y, nclass, [&](int row) { return sides.right[col(row)] != 0; });
+      return;
+    }
     t.split_value[i] = split_value(store, v, c);
     t.na_right[i] = c.na_right;
     const int missing = store.missing(v);
@@ -108,7 +116,7 @@ void apply_split(const Store& store, TreeRecord& t, int i, int v, const Candidat
       const int code = col(row);
       return code == missing ? na_right : code > cut;
     });
-  }
+  });
 }
 
 }  // namespace forests

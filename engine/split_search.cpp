@@ -214,10 +214,22 @@ void make_room_for_cuts(int ncut, SplitScratch& w) {
   w.cut_code.resize(ncut);
   w.cut_score.resize(ncut);
   w.cut_sum.resize(ncut);
+  w.cut_inner.resize(ncut);
 }
 
-// The cuts between runs as left counts and sizes before any missing case, with the code of
-// the last run left of each; cuts inside one-class stretches are left out. Returns their number.
+// The cuts q whose neighbours q - 1 and q + 1 are admissible in both missing-value passes: the
+// runs before q hold at least `low` cases, and the runs up to q + 1 at most `high`. Sizes grow
+// from cut to cut, so these cuts are one range, [first, last).
+void cuts_between_admissible_ones(int ncut, const int* cls, int observed, int low, int high, int& first, int& last) {
+  first = 0;
+  last = ncut;
+  for (int before = 0; first < ncut && before < low; ++first) before += cls[2 * first] + cls[2 * first + 1];
+  // Runs up to q + 1 hold `observed` cases less those of the runs after q + 1.
+  for (int after = 0; last > first && observed - after > high; --last) after += cls[2 * last] + cls[2 * last + 1];
+}
+
+// The cuts between runs as left class counts before any missing case, with the code of the
+// last run left of each; cuts inside one-class stretches are left out. Returns their number.
 int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w) {
   const int ncut = nruns - 1;
   make_room_for_cuts(ncut, w);
@@ -225,27 +237,24 @@ int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratc
   const int* __restrict code = w.run_code.data();
   int* __restrict l0 = w.cut_l0.data();
   int* __restrict l1 = w.cut_l1.data();
-  int* __restrict nl = w.cut_nl.data();
   int* __restrict last_code = w.cut_code.data();
+  std::uint8_t* __restrict inner = w.cut_inner.data();
   const bool stretches = n <= kOneClassStretchesUpTo && s.minnode >= 1 && w.total[0] > 0 && w.total[1] > 0;
-  // Without stretches no cut has enough cases before it.
-  const int low = stretches ? s.minnode : std::numeric_limits<int>::max(), high = n - m - s.minnode;
+  int first = 0, last = 0;
+  if (stretches) cuts_between_admissible_ones(ncut, cls, n - m, s.minnode, n - m - s.minnode, first, last);
+  // First, on vector lanes, which cuts lie inside a stretch of one-class runs.
+  for (int q = 0; q < ncut; ++q) {
+    const int one_class = static_cast<int>((cls[2 * q] | cls[2 * q + 2]) == 0) | static_cast<int>((cls[2 * q + 1] | cls[2 * q + 3]) == 0);
+    inner[q] = static_cast<std::uint8_t>(one_class & static_cast<int>(q >= first) & static_cast<int>(q < last));
+  }
   int a = 0, b = 0, kept = 0;
   for (int q = 0; q < ncut; ++q) {
-    const int before = a + b;
     a += cls[2 * q];
     b += cls[2 * q + 1];
-    const int nL = a + b;
     l0[kept] = a;
     l1[kept] = b;
-    nl[kept] = nL;
     last_code[kept] = code[q];
-    // Which cuts are inner is as good as random: the tests are kept as values (the empty asm
-    // stops the compiler from turning them back into branches).
-    int one_class = static_cast<int>((cls[2 * q] | cls[2 * q + 2]) == 0) | static_cast<int>((cls[2 * q + 1] | cls[2 * q + 3]) == 0);
-    int admissible_ends = static_cast<int>(before >= low) & static_cast<int>(nL + cls[2 * q + 2] + cls[2 * q + 3] <= high);
-    asm("" : "+r"(one_class), "+r"(admissible_ends));
-    kept += 1 - (one_class & admissible_ends);
+    kept += 1 - inner[q];
   }
   return kept;
 }
@@ -256,11 +265,11 @@ struct CutRange {
   int first, last;
 };
 // Found from both ends: minnode is small against most nodes.
-template <class T>
-CutRange admissible_cuts(const T* nl, int ncut, T low, T high) {
+template <class SizeOf>
+CutRange admissible_cuts(SizeOf size_of, int ncut, int low, int high) {
   CutRange r{0, ncut};
-  while (r.first < ncut && nl[r.first] < low) ++r.first;
-  while (r.last > r.first && nl[r.last - 1] > high) --r.last;
+  while (r.first < ncut && size_of(r.first) < low) ++r.first;
+  while (r.last > r.first && size_of(r.last - 1) > high) --r.last;
   return r;
 }
 
@@ -317,7 +326,7 @@ AVX2_CLONE void gini_pass_two_classes(int ncut, int n, int base, const int* base
   const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
   const int t0 = w.total[0], t1 = w.total[1];
   for (int q = 0; q < ncut; ++q) sum[q] = two_class_gini_sum_single(l0[q] + b0, l1[q] + b1, base + nl[q], n, t0, t1);
-  const CutRange range = admissible_cuts(nl, ncut, s.minnode - base, n - s.minnode - base);
+  const CutRange range = admissible_cuts([nl](int q) { return nl[q]; }, ncut, s.minnode - base, n - s.minnode - base);
   if (range.first >= range.last) return;  // no admissible cut
   const float largest = extreme_of<8>(sum, range, -1.0f, [](float x, float y) { return x > y; });
   const float floor = largest - 2 * kFloatGiniSlack * static_cast<float>(n);
@@ -351,20 +360,22 @@ void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, in
   const double* xlx = screen.x_log_x;
   const int* l0 = w.cut_l0.data();
   const int* l1 = w.cut_l1.data();
-  const int* nl = w.cut_nl.data();
   double* estimate = w.cut_score.data();
   const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
   const int t0 = w.total[0], t1 = w.total[1];
+  // base = b0 + b1: a cut's left size is a + b.
   for (int q = 0; q < ncut; ++q) {
-    estimate[q] = two_class_entropy_estimate(xlx, b0 + l0[q], b1 + l1[q], base + nl[q], n, t0, t1);
+    const int a = b0 + l0[q], b = b1 + l1[q];
+    estimate[q] = two_class_entropy_estimate(xlx, a, b, a + b, n, t0, t1);
   }
-  const CutRange range = admissible_cuts(nl, ncut, s.minnode - base, n - s.minnode - base);
+  const CutRange range =
+      admissible_cuts([l0, l1](int q) { return l0[q] + l1[q]; }, ncut, s.minnode - base, n - s.minnode - base);
   const double lowest = extreme_of<4>(estimate, range, std::numeric_limits<double>::infinity(),
                                    [](double a, double b) { return a < b; });
   const double ceiling = lowest + screen.slack;
   for (int q = range.first; q < range.last; ++q) {
     if (estimate[q] > ceiling) continue;
-    const int a = b0 + l0[q], b = b1 + l1[q], nL = base + nl[q];
+    const int a = b0 + l0[q], b = b1 + l1[q], nL = a + b;
     const int left[2] = {a, b}, right[2] = {t0 - a, t1 - b};
     const double v = impurity_of<2>(left, nL, right, n - nL, n, 2, 1);
     if (v < best.score) {

@@ -48,6 +48,7 @@ struct SplitScratch {
   // code left; Gini: left counts and size with them. Both: the estimate that screens the cut.
   std::vector<int> cut_l0, cut_l1, cut_nl, cut_code;
   std::vector<float> cut_sum;
+  std::vector<std::uint8_t> cut_inner;  // cut inside a one-class stretch
   std::vector<double> cut_score;
   std::vector<double> x_log_x;                        // x log x for x = 0, 1, ...: entropy estimates
   void prepare(int nclass, int max_codes);
