@@ -1,8 +1,10 @@
 // Reading data rows into columns: blocks of whole rows are read into a tile first, then column by
 // column, so that each column's spelling table stays at hand for a run of cells. Rows of short
-// cells (one digit, "NA", ".") are kept as a byte per cell, whose spelling a small table per
-// column gives. Other rows keep each token, and for a column of plain decimals its key, made as
-// the row is cut, so that such a column takes whole runs of keys.
+// cells (one digit, "NA", ".") are read four cells to a word and kept as a byte per cell, their
+// slot; a column that has met nothing else copies the slots as they are into the store of such
+// columns, and only a slot seen for the first time takes a spelling. Other rows keep each token,
+// and for a column of plain decimals its key, made as the row is cut, so that such a column
+// takes whole runs of keys.
 #include "cell_reading.hpp"
 
 #include <algorithm>
