@@ -209,16 +209,34 @@ bool all_slots_entered(const std::uint8_t* slots, int n, unsigned entered) {
 
 // The slots first seen among the short cells of rows first_row .. first_row+n-1 get their
 // spellings in order of first appearance, as when each cell is looked up.
+// Without kept spellings, a column of slots has their values only: the text of its spellings
+// waits until the column meets a cell of another form (spell_slots).
 void enter_slots(CellReader& cr, int col, const std::uint8_t* slots, int n, int first_row) {
   ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
   std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
   for (int k = 0; k < n; ++k) {
-    std::int32_t& s = known[slots[k]];
+    const int slot = slots[k];
+    std::int32_t& s = known[slot];
     if (s >= 0) continue;
-    s = add_spelling(c, kShortToken[slots[k]], first_row + k, col, cr.rules.col_kind[col], cr.rules.options,
-                     static_cast<std::size_t>(first_row + k), cr.r);
-    cr.slot_state[col] = static_cast<std::uint16_t>(cr.slot_state[col] | (1u << slots[k]));
+    if (cr.rules.options.keep_spellings) {
+      s = add_spelling(c, kShortToken[slot], first_row + k, col, cr.rules.col_kind[col], cr.rules.options,
+                       static_cast<std::size_t>(first_row + k), cr.r);
+    } else {
+      const bool missing = slot >= 10;
+      c.value.push_back(missing ? std::numeric_limits<double>::quiet_NaN() : static_cast<double>(slot));
+      cr.r.has_missing = cr.r.has_missing || missing;  // a digit is never below the smallest, 0 or less
+      s = static_cast<std::int32_t>(c.value.size()) - 1;
+    }
+    cr.slot_state[col] = static_cast<std::uint16_t>(cr.slot_state[col] | (1u << slot));
   }
+}
+
+// The text of the spellings of a column of slots, in their order, when it was left for later.
+void spell_out_slot_texts(CellReader& cr, ColumnBeingRead& c, int col) {
+  const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+  for (int k = c.spellings.size(); k < static_cast<int>(c.value.size()); ++k)
+    for (int slot = 0; slot < kShortSlots; ++slot)
+      if (known[slot] == k) c.spellings.add(kShortToken[slot]);
 }
 
 // Puts the short cells of rows first_row .. first_row+n-1 into a column of slots.
@@ -230,6 +248,7 @@ void put_slots(CellReader& cr, int col, const std::uint8_t* slots, int n, int fi
 
 // A column of slots meets a cell of another form in row `rows`: its cells become spellings.
 void spell_slots(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
+  spell_out_slot_texts(cr, c, col);
   const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
   std::array<std::uint8_t, kShortSlots> spelling{};
   for (int slot = 0; slot < kShortSlots; ++slot) spelling[slot] = static_cast<std::uint8_t>(std::max(known[slot], 0));
