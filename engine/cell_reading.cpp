@@ -938,10 +938,12 @@ void sort_toward(std::uint32_t* first, std::uint32_t* last, long depth, std::uin
 namespace {
 
 // The kept zero of a column of scaled cells, whose spellings of -0 and 0 are its keys -1 and 0.
-void scaled_zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, double* value) {
+void scaled_zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& ranks, double* value) {
   const std::vector<std::int32_t>& key = c.distinct.key;
   const auto minus = std::lower_bound(key.begin(), key.end(), -1);
   if (minus == key.end() || *minus != -1 || minus + 1 == key.end() || minus[1] != 0) return;
+  const std::vector<int> found = ranks.empty() ? scaled_ranks(c) : std::vector<int>();
+  const std::vector<int>& rank = ranks.empty() ? found : ranks;
   const auto minus_zero = static_cast<std::int32_t>(minus - key.begin());
   const auto zero = static_cast<std::uint32_t>(rank[minus_zero]);
   std::vector<std::uint32_t> x(c.spelling_of_cell.size());

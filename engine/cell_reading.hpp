@@ -160,7 +160,8 @@ ValueTable ordinal_scaled_table(const ColumnBeingRead& c, double missing_code);
 
 // When a column spells zero both with and without a minus sign, its value table keeps the zero
 // that sorting the whole column and dropping repeats keeps, so that a cut-off at zero is
-// written with the same sign as ever. `rank` is the value table index of each spelling.
+// written with the same sign as ever. `rank` is the value table index of each spelling (for a
+// column of scaled cells it may be left empty: scaled_ranks gives it).
 void zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, double* value);
 
 }  // namespace forests

@@ -279,8 +279,7 @@ ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueT
   } else {
     m.ncode = static_cast<int>(t.value.size());
     s.values.insert(s.values.end(), t.value.begin(), t.value.end());
-    std::vector<int> ranks;
-    zero_as_sorted(c, rank.empty() ? (ranks = scaled_ranks(c)) : rank, s.values.data() + m.value);
+    zero_as_sorted(c, rank, s.values.data() + m.value);
     if (!t.value.empty() && t.value.front() == d.missing_code) m.missing = 0;
   }
   m.bits = bits_for_codes(m.ncode);

@@ -55,6 +55,15 @@ std::string read_dump(const std::string& text, const CellRules& rules, bool fast
     const ValueTable t = value_table(c, -1e6, rank);
     std::vector<double> kept = t.value;
     zero_as_sorted(c, rank, kept.data());
+    if (c.form == ColumnBeingRead::kScaled) {
+      // The ordinal form: the table without counts, the kept zero without ranks given.
+      std::vector<double> lean = ordinal_scaled_table(c, -1e6).value;
+      zero_as_sorted(c, {}, lean.data());
+      if (lean.size() != kept.size() || !std::equal(lean.begin(), lean.end(), kept.begin(), [](double a, double b) {
+            return bits_of(a) == bits_of(b);
+          }))
+        d += "\nordinal table differs";
+    }
     d += "\ntable:";
     for (std::size_t q = 0; q < t.value.size(); ++q) d += format(" %s*%lld", bits_of(kept[q]).c_str(), t.count[q]);
   }
