@@ -147,6 +147,13 @@ int add_keyed_cells(CellReader& cr, ColumnBeingRead& c, const std::int32_t* keys
   const ReadOptions& options = cr.rules.options;
   const int scale = c.scaled.scale;
   const std::size_t cells_before = c.scaled.key.size();
+  int others = 0;  // counted without a branch: mostly there are none
+  for (int k = 0; k < rows; ++k) others += keys[k] == kOtherForm ? 1 : 0;
+  if (others == 0) {
+    append_own_keys(c.scaled, keys, rows);
+    spell_out_few_values(cr, c, cells_before);
+    return rows;
+  }
   for (int k = 0; k < rows; ++k) {
     int end = k;
     while (end < rows && keys[end] != kOtherForm) ++end;
@@ -355,7 +362,7 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
   const std::size_t stride = static_cast<std::size_t>(tile.token_capacity);
   const bool keep_spellings = cr.rules.options.keep_spellings;
   for (int j = 0; j < cr.ncols; ++j) {
-    while (i < len && space_byte(b[i])) ++i;
+    while (i < len && TokenReader::is_space(b[i])) ++i;
     if (i >= len) return 0;
     const int scale = cr.key_scale[j];
     // A token of at most 7 bytes ends within the word that holds its start.
@@ -365,7 +372,7 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
     const std::size_t n = static_cast<std::size_t>(std::countr_zero(below) / 8);
     std::int32_t k = kOtherForm;
     std::size_t e;
-    if (std::endian::native == std::endian::little && below != 0 && n > 0 && n < len - i && space_byte(b[i + n])) {
+    if (std::endian::native == std::endian::little && below != 0 && n > 0 && n < len - i && TokenReader::is_space(b[i + n])) {
       e = i + n;
       if (scale >= 0) k = printed_scaled_key(word, static_cast<int>(n), scale);
     } else {
@@ -883,10 +890,11 @@ void move_median_to_first(std::uint32_t* result, std::uint32_t* a, std::uint32_t
 }
 
 std::uint32_t* unguarded_partition(std::uint32_t* first, std::uint32_t* last, const std::uint32_t* pivot) {
+  const std::uint32_t index = *pivot >> 1;  // the pivot lies outside the part partitioned
   for (;;) {
-    while (index_before(*first, *pivot)) ++first;
+    while ((*first >> 1) < index) ++first;
     --last;
-    while (index_before(*pivot, *last)) --last;
+    while (index < (*last >> 1)) --last;
     if (!(first < last)) return first;
     std::iter_swap(first, last);
     ++first;

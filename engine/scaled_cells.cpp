@@ -10,11 +10,14 @@
 namespace forests {
 
 bool raise_scale(ScaledCells& s, int more) {
-  if (s.largest > kLargestScaled / kPowerOfTen[more]) return false;
+  // Rare (a column's decimals grow at most 15 times): the largest number is looked for here.
+  std::uint32_t largest = 0;
+  for (const std::int32_t k : s.key)
+    if (k > kMissingNan) largest = std::max(largest, static_cast<std::uint32_t>(k < 0 ? -k : k) >> 1);
+  if (largest > kLargestScaled / kPowerOfTen[more]) return false;
   const auto times = static_cast<std::int32_t>(kPowerOfTen[more]);
   for (std::int32_t& k : s.key)
     if (k > kMissingNan && k != -1) k *= times;
-  s.largest *= kPowerOfTen[more];
   s.scale += more;
   return true;
 }
@@ -35,18 +38,10 @@ bool add_other_scaled_cell(ScaledCells& s, std::string_view token, bool keep_spe
     return false;
   }
   if (d.digits > kLargestScaled) return false;
-  s.largest = std::max(s.largest, d.digits);
   s.any_number = true;
   const auto twice = static_cast<std::int32_t>(2 * d.digits);
   s.key.push_back(!d.negative ? twice : d.digits == 0 ? -1 : -twice);
   return true;
-}
-
-double scaled_value(std::int32_t key, int scale) {
-  if (key <= kMissingNan) return std::numeric_limits<double>::quiet_NaN();
-  if (key == -1) return -0.0;
-  const double v = static_cast<double>(key / 2);
-  return scale > 0 ? v / static_cast<double>(kPowerOfTen[scale]) : v;
 }
 
 std::string scaled_spelling(std::int32_t key, int scale) {

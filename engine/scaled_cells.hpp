@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -23,8 +24,7 @@ constexpr std::int32_t kMissingNan = kMissingNa + 2;
 constexpr std::uint64_t kLargestScaled = (std::uint64_t{1} << 30) - 8;
 
 struct ScaledCells {
-  int scale = 0;              // every value times 10^scale is a whole number
-  std::uint64_t largest = 0;  // the largest of those numbers in magnitude so far
+  int scale = 0;  // every value times 10^scale is a whole number
   bool any_number = false;
   std::vector<std::int32_t> key;  // per cell: twice its number (-1 for minus zero), or a missing key
 };
@@ -61,6 +61,46 @@ inline std::int32_t own_form_key(const PlainDecimal& d, int scale, bool keep_spe
   return !d.negative ? twice : d.digits == 0 ? -1 : -twice;
 }
 
+// Where the bytes of a token of n bytes (at most 7) lie when it is printed with `scale`
+// decimals, with or without a minus sign: as masks over the 8 bytes from its start.
+struct PrintedShape {
+  std::uint64_t digits = 0;      // its digits' bytes
+  std::uint64_t whole = 0;       // its whole digits' bytes when a point follows them
+  std::uint64_t point_mask = 0;  // the point's byte, which must hold `point`
+  std::uint64_t point = 1;       // (no token of this length takes this shape: never met)
+  std::uint64_t lead_mask = 0;   // the first of several whole digits, which may not hold `lead_zero`
+  std::uint64_t lead_zero = ~std::uint64_t{0};
+  int shift = 0;  // moves the last digit to the highest byte
+};
+
+constexpr int kPrintedScales = 7;  // more decimals leave no whole digit within 7 bytes
+
+constexpr PrintedShape printed_shape(int n, int negative, int scale) {
+  PrintedShape p;
+  const int point = scale > 0 ? n - 1 - scale : n;  // the point's byte, or the end
+  if (scale >= kPrintedScales || point - negative < 1) return p;
+  auto bytes = [](int from, int to) { return to <= from ? std::uint64_t{0} : ((std::uint64_t{1} << (8 * (to - from))) - 1) << (8 * from); };
+  p.digits = bytes(negative, n) & ~bytes(point, point + 1);
+  p.whole = scale > 0 ? bytes(0, point) : 0;
+  p.point_mask = scale > 0 ? bytes(point, point + 1) : 0;
+  p.point = scale > 0 ? std::uint64_t{'.'} << (8 * point) : 0;
+  if (point - negative > 1) {
+    p.lead_mask = bytes(negative, negative + 1);
+    p.lead_zero = std::uint64_t{'0'} << (8 * negative);
+  }
+  p.shift = 8 * (8 - n);
+  return p;
+}
+
+// Shapes by scale, length and sign.
+inline constexpr auto kPrintedShapes = [] {
+  std::array<std::array<std::array<PrintedShape, 2>, 8>, kPrintedScales + 1> shapes{};
+  for (int scale = 0; scale <= kPrintedScales; ++scale)
+    for (int n = 1; n < 8; ++n)
+      for (int negative = 0; negative < 2; ++negative) shapes[scale][n][negative] = printed_shape(n, negative, scale);
+  return shapes;
+}();
+
 // The key of a token of at most 7 bytes, given as the 8 bytes from its start (the first in the
 // lowest byte) and its length n, when it is a number of the column's own form spelled as printed
 // with `scale` decimals: [-]digits[.digits], no leading zero before another digit. kOtherForm for
@@ -68,18 +108,14 @@ inline std::int32_t own_form_key(const PlainDecimal& d, int scale, bool keep_spe
 inline std::int32_t printed_scaled_key(std::uint64_t word, int n, int scale) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   const int negative = (word & 0xff) == '-' ? 1 : 0;
-  const int point = scale > 0 ? n - 1 - scale : n;  // where the point is, or the end
-  if (point - negative < 1 || (scale > 0 && ((word >> (8 * point)) & 0xff) != '.')) return kOtherForm;
-  if (point - negative > 1 && ((word >> (8 * negative)) & 0xff) == '0') return kOtherForm;
-  // Each byte's digit, the sign read as a zero; the whole digits move up over the point, so that
-  // the digits end at byte n - 1 with zeros before them.
-  const std::uint64_t whole = scale > 0 ? (std::uint64_t{1} << (8 * point)) - 1 : 0;
-  const std::uint64_t point_byte = scale > 0 ? std::uint64_t{0xff} << (8 * point) : 0;
-  std::uint64_t d = (word ^ (kOnes * '0')) & ((std::uint64_t{1} << (8 * n)) - 1) & ~std::uint64_t{negative ? 0xffu : 0u};
-  d = ((d & whole) << 8) | (d & ~whole & ~point_byte);
+  const PrintedShape& p = kPrintedShapes[std::min(scale, kPrintedScales)][n][negative];
+  if ((word & p.point_mask) != p.point || (word & p.lead_mask) == p.lead_zero) return kOtherForm;
+  // Each digit's value, the whole digits moved up over the point: the digits end at byte n - 1
+  // with zeros before them. Any other byte reads above 9.
+  std::uint64_t d = (word ^ (kOnes * '0')) & p.digits;
   if (((((d & (kOnes * 0x7f)) + kOnes * 0x76) | d) & (kOnes * 0x80)) != 0) return kOtherForm;
-  // The digits as one number: the last one in the highest byte.
-  std::uint64_t v = d << (8 * (8 - n));
+  d = ((d & p.whole) << 8) | (d & ~p.whole);
+  std::uint64_t v = d << p.shift;
   v = v * 10 + (v >> 8);
   v = (((v & 0x000000ff000000ffull) * (100 + (1000000ull << 32))) +
        (((v >> 16) & 0x000000ff000000ffull) * (1 + (10000ull << 32)))) >> 32;
@@ -90,9 +126,6 @@ inline std::int32_t printed_scaled_key(std::uint64_t word, int n, int scale) {
 // Appends n cells of the column's own form by their keys.
 inline void append_own_keys(ScaledCells& s, const std::int32_t* keys, int n) {
   if (n == 0) return;
-  std::uint64_t largest = s.largest;
-  for (int k = 0; k < n; ++k) largest = std::max<std::uint64_t>(largest, static_cast<std::uint32_t>(keys[k] < 0 ? -keys[k] : keys[k]) >> 1);
-  s.largest = largest;
   s.any_number = true;
   s.key.insert(s.key.end(), keys, keys + n);
 }
@@ -166,7 +199,12 @@ bool fewer_values(const ScaledCells& s, std::size_t limit);
 
 // The value of a cell kept as `key` (NaN when missing), and its spelling when every cell was
 // spelled as printed with the column's decimals.
-double scaled_value(std::int32_t key, int scale);
+inline double scaled_value(std::int32_t key, int scale) {
+  if (key <= kMissingNan) return std::numeric_limits<double>::quiet_NaN();
+  if (key == -1) return -0.0;
+  const double v = static_cast<double>(key / 2);
+  return scale > 0 ? v / static_cast<double>(kPowerOfTen[scale]) : v;
+}
 std::string scaled_spelling(std::int32_t key, int scale);
 
 }  // namespace forests

@@ -405,7 +405,10 @@ void two_class_passes(int nruns, int m, int n, const SearchSettings& s, SplitScr
 // left) start on the left with class counts `base_cls`.
 template <int NC>
 void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
-                  SplitScratch& w, OrdinalSplit& best, SplitScreen* screen) {
+                  SplitScratch& w, OrdinalSplit& best_so_far, SplitScreen* screen) {
+  // A local copy: the scratch's int arrays might alias the one in memory, which would be read
+  // back after every store.
+  OrdinalSplit best = best_so_far;
   const int nclass = NC > 0 ? NC : s.nclass;
   // A fixed class count keeps the counts in registers.
   int left_fixed[NC > 0 ? NC : 1], right_fixed[NC > 0 ? NC : 1];
@@ -436,6 +439,7 @@ void ordinal_pass(int nruns, int n, int base, const int* base_cls, int na_right,
       best.na_right = na_right;
     }
   }
+  best_so_far = best;
 }
 
 template <int NC>

@@ -18,7 +18,11 @@ std::string mixed_training_text(int ncase, int ncov, unsigned seed) {
   std::string s;
   for (int j = 0; j < ncov; ++j) s += j % 4 == 3 ? "n " : "o ";
   s += "r\n";
-  for (int j = 0; j < ncov; ++j) s += "v" + std::to_string(j) + " ";
+  for (int j = 0; j < ncov; ++j) {
+    s += 'v';
+    s += std::to_string(j);
+    s += ' ';
+  }
   s += "y\n";
   for (int i = 0; i < ncase; ++i) {
     int signal = 0;
