@@ -361,6 +361,7 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
   std::int32_t* key = tile.keys.data() + tile.rows;
   const std::size_t stride = static_cast<std::size_t>(tile.token_capacity);
   const bool keep_spellings = cr.rules.options.keep_spellings;
+  std::size_t e = i;  // the end of the last token
   for (int j = 0; j < cr.ncols; ++j) {
     while (i < len && TokenReader::is_space(b[i])) ++i;
     if (i >= len) return 0;
@@ -371,21 +372,22 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
     const std::uint64_t below = (word - kOnes * '!') & ~word & (kOnes * 0x80);
     const std::size_t n = static_cast<std::size_t>(std::countr_zero(below) / 8);
     std::int32_t k = kOtherForm;
-    std::size_t e;
+    std::size_t next;  // past the white space known to follow the token
     if (std::endian::native == std::endian::little && below != 0 && n > 0 && n < len - i && TokenReader::is_space(b[i + n])) {
       e = i + n;
+      next = e + 1;
       if (scale >= 0) k = printed_scaled_key(word, static_cast<int>(n), scale);
     } else {
-      e = token_end(b, i, len);
+      e = next = token_end(b, i, len);
     }
     PlainDecimal d;
     if (k == kOtherForm && scale >= 0 && read_plain_decimal_padded(std::string_view(b + i, e - i), d))
       k = own_form_key(d, scale, keep_spellings);
     out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
     key[j * stride] = k;
-    i = e;
+    i = next;
   }
-  return i;
+  return e;
 }
 
 // The first failure in file order among the cells of a tile.
