@@ -573,12 +573,27 @@ void note_scaled_values(const DistinctKeys& d, int scale, RowsRead& r) {
 }
 
 // A column of scaled cells read to the end finds its distinct keys and numbers its cells by them.
-void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r) {
+// `slot`: room reused from column to column, where keys found by bits and spread no wider than a
+// few per cell note their numbers (only the slots of keys present are written, and only those
+// are read).
+void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r, std::vector<std::int32_t>& slot) {
   c.distinct = distinct_keys(c.scaled);
-  note_scaled_values(c.distinct, c.scaled.scale, r);
+  const DistinctKeys& d = c.distinct;
+  note_scaled_values(d, c.scaled.scale, r);
   c.spelling_of_cell = std::move(c.scaled.key);
-  for (std::int32_t& k : c.spelling_of_cell) k = static_cast<std::int32_t>(key_index(c.distinct, k));
   c.scaled.key = {};
+  const std::size_t nslot = 64 * d.present.size();
+  if (nslot == 0 || nslot > 4 * c.spelling_of_cell.size() + 65536) {
+    for (std::int32_t& k : c.spelling_of_cell) k = static_cast<std::int32_t>(key_index(d, k));
+    return;
+  }
+  slot.resize(std::max(slot.size(), nslot));
+  for (std::size_t w = 0; w < d.present.size(); ++w) {
+    auto index = static_cast<std::int32_t>(d.before[w]);
+    for (std::uint64_t bits = d.present[w]; bits != 0; bits &= bits - 1) slot[64 * w + std::countr_zero(bits)] = index++;
+  }
+  for (std::int32_t& k : c.spelling_of_cell)
+    k = k <= kMissingNan ? static_cast<std::int32_t>(d.missing_index[k - kMissingNa]) : slot[static_cast<std::uint32_t>(k - d.low)];
 }
 
 }  // namespace
@@ -645,8 +660,9 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     if (rows_read < two_tiles && block_size >= kGrowingBlock && block_size < kLargestBlock)
       block_size = std::min(kLargestBlock, std::max(block_size, len / std::max<std::size_t>(rows_read, 1) * two_tiles));
   }
+  std::vector<std::int32_t> slot;
   for (ColumnBeingRead& c : columns)
-    if (c.form == ColumnBeingRead::kScaled) finish_scaled_cells(c, r);
+    if (c.form == ColumnBeingRead::kScaled) finish_scaled_cells(c, r, slot);
   const int last_col = col;
   for (int col = 0; col < cr.ncols; ++col) {
     if (rules.cov_of_col[col] < 0) continue;
