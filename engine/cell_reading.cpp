@@ -74,13 +74,14 @@ struct CellReader {
   std::size_t expected_rows = 0;
   // Per file column: kInSlots while it is a column of slots, and a bit per slot with a spelling.
   std::vector<std::uint16_t> slot_state;
+  int slot_columns = 0;  // columns of slots: when the last is spelled out, the store goes
 };
 
 constexpr std::uint16_t kInSlots = 0x8000;
 constexpr unsigned kEnteredSlots = (1u << kShortSlots) - 1;
 
 CellReader make_cell_reader(const CellRules& rules, std::vector<ColumnBeingRead>& columns, RowsRead& r) {
-  CellReader cr{rules, columns, r, static_cast<int>(rules.col_kind.size()), {}, {}, -1, 0, {}};
+  CellReader cr{rules, columns, r, static_cast<int>(rules.col_kind.size()), {}, {}, -1, 0, {}, 0};
   cr.short_spelling.assign(static_cast<std::size_t>(cr.ncols) * kShortSlots, -1);
   cr.slot_state.assign(cr.ncols, 0);
   cr.key_scale.resize(cr.ncols);
@@ -269,6 +270,10 @@ void spell_slots(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
   }
   c.form = ColumnBeingRead::kSpelled;
   cr.slot_state[col] = 0;
+  if (--cr.slot_columns == 0) {
+    std::vector<std::uint8_t>().swap(cr.r.slot_cells);
+    cr.r.slot_rows = 0;
+  }
 }
 
 void read_cell(CellReader& cr, int row, int col, std::string_view token) {
@@ -356,6 +361,7 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
   std::int32_t* key = tile.keys.data() + tile.rows;
   const std::size_t stride = static_cast<std::size_t>(tile.token_capacity);
   const bool keep_spellings = cr.rules.options.keep_spellings;
+  std::size_t e = i;  // the end of the last token
   for (int j = 0; j < cr.ncols; ++j) {
     while (i < len && TokenReader::is_space(b[i])) ++i;
     if (i >= len) return 0;
@@ -366,21 +372,22 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
     const std::uint64_t below = (word - kOnes * '!') & ~word & (kOnes * 0x80);
     const std::size_t n = static_cast<std::size_t>(std::countr_zero(below) / 8);
     std::int32_t k = kOtherForm;
-    std::size_t e;
+    std::size_t next;  // past the white space known to follow the token
     if (std::endian::native == std::endian::little && below != 0 && n > 0 && n < len - i && TokenReader::is_space(b[i + n])) {
       e = i + n;
+      next = e + 1;
       if (scale >= 0) k = printed_scaled_key(word, static_cast<int>(n), scale);
     } else {
-      e = token_end(b, i, len);
+      e = next = token_end(b, i, len);
     }
     PlainDecimal d;
     if (k == kOtherForm && scale >= 0 && read_plain_decimal_padded(std::string_view(b + i, e - i), d))
       k = own_form_key(d, scale, keep_spellings);
     out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
     key[j * stride] = k;
-    i = e;
+    i = next;
   }
-  return i;
+  return e;
 }
 
 // The first failure in file order among the cells of a tile.
@@ -439,6 +446,7 @@ void flush_short_tile(CellReader& cr, const Tile& tile) {
         if (c.form == ColumnBeingRead::kUnread) {
           c.form = ColumnBeingRead::kSlots;
           cr.slot_state[col] = kInSlots;
+          ++cr.slot_columns;
           put_slots(cr, col, slots, tile.rows, tile.first_row);
           continue;
         }
@@ -565,12 +573,27 @@ void note_scaled_values(const DistinctKeys& d, int scale, RowsRead& r) {
 }
 
 // A column of scaled cells read to the end finds its distinct keys and numbers its cells by them.
-void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r) {
+// `slot`: room reused from column to column, where keys found by bits and spread no wider than a
+// few per cell note their numbers (only the slots of keys present are written, and only those
+// are read).
+void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r, std::vector<std::int32_t>& slot) {
   c.distinct = distinct_keys(c.scaled);
-  note_scaled_values(c.distinct, c.scaled.scale, r);
+  const DistinctKeys& d = c.distinct;
+  note_scaled_values(d, c.scaled.scale, r);
   c.spelling_of_cell = std::move(c.scaled.key);
-  for (std::int32_t& k : c.spelling_of_cell) k = static_cast<std::int32_t>(key_index(c.distinct, k));
   c.scaled.key = {};
+  const std::size_t nslot = 64 * d.present.size();
+  if (nslot == 0 || nslot > 4 * c.spelling_of_cell.size() + 65536) {
+    for (std::int32_t& k : c.spelling_of_cell) k = static_cast<std::int32_t>(key_index(d, k));
+    return;
+  }
+  slot.resize(std::max(slot.size(), nslot));
+  for (std::size_t w = 0; w < d.present.size(); ++w) {
+    auto index = static_cast<std::int32_t>(d.before[w]);
+    for (std::uint64_t bits = d.present[w]; bits != 0; bits &= bits - 1) slot[64 * w + std::countr_zero(bits)] = index++;
+  }
+  for (std::int32_t& k : c.spelling_of_cell)
+    k = k <= kMissingNan ? static_cast<std::int32_t>(d.missing_index[k - kMissingNa]) : slot[static_cast<std::uint32_t>(k - d.low)];
 }
 
 }  // namespace
@@ -637,8 +660,9 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     if (rows_read < two_tiles && block_size >= kGrowingBlock && block_size < kLargestBlock)
       block_size = std::min(kLargestBlock, std::max(block_size, len / std::max<std::size_t>(rows_read, 1) * two_tiles));
   }
+  std::vector<std::int32_t> slot;
   for (ColumnBeingRead& c : columns)
-    if (c.form == ColumnBeingRead::kScaled) finish_scaled_cells(c, r);
+    if (c.form == ColumnBeingRead::kScaled) finish_scaled_cells(c, r, slot);
   const int last_col = col;
   for (int col = 0; col < cr.ncols; ++col) {
     if (rules.cov_of_col[col] < 0) continue;

@@ -1,6 +1,7 @@
 // The reader of mixed training files, and the pieces the genotype readers share.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -205,8 +206,24 @@ void pack_slot_cells(const ColumnBeingRead& c, const std::vector<int>& code_of_s
   if (n % 32 != 0) words[w] = word;
 }
 
+// Codes of whole bytes (8, 16 or 32 bits), stored a cell at a time: on a little-endian machine a
+// cell's bytes lie in order within the words.
+template <class Code>
+void store_byte_codes(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, std::uint64_t* words) {
+  auto* out = reinterpret_cast<unsigned char*>(words);
+  c.for_each_spelling([&](std::size_t i, std::uint32_t k) {
+    const auto code = static_cast<Code>(code_of_spelling[k]);
+    std::memcpy(out + i * sizeof(Code), &code, sizeof(Code));
+  });
+}
+
 // The cells' codes packed `bits` to a cell into `words`, a word at a time.
 void pack_codes(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int bits, std::uint64_t* words) {
+  if (c.form == ColumnBeingRead::kScaled && std::endian::native == std::endian::little && bits > 2) {
+    if (bits == 8) return store_byte_codes<std::uint8_t>(c, code_of_spelling, words);
+    if (bits == 16) return store_byte_codes<std::uint16_t>(c, code_of_spelling, words);
+    return store_byte_codes<std::uint32_t>(c, code_of_spelling, words);
+  }
   if (c.form == ColumnBeingRead::kSlots && bits == 2) return pack_slot_cells(c, code_of_spelling, words);
   if (c.one_byte_cells() && bits == 2) return pack_byte_cells<2>(c, code_of_spelling, words);
   if (c.one_byte_cells() && bits == 8) return pack_byte_cells<8>(c, code_of_spelling, words);
