@@ -74,13 +74,14 @@ struct CellReader {
   std::size_t expected_rows = 0;
   // Per file column: kInSlots while it is a column of slots, and a bit per slot with a spelling.
   std::vector<std::uint16_t> slot_state;
+  int slot_columns = 0;  // columns of slots: when the last is spelled out, the store goes
 };
 
 constexpr std::uint16_t kInSlots = 0x8000;
 constexpr unsigned kEnteredSlots = (1u << kShortSlots) - 1;
 
 CellReader make_cell_reader(const CellRules& rules, std::vector<ColumnBeingRead>& columns, RowsRead& r) {
-  CellReader cr{rules, columns, r, static_cast<int>(rules.col_kind.size()), {}, {}, -1, 0, {}};
+  CellReader cr{rules, columns, r, static_cast<int>(rules.col_kind.size()), {}, {}, -1, 0, {}, 0};
   cr.short_spelling.assign(static_cast<std::size_t>(cr.ncols) * kShortSlots, -1);
   cr.slot_state.assign(cr.ncols, 0);
   cr.key_scale.resize(cr.ncols);
@@ -269,6 +270,10 @@ void spell_slots(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
   }
   c.form = ColumnBeingRead::kSpelled;
   cr.slot_state[col] = 0;
+  if (--cr.slot_columns == 0) {
+    std::vector<std::uint8_t>().swap(cr.r.slot_cells);
+    cr.r.slot_rows = 0;
+  }
 }
 
 void read_cell(CellReader& cr, int row, int col, std::string_view token) {
@@ -441,6 +446,7 @@ void flush_short_tile(CellReader& cr, const Tile& tile) {
         if (c.form == ColumnBeingRead::kUnread) {
           c.form = ColumnBeingRead::kSlots;
           cr.slot_state[col] = kInSlots;
+          ++cr.slot_columns;
           put_slots(cr, col, slots, tile.rows, tile.first_row);
           continue;
         }
