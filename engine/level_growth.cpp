@@ -95,7 +95,7 @@ void LevelGrowth::release(int from, int to) {
     const int node = searches_[from].node;
     int done = 0;
     for (; from < to && searches_[from].node == node; ++from) ++done;
-    if (left_[node].fetch_sub(done, std::memory_order_acq_rel) == done) left_[node].notify_all();
+    if (left_[node].fetch_sub(done, std::memory_order_acq_rel) == done) progress_->waits.wake_all();
   }
 }
 

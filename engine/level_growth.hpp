@@ -101,6 +101,7 @@ class LevelGrowth {
   struct Progress {
     std::atomic<int> next_chunk{0};
     std::atomic<bool> failed{false};
+    ProgressWaits waits;  // for a node's masks or its last searches
   };
   std::unique_ptr<Progress> progress_ = std::make_unique<Progress>();
   int next_to_finish_ = 0;
@@ -124,13 +125,13 @@ const NodeMasks* LevelGrowth::node_masks(const LevelInputs<Store>& in, int node,
       } catch (...) {
         progress_->failed = true;  // before the waiting searches are let go
         state.store(kMasksBuilt, std::memory_order_release);
-        state.notify_all();
+        progress_->waits.wake_all();
         throw;
       }
       state.store(kMasksBuilt, std::memory_order_release);
-      state.notify_all();
+      progress_->waits.wake_all();
     } else {
-      while ((seen = state.load(std::memory_order_acquire)) != kMasksBuilt) state.wait(seen);
+      progress_->waits.wait_until([&] { return state.load(std::memory_order_acquire) == kMasksBuilt; });
     }
     return &masks_[node];
   } else {
@@ -182,7 +183,7 @@ void LevelGrowth::finish_in_order(const LevelInputs<Store>& in, Finish& finish) 
       if (chunk >= 0)
         search_chunk(in, chunk, 0);
       else
-        left.wait(seen);
+        progress_->waits.wait_until([&] { return left.load(std::memory_order_acquire) != seen; });
     }
     if (progress_->failed) return;
     try {

@@ -182,6 +182,26 @@ TEST(WorkerPool, ManyShortRunsBetweenJobsNeitherHangNorLoseTasks) {
   }
 }
 
+// Two threads hand a counter back and forth many times, each waiting for the other's step, as
+// the searches of a level wait for a node's masks or last searches: no step's wake-up is lost.
+TEST(ProgressWaits, EveryStepWakesItsWaiter) {
+  const HangGuard guard;
+  ProgressWaits waits;
+  std::atomic<int> step{0};
+  constexpr int kSteps = 20000;
+  auto take_turns = [&](int parity) {
+    for (int s = parity; s < kSteps; s += 2) {
+      waits.wait_until([&] { return step.load(std::memory_order_acquire) == s; });
+      step.store(s + 1, std::memory_order_release);
+      waits.wake_all();
+    }
+  };
+  std::thread other(take_turns, 1);
+  take_turns(0);
+  other.join();
+  EXPECT_EQ(step.load(), kSteps);
+}
+
 TEST(WorkerPool, AFailingTaskLetsTheOthersRunAndThePoolGoOn) {
   const HangGuard guard;
   WorkerPool pool(4);
