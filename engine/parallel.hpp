@@ -25,30 +25,6 @@
 
 namespace forests {
 
-// Threads waiting for others' progress, which the others mark in atomics. A mutex and a
-// condition variable, not the atomics' own wait and notify: in this standard library those
-// missed a wake-up now and then, and a run slept until a debugger stirred it.
-class ProgressWaits {
- public:
-  // Returns once done() holds; done() reads the atomics.
-  template <class Done>
-  void wait_until(Done done) {
-    if (done()) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait(lock, done);
-  }
-  // Wakes the waiting threads, after an atomic they wait on has changed. Taking the mutex first
-  // means a waiter is either before its last look at the atomics or asleep, never between.
-  void wake_all() {
-    { std::lock_guard<std::mutex> lock(mutex_); }
-    wake_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable wake_;
-};
-
 class WorkerPool {
  public:
   explicit WorkerPool(int threads);
@@ -106,6 +82,35 @@ inline void cpu_relax() {
 #endif
   std::this_thread::yield();
 }
+
+// Threads waiting for others' progress, which the others mark in atomics. A mutex and a
+// condition variable, not the atomics' own wait and notify: in this standard library those
+// missed a wake-up now and then, and a run slept until a debugger stirred it.
+class ProgressWaits {
+ public:
+  // Returns once done() holds; done() reads the atomics. It spins a while first, as the pool's
+  // workers do: the steps waited for mostly take microseconds, less than a sleeper takes to wake.
+  template <class Done>
+  void wait_until(Done done) {
+    for (int round = 0; round < kSpins; ++round) {
+      if (done()) return;
+      cpu_relax();
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait(lock, done);
+  }
+  // Wakes the waiting threads, after an atomic they wait on has changed. Taking the mutex first
+  // means a waiter is either before its last look at the atomics or asleep, never between.
+  void wake_all() {
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    wake_.notify_all();
+  }
+
+ private:
+  static constexpr int kSpins = 1 << 8;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+};
 
 // Runs task(k, thread) for k = 0 .. count-1: on the pool when there is one, else in order here.
 void run_tasks(WorkerPool* pool, int count, const std::function<void(int task, int thread)>& task);
