@@ -230,6 +230,19 @@ ColumnBeingRead random_column(std::mt19937& gen, int nsp, int ncell) {
   return c;
 }
 
+// The file read in blocks of 4 MB and of two random sizes, a few bytes and up to max_block,
+// against the token-by-token reference.
+::testing::AssertionResult reads_as_token_by_token(const RandomFile& f, std::mt19937& gen, unsigned max_block) {
+  const std::string expected = read_dump(f.text, f.rules, false, 0);
+  for (std::size_t block_size : {std::size_t{1} << 22, std::size_t{1} + gen() % 64, std::size_t{1} + gen() % max_block}) {
+    const std::string got = read_dump(f.text, f.rules, true, block_size);
+    if (got != expected)
+      return ::testing::AssertionFailure() << "blocks of " << block_size << ":\n" << got << "\nexpected:\n"
+                                           << expected << "\nfile:\n" << f.text;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 }  // namespace
 
 TEST(CellReading, RandomFilesReadAsTokenByToken) {
@@ -240,12 +253,7 @@ TEST(CellReading, RandomFilesReadAsTokenByToken) {
   // too large for them, odd spellings and other forms late in a column, values spread too
   // widely to count by slots, few values over many rows; with spellings kept or not.
   std::mt19937 gen(23);
-  for (int trial = 0; trial < 300; ++trial) {
-    const RandomFile f = random_file(gen);
-    const std::string expected = read_dump(f.text, f.rules, false, 0);
-    for (std::size_t block_size : {std::size_t{1} << 22, std::size_t{1} + gen() % 64, std::size_t{1} + gen() % 4096})
-      ASSERT_EQ(read_dump(f.text, f.rules, true, block_size), expected) << trial << " " << block_size << "\n" << f.text;
-  }
+  for (int trial = 0; trial < 300; ++trial) ASSERT_TRUE(reads_as_token_by_token(random_file(gen), gen, 4096)) << trial;
 }
 
 TEST(CellReading, RandomGenotypeFilesReadAsTokenByToken) {
@@ -253,12 +261,8 @@ TEST(CellReading, RandomGenotypeFilesReadAsTokenByToken) {
   // form comes; new digits, other forms, invalid cells and missing labels late; blocks of
   // every size, so that rows are also cut between blocks.
   std::mt19937 gen(31);
-  for (int trial = 0; trial < 200; ++trial) {
-    const RandomFile f = random_genotype_file(gen);
-    const std::string expected = read_dump(f.text, f.rules, false, 0);
-    for (std::size_t block_size : {std::size_t{1} << 22, std::size_t{1} + gen() % 64, std::size_t{1} + gen() % 8192})
-      ASSERT_EQ(read_dump(f.text, f.rules, true, block_size), expected) << trial << " " << block_size << "\n" << f.text;
-  }
+  for (int trial = 0; trial < 200; ++trial)
+    ASSERT_TRUE(reads_as_token_by_token(random_genotype_file(gen), gen, 8192)) << trial;
 }
 
 TEST(CellReading, FourShortCellsAtOnceAsByteByByte) {
