@@ -131,6 +131,12 @@ struct RandomFile {
   CellRules rules;
 };
 
+// One more file column of this kind; a covariate column takes the next covariate number.
+void add_column(CellRules& rules, int kind, int& ncov) {
+  rules.col_kind.push_back(kind);
+  rules.cov_of_col.push_back(kind > 0 ? ncov++ : -1);
+}
+
 RandomFile random_file(std::mt19937& gen) {
   RandomFile f;
   const int ncols = 1 + static_cast<int>(gen() % 8);
@@ -140,8 +146,7 @@ RandomFile random_file(std::mt19937& gen) {
   for (int col = 0; col < ncols; ++col) {
     const int pick = static_cast<int>(gen() % 10);
     const int kind = col == response ? kResponseColumn : pick < 5 ? kOrdinal : pick < 8 ? kNominal : kSkipColumn;
-    f.rules.col_kind.push_back(kind);
-    f.rules.cov_of_col.push_back(kind > 0 ? ncov++ : -1);
+    add_column(f.rules, kind, ncov);
     const int style = static_cast<int>(gen() % 3);
     manner[col] = style == 0 ? 0 : style == 1 ? static_cast<int>(gen() % 9) : 6 + static_cast<int>(gen() % 3);
   }
@@ -178,8 +183,7 @@ RandomFile random_genotype_file(std::mt19937& gen) {
   for (int col = 0; col < ncols; ++col) {
     const int pick = static_cast<int>(gen() % 10);
     const int kind = col == response ? kResponseColumn : pick < 6 ? kOrdinal : pick < 9 ? kNominal : kSkipColumn;
-    f.rules.col_kind.push_back(kind);
-    f.rules.cov_of_col.push_back(kind > 0 ? ncov++ : -1);
+    add_column(f.rules, kind, ncov);
   }
   f.rules.options = {gen() % 2 == 0, gen() % 2 == 0};
   const int nrows = static_cast<int>(gen() % 20 == 0 ? 2000 + gen() % 600 : gen() % 3 == 0 ? 300 + gen() % 900 : gen() % 200);
