@@ -116,11 +116,12 @@ struct TwoBitColumn {
 // read(column) with covariate v's column in the quickest form its width allows.
 template <class Read>
 decltype(auto) with_column(const CodedCovariates& store, int v, Read&& read) {
-  const unsigned char* base = reinterpret_cast<const unsigned char*>(store.words.data() + store.meta[v].word);
+  const std::uint64_t* words = store.words.data() + store.meta[v].word;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(words);
   switch (store.meta[v].bits) {
-    case 2: return read(TwoBitColumn{store.words.data() + store.meta[v].word});
-    case 8: return read(FixedWidthColumn<std::uint8_t>{base});
-    case 16: return read(FixedWidthColumn<std::uint16_t>{base});
+    case 2: return read(TwoBitColumn{words});
+    case 8: return read(FixedWidthColumn<std::uint8_t>{bytes});
+    case 16: return read(FixedWidthColumn<std::uint16_t>{bytes});
     default: return read(store.column(v));
   }
 }

@@ -181,8 +181,8 @@ void missing_value_passes(int m, const int* miss, Pass&& pass) {
   pass(0, nullptr, 1);
 }
 
-// Two classes: estimates that screen a cut or subset with left counts (a, b) of nL cases, at a
-// node of n cases and class totals (t0, t1). Under Gini the larger (a^2 + b^2) / nL +
+// Two classes: estimates that screen a cut or subset with left counts (a, b), hence a + b cases,
+// at a node of n cases and class totals (t0, t1). Under Gini the larger (a^2 + b^2) / nL +
 // (r0^2 + r1^2) / nR, in one division, has the lower impurity; it is reckoned in single
 // precision, eight to a vector register. Under entropy, n times the entropy from the table of
 // x log x. Sums within kFloatGiniSlack * n of the largest, and entropy estimates within the
@@ -192,17 +192,16 @@ void missing_value_passes(int m, const int* miss, Pass&& pass) {
 // the largest exact sum.
 constexpr float kFloatGiniSlack = 1e-6f;
 
-[[gnu::always_inline]] inline float two_class_gini_sum_single(int left0, int left1, int left_size, int n, int t0,
-                                                              int t1) {
+[[gnu::always_inline]] inline float two_class_gini_sum_single(int left0, int left1, int n, int t0, int t1) {
   const float a = static_cast<float>(left0), b = static_cast<float>(left1);
   const float r0 = static_cast<float>(t0 - left0), r1 = static_cast<float>(t1 - left1);
-  const float nL = static_cast<float>(left_size), nR = static_cast<float>(n - left_size);
+  const float nL = static_cast<float>(left0 + left1), nR = static_cast<float>(n - left0 - left1);
   return ((a * a + b * b) * nR + (r0 * r0 + r1 * r1) * nL) / (nL * nR);
 }
 
-[[gnu::always_inline]] inline double two_class_entropy_estimate(const double* x_log_x, int a, int b, int nL, int n,
-                                                                 int t0, int t1) {
-  return x_log_x[nL] + x_log_x[n - nL] - (x_log_x[a] + x_log_x[b] + x_log_x[t0 - a] + x_log_x[t1 - b]);
+[[gnu::always_inline]] inline double two_class_entropy_estimate(const double* x_log_x, int a, int b, int n, int t0,
+                                                                 int t1) {
+  return x_log_x[a + b] + x_log_x[n - a - b] - (x_log_x[a] + x_log_x[b] + x_log_x[t0 - a] + x_log_x[t1 - b]);
 }
 
 // Room in the scratch for the arrays of `ncut` cuts (or subsets).
@@ -210,7 +209,6 @@ void make_room_for_cuts(int ncut, SplitScratch& w) {
   if (static_cast<int>(w.cut_l0.size()) >= ncut) return;
   w.cut_l0.resize(ncut);
   w.cut_l1.resize(ncut);
-  w.cut_nl.resize(ncut);
   w.cut_code.resize(ncut);
   w.cut_score.resize(ncut);
   w.cut_sum.resize(ncut);
@@ -265,11 +263,10 @@ struct CutRange {
   int first, last;
 };
 // Found from both ends: minnode is small against most nodes.
-template <class SizeOf>
-CutRange admissible_cuts(SizeOf size_of, int ncut, int low, int high) {
+CutRange two_class_admissible_cuts(const int* l0, const int* l1, int ncut, int low, int high) {
   CutRange r{0, ncut};
-  while (r.first < ncut && size_of(r.first) < low) ++r.first;
-  while (r.last > r.first && size_of(r.last - 1) > high) --r.last;
+  while (r.first < ncut && l0[r.first] + l1[r.first] < low) ++r.first;
+  while (r.last > r.first && l0[r.last - 1] + l1[r.last - 1] > high) --r.last;
   return r;
 }
 
@@ -287,21 +284,19 @@ template <int Lanes, class T, class Better>
   return lane[0];
 }
 
-// The cuts between runs of two classes as left counts and sizes before any missing case.
+// The cuts between runs of two classes as left counts before any missing case.
 void two_class_left_counts(int nruns, SplitScratch& w) {
   const int ncut = nruns - 1;
   make_room_for_cuts(ncut, w);
   const int* __restrict cls = w.run_cls.data();
   int* __restrict l0 = w.cut_l0.data();
   int* __restrict l1 = w.cut_l1.data();
-  int* __restrict nl = w.cut_nl.data();
   int a = 0, b = 0;
   for (int q = 0; q < ncut; ++q) {
     a += cls[2 * q];
     b += cls[2 * q + 1];
     l0[q] = a;
     l1[q] = b;
-    nl[q] = a + b;
   }
 }
 
@@ -321,12 +316,11 @@ AVX2_CLONE void gini_pass_two_classes(int ncut, int n, int base, const int* base
                                       const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
   const int* __restrict l0 = w.cut_l0.data();
   const int* __restrict l1 = w.cut_l1.data();
-  const int* __restrict nl = w.cut_nl.data();
   float* __restrict sum = w.cut_sum.data();
   const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
   const int t0 = w.total[0], t1 = w.total[1];
-  for (int q = 0; q < ncut; ++q) sum[q] = two_class_gini_sum_single(l0[q] + b0, l1[q] + b1, base + nl[q], n, t0, t1);
-  const CutRange range = admissible_cuts([nl](int q) { return nl[q]; }, ncut, s.minnode - base, n - s.minnode - base);
+  for (int q = 0; q < ncut; ++q) sum[q] = two_class_gini_sum_single(l0[q] + b0, l1[q] + b1, n, t0, t1);
+  const CutRange range = two_class_admissible_cuts(l0, l1, ncut, s.minnode - base, n - s.minnode - base);
   if (range.first >= range.last) return;  // no admissible cut
   const float largest = extreme_of<8>(sum, range, -1.0f, [](float x, float y) { return x > y; });
   const float floor = largest - 2 * kFloatGiniSlack * static_cast<float>(n);
@@ -338,7 +332,7 @@ AVX2_CLONE void gini_pass_two_classes(int ncut, int n, int base, const int* base
   for (int q = range.first; near > 0; ++q) {
     if (sum[q] < floor) continue;
     --near;
-    const double a = b0 + l0[q], b = b1 + l1[q], dl = base + nl[q], dr = dn - dl, r0 = t0 - a, r1 = t1 - b;
+    const double a = b0 + l0[q], b = b1 + l1[q], dl = a + b, dr = dn - dl, r0 = t0 - a, r1 = t1 - b;
     double v = 1.0;
     v -= (a * a) / (dl * dn);
     v -= (b * b) / (dl * dn);
@@ -363,13 +357,8 @@ void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, in
   double* estimate = w.cut_score.data();
   const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
   const int t0 = w.total[0], t1 = w.total[1];
-  // base = b0 + b1: a cut's left size is a + b.
-  for (int q = 0; q < ncut; ++q) {
-    const int a = b0 + l0[q], b = b1 + l1[q];
-    estimate[q] = two_class_entropy_estimate(xlx, a, b, a + b, n, t0, t1);
-  }
-  const CutRange range =
-      admissible_cuts([l0, l1](int q) { return l0[q] + l1[q]; }, ncut, s.minnode - base, n - s.minnode - base);
+  for (int q = 0; q < ncut; ++q) estimate[q] = two_class_entropy_estimate(xlx, b0 + l0[q], b1 + l1[q], n, t0, t1);
+  const CutRange range = two_class_admissible_cuts(l0, l1, ncut, s.minnode - base, n - s.minnode - base);
   const double lowest = extreme_of<4>(estimate, range, std::numeric_limits<double>::infinity(),
                                    [](double a, double b) { return a < b; });
   const double ceiling = lowest + screen.slack;
@@ -484,44 +473,41 @@ int gray_step_of(unsigned pattern) {
   return static_cast<int>(step);
 }
 
-// Left counts and sizes of the 2^bits patterns over the first `bits` categories present (the
-// last one stays left); all on the left, and missing against all observed, are no split: their
-// left size is made inadmissible.
-void subset_left_counts(const int* present, const int* size, int bits, bool top_is_missing, int n, SplitScratch& w) {
-  const int count = 1 << bits;
-  make_room_for_cuts(count, w);
+// Left counts of the 2^bits patterns over the first `bits` categories present (the last one
+// stays left).
+void subset_left_counts(const int* present, int bits, SplitScratch& w) {
+  make_room_for_cuts(1 << bits, w);
   int* __restrict l0 = w.cut_l0.data();
   int* __restrict l1 = w.cut_l1.data();
-  int* __restrict nl = w.cut_nl.data();
   l0[0] = w.total[0];
   l1[0] = w.total[1];
-  nl[0] = n;
   for (int k = 0; k < bits; ++k) {
     const int* h = &w.hist[2 * static_cast<std::size_t>(present[k])];
-    const int half = 1 << k, h0 = h[0], h1 = h[1], moved = size[k];
+    const int half = 1 << k, h0 = h[0], h1 = h[1];
     for (int p = 0; p < half; ++p) {
       l0[half + p] = l0[p] - h0;
       l1[half + p] = l1[p] - h1;
-      nl[half + p] = nl[p] - moved;
     }
   }
-  nl[0] = -1;
-  if (top_is_missing) nl[count - 1] = -1;
 }
 
-AVX2_CLONE void two_class_subsets(const int* present, const int* size, int bits, bool top_is_missing, int n,
-                                  const SearchSettings& s, SplitScratch& w, NominalSplit& best) {
-  subset_left_counts(present, size, bits, top_is_missing, n, w);
+AVX2_CLONE void two_class_subsets(const int* present, int bits, bool top_is_missing, int n, const SearchSettings& s,
+                                  SplitScratch& w, NominalSplit& best) {
+  subset_left_counts(present, bits, w);
   const int count = 1 << bits;
   const int* __restrict l0 = w.cut_l0.data();
   const int* __restrict l1 = w.cut_l1.data();
-  const int* __restrict nl = w.cut_nl.data();
   const int t0 = w.total[0], t1 = w.total[1];
   const int low = std::max(s.minnode, 0), high = n - s.minnode;
-  auto admissible = [&](int p) { return nl[p] >= low && nl[p] <= high; };
+  // All on the left, and missing against all observed, are no split.
+  auto admissible = [&](int p) {
+    const int nL = l0[p] + l1[p];
+    return nL >= low && nL <= high && p != 0 && !(top_is_missing && p == count - 1);
+  };
   auto keep = [&](int p) {
+    const int nL = l0[p] + l1[p];
     const int left[2] = {l0[p], l1[p]}, right[2] = {t0 - l0[p], t1 - l1[p]};
-    const double v = impurity_of<2>(left, nl[p], right, n - nl[p], n, 2, s.impurity_rule);
+    const double v = impurity_of<2>(left, nL, right, n - nL, n, 2, s.impurity_rule);
     const int step = gray_step_of(static_cast<unsigned>(p));
     if (v < best.score || (v == best.score && step < best.step)) {
       best.score = v;
@@ -535,7 +521,7 @@ AVX2_CLONE void two_class_subsets(const int* present, const int* size, int bits,
     const double* xlx = screen.x_log_x;
     const double none = std::numeric_limits<double>::infinity();
     for (int p = 0; p < count; ++p) {
-      const double e = two_class_entropy_estimate(xlx, l0[p], l1[p], std::max(nl[p], 0), n, t0, t1);
+      const double e = two_class_entropy_estimate(xlx, l0[p], l1[p], n, t0, t1);
       estimate[p] = admissible(p) ? e : none;
     }
     const double lowest = extreme_of<4>(estimate, all, none, [](double x, double y) { return x < y; });
@@ -546,7 +532,7 @@ AVX2_CLONE void two_class_subsets(const int* present, const int* size, int bits,
     return;
   }
   float* sum = w.cut_sum.data();
-  for (int p = 0; p < count; ++p) sum[p] = two_class_gini_sum_single(l0[p], l1[p], nl[p], n, t0, t1);
+  for (int p = 0; p < count; ++p) sum[p] = two_class_gini_sum_single(l0[p], l1[p], n, t0, t1);
   for (int p = 0; p < count; ++p)
     if (!admissible(p)) sum[p] = -1.0f;
   const float largest = extreme_of<8>(sum, all, -1.0f, [](float x, float y) { return x > y; });
@@ -578,7 +564,7 @@ NominalSplit nominal_sweep(int ncode, int missing, int n, const SearchSettings& 
   const unsigned all_right = (1u << (P - 1)) - 1;
   const bool top_is_missing = present[P - 1] == missing;
   if (NC == 2 && all_right >= kSubsetArraysFrom) {
-    two_class_subsets(present, size, P - 1, top_is_missing, n, s, w, best);
+    two_class_subsets(present, P - 1, top_is_missing, n, s, w, best);
     return best;
   }
   int left_fixed[NC > 0 ? NC : 1], right_fixed[NC > 0 ? NC : 1];

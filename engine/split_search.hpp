@@ -44,9 +44,9 @@ struct SplitScratch {
   std::vector<std::uint64_t> keys;  // code << 32 | class
   std::vector<std::uint64_t> code_bits;  // codes present in the node, one bit each
   std::vector<int> sparse_hist;          // code * nclass + class; all zero between searches
-  // Two classes, per cut. Entropy: left counts and size before the missing cases, and the last
-  // code left; Gini: left counts and size with them. Both: the estimate that screens the cut.
-  std::vector<int> cut_l0, cut_l1, cut_nl, cut_code;
+  // Two classes, per cut (or subset): left class counts before the missing cases; under entropy
+  // also the last code left. The estimate that screens the cut (cut_sum under Gini).
+  std::vector<int> cut_l0, cut_l1, cut_code;
   std::vector<float> cut_sum;
   std::vector<std::uint8_t> cut_inner;  // cut inside a one-class stretch
   std::vector<double> cut_score;
