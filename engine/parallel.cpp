@@ -13,10 +13,6 @@ namespace forests {
 
 namespace {
 
-// Spins this many rounds (each giving way to ready threads) before sleeping: levels of a tree
-// follow each other within microseconds, far quicker than a sleeping thread wakes.
-constexpr int kSpins = 1 << 8;
-
 // state_: bits 0-19 the next task, 20-39 the task count, 40-63 the run's epoch.
 constexpr int kCountBits = 20;
 constexpr std::uint64_t kCountMask = (std::uint64_t{1} << kCountBits) - 1;
@@ -88,7 +84,7 @@ bool WorkerPool::take_job(int thread) {
   } catch (...) {
     keep_first_error(job_error_);
   }
-  pending_.fetch_sub(1, std::memory_order_acq_rel);
+  if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) background_done_.wake_all();
   return true;
 }
 
@@ -97,7 +93,7 @@ void WorkerPool::work(int thread) {
   while (!stop_) {
     if (take_task(thread) || take_job(thread)) {
       idle = 0;
-    } else if (++idle < kSpins) {
+    } else if (++idle < kSpinsBeforeSleep) {
       cpu_relax();
     } else {
       std::unique_lock<std::mutex> lock(mutex_);
@@ -152,7 +148,8 @@ void WorkerPool::post(std::function<void(int)> job) {
 void WorkerPool::wait_background() {
   while (take_job(0)) {
   }
-  while (pending_.load(std::memory_order_acquire) > 0) cpu_relax();
+  // Jobs may run long (writing a file): the caller sleeps rather than spins.
+  background_done_.wait_until([this] { return pending_.load(std::memory_order_acquire) == 0; });
   std::exception_ptr error;
   {
     std::lock_guard<std::mutex> lock(mutex_);

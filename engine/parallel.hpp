@@ -25,6 +25,47 @@
 
 namespace forests {
 
+// Rounds a waiting thread spins (each giving way to ready threads) before it sleeps: levels of a
+// tree follow each other within microseconds, far quicker than a sleeping thread wakes.
+constexpr int kSpinsBeforeSleep = 1 << 8;
+
+// A pause inside a spin-wait loop. The thread also gives way to any other that is ready to
+// run: with more threads than processors, the thread waited for may need this one.
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+  std::this_thread::yield();
+}
+
+// Threads waiting for others' progress, which the others mark in atomics. A mutex and a
+// condition variable, not the atomics' own wait and notify: in this standard library those
+// missed a wake-up now and then, and a run slept until a debugger stirred it.
+class ProgressWaits {
+ public:
+  // Returns once done() holds; done() reads the atomics. It spins a while first, as the pool's
+  // workers do: the steps waited for mostly take microseconds, less than a sleeper takes to wake.
+  template <class Done>
+  void wait_until(Done done) {
+    for (int round = 0; round < kSpinsBeforeSleep; ++round) {
+      if (done()) return;
+      cpu_relax();
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait(lock, done);
+  }
+  // Wakes the waiting threads, after an atomic they wait on has changed. Taking the mutex first
+  // means a waiter is either before its last look at the atomics or asleep, never between.
+  void wake_all() {
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    wake_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
+};
+
 class WorkerPool {
  public:
   explicit WorkerPool(int threads);
@@ -69,47 +110,10 @@ class WorkerPool {
   std::deque<std::function<void(int)>> jobs_;
   std::atomic<int> queued_{0};
   std::atomic<int> pending_{0};  // queued or running
+  ProgressWaits background_done_;  // for pending_ to reach zero
   std::exception_ptr job_error_;
   std::atomic<int> sleepers_{0};
   std::atomic<bool> stop_{false};
-};
-
-// A pause inside a spin-wait loop. The thread also gives way to any other that is ready to
-// run: with more threads than processors, the thread waited for may need this one.
-inline void cpu_relax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-  std::this_thread::yield();
-}
-
-// Threads waiting for others' progress, which the others mark in atomics. A mutex and a
-// condition variable, not the atomics' own wait and notify: in this standard library those
-// missed a wake-up now and then, and a run slept until a debugger stirred it.
-class ProgressWaits {
- public:
-  // Returns once done() holds; done() reads the atomics. It spins a while first, as the pool's
-  // workers do: the steps waited for mostly take microseconds, less than a sleeper takes to wake.
-  template <class Done>
-  void wait_until(Done done) {
-    for (int round = 0; round < kSpins; ++round) {
-      if (done()) return;
-      cpu_relax();
-    }
-    std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait(lock, done);
-  }
-  // Wakes the waiting threads, after an atomic they wait on has changed. Taking the mutex first
-  // means a waiter is either before its last look at the atomics or asleep, never between.
-  void wake_all() {
-    { std::lock_guard<std::mutex> lock(mutex_); }
-    wake_.notify_all();
-  }
-
- private:
-  static constexpr int kSpins = 1 << 8;
-  std::mutex mutex_;
-  std::condition_variable wake_;
 };
 
 // Runs task(k, thread) for k = 0 .. count-1: on the pool when there is one, else in order here.
