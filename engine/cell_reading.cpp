@@ -943,6 +943,14 @@ void sort_toward(std::uint32_t* first, std::uint32_t* last, long depth, std::uin
 
 namespace {
 
+// x holds each cell as 2 * its rank, plus 1 for a minus zero. The sort is replayed as far as the
+// zeros' rank, and the zero it leaves first there gives the kept zero its sign.
+void keep_zero_of_sort(std::vector<std::uint32_t>& x, std::uint32_t zero, double* value) {
+  sort_toward(x.data(), x.data() + x.size(), 2 * (static_cast<long>(std::bit_width(x.size())) - 1), zero);
+  const auto first = std::find_if(x.begin(), x.end(), [&](std::uint32_t a) { return (a >> 1) == zero; });
+  value[zero] = (*first & 1) ? -0.0 : 0.0;
+}
+
 // The kept zero of a column of scaled cells, whose spellings of -0 and 0 are its keys -1 and 0.
 void scaled_zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& ranks, double* value) {
   const std::vector<std::int32_t>& key = c.distinct.key;
@@ -957,9 +965,7 @@ void scaled_zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& ran
     const std::int32_t k = c.spelling_of_cell[i];
     x[i] = 2 * static_cast<std::uint32_t>(rank[k]) + (k == minus_zero ? 1 : 0);
   }
-  sort_toward(x.data(), x.data() + x.size(), 2 * (static_cast<long>(std::bit_width(x.size())) - 1), zero);
-  const auto first = std::find_if(x.begin(), x.end(), [&](std::uint32_t a) { return (a >> 1) == zero; });
-  value[zero] = (*first & 1) ? -0.0 : 0.0;
+  keep_zero_of_sort(x, zero, value);
 }
 
 }  // namespace
@@ -979,10 +985,7 @@ void zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, doub
     cell_of_spelling[k] = 2 * static_cast<std::uint32_t>(rank[k]) + (c.value[k] == 0.0 && std::signbit(c.value[k]) ? 1 : 0);
   std::vector<std::uint32_t> x(c.cell_count());
   c.for_each_spelling([&](std::size_t i, std::uint32_t k) { x[i] = cell_of_spelling[k]; });
-  sort_toward(x.data(), x.data() + x.size(), 2 * (static_cast<long>(std::bit_width(x.size())) - 1),
-              static_cast<std::uint32_t>(zero));
-  const auto first = std::find_if(x.begin(), x.end(), [&](std::uint32_t a) { return static_cast<int>(a >> 1) == zero; });
-  value[zero] = (*first & 1) ? -0.0 : 0.0;
+  keep_zero_of_sort(x, static_cast<std::uint32_t>(zero), value);
 }
 
 }  // namespace forests
