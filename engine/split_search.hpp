@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "key_sort.hpp"
+
 namespace forests {
 
 struct SearchSettings {
@@ -306,6 +308,32 @@ inline OrdinalSplit ordinal_split_counted(int ncode, int missing, int n, const S
   return sweep_ordinal_runs(nruns, m, n, s, w);
 }
 
+// Small nodes of two classes under the Gini index: the node's keys (code << 1 | class) sorted
+// in vector registers give its cuts at once, without gathering runs. Codes must stay below
+// 2^15, and a missing code must be 0 (it then sorts first).
+template <class Col>
+concept CellsOfAtMost16Bits = Col::kCellBits <= 16;
+
+inline bool takes_sorted_keys(int ncode, int missing, int n, const SearchSettings& s) {
+  return n <= kSortableKeys && s.nclass == 2 && s.impurity_rule != 1 && ncode <= (1 << 15) && missing <= 0 &&
+         vector_key_sort_available();
+}
+
+// The best cut-off from the node's keys, which it sorts (room for kSortableKeys).
+OrdinalSplit two_class_gini_of_keys(std::uint16_t* keys, int n, int missing, const SearchSettings& s,
+                                    SplitScratch& w);
+
+template <class Col>
+OrdinalSplit two_class_gini_by_sorted_keys(const Col& col, int missing, const int* rows, int n, const int* y,
+                                           const SearchSettings& s, SplitScratch& w) {
+  std::uint16_t keys[kSortableKeys];
+  for (int k = 0; k < n; ++k) {
+    const int row = rows[k];
+    keys[k] = static_cast<std::uint16_t>((col(row) << 1) | y[row]);
+  }
+  return two_class_gini_of_keys(keys, n, missing, s, w);
+}
+
 // Best cut-off of an ordinal covariate over the node's cases (rows[0..n-1]).
 template <class Col>
 OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* rows, int n, const int* y,
@@ -317,7 +345,10 @@ OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* ro
   if (static_cast<long long>(ncode) <= 2LL * n + 16) {
     count_codes(col, ncode, rows, n, y, s.nclass, w);
     return ordinal_split_counted(ncode, missing, n, s, w);
-  } else if (static_cast<long long>(ncode) <= 64LL * n) {
+  }
+  if constexpr (CellsOfAtMost16Bits<Col>)
+    if (takes_sorted_keys(ncode, missing, n, s)) return two_class_gini_by_sorted_keys(col, missing, rows, n, y, s, w);
+  if (static_cast<long long>(ncode) <= 64LL * n) {
     nruns = runs_by_bitmap(col, ncode, missing, rows, n, y, s.nclass, w, m);
   } else {
     nruns = runs_by_sorting(col, missing, rows, n, y, s.nclass, w, m);
