@@ -99,6 +99,7 @@ struct CodedCovariates {
 // searches and partitions spare the multiplication and unaligned load of a CodeColumn.
 template <class Cell>
 struct FixedWidthColumn {
+  static constexpr int kCellBits = 8 * sizeof(Cell);
   const unsigned char* base;
   int operator()(int row) const {
     Cell cell;

@@ -454,6 +454,39 @@ OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s
   return best;
 }
 
+OrdinalSplit two_class_gini_of_keys(std::uint16_t* keys, int n, int missing, const SearchSettings& s,
+                                    SplitScratch& w) {
+  sort_small_keys(keys, n);
+  int m = 0, missing_ones = 0, ones = 0;
+  if (missing == 0)
+    for (; m < n && (keys[m] >> 1) == 0; ++m) missing_ones += keys[m] & 1;
+  for (int k = 0; k < n; ++k) ones += keys[k] & 1;
+  w.total[0] = n - ones;
+  w.total[1] = ones;
+  w.miss[0] = m - missing_ones;
+  w.miss[1] = missing_ones;
+  // A cut follows each key whose code differs from the next one's.
+  make_room_for_cuts(n, w);
+  int* __restrict l0 = w.cut_l0.data();
+  int* __restrict l1 = w.cut_l1.data();
+  int* __restrict cut_code = w.run_code.data();
+  int a = 0, b = 0, ncut = 0;
+  for (int k = m; k + 1 < n; ++k) {
+    const int one = keys[k] & 1;
+    a += 1 - one;
+    b += one;
+    l0[ncut] = a;
+    l1[ncut] = b;
+    cut_code[ncut] = keys[k] >> 1;
+    ncut += static_cast<int>((keys[k] >> 1) != (keys[k + 1] >> 1));
+  }
+  OrdinalSplit best = no_admissible_cut(2);
+  missing_value_passes(m, w.miss.data(), [&](int base, const int* base_cls, int na_right) {
+    gini_pass_two_classes(ncut, n, base, base_cls, na_right, s, w, best);
+  });
+  return best;
+}
+
 namespace {
 
 // Two classes and many subsets: as the ordinal passes, the left counts of every subset come

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "key_sort.hpp"
+
 namespace forests {
 
 struct SearchSettings {
@@ -288,11 +290,48 @@ int runs_by_bitmap(const Col& col, int ncode, int missing, const int* rows, int 
   return runs_by_bitmap_of<0>(col, ncode, missing, rows, n, y, nclass, w, m);
 }
 
+// Codes a column may have for few_code_gini_split.
+constexpr int kFewCodes = 4;
+
+// The best cut-off of a column of at most kFewCodes codes at a node of two classes under the
+// Gini index, from the counts hist[2 * code + class] of codes 0 .. ncode-1, with at least
+// minnode cases on each side: the very split sweep_ordinal_runs finds on the same counts, to the
+// last bit of its score.
+OrdinalSplit few_code_gini_split(const int* hist, int ncode, int missing, int minnode);
+
 // Best cut-off of an ordinal covariate from its counts per code (scratch.hist and .total).
 inline OrdinalSplit ordinal_split_counted(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w) {
+  if (s.nclass == 2 && s.impurity_rule != 1 && ncode <= kFewCodes)
+    return few_code_gini_split(w.hist.data(), ncode, missing, s.minnode);
   int m = 0;
   const int nruns = runs_from_histogram(ncode, missing, s.nclass, w, m);
   return sweep_ordinal_runs(nruns, m, n, s, w);
+}
+
+// Small nodes of two classes under the Gini index: the node's keys (code << 1 | class) sorted
+// in vector registers give its cuts at once, without gathering runs. Codes must stay below
+// 2^15, and a missing code must be 0 (it then sorts first).
+template <class Col>
+concept CellsOfAtMost16Bits = Col::kCellBits <= 16;
+
+inline bool takes_sorted_keys(int ncode, int missing, int n, const SearchSettings& s) {
+  return n <= kSortableKeys && s.nclass == 2 && s.impurity_rule != 1 && ncode <= (1 << 15) && missing <= 0 &&
+         vector_key_sort_available();
+}
+
+// The best cut-off from the node's keys, which it sorts (room for kSortableKeys).
+OrdinalSplit two_class_gini_of_keys(std::uint16_t* keys, int n, int missing, const SearchSettings& s,
+                                    SplitScratch& w);
+
+template <class Col>
+OrdinalSplit two_class_gini_by_sorted_keys(const Col& col, int missing, const int* rows, int n, const int* y,
+                                           const SearchSettings& s, SplitScratch& w) {
+  std::uint16_t keys[kSortableKeys];
+  for (int k = 0; k < n; ++k) {
+    const int row = rows[k];
+    keys[k] = static_cast<std::uint16_t>((col(row) << 1) | y[row]);
+  }
+  return two_class_gini_of_keys(keys, n, missing, s, w);
 }
 
 // Best cut-off of an ordinal covariate over the node's cases (rows[0..n-1]).
@@ -306,7 +345,10 @@ OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* ro
   if (static_cast<long long>(ncode) <= 2LL * n + 16) {
     count_codes(col, ncode, rows, n, y, s.nclass, w);
     return ordinal_split_counted(ncode, missing, n, s, w);
-  } else if (static_cast<long long>(ncode) <= 64LL * n) {
+  }
+  if constexpr (CellsOfAtMost16Bits<Col>)
+    if (takes_sorted_keys(ncode, missing, n, s)) return two_class_gini_by_sorted_keys(col, missing, rows, n, y, s, w);
+  if (static_cast<long long>(ncode) <= 64LL * n) {
     nruns = runs_by_bitmap(col, ncode, missing, rows, n, y, s.nclass, w, m);
   } else {
     nruns = runs_by_sorting(col, missing, rows, n, y, s.nclass, w, m);

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 
+#include "coded_covariates.hpp"
+#include "key_sort.hpp"
 #include "split_search.hpp"
 #include "split_search_reference.hpp"
 
@@ -303,5 +307,62 @@ TEST(ScreenedSweeps, GiniTiesAndFlatOptimaOnLargeNodes) {
     Node node(code, y);
     const SearchSettings s{2, 1 + static_cast<int>(gen() % 3), 0};
     ASSERT_TRUE(cut_as_reference(node, ncode, missing, s)) << "trial " << trial;
+  }
+}
+
+// Small nodes of two classes under Gini sort their (code, class) keys in vector registers.
+TEST(SortedKeys, NetworkSortsLikeTheLibrary) {
+  if (!vector_key_sort_available()) GTEST_SKIP() << "no vector key sort on this processor";
+  std::mt19937 gen(31);
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int n = trial % (kSortableKeys + 1);
+    const unsigned range = trial % 3 == 0 ? 4u : 65536u;  // many repeats, or none to speak of
+    std::uint16_t keys[kSortableKeys];
+    std::vector<std::uint16_t> expected(n);
+    for (int k = 0; k < n; ++k) expected[k] = keys[k] = static_cast<std::uint16_t>(gen() % range);
+    if (n > 0 && trial % 5 == 0) expected[0] = keys[0] = 0xffff;
+    std::sort(expected.begin(), expected.end());
+    sort_small_keys(keys, n);
+    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), keys)) << "n " << n;
+  }
+}
+
+// The sorted-keys search against the step-by-step reference on nodes of 8- and 16-bit cells:
+// repeated and distinct codes, missing cases (code 0), exact ties of mirrored cuts, minimum
+// node sizes, and nodes of one class.
+TEST(SortedKeys, CutsAsTheReferenceOnSmallNodes) {
+  if (!vector_key_sort_available()) GTEST_SKIP() << "no vector key sort on this processor";
+  std::mt19937 gen(37);
+  for (int trial = 0; trial < 4000; ++trial) {
+    const bool wide = trial % 2;
+    const int n = 1 + static_cast<int>(gen() % kSortableKeys);
+    const int ncode = wide ? 2 * n + 17 + static_cast<int>(gen() % 30000) : 2 * n + 17 + static_cast<int>(gen() % 100);
+    const int distinct = trial % 3 == 0 ? 1 + static_cast<int>(gen() % 6) : ncode;
+    const bool with_missing = gen() % 2;
+    std::vector<std::uint16_t> cells(n + 4);
+    std::vector<int> y(n), rows(n);
+    for (int i = 0; i < n; ++i) {
+      int code = static_cast<int>(gen() % distinct);
+      if (trial % 7 == 1) code = i % 2 ? ncode - 1 - i : i;  // mirrored pairs of codes
+      if (with_missing && gen() % 5 == 0) code = 0;
+      if (!with_missing && code == 0) code = 1;
+      cells[i] = static_cast<std::uint16_t>(code);
+      y[i] = trial % 11 == 0 ? 1 : static_cast<int>(trial % 7 == 1 ? (i / 2) % 2 : gen() % 2);
+      rows[i] = n - 1 - i;  // the node's rows in an order of their own
+    }
+    const int missing = with_missing ? 0 : -1;
+    const SearchSettings s{2, static_cast<int>(gen() % 5), 0};
+    const auto check = [&](const auto& col) {
+      auto w = scratch(2, ncode);
+      const OrdinalSplit fast = ordinal_split(col, ncode, missing, rows.data(), n, y.data(), s, w);
+      const OrdinalSplit ref = ordinal_split_reference(col, missing, rows.data(), n, y.data(), s);
+      return fast.score == ref.score && fast.cut_code == ref.cut_code && fast.na_right == ref.na_right;
+    };
+    if (ncode <= 256) {
+      std::vector<std::uint8_t> narrow(cells.begin(), cells.end());
+      ASSERT_TRUE(check(FixedWidthColumn<std::uint8_t>{narrow.data()})) << "trial " << trial;
+    }
+    ASSERT_TRUE(check(FixedWidthColumn<std::uint16_t>{reinterpret_cast<const unsigned char*>(cells.data())}))
+        << "trial " << trial;
   }
 }
