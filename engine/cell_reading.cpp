@@ -835,15 +835,42 @@ std::vector<int> scaled_ranks(const ColumnBeingRead& c) {
 
 // A column of scaled cells: its spellings, the distinct keys, come in order of value already,
 // and only the missing keys, and -0 and 0 (keys -1 and 0), share a value.
-ValueTable ordinal_scaled_table(const ColumnBeingRead& c, double missing_code) {
+void append_ordinal_scaled_values(const ColumnBeingRead& c, double missing_code, std::vector<double>& value) {
   const std::vector<std::int32_t>& key = c.distinct.key;
-  ValueTable t;
-  t.value.reserve(key.size());
   std::size_t k = 0;
-  if (!key.empty() && key[0] <= kMissingNan) t.value.push_back(missing_code);
+  if (!key.empty() && key[0] <= kMissingNan) value.push_back(missing_code);
   while (k < key.size() && key[k] <= kMissingNan) ++k;
   for (; k < key.size(); ++k)
-    if (!(key[k] == 0 && k > 0 && key[k - 1] == -1)) t.value.push_back(scaled_value(key[k], c.scaled.scale));
+    if (!(key[k] == 0 && k > 0 && key[k - 1] == -1)) value.push_back(scaled_value(key[k], c.scaled.scale));
+}
+
+std::size_t ordinal_scaled_size(const ColumnBeingRead& c) {
+  const std::vector<std::int32_t>& key = c.distinct.key;
+  const auto missing = static_cast<std::size_t>(std::count_if(key.begin(), key.end(), [](std::int32_t k) { return k <= kMissingNan; }));
+  const auto zeros = std::lower_bound(key.begin(), key.end(), -1);
+  const bool shared_zero = zeros != key.end() && *zeros == -1 && zeros + 1 != key.end() && zeros[1] == 0;
+  return key.size() - missing + (missing > 0 ? 1 : 0) - (shared_zero ? 1 : 0);
+}
+
+ValueTable ordinal_scaled_table(const ColumnBeingRead& c, double missing_code) {
+  ValueTable t;
+  t.value.reserve(c.distinct.key.size());
+  append_ordinal_scaled_values(c, missing_code, t.value);
+  return t;
+}
+
+ValueTable ordinal_scaled_ends(const ColumnBeingRead& c, double missing_code) {
+  const std::vector<std::int32_t>& key = c.distinct.key;
+  ValueTable t;
+  if (key.empty()) return t;
+  if (key[0] <= kMissingNan) t.value.push_back(missing_code);
+  const auto first = std::find_if(key.begin(), key.end(), [](std::int32_t k) { return k > kMissingNan; });
+  if (first == key.end()) return t;
+  t.value.push_back(scaled_value(*first, c.scaled.scale));
+  if (first + 1 == key.end()) return t;
+  // The last value: a zero shared by both spellings is the minus zero's, which comes first.
+  const bool shared_zero = key.back() == 0 && key.end()[-2] == -1;
+  if (!(shared_zero && first + 2 == key.end())) t.value.push_back(scaled_value(shared_zero ? -1 : key.back(), c.scaled.scale));
   return t;
 }
 

@@ -158,6 +158,13 @@ ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vecto
 std::vector<int> scaled_ranks(const ColumnBeingRead& c);
 ValueTable ordinal_scaled_table(const ColumnBeingRead& c, double missing_code);
 
+// The same table without all its values: its size, its values appended to `value`, and its
+// first and last values alone (the missing code, the smallest and the largest value, those the
+// column has), which is all the data summary reads of an ordinal column.
+std::size_t ordinal_scaled_size(const ColumnBeingRead& c);
+void append_ordinal_scaled_values(const ColumnBeingRead& c, double missing_code, std::vector<double>& value);
+ValueTable ordinal_scaled_ends(const ColumnBeingRead& c, double missing_code);
+
 // When a column spells zero both with and without a minus sign, its value table keeps the zero
 // that sorting the whole column and dropping repeats keeps, so that a cut-off at zero is
 // written with the same sign as ever. `rank` is the value table index of each spelling (for a
