@@ -158,10 +158,24 @@ ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vecto
 std::vector<int> scaled_ranks(const ColumnBeingRead& c);
 ValueTable ordinal_scaled_table(const ColumnBeingRead& c, double missing_code);
 
+// The same table without all its values: its size, its values appended to `value`, and its
+// first and last values alone (the missing code, the smallest and the largest value, those the
+// column has), which is all the data summary reads of an ordinal column.
+std::size_t ordinal_scaled_size(const ColumnBeingRead& c);
+void append_ordinal_scaled_values(const ColumnBeingRead& c, double missing_code, std::vector<double>& value);
+ValueTable ordinal_scaled_ends(const ColumnBeingRead& c, double missing_code);
+
 // When a column spells zero both with and without a minus sign, its value table keeps the zero
 // that sorting the whole column and dropping repeats keeps, so that a cut-off at zero is
 // written with the same sign as ever. `rank` is the value table index of each spelling (for a
 // column of scaled cells it may be left empty: scaled_ranks gives it).
 void zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, double* value);
+
+// The partition step of std::sort's introsort (Hoare's, unguarded) on cells held as 2 * their
+// table index (plus a bit the comparison ignores), the pivot at first[-1]: the cells are left as
+// it leaves them, and the cut it returns. Rather than scanning from both ends with a branch per
+// cell, the cells that stop either scan are listed first, without branches, then swapped in
+// pairs until the lists cross. `scratch` is room reused from call to call.
+std::uint32_t* partition_by_index(std::uint32_t* first, std::uint32_t* last, std::vector<std::uint32_t>& scratch);
 
 }  // namespace forests

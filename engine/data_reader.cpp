@@ -262,6 +262,12 @@ long long cells_of_code(const ColumnBeingRead& c, const std::vector<int>& code_o
   return count;
 }
 
+// An ordinal column of scaled cells: its value table holds its ends only, and its values go
+// straight from its keys to the store.
+bool ends_only(const DataSet& d, int j, const ColumnBeingRead& c) {
+  return c.form == ColumnBeingRead::kScaled && d.ncat_orig[j] == kOrdinal;
+}
+
 // Covariate j's record in the store: its codes, and its value table appended to the store's.
 ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueTable& t, const std::vector<int>& rank) {
   CodedCovariates& s = d.codes;
@@ -276,6 +282,11 @@ ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueT
   } else if (d.ncat_orig[j] == kNominal) {
     m.ncode = 1;  // one category: a column that never splits
     s.values.push_back(0.0);
+  } else if (ends_only(d, j, c)) {
+    append_ordinal_scaled_values(c, d.missing_code, s.values);
+    m.ncode = static_cast<int>(s.values.size() - m.value);
+    zero_as_sorted(c, rank, s.values.data() + m.value);
+    if (!t.value.empty() && t.value.front() == d.missing_code) m.missing = 0;
   } else {
     m.ncode = static_cast<int>(t.value.size());
     s.values.insert(s.values.end(), t.value.begin(), t.value.end());
@@ -293,7 +304,8 @@ void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, con
   std::vector<int> code_of_spelling(nsp);
   std::vector<int> ranks;
   const std::vector<int>& table_index = rank.empty() ? (ranks = scaled_ranks(c)) : rank;
-  for (int k = 0; k < nsp; ++k) code_of_spelling[k] = t.code[table_index[k]];
+  // An ordinal column's codes are its value table indexes.
+  for (int k = 0; k < nsp; ++k) code_of_spelling[k] = d.ncat_orig[j] == kOrdinal ? table_index[k] : t.code[table_index[k]];
   const ColumnMeta& m = d.codes.meta[j];
   pack_codes(c, code_of_spelling, m.bits, d.codes.words.data() + m.word);
   d.missing_cells[j] = t.count.empty() ? cells_of_code(c, code_of_spelling, m.missing) : missing_cells(d, j, t);
@@ -307,7 +319,8 @@ void code_columns(DataSet& d, std::vector<ColumnBeingRead>& columns, const std::
   CodedCovariates& s = d.codes;
   s = CodedCovariates{};
   std::size_t nvalues = 0;  // at most: one per value of each table, one for each column of one category
-  for (const ValueTable& t : tables) nvalues += t.value.size() + 1;
+  for (int j = 0; j < d.ncov; ++j)
+    nvalues += (ends_only(d, j, columns[j]) ? ordinal_scaled_size(columns[j]) : tables[j].value.size()) + 1;
   s.values.reserve(nvalues);
   std::size_t nwords = 0;
   for (int j = 0; j < d.ncov; ++j) {
@@ -355,12 +368,11 @@ void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options
 
   std::vector<ValueTable> tables(d.ncov);
   std::vector<std::vector<int>> rank(d.ncov);
-  // An ordinal column of scaled cells needs no counts: its table comes without them, and the
-  // ranks of its spellings when its cells are coded.
+  // An ordinal column of scaled cells needs no counts and, for the summary, its ends only; the
+  // ranks of its spellings come when its cells are coded.
   for (int j = 0; j < d.ncov; ++j)
-    tables[j] = columns[j].form == ColumnBeingRead::kScaled && d.ncat[j] == kOrdinal
-                    ? ordinal_scaled_table(columns[j], d.missing_code)
-                    : value_table(columns[j], d.missing_code, rank[j]);
+    tables[j] = ends_only(d, j, columns[j]) ? ordinal_scaled_ends(columns[j], d.missing_code)
+                                            : value_table(columns[j], d.missing_code, rank[j]);
   const DataSummary summary = recode_nominal_covariates(d, tables);
   write_summary_head(report, d);
   write_covariate_summary(report, d, summary);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "cpu_features.hpp"
 #include "key_sort.hpp"
 
 namespace forests {
@@ -316,22 +317,21 @@ concept CellsOfAtMost16Bits = Col::kCellBits <= 16;
 
 inline bool takes_sorted_keys(int ncode, int missing, int n, const SearchSettings& s) {
   return n <= kSortableKeys && s.nclass == 2 && s.impurity_rule != 1 && ncode <= (1 << 15) && missing <= 0 &&
-         vector_key_sort_available();
+         cpu_has_wide_vectors();
 }
 
 // The best cut-off from the node's keys, which it sorts (room for kSortableKeys).
-OrdinalSplit two_class_gini_of_keys(std::uint16_t* keys, int n, int missing, const SearchSettings& s,
-                                    SplitScratch& w);
+OrdinalSplit two_class_gini_of_keys(std::uint16_t* keys, int n, int missing, const SearchSettings& s);
 
 template <class Col>
 OrdinalSplit two_class_gini_by_sorted_keys(const Col& col, int missing, const int* rows, int n, const int* y,
-                                           const SearchSettings& s, SplitScratch& w) {
+                                           const SearchSettings& s) {
   std::uint16_t keys[kSortableKeys];
   for (int k = 0; k < n; ++k) {
     const int row = rows[k];
     keys[k] = static_cast<std::uint16_t>((col(row) << 1) | y[row]);
   }
-  return two_class_gini_of_keys(keys, n, missing, s, w);
+  return two_class_gini_of_keys(keys, n, missing, s);
 }
 
 // Best cut-off of an ordinal covariate over the node's cases (rows[0..n-1]).
@@ -347,7 +347,7 @@ OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* ro
     return ordinal_split_counted(ncode, missing, n, s, w);
   }
   if constexpr (CellsOfAtMost16Bits<Col>)
-    if (takes_sorted_keys(ncode, missing, n, s)) return two_class_gini_by_sorted_keys(col, missing, rows, n, y, s, w);
+    if (takes_sorted_keys(ncode, missing, n, s)) return two_class_gini_by_sorted_keys(col, missing, rows, n, y, s);
   if (static_cast<long long>(ncode) <= 64LL * n) {
     nruns = runs_by_bitmap(col, ncode, missing, rows, n, y, s.nclass, w, m);
   } else {

@@ -58,6 +58,15 @@ std::string read_dump(const std::string& text, const CellRules& rules, bool fast
     if (c.form == ColumnBeingRead::kScaled) {
       // The ordinal form: the table without counts, the kept zero without ranks given.
       std::vector<double> lean = ordinal_scaled_table(c, -1e6).value;
+      // Its size and its ends, for the summary, found without the table.
+      std::vector<double> ends;
+      if (!lean.empty()) ends.push_back(lean.front());
+      if (lean.size() > 1 && lean.front() == -1e6) ends.push_back(lean[1]);
+      if (lean.size() > ends.size()) ends.push_back(lean.back());
+      const std::vector<double> found_ends = ordinal_scaled_ends(c, -1e6).value;
+      if (ordinal_scaled_size(c) != lean.size() || found_ends.size() != ends.size() ||
+          !std::equal(ends.begin(), ends.end(), found_ends.begin(), [](double a, double b) { return bits_of(a) == bits_of(b); }))
+        d += "\nordinal table's size or ends differ";
       zero_as_sorted(c, {}, lean.data());
       if (lean.size() != kept.size() || !std::equal(lean.begin(), lean.end(), kept.begin(), [](double a, double b) {
             return bits_of(a) == bits_of(b);
@@ -260,6 +269,35 @@ TEST(CellReading, RandomFilesReadAsTokenByToken) {
   for (int trial = 0; trial < 300; ++trial) ASSERT_TRUE(reads_as_token_by_token(random_file(gen), gen, 4096)) << trial;
 }
 
+TEST(CellReading, ColumnsOfFewDecimalsReadAsTokenByToken) {
+  // Few values each, often both zeros as the smallest or the largest value, or the only one:
+  // the ends of an ordinal column's table and its kept zero.
+  std::mt19937 gen(41);
+  static const char* const kCells[] = {"-0.00", "0.00", "-1.25", "2.50", "NA", ".", "-0.5", "1.75"};
+  for (int trial = 0; trial < 80; ++trial) {
+    RandomFile f;
+    int ncov = 0;
+    const int ncols = 1 + static_cast<int>(gen() % 4);
+    for (int col = 0; col < ncols; ++col) add_column(f.rules, gen() % 4 ? kOrdinal : kNominal, ncov);
+    add_column(f.rules, kResponseColumn, ncov);
+    f.rules.options = {true, gen() % 2 == 0};
+    std::vector<unsigned> allowed(ncols);  // a bit per cell each column may hold
+    for (unsigned& a : allowed) a = 1 + gen() % 255;
+    f.text = "head\n";
+    const int nrows = 1 + static_cast<int>(gen() % 30);
+    for (int row = 0; row < nrows; ++row) {
+      for (int col = 0; col < ncols; ++col) {
+        unsigned pick;
+        do pick = gen() % 8; while (!((allowed[col] >> pick) & 1));
+        f.text += kCells[pick];
+        f.text += ' ';
+      }
+      f.text += std::to_string(gen() % 2) + "\n";
+    }
+    ASSERT_TRUE(reads_as_token_by_token(f, gen, 64)) << trial;
+  }
+}
+
 TEST(CellReading, RandomGenotypeFilesReadAsTokenByToken) {
   // Wide rows of short cells, whose columns keep their cells as slots until a cell of another
   // form comes; new digits, other forms, invalid cells and missing labels late; blocks of
@@ -312,5 +350,34 @@ TEST(CellReading, ValueTablesAndTheKeptZeroAsBySorting) {
     if (zero != kept.end()) {
       ASSERT_EQ(bits_of(*zero), bits_of(zero_as_sorted_reference(c, missing_code))) << trial;
     }
+  }
+}
+
+TEST(CellReading, PartitionAsTheScansFromBothEnds) {
+  // Few or many distinct indexes, runs of equal cells, the pivot the smallest or the largest:
+  // the cells end where the two scans with their swaps leave them, and the cut is theirs.
+  std::mt19937 gen(43);
+  std::vector<std::uint32_t> scratch;
+  for (int trial = 0; trial < 20000; ++trial) {
+    const int n = 1 + static_cast<int>(gen() % (trial % 10 == 0 ? 2000 : 40));
+    const std::uint32_t values = 1 + gen() % (gen() % 2 ? 4 : 1000);
+    std::vector<std::uint32_t> cells(n + 1);
+    for (std::uint32_t& x : cells) x = 2 * (gen() % values) + gen() % 2;
+    cells[0] = cells[1 + gen() % n];  // a cell at least the pivot stops the scan from the left
+    std::vector<std::uint32_t> expected = cells;
+    std::uint32_t* first = expected.data() + 1;
+    std::uint32_t* last = expected.data() + expected.size();
+    const std::uint32_t index = expected[0] >> 1;
+    for (;;) {
+      while ((*first >> 1) < index) ++first;
+      --last;
+      while (index < (*last >> 1)) --last;
+      if (!(first < last)) break;
+      std::swap(*first, *last);
+      ++first;
+    }
+    const std::uint32_t* cut = partition_by_index(cells.data() + 1, cells.data() + cells.size(), scratch);
+    ASSERT_EQ(cut - cells.data(), first - expected.data()) << trial;
+    ASSERT_EQ(cells, expected) << trial;
   }
 }

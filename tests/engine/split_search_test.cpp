@@ -312,7 +312,7 @@ TEST(ScreenedSweeps, GiniTiesAndFlatOptimaOnLargeNodes) {
 
 // Small nodes of two classes under Gini sort their (code, class) keys in vector registers.
 TEST(SortedKeys, NetworkSortsLikeTheLibrary) {
-  if (!vector_key_sort_available()) GTEST_SKIP() << "no vector key sort on this processor";
+  if (!cpu_has_wide_vectors()) GTEST_SKIP() << "no wide vectors on this processor";
   std::mt19937 gen(31);
   for (int trial = 0; trial < 3000; ++trial) {
     const int n = trial % (kSortableKeys + 1);
@@ -331,7 +331,7 @@ TEST(SortedKeys, NetworkSortsLikeTheLibrary) {
 // repeated and distinct codes, missing cases (code 0), exact ties of mirrored cuts, minimum
 // node sizes, and nodes of one class.
 TEST(SortedKeys, CutsAsTheReferenceOnSmallNodes) {
-  if (!vector_key_sort_available()) GTEST_SKIP() << "no vector key sort on this processor";
+  if (!cpu_has_wide_vectors()) GTEST_SKIP() << "no wide vectors on this processor";
   std::mt19937 gen(37);
   for (int trial = 0; trial < 4000; ++trial) {
     const bool wide = trial % 2;
