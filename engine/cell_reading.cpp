@@ -934,23 +934,40 @@ void move_median_to_first(std::uint32_t* result, std::uint32_t* a, std::uint32_t
   }
 }
 
-std::uint32_t* unguarded_partition(std::uint32_t* first, std::uint32_t* last, const std::uint32_t* pivot) {
-  const std::uint32_t index = *pivot >> 1;  // the pivot lies outside the part partitioned
-  for (;;) {
-    while ((*first >> 1) < index) ++first;
-    --last;
-    while (index < (*last >> 1)) --last;
-    if (!(first < last)) return first;
-    std::iter_swap(first, last);
-    ++first;
+}  // namespace
+
+std::uint32_t* partition_by_index(std::uint32_t* first, std::uint32_t* last, std::vector<std::uint32_t>& scratch) {
+  const std::uint32_t index = first[-1] >> 1;
+  const auto n = static_cast<std::uint32_t>(last - first);
+  // Places counted from the pivot's, 0: the pivot stops the scan from the right at the latest.
+  scratch.resize(2 * static_cast<std::size_t>(n) + 1);
+  std::uint32_t* const from_left = scratch.data();
+  std::uint32_t* const from_right = scratch.data() + n;
+  std::uint32_t nleft = 0, nright = 0;
+  for (std::uint32_t k = 0; k < n; ++k) {
+    from_left[nleft] = k + 1;
+    nleft += (first[k] >> 1) >= index ? 1 : 0;
   }
+  for (std::uint32_t k = n; k > 0; --k) {
+    from_right[nright] = k;
+    nright += (first[k - 1] >> 1) <= index ? 1 : 0;
+  }
+  from_right[nright] = 0;
+  std::uint32_t m = 0;
+  for (; m < nleft && from_left[m] < from_right[m]; ++m) std::swap(first[from_left[m] - 1], first[from_right[m] - 1]);
+  // The scan from the left stops at the next cell listed, or at the last cell swapped to the right.
+  std::uint32_t cut = m < nleft ? from_left[m] : n + 1;
+  if (m > 0) cut = std::min(cut, from_right[m - 1]);
+  return first + (cut - 1);
 }
+
+namespace {
 
 // The partitioning steps of std::sort (introsort: median of three, unguarded partition, heap
 // sort past the depth limit, parts of 16 or fewer left to a final insertion sort), replayed on
 // the parts that can hold cells of table index `zero`. The final insertion sort never moves a
 // cell past an equal one, so the first zero cell left here is the first after std::sort.
-void sort_toward(std::uint32_t* first, std::uint32_t* last, long depth, std::uint32_t zero) {
+void sort_toward(std::uint32_t* first, std::uint32_t* last, long depth, std::uint32_t zero, std::vector<std::uint32_t>& scratch) {
   while (last - first > 16) {
     if (depth == 0) {
       std::partial_sort(first, last, last, index_before);
@@ -958,9 +975,9 @@ void sort_toward(std::uint32_t* first, std::uint32_t* last, long depth, std::uin
     }
     --depth;
     move_median_to_first(first, first + 1, first + (last - first) / 2, last - 1);
-    std::uint32_t* cut = unguarded_partition(first + 1, last, first);
+    std::uint32_t* cut = partition_by_index(first + 1, last, scratch);
     const std::uint32_t pivot = *first >> 1;  // the cells before cut are at most it, the rest at least
-    if (pivot <= zero) sort_toward(cut, last, depth, zero);
+    if (pivot <= zero) sort_toward(cut, last, depth, zero, scratch);
     if (pivot < zero) return;
     last = cut;
   }
@@ -973,7 +990,8 @@ namespace {
 // x holds each cell as 2 * its rank, plus 1 for a minus zero. The sort is replayed as far as the
 // zeros' rank, and the zero it leaves first there gives the kept zero its sign.
 void keep_zero_of_sort(std::vector<std::uint32_t>& x, std::uint32_t zero, double* value) {
-  sort_toward(x.data(), x.data() + x.size(), 2 * (static_cast<long>(std::bit_width(x.size())) - 1), zero);
+  std::vector<std::uint32_t> scratch;
+  sort_toward(x.data(), x.data() + x.size(), 2 * (static_cast<long>(std::bit_width(x.size())) - 1), zero, scratch);
   const auto first = std::find_if(x.begin(), x.end(), [&](std::uint32_t a) { return (a >> 1) == zero; });
   value[zero] = (*first & 1) ? -0.0 : 0.0;
 }

@@ -171,4 +171,11 @@ ValueTable ordinal_scaled_ends(const ColumnBeingRead& c, double missing_code);
 // column of scaled cells it may be left empty: scaled_ranks gives it).
 void zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, double* value);
 
+// The partition step of std::sort's introsort (Hoare's, unguarded) on cells held as 2 * their
+// table index (plus a bit the comparison ignores), the pivot at first[-1]: the cells are left as
+// it leaves them, and the cut it returns. Rather than scanning from both ends with a branch per
+// cell, the cells that stop either scan are listed first, without branches, then swapped in
+// pairs until the lists cross. `scratch` is room reused from call to call.
+std::uint32_t* partition_by_index(std::uint32_t* first, std::uint32_t* last, std::vector<std::uint32_t>& scratch);
+
 }  // namespace forests

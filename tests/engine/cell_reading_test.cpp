@@ -274,7 +274,7 @@ TEST(CellReading, ColumnsOfFewDecimalsReadAsTokenByToken) {
   // the ends of an ordinal column's table and its kept zero.
   std::mt19937 gen(41);
   static const char* const kCells[] = {"-0.00", "0.00", "-1.25", "2.50", "NA", ".", "-0.5", "1.75"};
-  for (int trial = 0; trial < 300; ++trial) {
+  for (int trial = 0; trial < 80; ++trial) {
     RandomFile f;
     int ncov = 0;
     const int ncols = 1 + static_cast<int>(gen() % 4);
@@ -350,5 +350,34 @@ TEST(CellReading, ValueTablesAndTheKeptZeroAsBySorting) {
     if (zero != kept.end()) {
       ASSERT_EQ(bits_of(*zero), bits_of(zero_as_sorted_reference(c, missing_code))) << trial;
     }
+  }
+}
+
+TEST(CellReading, PartitionAsTheScansFromBothEnds) {
+  // Few or many distinct indexes, runs of equal cells, the pivot the smallest or the largest:
+  // the cells end where the two scans with their swaps leave them, and the cut is theirs.
+  std::mt19937 gen(43);
+  std::vector<std::uint32_t> scratch;
+  for (int trial = 0; trial < 20000; ++trial) {
+    const int n = 1 + static_cast<int>(gen() % (trial % 10 == 0 ? 2000 : 40));
+    const std::uint32_t values = 1 + gen() % (gen() % 2 ? 4 : 1000);
+    std::vector<std::uint32_t> cells(n + 1);
+    for (std::uint32_t& x : cells) x = 2 * (gen() % values) + gen() % 2;
+    cells[0] = cells[1 + gen() % n];  // a cell at least the pivot stops the scan from the left
+    std::vector<std::uint32_t> expected = cells;
+    std::uint32_t* first = expected.data() + 1;
+    std::uint32_t* last = expected.data() + expected.size();
+    const std::uint32_t index = expected[0] >> 1;
+    for (;;) {
+      while ((*first >> 1) < index) ++first;
+      --last;
+      while (index < (*last >> 1)) --last;
+      if (!(first < last)) break;
+      std::swap(*first, *last);
+      ++first;
+    }
+    const std::uint32_t* cut = partition_by_index(cells.data() + 1, cells.data() + cells.size(), scratch);
+    ASSERT_EQ(cut - cells.data(), first - expected.data()) << trial;
+    ASSERT_EQ(cells, expected) << trial;
   }
 }
