@@ -66,6 +66,75 @@ MaskCounts mask_counts(const std::uint64_t* column, const std::uint64_t* mask, i
   }
 }
 
+// Two masks in one pass over the column: each word's low and high bits are found once.
+[[gnu::always_inline]] inline void mask_pair_counts_body(const std::uint64_t* column, const std::uint64_t* mask0,
+                                                         const std::uint64_t* mask1, int nwords, MaskCounts* r) {
+  long long low0 = 0, high0 = 0, both0 = 0, low1 = 0, high1 = 0, both1 = 0;
+  for (int k = 0; k < nwords; ++k) {
+    const std::uint64_t low = column[k], high = column[k] >> 1, both = low & high;
+    low0 += std::popcount(low & mask0[k]);
+    high0 += std::popcount(high & mask0[k]);
+    both0 += std::popcount(both & mask0[k]);
+    low1 += std::popcount(low & mask1[k]);
+    high1 += std::popcount(high & mask1[k]);
+    both1 += std::popcount(both & mask1[k]);
+  }
+  r[0].low += low0, r[0].high += high0, r[0].both += both0;
+  r[1].low += low1, r[1].high += high1, r[1].both += both1;
+}
+
+__attribute__((target("avx512f,avx512vl,avx512bw,avx512vpopcntdq"))) void mask_pair_counts_avx512(
+    const std::uint64_t* column, const std::uint64_t* mask0, const std::uint64_t* mask1, int nwords, MaskCounts* r) {
+  mask_pair_counts_body(column, mask0, mask1, nwords, r);
+}
+
+__attribute__((target("popcnt"))) void mask_pair_counts_popcnt(const std::uint64_t* column, const std::uint64_t* mask0,
+                                                                const std::uint64_t* mask1, int nwords, MaskCounts* r) {
+  mask_pair_counts_body(column, mask0, mask1, nwords, r);
+}
+
+void mask_pair_counts_plain(const std::uint64_t* column, const std::uint64_t* mask0, const std::uint64_t* mask1,
+                            int nwords, MaskCounts* r) {
+  mask_pair_counts_body(column, mask0, mask1, nwords, r);
+}
+
+// r[0] and r[1] for masks mask0 and mask1.
+void mask_pair_counts(const std::uint64_t* column, const std::uint64_t* mask0, const std::uint64_t* mask1,
+                      int nwords, MaskCounts* r) {
+  r[0] = r[1] = MaskCounts{};
+  switch (popcount_kind()) {
+    case PopcountKind::avx512:
+      return mask_pair_counts_avx512(column, mask0, mask1, nwords, r);
+    case PopcountKind::popcnt:
+      return mask_pair_counts_popcnt(column, mask0, mask1, nwords, r);
+    default:
+      return mask_pair_counts_plain(column, mask0, mask1, nwords, r);
+  }
+}
+
+// The codes of a two-bit column among the listed cases, counts[code] for codes 0 .. 3: each
+// case adds one to its code's 16-bit lane of a word, in two words that do not wait on each
+// other, emptied into the counts every 65535 cases.
+void count_listed(const std::uint64_t* column, const int* rows, int n, int* counts) {
+  constexpr int kLaneLimit = 65535;
+  auto lane = [column](int row) {
+    const unsigned code = static_cast<unsigned>(column[row >> 5] >> (2 * (row & 31))) & 3u;
+    return std::uint64_t{1} << (16 * code);
+  };
+  for (int start = 0; start < n; start += kLaneLimit) {
+    const int end = std::min(n, start + kLaneLimit);
+    std::uint64_t even = 0, odd = 0;
+    int k = start;
+    for (; k + 2 <= end; k += 2) {
+      even += lane(rows[k]);
+      odd += lane(rows[k + 1]);
+    }
+    if (k < end) even += lane(rows[k]);
+    const std::uint64_t sum = even + odd;
+    for (int code = 0; code < 4; ++code) counts[code] += static_cast<int>((sum >> (16 * code)) & 0xffffu);
+  }
+}
+
 }  // namespace
 
 bool masks_worthwhile(int n, int words, int nmask) {
@@ -82,8 +151,28 @@ bool masks_worthwhile(int n, int words, int nmask) {
   }
 }
 
+namespace {
+
+// The node's cases by class, in node order within a class.
+void list_by_class(const int* rows, int n, const int* y, int nclass, NodeMasks& m) {
+  m.class_start.assign(nclass + 1, 0);
+  for (int k = 0; k < n; ++k) ++m.class_start[y[rows[k]] + 1];
+  for (int c = 0; c < nclass; ++c) m.class_start[c + 1] += m.class_start[c];
+  m.class_rows.resize(n);
+  m.total.assign(nclass, 0);
+  for (int k = 0; k < n; ++k) {
+    const int c = y[rows[k]];
+    m.class_rows[m.class_start[c] + m.total[c]++] = rows[k];
+  }
+  m.nclass = nclass;
+  m.listed = true;
+}
+
+}  // namespace
+
 void build_node_masks(const int* rows, int n, const int* y, int nclass, std::vector<int>& copies, NodeMasks& m) {
   m.active = false;
+  m.listed = false;
   if (n <= 0) return;
   int low = rows[0], high = rows[0];
   for (int k = 1; k < n; ++k) {
@@ -100,6 +189,7 @@ void build_node_masks(const int* rows, int n, const int* y, int nclass, std::vec
   const int nmask = m.nplane * nclass;
   if (!masks_worthwhile(n, m.nwords, nmask)) {
     for (int k = 0; k < n; ++k) copies[rows[k]] = 0;
+    list_by_class(rows, n, y, nclass, m);
     return;
   }
   m.mask.assign(static_cast<std::size_t>(nmask) * m.nwords, 0);
@@ -124,16 +214,37 @@ void build_node_masks(const int* rows, int n, const int* y, int nclass, std::vec
   m.active = true;
 }
 
+namespace {
+
+void count_by_class_lists(const std::uint64_t* column, const NodeMasks& m, int* hist) {
+  const int nclass = m.nclass;
+  for (int cls = 0; cls < nclass; ++cls) {
+    int counts[4] = {};
+    count_listed(column, m.class_rows.data() + m.class_start[cls], m.class_start[cls + 1] - m.class_start[cls],
+                 counts);
+    for (int code = 0; code < 4; ++code) hist[code * nclass + cls] = counts[code];
+  }
+}
+
+}  // namespace
+
 void count_by_masks(const std::uint64_t* column, const NodeMasks& m, int* hist) {
+  if (!m.active) return count_by_class_lists(column, m, hist);
   const int nclass = m.nclass;
   std::fill(hist, hist + 4 * nclass, 0);
   const std::uint64_t* words = column + m.first_word;
-  for (int p = 0; p < m.nplane; ++p) {
-    for (int cls = 0; cls < nclass; ++cls) {
-      const int q = p * nclass + cls;
-      const MaskCounts r = mask_counts(words, m.mask.data() + static_cast<std::size_t>(q) * m.nwords, m.nwords);
-      const long long code3 = r.both, code1 = r.low - r.both, code2 = r.high - r.both;
-      const long long code0 = m.mask_cases[q] - code1 - code2 - code3;
+  const int nmask = m.nplane * nclass;
+  auto mask = [&](int q) { return m.mask.data() + static_cast<std::size_t>(q) * m.nwords; };
+  for (int q = 0; q < nmask; q += 2) {
+    MaskCounts r[2];
+    if (q + 1 < nmask)
+      mask_pair_counts(words, mask(q), mask(q + 1), m.nwords, r);
+    else
+      r[0] = mask_counts(words, mask(q), m.nwords);
+    for (int j = 0; j < 2 && q + j < nmask; ++j) {
+      const int p = (q + j) / nclass, cls = (q + j) % nclass;
+      const long long code3 = r[j].both, code1 = r[j].low - r[j].both, code2 = r[j].high - r[j].both;
+      const long long code0 = m.mask_cases[q + j] - code1 - code2 - code3;
       hist[cls] += static_cast<int>(code0 << p);
       hist[nclass + cls] += static_cast<int>(code1 << p);
       hist[2 * nclass + cls] += static_cast<int>(code2 << p);

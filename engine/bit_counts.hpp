@@ -15,6 +15,11 @@ namespace forests {
 
 struct NodeMasks {
   bool active = false;  // built for the node; otherwise its searches count case by case
+  // A node too small for masks lists its cases by class instead, so that a count need not
+  // look up every case's class: class c's data rows (copies repeated) are
+  // class_rows[class_start[c] .. class_start[c + 1] - 1].
+  bool listed = false;
+  std::vector<int> class_rows, class_start;
   int nclass = 0;
   int nplane = 0;       // bits of the largest number of copies of a case
   int first_word = 0;   // the node's cases lie in words first_word .. first_word + nwords - 1
@@ -29,11 +34,12 @@ struct NodeMasks {
 bool masks_worthwhile(int n, int words, int nmask);
 
 // The masks of a node's cases (data rows rows[0..n-1], classes y). `copies` is a table of
-// zeros, grown as needed and left zeroed. Leaves the masks inactive when counting case by case
-// is the quicker way.
+// zeros, grown as needed and left zeroed. Lists the cases by class instead, masks inactive,
+// when counting case by case is the quicker way.
 void build_node_masks(const int* rows, int n, const int* y, int nclass, std::vector<int>& copies, NodeMasks& m);
 
-// hist[code * nclass + class] for the four codes of a two-bit column over the node's cases.
+// hist[code * nclass + class] for the four codes of a two-bit column over the node's cases,
+// by the masks or the class lists (one of them built).
 void count_by_masks(const std::uint64_t* column, const NodeMasks& m, int* hist);
 
 }  // namespace forests

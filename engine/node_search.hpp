@@ -66,7 +66,7 @@ template <class Store>
 Candidate search_candidate(const Store& store, int v, const int* rows, int n, const int* y, const SearchSettings& s,
                            SplitScratch& w, const NodeMasks* masks = nullptr) {
   if constexpr (TwoBitColumns<Store>) {
-    if (masks && masks->active && store.two_bit_column(v)) {
+    if (masks && (masks->active || masks->listed) && store.two_bit_column(v)) {
       count_by_masks(store.two_bit_column(v), *masks, w.hist.data());
       std::copy(masks->total.begin(), masks->total.end(), w.total.begin());
       if (store.nominal(v)) return as_candidate(sweep_nominal_categories(store.ncode(v), store.missing(v), n, s, w));

@@ -694,6 +694,45 @@ void subset_left_counts(const int* present, int bits, SplitScratch& w) {
   }
 }
 
+// Under the Gini index on 512-bit registers: keep(p) for each admissible subset p whose sum
+// comes near the largest, in binary order.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"  // as for the cut passes above
+template <class Keep>
+FORESTS_WIDE_VECTORS void near_subsets_wide(int count, bool top_is_missing, int n, const SearchSettings& s,
+                                            SplitScratch& w, Keep& keep) {
+  const int* l0 = w.cut_l0.data();
+  const int* l1 = w.cut_l1.data();
+  float* sum = w.cut_sum.data();
+  const __m512i total0 = _mm512_set1_epi32(w.total[0]), total1 = _mm512_set1_epi32(w.total[1]);
+  const __m512i all = _mm512_set1_epi32(n);
+  const __m512i low = _mm512_set1_epi32(std::max(s.minnode, 0)), high = _mm512_set1_epi32(n - s.minnode);
+  // All on the left (pattern 0), and missing against all observed (the last), are no split.
+  const int last_split = top_is_missing ? count - 2 : count - 1;
+  __m512 largest_lanes = _mm512_set1_ps(-1.0f);
+  __mmask16 any = 0;
+  for (int q = 0; q < count; q += 16) {
+    const __mmask16 in = cut_lanes(count, q);
+    const __m512i a_count = _mm512_maskz_loadu_epi32(in, l0 + q), b_count = _mm512_maskz_loadu_epi32(in, l1 + q);
+    const __m512 lane_sum = gini_sum_lanes(in, a_count, b_count, total0, total1, all);
+    _mm512_mask_storeu_ps(sum + q, in, lane_sum);
+    const __mmask16 ok = admissible_cut_lanes(l0, l1, q, in & cut_lanes(last_split + 1, q) & ~__mmask16{q == 0}, low,
+                                              high);
+    any |= ok;
+    largest_lanes = _mm512_mask_max_ps(largest_lanes, ok, largest_lanes, lane_sum);
+  }
+  if (any == 0) return;  // no admissible subset
+  const __m512 floor =
+      _mm512_set1_ps(_mm512_reduce_max_ps(largest_lanes) - 2 * kFloatGiniSlack * static_cast<float>(n));
+  for (int q = 0; q < count; q += 16) {
+    const __mmask16 in = cut_lanes(count, q);
+    unsigned near = admissible_cut_lanes(l0, l1, q, in & cut_lanes(last_split + 1, q) & ~__mmask16{q == 0}, low, high) &
+                    _mm512_mask_cmp_ps_mask(in, _mm512_maskz_loadu_ps(in, sum + q), floor, _CMP_GE_OQ);
+    for (; near != 0; near &= near - 1) keep(q + std::countr_zero(near));
+  }
+}
+#pragma GCC diagnostic pop
+
 AVX2_CLONE void two_class_subsets(const int* present, int bits, bool top_is_missing, int n, const SearchSettings& s,
                                   SplitScratch& w, NominalSplit& best) {
   subset_left_counts(present, bits, w);
@@ -734,6 +773,7 @@ AVX2_CLONE void two_class_subsets(const int* present, int bits, bool top_is_miss
       if (estimate[p] <= ceiling) keep(p);
     return;
   }
+  if (cpu_has_wide_vectors()) return near_subsets_wide(count, top_is_missing, n, s, w, keep);
   float* sum = w.cut_sum.data();
   for (int p = 0; p < count; ++p) sum[p] = two_class_gini_sum_single(l0[p], l1[p], n, t0, t1);
   for (int p = 0; p < count; ++p)

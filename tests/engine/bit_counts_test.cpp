@@ -18,9 +18,10 @@ struct TwoBitColumn {
 
 TEST(BitCounts, SameCountsAsCaseByCase) {
   // Nodes of bootstrap-like samples (repeated cases), of the whole range or a part of it, over
-  // case numbers that end inside a word and on its edge, with two to five classes.
+  // case numbers that end inside a word and on its edge, with two to five classes: counted by
+  // masks or by class lists.
   std::mt19937 gen(5);
-  int built = 0;
+  int built = 0, listed = 0;
   for (int ncase : {1, 31, 32, 33, 70, 200, 2000}) {
     const int nword = (ncase + 31) / 32;
     TwoBitColumn col;
@@ -38,8 +39,8 @@ TEST(BitCounts, SameCountsAsCaseByCase) {
         NodeMasks m;
         build_node_masks(rows.data(), n, y.data(), nclass, copies, m);
         for (int c : copies) ASSERT_EQ(c, 0);
-        if (!m.active) continue;
-        ++built;
+        ASSERT_NE(m.active, m.listed);
+        ++(m.active ? built : listed);
         SplitScratch w;
         w.prepare(nclass, 4);
         count_codes(col, 4, rows.data(), n, y.data(), nclass, w);
@@ -51,6 +52,26 @@ TEST(BitCounts, SameCountsAsCaseByCase) {
     }
   }
   EXPECT_GT(built, 50);
+  EXPECT_GT(listed, 20);
+
+  // More cases of one code and class than a 16-bit lane holds: a case repeated this often makes
+  // masks for every bit of its copies too many for counting by masks.
+  const int ncase = 130000, n = 70000;
+  TwoBitColumn col;
+  for (int k = 0; k < (ncase + 31) / 32; ++k) col.word.push_back((std::uint64_t{gen()} << 32) | gen());
+  std::vector<int> y(ncase), rows(n, 7);
+  for (int i = 0; i < ncase; ++i) y[i] = i % 50 == 0 ? 1 + static_cast<int>(gen() % 4) : 0;  // mostly class 0
+  for (int k = 66000; k < n; ++k) rows[k] = static_cast<int>(gen() % ncase);
+  std::vector<int> copies;
+  NodeMasks m;
+  build_node_masks(rows.data(), n, y.data(), 5, copies, m);
+  ASSERT_TRUE(m.listed);
+  SplitScratch w;
+  w.prepare(5, 4);
+  count_codes(col, 4, rows.data(), n, y.data(), 5, w);
+  std::vector<int> hist(4 * 5);
+  count_by_masks(col.word.data(), m, hist.data());
+  EXPECT_EQ(hist, std::vector<int>(w.hist.begin(), w.hist.begin() + 4 * 5));
 }
 
 TEST(BitCounts, SmallNodesAreCountedCaseByCase) {
@@ -59,5 +80,6 @@ TEST(BitCounts, SmallNodesAreCountedCaseByCase) {
   NodeMasks m;
   build_node_masks(rows.data(), 2, y.data(), 2, copies, m);
   EXPECT_FALSE(m.active);
+  EXPECT_TRUE(m.listed);
   EXPECT_EQ(copies, std::vector<int>(2000, 0));
 }
