@@ -356,36 +356,28 @@ std::size_t tile_short_row(int ncols, const char* b, std::size_t i, std::size_t 
 // scaled cells. Returns the end of its last token, or 0 when the row does not end within
 // b[0..len-1]. The block is padded: 8 bytes are readable from each token's start.
 std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   TokenAt* out = tile.tokens.data() + tile.rows;
   std::int32_t* key = tile.keys.data() + tile.rows;
   const std::size_t stride = static_cast<std::size_t>(tile.token_capacity);
   const bool keep_spellings = cr.rules.options.keep_spellings;
+  TokenCursor tokens(b, i, len);
   std::size_t e = i;  // the end of the last token
   for (int j = 0; j < cr.ncols; ++j) {
-    while (i < len && TokenReader::is_space(b[i])) ++i;
-    if (i >= len) return 0;
+    if (!tokens.next(i, e)) return 0;
     const int scale = cr.key_scale[j];
-    // A token of at most 7 bytes ends within the word that holds its start.
-    std::uint64_t word;
-    std::memcpy(&word, b + i, 8);
-    const std::uint64_t below = (word - kOnes * '!') & ~word & (kOnes * 0x80);
-    const std::size_t n = static_cast<std::size_t>(std::countr_zero(below) / 8);
+    const std::size_t n = e - i;
     std::int32_t k = kOtherForm;
-    std::size_t next;  // past the white space known to follow the token
-    if (std::endian::native == std::endian::little && below != 0 && n > 0 && n < len - i && TokenReader::is_space(b[i + n])) {
-      e = i + n;
-      next = e + 1;
-      if (scale >= 0) k = printed_scaled_key(word, static_cast<int>(n), scale);
-    } else {
-      e = next = token_end(b, i, len);
+    if (scale >= 0) {
+      if (std::endian::native == std::endian::little && n < 8) {
+        std::uint64_t word;
+        std::memcpy(&word, b + i, 8);
+        k = printed_scaled_key(word, static_cast<int>(n), scale);
+      }
+      PlainDecimal d;
+      if (k == kOtherForm && read_plain_decimal_padded(std::string_view(b + i, n), d)) k = own_form_key(d, scale, keep_spellings);
     }
-    PlainDecimal d;
-    if (k == kOtherForm && scale >= 0 && read_plain_decimal_padded(std::string_view(b + i, e - i), d))
-      k = own_form_key(d, scale, keep_spellings);
-    out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
+    out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(n)};
     key[j * stride] = k;
-    i = next;
   }
   return e;
 }

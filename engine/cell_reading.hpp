@@ -131,7 +131,7 @@ struct CellRules {
 // first invalid cell in file order ends the read with its message; a file that ends inside a row
 // is reported in the result. Rows are cut in blocks of `block_size` bytes and more.
 RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBeingRead>& columns, RowsRead& r,
-                  std::size_t block_size = std::size_t{1} << 22);
+                  std::size_t block_size = std::size_t{1} << 20);
 
 // Enters a spelling first met in row `row`, file column `col` of a column of kind `kind`:
 // missing, or a number (a nominal one must fit an int). `cells_before` counts the column's cells

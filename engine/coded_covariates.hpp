@@ -87,6 +87,7 @@ struct CodedCovariates {
   // Two-bit columns can be counted by bit masks; nullptr for the wider ones.
   const std::uint64_t* two_bit_column(int v) const { return meta[v].bits == 2 ? words.data() + meta[v].word : nullptr; }
   bool has_two_bit_columns() const { return any_two_bit; }
+  void prefetch_meta(int v) const { __builtin_prefetch(&meta[v]); }
   void prefetch_column(int v) const {
     const std::size_t end = v + 1 < static_cast<int>(meta.size()) ? meta[v + 1].word : words.size();
     const char* p = reinterpret_cast<const char*>(words.data() + meta[v].word);

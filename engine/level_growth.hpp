@@ -153,7 +153,9 @@ void LevelGrowth::search_chunk(const LevelInputs<Store>& in, int chunk, int thre
       const int i = in.first + node;
       for (int q = task; q < stop && !progress_->failed.load(std::memory_order_relaxed); ++q) {
         if constexpr (TwoBitColumns<Store>) {
-          // The next search's column is on its way from memory while this one runs.
+          // The next search's column, and the record of the one after, are on their way from
+          // memory while this one runs.
+          if (q + 2 < end) in.store.prefetch_meta(candidates_[searches_[q + 2].node][searches_[q + 2].k]);
           if (q + 1 < end) in.store.prefetch_column(candidates_[searches_[q + 1].node][searches_[q + 1].k]);
         }
         const int k = searches_[q].k;
@@ -202,6 +204,8 @@ void LevelGrowth::run_alone(const LevelInputs<Store>& in, Finish& finish) {
   for (int q = 0; q < nsearch; ++q) {
     const auto [node, k] = searches_[q];
     if constexpr (TwoBitColumns<Store>) {
+      // As in search_chunk: the next column and the record after it.
+      if (q + 2 < nsearch) in.store.prefetch_meta(candidates_[searches_[q + 2].node][searches_[q + 2].k]);
       if (q + 1 < nsearch) in.store.prefetch_column(candidates_[searches_[q + 1].node][searches_[q + 1].k]);
     }
     const int i = in.first + node;

@@ -50,6 +50,72 @@ inline std::size_t token_end(const char* b, std::size_t i, std::size_t len) {
   return i;
 }
 
+// A bit per byte of p[0..63] that is white space (bit k for p[k]). Sixteen bytes are compared
+// at once; their high bits are gathered by the processor's instruction for it where there is
+// one, else by a multiplication per eight.
+inline std::uint64_t space_bits(const char* p) {
+  using Bytes = unsigned char __attribute__((vector_size(16)));
+  std::uint64_t bits = 0;
+  for (int q = 0; q < 4; ++q) {
+    Bytes v;
+    std::memcpy(&v, p + 16 * q, sizeof v);
+    const auto space = (v == ' ') | (static_cast<Bytes>(v - 9) < 5);
+#if defined(__SSE2__)
+    using Chars = char __attribute__((vector_size(16)));
+    bits |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(__builtin_ia32_pmovmskb128(reinterpret_cast<Chars>(space))))
+            << (16 * q);
+#else
+    std::uint64_t half[2];
+    std::memcpy(half, &space, sizeof half);
+    for (int h = 0; h < 2; ++h) {
+      if constexpr (std::endian::native == std::endian::big) half[h] = std::byteswap(half[h]);
+      const std::uint64_t gathered = (((half[h] >> 7) & 0x0101010101010101ull) * 0x0102040810204080ull) >> 56;
+      bits |= gathered << (16 * q + 8 * h);
+    }
+#endif
+  }
+  return bits;
+}
+
+// As space_bits for the 64 bytes from b[base], the bytes from b[len] on taken as white space.
+inline std::uint64_t space_bits_before(const char* b, std::size_t base, std::size_t len) {
+  if (len - base >= 64) return space_bits(b + base);
+  std::uint64_t bits = ~std::uint64_t{0};
+  for (std::size_t k = base; k < len; ++k)
+    if (!space_byte(static_cast<unsigned char>(b[k]))) bits &= ~(std::uint64_t{1} << (k - base));
+  return bits;
+}
+
+// The tokens of b[at..len-1] in order, b[at] starting one. Bytes are classed 64 at a time, so
+// that finding a token's start does not wait on finding the end of the one before.
+class TokenCursor {
+ public:
+  TokenCursor(const char* b, std::size_t at, std::size_t len)
+      : b_(b), len_(len), base_(at), space_(space_bits_before(b, at, len)), starts_(~space_ & ((space_ << 1) | 1)) {}
+
+  // The next token, b[start..end-1]; false when none is left.
+  bool next(std::size_t& start, std::size_t& end) {
+    while (starts_ == 0) {
+      if (len_ - base_ <= 64) return false;
+      const std::uint64_t carry = space_ >> 63;
+      base_ += 64;
+      space_ = space_bits_before(b_, base_, len_);
+      starts_ = ~space_ & ((space_ << 1) | carry);
+    }
+    const int at = std::countr_zero(starts_);
+    starts_ &= starts_ - 1;
+    start = base_ + static_cast<std::size_t>(at);
+    const std::uint64_t after = space_ >> at;
+    end = after != 0 ? start + static_cast<std::size_t>(std::countr_zero(after)) : token_end(b_, base_ + 64, len_);
+    return true;
+  }
+
+ private:
+  const char* b_;
+  std::size_t len_, base_;
+  std::uint64_t space_, starts_;
+};
+
 // Tokens (runs of non-space bytes) that start in b[0..n-1], b[-1] being taken as space.
 std::size_t count_tokens(const char* b, std::size_t n);
 

@@ -544,10 +544,24 @@ void gini_pass_two_classes(int ncut, int n, int base, const int* base_cls, int n
   gini_pass_two_classes_on_arrays(ncut, n, base, base_cls, na_right, s, w, best);
 }
 
+// The exact entropy impurity of a cut with left class counts (a, b); it replaces the best when
+// lower.
+inline void consider_two_class_entropy_cut(int a, int b, int n, int t0, int t1, int code, int na_right,
+                                           OrdinalSplit& best) {
+  const int nL = a + b;
+  const int left[2] = {a, b}, right[2] = {t0 - a, t1 - b};
+  const double v = impurity_of<2>(left, nL, right, n - nL, n, 2, 1);
+  if (v < best.score) {
+    best.score = v;
+    best.cut_code = code;
+    best.na_right = na_right;
+  }
+}
+
 // Under entropy, every cut's estimate from the table of x log x first; then only the cuts whose
 // estimate comes within the screen's slack of the lowest admissible one are computed, in order.
-void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
-                              SplitScratch& w, OrdinalSplit& best) {
+void entropy_pass_two_classes_on_arrays(int ncut, int n, int base, const int* base_cls, int na_right,
+                                        const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
   const SplitScreen screen(n, s, w);
   const double* xlx = screen.x_log_x;
   const int* l0 = w.cut_l0.data();
@@ -560,17 +574,76 @@ void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, in
   const double lowest = extreme_of<4>(estimate, range, std::numeric_limits<double>::infinity(),
                                    [](double a, double b) { return a < b; });
   const double ceiling = lowest + screen.slack;
-  for (int q = range.first; q < range.last; ++q) {
-    if (estimate[q] > ceiling) continue;
-    const int a = b0 + l0[q], b = b1 + l1[q], nL = a + b;
-    const int left[2] = {a, b}, right[2] = {t0 - a, t1 - b};
-    const double v = impurity_of<2>(left, nL, right, n - nL, n, 2, 1);
-    if (v < best.score) {
-      best.score = v;
-      best.cut_code = w.cut_code[q];
-      best.na_right = na_right;
+  for (int q = range.first; q < range.last; ++q)
+    if (estimate[q] <= ceiling) consider_two_class_entropy_cut(b0 + l0[q], b1 + l1[q], n, t0, t1, w.cut_code[q], na_right, best);
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"  // as for the Gini passes
+
+// The lanes of cuts q .. q + 7 that exist.
+FORESTS_WIDE_VECTORS inline __mmask8 eight_cut_lanes(int ncut, int q) {
+  return ncut - q >= 8 ? static_cast<__mmask8>(0xff) : static_cast<__mmask8>((1u << (ncut - q)) - 1);
+}
+
+// x log x of eight counts, from the table.
+FORESTS_WIDE_VECTORS inline __m512d x_log_x_lanes(__mmask8 in, __m256i count, const double* xlx) {
+  return _mm512_mask_i32gather_pd(_mm512_setzero_pd(), in, count, xlx, 8);
+}
+
+// The lanes of cuts q .. q + 7 whose left side holds between low and high cases.
+FORESTS_WIDE_VECTORS inline __mmask8 admissible_eight_cut_lanes(const int* l0, const int* l1, int q, __mmask8 in,
+                                                                __m256i low, __m256i high) {
+  const __m256i size = _mm256_add_epi32(_mm256_maskz_loadu_epi32(in, l0 + q), _mm256_maskz_loadu_epi32(in, l1 + q));
+  return static_cast<__mmask8>(_mm256_mask_cmpge_epi32_mask(in, size, low) & _mm256_mask_cmple_epi32_mask(in, size, high));
+}
+
+// The same pass on 512-bit registers, eight cuts at a time: the table is read by gathers, and
+// admissibility and nearness become lane masks.
+FORESTS_WIDE_VECTORS void entropy_pass_two_classes_wide(int ncut, int n, int base, const int* base_cls, int na_right,
+                                                        const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
+  const SplitScreen screen(n, s, w);
+  const double* xlx = screen.x_log_x;
+  const int* l0 = w.cut_l0.data();
+  const int* l1 = w.cut_l1.data();
+  double* estimate = w.cut_score.data();
+  const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
+  const int t0 = w.total[0], t1 = w.total[1];
+  const __m256i low = _mm256_set1_epi32(s.minnode - base), high = _mm256_set1_epi32(n - s.minnode - base);
+  const __m256i base0 = _mm256_set1_epi32(b0), base1 = _mm256_set1_epi32(b1), all = _mm256_set1_epi32(n);
+  const __m256i total0 = _mm256_set1_epi32(t0), total1 = _mm256_set1_epi32(t1);
+  __m512d lowest_lanes = _mm512_set1_pd(std::numeric_limits<double>::infinity());
+  for (int q = 0; q < ncut; q += 8) {
+    const __mmask8 in = eight_cut_lanes(ncut, q);
+    const __m256i a = _mm256_add_epi32(_mm256_maskz_loadu_epi32(in, l0 + q), base0);
+    const __m256i b = _mm256_add_epi32(_mm256_maskz_loadu_epi32(in, l1 + q), base1);
+    const __m256i left = _mm256_add_epi32(a, b);
+    const __m512d sides = _mm512_add_pd(x_log_x_lanes(in, left, xlx), x_log_x_lanes(in, _mm256_sub_epi32(all, left), xlx));
+    __m512d classes = _mm512_add_pd(x_log_x_lanes(in, a, xlx), x_log_x_lanes(in, b, xlx));
+    classes = _mm512_add_pd(classes, x_log_x_lanes(in, _mm256_sub_epi32(total0, a), xlx));
+    classes = _mm512_add_pd(classes, x_log_x_lanes(in, _mm256_sub_epi32(total1, b), xlx));
+    const __m512d lane_estimate = _mm512_sub_pd(sides, classes);
+    _mm512_mask_storeu_pd(estimate + q, in, lane_estimate);
+    lowest_lanes = _mm512_mask_min_pd(lowest_lanes, admissible_eight_cut_lanes(l0, l1, q, in, low, high), lowest_lanes,
+                                      lane_estimate);
+  }
+  const __m512d ceiling = _mm512_set1_pd(_mm512_reduce_min_pd(lowest_lanes) + screen.slack);
+  for (int q = 0; q < ncut; q += 8) {
+    const __mmask8 in = eight_cut_lanes(ncut, q);
+    unsigned near = admissible_eight_cut_lanes(l0, l1, q, in, low, high) & _mm512_mask_cmp_pd_mask(in, _mm512_maskz_loadu_pd(in, estimate + q), ceiling,
+                                                                _CMP_LE_OQ);
+    for (; near != 0; near &= near - 1) {
+      const int cut = q + std::countr_zero(near);
+      consider_two_class_entropy_cut(b0 + l0[cut], b1 + l1[cut], n, t0, t1, w.cut_code[cut], na_right, best);
     }
   }
+}
+#pragma GCC diagnostic pop
+
+void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
+                              SplitScratch& w, OrdinalSplit& best) {
+  if (cpu_has_wide_vectors()) return entropy_pass_two_classes_wide(ncut, n, base, base_cls, na_right, s, w, best);
+  entropy_pass_two_classes_on_arrays(ncut, n, base, base_cls, na_right, s, w, best);
 }
 
 // Both missing-value passes over the cuts of two classes.
@@ -694,6 +767,45 @@ void subset_left_counts(const int* present, int bits, SplitScratch& w) {
   }
 }
 
+// Under the Gini index on 512-bit registers: keep(p) for each admissible subset p whose sum
+// comes near the largest, in binary order.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"  // as for the cut passes above
+template <class Keep>
+FORESTS_WIDE_VECTORS void near_subsets_wide(int count, bool top_is_missing, int n, const SearchSettings& s,
+                                            SplitScratch& w, Keep& keep) {
+  const int* l0 = w.cut_l0.data();
+  const int* l1 = w.cut_l1.data();
+  float* sum = w.cut_sum.data();
+  const __m512i total0 = _mm512_set1_epi32(w.total[0]), total1 = _mm512_set1_epi32(w.total[1]);
+  const __m512i all = _mm512_set1_epi32(n);
+  const __m512i low = _mm512_set1_epi32(std::max(s.minnode, 0)), high = _mm512_set1_epi32(n - s.minnode);
+  // All on the left (pattern 0), and missing against all observed (the last), are no split.
+  const int last_split = top_is_missing ? count - 2 : count - 1;
+  __m512 largest_lanes = _mm512_set1_ps(-1.0f);
+  __mmask16 any = 0;
+  for (int q = 0; q < count; q += 16) {
+    const __mmask16 in = cut_lanes(count, q);
+    const __m512i a_count = _mm512_maskz_loadu_epi32(in, l0 + q), b_count = _mm512_maskz_loadu_epi32(in, l1 + q);
+    const __m512 lane_sum = gini_sum_lanes(in, a_count, b_count, total0, total1, all);
+    _mm512_mask_storeu_ps(sum + q, in, lane_sum);
+    const __mmask16 ok = admissible_cut_lanes(l0, l1, q, in & cut_lanes(last_split + 1, q) & ~__mmask16{q == 0}, low,
+                                              high);
+    any |= ok;
+    largest_lanes = _mm512_mask_max_ps(largest_lanes, ok, largest_lanes, lane_sum);
+  }
+  if (any == 0) return;  // no admissible subset
+  const __m512 floor =
+      _mm512_set1_ps(_mm512_reduce_max_ps(largest_lanes) - 2 * kFloatGiniSlack * static_cast<float>(n));
+  for (int q = 0; q < count; q += 16) {
+    const __mmask16 in = cut_lanes(count, q);
+    unsigned near = admissible_cut_lanes(l0, l1, q, in & cut_lanes(last_split + 1, q) & ~__mmask16{q == 0}, low, high) &
+                    _mm512_mask_cmp_ps_mask(in, _mm512_maskz_loadu_ps(in, sum + q), floor, _CMP_GE_OQ);
+    for (; near != 0; near &= near - 1) keep(q + std::countr_zero(near));
+  }
+}
+#pragma GCC diagnostic pop
+
 AVX2_CLONE void two_class_subsets(const int* present, int bits, bool top_is_missing, int n, const SearchSettings& s,
                                   SplitScratch& w, NominalSplit& best) {
   subset_left_counts(present, bits, w);
@@ -734,6 +846,7 @@ AVX2_CLONE void two_class_subsets(const int* present, int bits, bool top_is_miss
       if (estimate[p] <= ceiling) keep(p);
     return;
   }
+  if (cpu_has_wide_vectors()) return near_subsets_wide(count, top_is_missing, n, s, w, keep);
   float* sum = w.cut_sum.data();
   for (int p = 0; p < count; ++p) sum[p] = two_class_gini_sum_single(l0[p], l1[p], n, t0, t1);
   for (int p = 0; p < count; ++p)

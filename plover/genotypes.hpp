@@ -81,6 +81,7 @@ struct GenoCovariates {
   GenoColumn column(int v) const { return {store->column(v)}; }
   const std::uint64_t* two_bit_column(int v) const { return store->column(v); }
   bool has_two_bit_columns() const { return true; }
+  void prefetch_meta(int) const {}  // columns lie at a fixed stride: no record to fetch
   void prefetch_column(int v) const {
     const char* p = reinterpret_cast<const char*>(store->column(v));
     for (int b = 0; b < store->stride * 8; b += 64) __builtin_prefetch(p + b);

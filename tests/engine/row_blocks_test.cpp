@@ -104,3 +104,42 @@ TEST(RowBlocks, EmptyRestAndOneHugeToken) {
   EXPECT_EQ(blocks, scan_text(huge, 3, false, nullptr, 0));
   EXPECT_EQ(blocks.scan.rows, 1);
 }
+
+TEST(RowBlocks, TokenCursorAsByteByByte) {
+  // Every kind of white space in runs, control bytes and bytes past 0x7f inside tokens, tokens
+  // across the 64-byte steps and longer than several, texts that end inside a token or after
+  // white space, starts at any token: the tokens are those of the plain scan.
+  std::mt19937 gen(47);
+  static const char kSpace[] = " \t\n\v\f\r";
+  static const char kToken[] = "09.-Nax\x01\x08\x0e\x1f\x7f\x80\xff!";
+  for (int trial = 0; trial < 3000; ++trial) {
+    std::string text;
+    const int ntokens = 1 + static_cast<int>(gen() % 60);
+    for (int k = 0; k < ntokens; ++k) {
+      const int len = gen() % 8 == 0 ? 1 + static_cast<int>(gen() % 200) : 1 + static_cast<int>(gen() % 7);
+      for (int c = 0; c < len; ++c) text += kToken[gen() % (sizeof kToken - 1)];
+      const int spaces = gen() % 6 == 0 ? 1 + static_cast<int>(gen() % 70) : 1;
+      for (int c = 0; c < spaces; ++c) text += kSpace[gen() % (sizeof kSpace - 1)];
+    }
+    if (gen() % 2) text.pop_back();
+    std::vector<std::pair<std::size_t, std::size_t>> expected;
+    for (std::size_t i = 0; i < text.size();) {
+      while (i < text.size() && TokenReader::is_space(text[i])) ++i;
+      std::size_t e = i;
+      while (e < text.size() && !TokenReader::is_space(text[e])) ++e;
+      if (e > i) expected.emplace_back(i, e);
+      i = e;
+    }
+    const std::size_t first = gen() % expected.size();
+    const std::size_t len = text.size();
+    text.append(kBlockPadding, 'x');  // readable, not part of the text
+    TokenCursor cursor(text.data(), expected[first].first, len);
+    std::size_t start = 0, end = 0;
+    for (std::size_t k = first; k < expected.size(); ++k) {
+      ASSERT_TRUE(cursor.next(start, end)) << trial;
+      ASSERT_EQ(start, expected[k].first) << trial << " token " << k;
+      ASSERT_EQ(end, expected[k].second) << trial << " token " << k;
+    }
+    ASSERT_FALSE(cursor.next(start, end)) << trial;
+  }
+}
