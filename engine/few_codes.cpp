@@ -1,4 +1,4 @@
-// The ordinal search of few-code columns at two-class nodes under the Gini index.
+// The ordinal search of columns of few values at two-class nodes under the Gini index.
 #include <algorithm>
 #include <bit>
 
@@ -7,20 +7,6 @@
 namespace forests {
 
 namespace {
-
-// A cut's rank: its Gini sum (l0^2 + l1^2) / nL + (r0^2 + r1^2) / nR is (t0^2 + t1^2) / n +
-// 2 e^2 / (n nL nR) with e = l1 nR - r1 nL, so cuts rank by e^2 / (nL nR), compared by
-// cross-multiplication. e is exact; a cut that is not admissible ranks below every other,
-// without a branch.
-struct CutRank {
-  double e2, size;  // e^2 and nL nR
-  bool above(const CutRank& o) const { return e2 * o.size > o.e2 * size; }
-};
-
-CutRank rank_of_cut(int l0, int l1, int t1, int n, int admissible) {
-  const double nL = l0 + l1, nR = n - nL, e = l1 * nR - (t1 - l1) * nL, in = admissible;
-  return {(e * e + 1.0) * in - 1.0, (nL * nR - 1.0) * in + 1.0};
-}
 
 // The sweep's own Gini index of a cut: the same four quotients, two to a vector register, taken
 // off in the same order.
@@ -42,10 +28,8 @@ double gini_of_cut(int l0, int l1, int t0, int t1, int n) {
 // The values are codes v0 < v1 < v2 (the codes other than the missing one; absent ones count
 // nothing). A cut follows v0 when it and a later value are present, and v1 when v1 and v2 are.
 // The missing cases start on the left (first pass), then on the right (second pass, made only
-// when some are missing). The four cuts are ranked without a division or a branch. Only the cuts
-// whose Gini index lies within 2^-40 of the lowest (2 (e^2 / (nL nR) of the best less that of
-// the cut) / n^2) get the sweep's own divisions, in sweep order: rounding moves neither the
-// ranks nor an index by a thousandth of that, so the first lowest computed index is the sweep's.
+// when some are missing). Which of the four cuts are admissible is found without a branch (a
+// branch per flag would be mispredicted); the admissible ones are weighed in sweep order.
 OrdinalSplit few_code_gini_split(const int* hist, int ncode, int missing, int minnode) {
   const bool counted = missing >= 0 && missing < ncode;
   int v[kFewValues], x[kFewValues], y[kFewValues];
@@ -55,35 +39,24 @@ OrdinalSplit few_code_gini_split(const int* hist, int ncode, int missing, int mi
     y[k] = v[k] < ncode ? hist[2 * v[k] + 1] : 0;
   }
   const int miss0 = counted ? hist[2 * missing] : 0, miss1 = counted ? hist[2 * missing + 1] : 0;
-  const bool some_missing = miss0 + miss1 > 0;
-  const int p0 = x[0] + y[0] > 0, p1 = x[1] + y[1] > 0, p2 = x[2] + y[2] > 0, some = some_missing;
+  const int some = miss0 + miss1 > 0;
+  const int p0 = x[0] + y[0] > 0, p1 = x[1] + y[1] > 0, p2 = x[2] + y[2] > 0;
   const int t0 = miss0 + x[0] + x[1] + x[2], t1 = miss1 + y[0] + y[1] + y[2], n = t0 + t1;
-  // Cuts in sweep order: after v0 and v1 with the missing cases left, then right. Flags are
-  // combined bit by bit: a branch per flag would be mispredicted.
+  // Cuts in sweep order: after v0 and v1 with the missing cases left, then right.
   const int left0[4] = {miss0 + x[0], miss0 + x[0] + x[1], x[0], x[0] + x[1]};
   const int left1[4] = {miss1 + y[0], miss1 + y[0] + y[1], y[0], y[0] + y[1]};
   const int cut[4] = {p0 & (p1 | p2), p1 & p2, some & p0 & (p1 | p2), some & p1 & p2};
   unsigned admissible = 0;
-  CutRank rank[4];
   for (int j = 0; j < 4; ++j) {
     const int nL = left0[j] + left1[j];
-    const int ok = cut[j] & static_cast<int>(nL >= minnode) & static_cast<int>(n - nL >= minnode);
-    admissible |= static_cast<unsigned>(ok) << j;
-    rank[j] = rank_of_cut(left0[j], left1[j], t1, n, ok);
+    admissible |= static_cast<unsigned>(cut[j] & static_cast<int>(nL >= minnode) & static_cast<int>(n - nL >= minnode))
+                  << j;
   }
-  int top = 0;
-  for (int j = 1; j < 4; ++j) top += (j - top) & -static_cast<int>(rank[j].above(rank[top]));
-  const CutRank best = rank[top];
-  const double width = 0x1p-41 * static_cast<double>(n) * n * best.size;
-  unsigned near = 0;
-  for (int j = 0; j < 4; ++j)
-    near |= static_cast<unsigned>(best.e2 * rank[j].size - rank[j].e2 * best.size <= width * rank[j].size) << j;
-  near &= admissible;
   OrdinalSplit out = no_admissible_cut(2);
-  for (; near != 0; near &= near - 1) {
-    const int j = std::countr_zero(near);
+  for (; admissible != 0; admissible &= admissible - 1) {
+    const int j = std::countr_zero(admissible);
     const double gini = gini_of_cut(left0[j], left1[j], t0, t1, n);
-    if (gini < out.score) out = {gini, v[j % 2], some_missing ? j / 2 : 0};
+    if (gini < out.score) out = {gini, v[j % 2], some ? j / 2 : 0};
   }
   return out;
 }
