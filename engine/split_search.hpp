@@ -291,10 +291,16 @@ int runs_by_bitmap(const Col& col, int ncode, int missing, const int* rows, int 
   return runs_by_bitmap_of<0>(col, ncode, missing, rows, n, y, nclass, w, m);
 }
 
-// Codes a column may have for few_code_gini_split.
-constexpr int kFewCodes = 4;
+// Values (codes other than the missing one) a column may have for few_code_gini_split: three,
+// as genotypes have.
+constexpr int kFewValues = 3;
 
-// The best cut-off of a column of at most kFewCodes codes at a node of two classes under the
+// Whether codes 0 .. ncode-1 hold at most kFewValues values besides `missing` (or -1).
+inline bool has_few_values(int ncode, int missing) {
+  return ncode - static_cast<int>(missing >= 0 && missing < ncode) <= kFewValues;
+}
+
+// The best cut-off of a column of few values (has_few_values) at a node of two classes under the
 // Gini index, from the counts hist[2 * code + class] of codes 0 .. ncode-1, with at least
 // minnode cases on each side: the very split sweep_ordinal_runs finds on the same counts, to the
 // last bit of its score.
@@ -302,7 +308,7 @@ OrdinalSplit few_code_gini_split(const int* hist, int ncode, int missing, int mi
 
 // Best cut-off of an ordinal covariate from its counts per code (scratch.hist and .total).
 inline OrdinalSplit ordinal_split_counted(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w) {
-  if (s.nclass == 2 && s.impurity_rule != 1 && ncode <= kFewCodes)
+  if (s.nclass == 2 && s.impurity_rule != 1 && has_few_values(ncode, missing))
     return few_code_gini_split(w.hist.data(), ncode, missing, s.minnode);
   int m = 0;
   const int nruns = runs_from_histogram(ncode, missing, s.nclass, w, m);

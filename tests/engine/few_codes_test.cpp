@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "split_search.hpp"
@@ -16,15 +17,16 @@ struct Codes {
 
 }  // namespace
 
-// Columns of at most four codes at two-class nodes under the Gini index: the weighing of a few
+// Columns of at most three values and missing at two-class nodes under the Gini index: the weighing of a few
 // cuts by cross-multiplication must give the reference sweep's split and score to the last
 // bit. Small nodes tie often; mirrored and class-swapped counts tie exactly, and rounding then
 // decides which cut is lower.
 TEST(FewCodeSplit, SameSplitAsTheReferenceSweep) {
   std::mt19937 gen(31);
   for (int trial = 0; trial < 6000; ++trial) {
-    const int ncode = 1 + static_cast<int>(gen() % kFewCodes);
+    int ncode = 1 + static_cast<int>(gen() % (kFewValues + 1));
     const int missing = gen() % 2 ? static_cast<int>(gen() % ncode) : -1;
+    if (missing < 0) ncode = std::min(ncode, kFewValues);
     const int n = trial % 5 == 0 ? 1 + static_cast<int>(gen() % 3000) : 1 + static_cast<int>(gen() % 40);
     Codes col;
     std::vector<int> y(n), rows(n);
@@ -44,6 +46,7 @@ TEST(FewCodeSplit, SameSplitAsTheReferenceSweep) {
     const SearchSettings s{2, static_cast<int>(gen() % 8), 0};
     SplitScratch w;
     w.prepare(2, ncode);
+    std::fill(w.hist.begin(), w.hist.end(), 77);  // counts past the column's codes are not its own
     count_codes(col, ncode, rows.data(), n, y.data(), 2, w);
     const OrdinalSplit fast = few_code_gini_split(w.hist.data(), ncode, missing, s.minnode);
     const OrdinalSplit ref = ordinal_split_reference(col, missing, rows.data(), n, y.data(), s);
