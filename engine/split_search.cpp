@@ -726,6 +726,24 @@ OrdinalSplit sweep_ordinal_runs(int nruns, int m, int n, const SearchSettings& s
   return best;
 }
 
+FORESTS_WIDE_VECTORS int present_two_class_codes_wide(int ncode, int missing, SplitScratch& w) {
+  const long long* pairs = reinterpret_cast<const long long*>(w.hist.data());  // (class 0, class 1) per code
+  long long* run_pairs = reinterpret_cast<long long*>(w.run_cls.data());
+  int* run_code = w.run_code.data();
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  int nruns = 0;
+  for (int q = 0; q < ncode; q += 8) {
+    const __mmask8 in = ncode - q >= 8 ? static_cast<__mmask8>(0xff) : static_cast<__mmask8>((1u << (ncode - q)) - 1);
+    const __m512i counts = _mm512_maskz_loadu_epi64(in, pairs + q);
+    __mmask8 present = _mm512_mask_test_epi64_mask(in, counts, counts);
+    if (missing >= q && missing < q + 8) present &= static_cast<__mmask8>(~(1u << (missing - q)));
+    _mm512_mask_compressstoreu_epi64(run_pairs + nruns, present, counts);
+    _mm256_mask_compressstoreu_epi32(run_code + nruns, present, _mm256_add_epi32(lane, _mm256_set1_epi32(q)));
+    nruns += std::popcount(static_cast<unsigned>(present));
+  }
+  return nruns;
+}
+
 OrdinalSplit two_class_gini_of_keys(std::uint16_t* keys, int n, int missing, const SearchSettings& s) {
   sort_small_keys(keys, n);
   return two_class_gini_of_sorted_keys(keys, n, missing, s);
