@@ -269,7 +269,7 @@ bool ends_only(const DataSet& d, int j, const ColumnBeingRead& c) {
 }
 
 // Covariate j's record in the store: its codes, and its value table appended to the store's.
-ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueTable& t, const std::vector<int>& rank) {
+ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueTable& t) {
   CodedCovariates& s = d.codes;
   ColumnMeta m;
   m.value = s.values.size();
@@ -285,19 +285,18 @@ ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueT
   } else if (ends_only(d, j, c)) {
     append_ordinal_scaled_values(c, d.missing_code, s.values);
     m.ncode = static_cast<int>(s.values.size() - m.value);
-    zero_as_sorted(c, rank, s.values.data() + m.value);
     if (!t.value.empty() && t.value.front() == d.missing_code) m.missing = 0;
   } else {
     m.ncode = static_cast<int>(t.value.size());
     s.values.insert(s.values.end(), t.value.begin(), t.value.end());
-    zero_as_sorted(c, rank, s.values.data() + m.value);
     if (!t.value.empty() && t.value.front() == d.missing_code) m.missing = 0;
   }
   m.bits = bits_for_codes(m.ncode);
   return m;
 }
 
-// Writes covariate j's codes into the store (and its text, when kept) and frees its cells.
+// Writes covariate j's codes into the store (and its text, when kept), gives an ordinal
+// column's zero its sign, and frees its cells.
 void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, const std::vector<int>& rank,
                  const ReadOptions& options) {
   const int nsp = spelling_count(c);
@@ -307,8 +306,12 @@ void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, con
   // An ordinal column's codes are its value table indexes.
   for (int k = 0; k < nsp; ++k) code_of_spelling[k] = d.ncat_orig[j] == kOrdinal ? table_index[k] : t.code[table_index[k]];
   const ColumnMeta& m = d.codes.meta[j];
+  if (d.ncat_orig[j] == kOrdinal) zero_as_sorted(c, table_index, d.codes.values.data() + m.value);
   pack_codes(c, code_of_spelling, m.bits, d.codes.words.data() + m.word);
-  d.missing_cells[j] = t.count.empty() ? cells_of_code(c, code_of_spelling, m.missing) : missing_cells(d, j, t);
+  if (!t.count.empty())
+    d.missing_cells[j] = missing_cells(d, j, t);
+  else if (m.missing >= 0)
+    d.missing_cells[j] = cells_of_code(c, code_of_spelling, m.missing);
   if (options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
   c = ColumnBeingRead{};
 }
@@ -324,7 +327,7 @@ void code_columns(DataSet& d, std::vector<ColumnBeingRead>& columns, const std::
   s.values.reserve(nvalues);
   std::size_t nwords = 0;
   for (int j = 0; j < d.ncov; ++j) {
-    ColumnMeta m = column_meta(d, j, columns[j], tables[j], rank[j]);
+    ColumnMeta m = column_meta(d, j, columns[j], tables[j]);
     m.word = nwords;
     nwords += column_words(d.ncase, m.bits);
     s.any_two_bit = s.any_two_bit || m.bits == 2;

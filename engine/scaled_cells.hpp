@@ -119,8 +119,10 @@ inline std::int32_t printed_scaled_key(std::uint64_t word, int n, int scale) {
   v = v * 10 + (v >> 8);
   v = (((v & 0x000000ff000000ffull) * (100 + (1000000ull << 32))) +
        (((v >> 16) & 0x000000ff000000ffull) * (1 + (10000ull << 32)))) >> 32;
+  // Minus the number for a minus sign, -1 for minus zero, without a branch: signs come at random.
   const auto twice = static_cast<std::int32_t>(2 * static_cast<std::uint32_t>(v));
-  return !negative ? twice : twice == 0 ? -1 : -twice;
+  const std::int32_t minus = -negative;
+  return ((twice ^ minus) - minus) - (minus & (twice == 0 ? 1 : 0));
 }
 
 // Appends n cells of the column's own form by their keys.

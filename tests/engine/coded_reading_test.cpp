@@ -147,13 +147,15 @@ TEST(CodedReading, SpellingTableNumbersSpellingsInOrderOfFirstAppearance) {
 
 TEST(CodedReading, DistinctKeysAndTheirIndicesAsBySorting) {
   // Keys close together (found by bits) and spread widely (found by bisection), the missing keys,
-  // -0 beside 0, the extremes that fit.
+  // -0 beside 0, the extremes that fit; and whether they are fewer than a limit, near as many.
   std::mt19937 rng(13);
   const std::int32_t largest = static_cast<std::int32_t>(2 * kLargestScaled);
   for (int round = 0; round < 200; ++round) {
     ScaledCells s;
     const int n = 1 + static_cast<int>(rng() % 3000);
-    const std::int64_t spread = round % 3 == 0 ? largest : 1 + static_cast<std::int64_t>(rng() % 20000);
+    const std::int64_t spread = round % 3 == 0   ? largest
+                                : round % 3 == 1 ? 100 + static_cast<std::int64_t>(rng() % 600)
+                                                 : 1 + static_cast<std::int64_t>(rng() % 20000);
     for (int i = 0; i < n; ++i) {
       const unsigned pick = rng() % 40;
       std::int32_t k = 2 * static_cast<std::int32_t>(static_cast<std::int64_t>(rng() % (spread + 1)) - spread / 2);
@@ -167,6 +169,8 @@ TEST(CodedReading, DistinctKeysAndTheirIndicesAsBySorting) {
     expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
     const DistinctKeys d = distinct_keys(s);
     ASSERT_EQ(d.key, expected) << round;
+    for (std::size_t limit : {std::size_t{2}, std::size_t{200}, std::size_t{256}})
+      ASSERT_EQ(fewer_values(s, limit), expected.size() < limit) << round << " " << limit;
     for (const std::int32_t k : s.key)
       ASSERT_EQ(key_index(d, k), std::lower_bound(expected.begin(), expected.end(), k) - expected.begin()) << round;
   }
