@@ -3,8 +3,7 @@
 
 namespace forests {
 
-void SearchMemo::reset(int n, int min_cases) {
-  ncov = n;
+void SearchMemo::reset(int min_cases) {
   min_size = min_cases;
   entries.clear();
   entries.emplace_back();
@@ -23,17 +22,58 @@ int SearchMemo::daughter(int entry, int v, int side) {
   return e;
 }
 
+namespace {
+
+constexpr int kFirstSlots = 16;
+
+// The slot of covariate v in a table of `slots` (a power of two) slots: its own or, when absent,
+// the empty one where it would go.
+int slot_of(const std::vector<int>& slot_covariate, int v) {
+  const int mask = static_cast<int>(slot_covariate.size()) - 1;
+  int s = v & mask;
+  while (slot_covariate[s] != v && slot_covariate[s] >= 0) s = (s + 1) & mask;
+  return s;
+}
+
+}  // namespace
+
+bool SearchMemo::make_room(Entry& e) {
+  const std::size_t slots = e.slot_covariate.size();
+  if (4 * (static_cast<std::size_t>(e.kept) + 1) <= 3 * slots) return true;
+  const std::size_t grown = slots == 0 ? kFirstSlots : 2 * slots;
+  const std::size_t bytes = (grown - slots) * (sizeof(int) + sizeof(Candidate));
+  if (used + bytes > budget) return false;
+  used += bytes;
+  std::vector<int> old_covariate(grown, -1);
+  std::vector<Candidate> old_result(grown);
+  old_covariate.swap(e.slot_covariate);
+  old_result.swap(e.slot_result);
+  for (std::size_t k = 0; k < slots; ++k) {
+    if (old_covariate[k] < 0) continue;
+    const int s = slot_of(e.slot_covariate, old_covariate[k]);
+    e.slot_covariate[s] = old_covariate[k];
+    e.slot_result[s] = old_result[k];
+  }
+  return true;
+}
+
 void SearchMemo::keep(int entry, int v, const Candidate& c) {
   Entry& e = entries[entry];
-  if (e.result.empty()) {
-    const std::size_t bytes = static_cast<std::size_t>(ncov) * (sizeof(Candidate) + 1);
-    if (used + bytes > budget) return;
-    used += bytes;
-    e.result.resize(ncov);
-    e.known.assign(ncov, 0);
+  if (!e.slot_covariate.empty()) {
+    const int s = slot_of(e.slot_covariate, v);
+    if (e.slot_covariate[s] == v) return;  // the same search gave the same result
   }
-  e.result[v] = c;
-  e.known[v] = 1;
+  if (!make_room(e)) return;
+  const int s = slot_of(e.slot_covariate, v);
+  e.slot_covariate[s] = v;
+  e.slot_result[s] = c;
+  ++e.kept;
+}
+
+const Candidate* SearchMemo::kept_result(const Entry& e, int v) const {
+  if (e.kept == 0) return nullptr;
+  const int s = slot_of(e.slot_covariate, v);
+  return e.slot_covariate[s] == v ? &e.slot_result[s] : nullptr;
 }
 
 void MemoPlaces::start(SearchMemo* m, int capacity) {
@@ -52,11 +92,11 @@ bool MemoPlaces::recall(int i, const std::vector<int>& candidates, std::vector<C
                         std::vector<char>& known) const {
   known.assign(candidates.size(), 0);
   const SearchMemo::Entry* e = memo && entry[i] >= 0 ? &memo->entries[entry[i]] : nullptr;
-  if (e && e->result.empty()) e = nullptr;
   bool left = false;
   for (std::size_t k = 0; k < candidates.size(); ++k) {
-    if (e && e->known[candidates[k]]) {
-      results[k] = e->result[candidates[k]];
+    const Candidate* kept = e ? memo->kept_result(*e, candidates[k]) : nullptr;
+    if (kept) {
+      results[k] = *kept;
       known[k] = 1;
     } else {
       left = true;

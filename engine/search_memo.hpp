@@ -18,25 +18,33 @@ namespace forests {
 
 struct SearchMemo {
   static constexpr int kBestUnknown = -2;
+  // A node's kept results sit in a table of open addressing by covariate, so that a node of
+  // wide data holds only the covariates searched at it.
   struct Entry {
-    std::vector<Candidate> result;           // per covariate, once one is kept
-    std::vector<char> known;                 // per covariate: result searched
+    std::vector<int> slot_covariate;         // -1: an empty slot
+    std::vector<Candidate> slot_result;
+    int kept = 0;
     int best = kBestUnknown;                 // a node searched on every usable covariate: its best one, -1 none
     Candidate best_result{};
     std::vector<std::pair<int, int>> child;  // (2 * covariate + side, entry)
   };
-  int ncov = 0;
   int min_size = 64;  // smaller daughters get no entry: their searches are cheap
   std::size_t budget = std::size_t{64} << 20;  // bytes of entries and results
   std::size_t used = 0;
   std::vector<Entry> entries;  // entry 0: the root
 
   // Forgets everything (the cases or classes changed).
-  void reset(int ncov, int min_size);
+  void reset(int min_size);
   // The entry of a daughter of `entry` split on covariate v; -1 when the budget is spent.
   int daughter(int entry, int v, int side);
   // Keeps covariate v's result at the entry, unless the budget is spent.
   void keep(int entry, int v, const Candidate& c);
+  // Covariate v's kept result at the entry, or none.
+  const Candidate* kept_result(const Entry& e, int v) const;
+
+ private:
+  // Room for one more result at the entry; false when the budget is spent.
+  bool make_room(Entry& e);
 };
 
 // Each node's entry in the memo while one tree grows; -1 for none (or no memo).

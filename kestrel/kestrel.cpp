@@ -99,7 +99,7 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
     line.set_pass(p, s.nperm + 1, s.ntree);
     if (p >= 1) shuffle_ints(d.y.data(), d.ncase);
     std::fill(mcc_max.begin(), mcc_max.end(), 0.0);
-    memo.reset(d.ncov, kMemoMinCases);  // the classes were shuffled
+    memo.reset(kMemoMinCases);  // the classes were shuffled
     for (int t = 0; t < s.ntree; ++t) {
       grow_tree(store, d.y.data(), sample_row.data(), d.ncase, tree, g, work,
                 [&](const MadeSplit& split) {

@@ -117,7 +117,7 @@ std::vector<StoredTree> build_forest(const WrenSettings& s, const Loaded& l, con
     const int groups = std::min(threads, l.ntop - first);
     run_tasks(pool.get(), groups, [&](int k, int thread) {
       SearchMemo memo;
-      memo.reset(l.d.ncov, 1);
+      memo.reset(1);
       for (int b = 0; b < per_root; ++b)
         grow_forced_tree(f, tables, (first + k) * per_root + b, grown[k][b], work[thread], memo);
     });

@@ -193,7 +193,7 @@ TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
     g.var_usable = &usable;
     g.var_pool = &pool;
     SearchMemo memo;
-    memo.reset(4, 4);
+    memo.reset(4);
     if (with_memo) g.memo = &memo;
     GrowWork w(2, 100);
     TreeRecord t(1000, 2);
@@ -215,6 +215,44 @@ TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
     return trees;
   };
   EXPECT_EQ(forest(true), forest(false));
+}
+
+// A node's results sit in a table of open addressing: covariates that meet in a slot, tables
+// that grow, results kept twice and a budget that runs out must read back as a plain map would.
+TEST(SearchMemo, KeptResultsReadBackAsAPlainMap) {
+  std::mt19937 gen(5);
+  for (int trial = 0; trial < 40; ++trial) {
+    SearchMemo memo;
+    memo.reset(1);
+    if (trial % 4 == 3) memo.budget = memo.used + 900 + gen() % 4000;  // spent part way
+    std::vector<std::pair<int, Candidate>> kept;
+    const int wide = trial % 2 ? 100000 : 64;
+    for (int k = 0; k < 2000; ++k) {
+      const int v = trial % 3 == 0 ? static_cast<int>(gen() % 40) * 1024 : static_cast<int>(gen() % wide);
+      const Candidate c{static_cast<double>(gen() % 1000), 0.5 * v, static_cast<int>(gen() % 7), k % 2};
+      const std::size_t before = memo.used;
+      memo.keep(0, v, c);
+      const bool known = std::any_of(kept.begin(), kept.end(), [&](const auto& p) { return p.first == v; });
+      const Candidate* now = memo.kept_result(memo.entries[0], v);
+      if (!known && now) kept.emplace_back(v, c);
+      if (!known && !now) {
+        ASSERT_EQ(memo.used, before) << "a result refused must cost nothing";
+      }
+    }
+    for (const auto& [v, c] : kept) {
+      const Candidate* r = memo.kept_result(memo.entries[0], v);
+      ASSERT_NE(r, nullptr) << "covariate " << v;
+      EXPECT_EQ(r->score, c.score);
+      EXPECT_EQ(r->cut_code, c.cut_code);
+      EXPECT_EQ(r->na_right, c.na_right);
+    }
+    EXPECT_EQ(memo.entries[0].kept, static_cast<int>(kept.size()));
+    EXPECT_LE(memo.used, memo.budget);
+    for (int v = 0; v < 200; ++v) {
+      const bool known = std::any_of(kept.begin(), kept.end(), [&](const auto& p) { return p.first == v; });
+      EXPECT_EQ(memo.kept_result(memo.entries[0], v) != nullptr, known) << "covariate " << v;
+    }
+  }
 }
 
 TEST(GrowTree, NodesTooSmallToSplitGetTheSearchResultUnsearched) {

@@ -27,7 +27,7 @@ struct Forest {
         t(g.t) {
     EXPECT_EQ(data.error, "");
     tables = prepare_split_tables(f, ntop, nsub, t, w);
-    memo.reset(data.d.ncov, 1);
+    memo.reset(1);
   }
 
   // Covariate of each split node of tree `tree`, in node order.
@@ -165,8 +165,8 @@ TEST(Forest, SharedSearchesGrowTheSameTreesAsSearchingEveryNode) {
   Forest alone(text, 3, 2);
   const int ntree = 3 * 2 * 2;
   for (int tree = 0; tree < ntree; ++tree) {
-    if (tree % 4 == 0) shared.memo.reset(shared.data.d.ncov, 1);
-    alone.memo.reset(alone.data.d.ncov, 1);
+    if (tree % 4 == 0) shared.memo.reset(1);
+    alone.memo.reset(1);
     const std::vector<int> split_var = shared.split_covariates(tree);
     ASSERT_EQ(alone.split_covariates(tree), split_var) << "tree " << tree;
     EXPECT_EQ(alone.t.node_count, shared.t.node_count);
