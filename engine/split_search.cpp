@@ -332,13 +332,23 @@ void two_class_left_counts(int nruns, SplitScratch& w) {
   }
 }
 
+// What a two-class pass reads: the cuts' left counts before any missing case, the class counts
+// of the `base` cases that start on the left, and the class totals.
+struct PassInputs {
+  const int* l0;
+  const int* l1;
+  int b0, b1, t0, t1;
+};
+
+inline PassInputs pass_inputs(const SplitScratch& w, const int* base_cls) {
+  return {w.cut_l0.data(), w.cut_l1.data(), base_cls ? base_cls[0] : 0, base_cls ? base_cls[1] : 0, w.total[0],
+          w.total[1]};
+}
+
 AVX2_CLONE void gini_pass_two_classes_on_arrays(int ncut, int n, int base, const int* base_cls, int na_right,
                                                 const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
-  const int* __restrict l0 = w.cut_l0.data();
-  const int* __restrict l1 = w.cut_l1.data();
+  const auto [l0, l1, b0, b1, t0, t1] = pass_inputs(w, base_cls);
   float* __restrict sum = w.cut_sum.data();
-  const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
-  const int t0 = w.total[0], t1 = w.total[1];
   for (int q = 0; q < ncut; ++q) sum[q] = two_class_gini_sum_single(l0[q] + b0, l1[q] + b1, n, t0, t1);
   const CutRange range = two_class_admissible_cuts(l0, l1, ncut, s.minnode - base, n - s.minnode - base);
   if (range.first >= range.last) return;  // no admissible cut
@@ -392,11 +402,8 @@ FORESTS_WIDE_VECTORS inline __m512 gini_sum_lanes(__mmask16 in, __m512i a_count,
 // become lane masks, so no loop has a tail or a branch per cut.
 FORESTS_WIDE_VECTORS void gini_pass_two_classes_wide(int ncut, int n, int base, const int* base_cls, int na_right,
                                                      const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
-  const int* l0 = w.cut_l0.data();
-  const int* l1 = w.cut_l1.data();
+  const auto [l0, l1, b0, b1, t0, t1] = pass_inputs(w, base_cls);
   float* sum = w.cut_sum.data();
-  const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
-  const int t0 = w.total[0], t1 = w.total[1];
   const __m512i low = _mm512_set1_epi32(s.minnode - base), high = _mm512_set1_epi32(n - s.minnode - base);
   const __m512i base0 = _mm512_set1_epi32(b0), base1 = _mm512_set1_epi32(b1);
   const __m512i total0 = _mm512_set1_epi32(t0), total1 = _mm512_set1_epi32(t1), all = _mm512_set1_epi32(n);
@@ -564,11 +571,8 @@ void entropy_pass_two_classes_on_arrays(int ncut, int n, int base, const int* ba
                                         const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
   const SplitScreen screen(n, s, w);
   const double* xlx = screen.x_log_x;
-  const int* l0 = w.cut_l0.data();
-  const int* l1 = w.cut_l1.data();
+  const auto [l0, l1, b0, b1, t0, t1] = pass_inputs(w, base_cls);
   double* estimate = w.cut_score.data();
-  const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
-  const int t0 = w.total[0], t1 = w.total[1];
   for (int q = 0; q < ncut; ++q) estimate[q] = two_class_entropy_estimate(xlx, b0 + l0[q], b1 + l1[q], n, t0, t1);
   const CutRange range = two_class_admissible_cuts(l0, l1, ncut, s.minnode - base, n - s.minnode - base);
   const double lowest = extreme_of<4>(estimate, range, std::numeric_limits<double>::infinity(),
@@ -604,11 +608,8 @@ FORESTS_WIDE_VECTORS void entropy_pass_two_classes_wide(int ncut, int n, int bas
                                                         const SearchSettings& s, SplitScratch& w, OrdinalSplit& best) {
   const SplitScreen screen(n, s, w);
   const double* xlx = screen.x_log_x;
-  const int* l0 = w.cut_l0.data();
-  const int* l1 = w.cut_l1.data();
+  const auto [l0, l1, b0, b1, t0, t1] = pass_inputs(w, base_cls);
   double* estimate = w.cut_score.data();
-  const int b0 = base_cls ? base_cls[0] : 0, b1 = base_cls ? base_cls[1] : 0;
-  const int t0 = w.total[0], t1 = w.total[1];
   const __m256i low = _mm256_set1_epi32(s.minnode - base), high = _mm256_set1_epi32(n - s.minnode - base);
   const __m256i base0 = _mm256_set1_epi32(b0), base1 = _mm256_set1_epi32(b1), all = _mm256_set1_epi32(n);
   const __m256i total0 = _mm256_set1_epi32(t0), total1 = _mm256_set1_epi32(t1);
