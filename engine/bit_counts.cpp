@@ -1,4 +1,5 @@
-// Counting a large node's codes by bit masks: the mask builders and the popcount kernels.
+// Counting a node's codes of two-bit columns: the builders of its masks (or class lists), the
+// popcount kernels and the counting of listed cases.
 #include "bit_counts.hpp"
 
 #include <algorithm>
@@ -115,11 +116,11 @@ void mask_pair_counts(const std::uint64_t* column, const std::uint64_t* mask0, c
 // The codes of a two-bit column among the listed cases, counts[code] for codes 0 .. 3: each
 // case adds one to its code's 16-bit lane of a word, in two words that do not wait on each
 // other, emptied into the counts every 65535 cases.
-[[gnu::always_inline]] inline void count_listed(const std::uint64_t* column, const int* rows, int n, int* counts) {
+[[gnu::always_inline]] inline void count_listed(const std::uint64_t* column, const unsigned* bits, int n,
+                                              int* counts) {
   constexpr int kLaneLimit = 65535;
-  auto lane = [column](int row) {
-    const unsigned r = static_cast<unsigned>(row);
-    const unsigned code = static_cast<unsigned>(column[r >> 5] >> ((2 * r) & 63u)) & 3u;
+  auto lane = [column](unsigned bit) {
+    const unsigned code = static_cast<unsigned>(column[bit >> 6] >> (bit & 63u)) & 3u;
     return std::uint64_t{1} << (16 * code);
   };
   for (int start = 0; start < n; start += kLaneLimit) {
@@ -127,33 +128,33 @@ void mask_pair_counts(const std::uint64_t* column, const std::uint64_t* mask0, c
     std::uint64_t even = 0, odd = 0;
     int k = start;
     for (; k + 2 <= end; k += 2) {
-      even += lane(rows[k]);
-      odd += lane(rows[k + 1]);
+      even += lane(bits[k]);
+      odd += lane(bits[k + 1]);
     }
-    if (k < end) even += lane(rows[k]);
+    if (k < end) even += lane(bits[k]);
     const std::uint64_t sum = even + odd;
     for (int code = 0; code < 4; ++code) counts[code] += static_cast<int>((sum >> (16 * code)) & 0xffffu);
   }
 }
 
-[[gnu::always_inline]] inline void count_by_class_lists_body(const std::uint64_t* column, const int* class_rows,
+[[gnu::always_inline]] inline void count_by_class_lists_body(const std::uint64_t* column, const unsigned* class_bits,
                                                              const int* class_start, int nclass, int* hist) {
   for (int cls = 0; cls < nclass; ++cls) {
     int counts[4] = {};
-    count_listed(column, class_rows + class_start[cls], class_start[cls + 1] - class_start[cls], counts);
+    count_listed(column, class_bits + class_start[cls], class_start[cls + 1] - class_start[cls], counts);
     for (int code = 0; code < 4; ++code) hist[code * nclass + cls] = counts[code];
   }
 }
 
 // Shifts by a register's count take one instruction with BMI2, three without.
-__attribute__((target("bmi2"))) void count_by_class_lists_bmi2(const std::uint64_t* column, const int* class_rows,
+__attribute__((target("bmi2"))) void count_by_class_lists_bmi2(const std::uint64_t* column, const unsigned* class_bits,
                                                                const int* class_start, int nclass, int* hist) {
-  count_by_class_lists_body(column, class_rows, class_start, nclass, hist);
+  count_by_class_lists_body(column, class_bits, class_start, nclass, hist);
 }
 
-void count_by_class_lists_plain(const std::uint64_t* column, const int* class_rows, const int* class_start,
+void count_by_class_lists_plain(const std::uint64_t* column, const unsigned* class_bits, const int* class_start,
                                 int nclass, int* hist) {
-  count_by_class_lists_body(column, class_rows, class_start, nclass, hist);
+  count_by_class_lists_body(column, class_bits, class_start, nclass, hist);
 }
 
 void count_by_class_lists(const std::uint64_t* column, const NodeMasks& m, int* hist) {
@@ -162,9 +163,9 @@ void count_by_class_lists(const std::uint64_t* column, const NodeMasks& m, int* 
     return __builtin_cpu_supports("bmi2") != 0;
   }();
   if (bmi2)
-    count_by_class_lists_bmi2(column, m.class_rows.data(), m.class_start.data(), m.nclass, hist);
+    count_by_class_lists_bmi2(column, m.class_bits.data(), m.class_start.data(), m.nclass, hist);
   else
-    count_by_class_lists_plain(column, m.class_rows.data(), m.class_start.data(), m.nclass, hist);
+    count_by_class_lists_plain(column, m.class_bits.data(), m.class_start.data(), m.nclass, hist);
 }
 
 }  // namespace
@@ -190,11 +191,11 @@ void list_by_class(const int* rows, int n, const int* y, int nclass, NodeMasks& 
   m.class_start.assign(nclass + 1, 0);
   for (int k = 0; k < n; ++k) ++m.class_start[y[rows[k]] + 1];
   for (int c = 0; c < nclass; ++c) m.class_start[c + 1] += m.class_start[c];
-  m.class_rows.resize(n);
+  m.class_bits.resize(n);
   m.total.assign(nclass, 0);
   for (int k = 0; k < n; ++k) {
     const int c = y[rows[k]];
-    m.class_rows[m.class_start[c] + m.total[c]++] = rows[k];
+    m.class_bits[m.class_start[c] + m.total[c]++] = 2 * static_cast<unsigned>(rows[k]);
   }
   m.nclass = nclass;
   m.listed = true;

@@ -1,11 +1,13 @@
-// Counting the codes of a large node by bit masks.
+// Counting the codes of a node's two-bit columns: by bit masks, or by class lists.
 //
 // Covariates stored two bits per case (32 cases to a 64-bit word, case i in bits 2(i mod 32)
 // and 2(i mod 32) + 1 of word i / 32) can be counted over a node without visiting its cases one
 // by one: the node's cases become masks over the same words, one per class and per bit of the
 // number of times a case occurs in the node (a bootstrap sample repeats cases), and the counts
 // of each code follow from popcounts of the masks against the column's low and high bits.
-// The counts are the same integers as those of counting case by case.
+// The counts are the same integers as those of counting case by case. A small node, whose
+// masks would be mostly empty words, lists its cases by class instead: a column's codes are then
+// counted case by case without looking up any case's class.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +18,12 @@ namespace forests {
 struct NodeMasks {
   bool active = false;  // built for the node; otherwise its searches count case by case
   // A node too small for masks lists its cases by class instead, so that a count need not
-  // look up every case's class: class c's data rows (copies repeated) are
-  // class_rows[class_start[c] .. class_start[c + 1] - 1].
+  // look up every case's class: class c's cases (copies repeated) are
+  // class_bits[class_start[c] .. class_start[c + 1] - 1], each as the first bit of its cell,
+  // 2 * row: its word is that over 64, its shift in the word that modulo 64.
   bool listed = false;
-  std::vector<int> class_rows, class_start;
+  std::vector<unsigned> class_bits;
+  std::vector<int> class_start;
   int nclass = 0;
   int nplane = 0;       // bits of the largest number of copies of a case
   int first_word = 0;   // the node's cases lie in words first_word .. first_word + nwords - 1

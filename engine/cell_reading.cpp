@@ -939,24 +939,41 @@ void move_median_to_first(std::uint32_t* result, std::uint32_t* a, std::uint32_t
 }  // namespace
 
 std::uint32_t* partition_by_index(std::uint32_t* first, std::uint32_t* last, std::vector<std::uint32_t>& scratch) {
+  constexpr std::uint32_t kRun = 64;  // cells listed at a time from either end
   const std::uint32_t index = first[-1] >> 1;
   const auto n = static_cast<std::uint32_t>(last - first);
   // Places counted from the pivot's, 0: the pivot stops the scan from the right at the latest.
   scratch.resize(2 * static_cast<std::size_t>(n) + 1);
   std::uint32_t* const from_left = scratch.data();
   std::uint32_t* const from_right = scratch.data() + n;
-  std::uint32_t nleft = 0, nright = 0;
-  for (std::uint32_t k = 0; k < n; ++k) {
-    from_left[nleft] = k + 1;
-    nleft += (first[k] >> 1) >= index ? 1 : 0;
+  std::uint32_t nleft = 0, nright = 0, left_next = 1, right_next = n, m = 0;
+  // Runs are listed only as the pairs need them, so the lists end near where they cross. A run
+  // may take in cells already swapped: only past the last pair swapped on its side, where it
+  // changes neither the cut nor where the swaps stop.
+  for (;;) {
+    if (m == nleft) {
+      if (left_next > n) break;
+      const std::uint32_t end = std::min(n, left_next + kRun - 1);
+      for (std::uint32_t k = left_next; k <= end; ++k) {
+        from_left[nleft] = k;
+        nleft += (first[k - 1] >> 1) >= index ? 1 : 0;
+      }
+      left_next = end + 1;
+    } else if (m == nright) {
+      const std::uint32_t stop = right_next > kRun ? right_next - kRun : 0;
+      for (std::uint32_t k = right_next; k > stop; --k) {
+        from_right[nright] = k;
+        nright += (first[k - 1] >> 1) <= index ? 1 : 0;
+      }
+      if (stop == 0) from_right[nright++] = 0;
+      right_next = stop;
+    } else if (from_left[m] < from_right[m]) {
+      std::swap(first[from_left[m] - 1], first[from_right[m] - 1]);
+      ++m;
+    } else {
+      break;
+    }
   }
-  for (std::uint32_t k = n; k > 0; --k) {
-    from_right[nright] = k;
-    nright += (first[k - 1] >> 1) <= index ? 1 : 0;
-  }
-  from_right[nright] = 0;
-  std::uint32_t m = 0;
-  for (; m < nleft && from_left[m] < from_right[m]; ++m) std::swap(first[from_left[m] - 1], first[from_right[m] - 1]);
   // The scan from the left stops at the next cell listed, or at the last cell swapped to the right.
   std::uint32_t cut = m < nleft ? from_left[m] : n + 1;
   if (m > 0) cut = std::min(cut, from_right[m - 1]);
