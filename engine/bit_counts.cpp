@@ -212,13 +212,15 @@ void build_node_masks(const int* rows, int n, const int* y, int nclass, std::vec
     low = std::min(low, rows[k]);
     high = std::max(high, rows[k]);
   }
+  m.nclass = nclass;
+  m.first_word = low / 32;
+  m.nwords = high / 32 - m.first_word + 1;
+  // Repeated cases only add masks: a node too small for one mask per class needs no copies counted.
+  if (!masks_worthwhile(n, m.nwords, nclass)) return list_by_class(rows, n, y, nclass, m);
   if (copies.size() <= static_cast<std::size_t>(high)) copies.resize(static_cast<std::size_t>(high) + 1, 0);
   int most = 0;
   for (int k = 0; k < n; ++k) most = std::max(most, ++copies[rows[k]]);
-  m.nclass = nclass;
   m.nplane = std::bit_width(static_cast<unsigned>(most));
-  m.first_word = low / 32;
-  m.nwords = high / 32 - m.first_word + 1;
   const int nmask = m.nplane * nclass;
   if (!masks_worthwhile(n, m.nwords, nmask)) {
     for (int k = 0; k < n; ++k) copies[rows[k]] = 0;
