@@ -1007,19 +1007,20 @@ void sort_toward(std::uint32_t* first, std::uint32_t* last, long depth, std::uin
 namespace {
 
 // x holds each cell as 2 * its rank, plus 1 for a minus zero. The sort is replayed as far as the
-// zeros' rank, and the zero it leaves first there gives the kept zero its sign.
-void keep_zero_of_sort(std::vector<std::uint32_t>& x, std::uint32_t zero, double* value) {
+// zeros' rank, and the zero it leaves first there gives the kept zero its sign: true for minus.
+bool sort_keeps_minus_zero(std::vector<std::uint32_t>& x, std::uint32_t zero) {
   std::vector<std::uint32_t> scratch;
   sort_toward(x.data(), x.data() + x.size(), 2 * (static_cast<long>(std::bit_width(x.size())) - 1), zero, scratch);
   const auto first = std::find_if(x.begin(), x.end(), [&](std::uint32_t a) { return (a >> 1) == zero; });
-  value[zero] = (*first & 1) ? -0.0 : 0.0;
+  return (*first & 1) != 0;
 }
 
-// The kept zero of a column of scaled cells, whose spellings of -0 and 0 are its keys -1 and 0.
-void scaled_zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& ranks, double* value) {
+// The kept zero of a column of scaled cells, whose spellings of -0 and 0 are its keys -1 and 0:
+// its table index, -1 when the column does not spell both, and whether it is the minus zero.
+int scaled_kept_zero(const ColumnBeingRead& c, const std::vector<int>& ranks, bool& minus_kept) {
   const std::vector<std::int32_t>& key = c.distinct.key;
   const auto minus = std::lower_bound(key.begin(), key.end(), -1);
-  if (minus == key.end() || *minus != -1 || minus + 1 == key.end() || minus[1] != 0) return;
+  if (minus == key.end() || *minus != -1 || minus + 1 == key.end() || minus[1] != 0) return -1;
   const std::vector<int> found = ranks.empty() ? scaled_ranks(c) : std::vector<int>();
   const std::vector<int>& rank = ranks.empty() ? found : ranks;
   const auto minus_zero = static_cast<std::int32_t>(minus - key.begin());
@@ -1029,7 +1030,14 @@ void scaled_zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& ran
     const std::int32_t k = c.spelling_of_cell[i];
     x[i] = 2 * static_cast<std::uint32_t>(rank[k]) + (k == minus_zero ? 1 : 0);
   }
-  keep_zero_of_sort(x, zero, value);
+  minus_kept = sort_keeps_minus_zero(x, zero);
+  return static_cast<int>(zero);
+}
+
+void scaled_zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& ranks, double* value) {
+  bool minus = false;
+  const int zero = scaled_kept_zero(c, ranks, minus);
+  if (zero >= 0) value[zero] = minus ? -0.0 : 0.0;
 }
 
 }  // namespace
@@ -1049,7 +1057,21 @@ void zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, doub
     cell_of_spelling[k] = 2 * static_cast<std::uint32_t>(rank[k]) + (c.value[k] == 0.0 && std::signbit(c.value[k]) ? 1 : 0);
   std::vector<std::uint32_t> x(c.cell_count());
   c.for_each_spelling([&](std::size_t i, std::uint32_t k) { x[i] = cell_of_spelling[k]; });
-  keep_zero_of_sort(x, static_cast<std::uint32_t>(zero), value);
+  value[zero] = sort_keeps_minus_zero(x, static_cast<std::uint32_t>(zero)) ? -0.0 : 0.0;
+}
+
+std::vector<std::int32_t> release_ordinal_scaled_keys(ColumnBeingRead& c, const std::vector<int>& rank) {
+  bool minus = false;
+  const int zero = scaled_kept_zero(c, rank, minus);
+  std::vector<std::int32_t> key = std::move(c.distinct.key);
+  c.distinct.key = {};
+  const auto number = std::find_if(key.begin(), key.end(), [](std::int32_t k) { return k > kMissingNan; });
+  if (number - key.begin() > 1) key.erase(key.begin() + 1, number);  // one code for every missing key
+  if (zero >= 0) {
+    key.erase(key.begin() + zero + 1);  // the plain zero, which follows the minus zero
+    key[zero] = minus ? -1 : 0;
+  }
+  return key;
 }
 
 }  // namespace forests

@@ -171,6 +171,12 @@ ValueTable ordinal_scaled_ends(const ColumnBeingRead& c, double missing_code);
 // column of scaled cells it may be left empty: scaled_ranks gives it).
 void zero_as_sorted(const ColumnBeingRead& c, const std::vector<int>& rank, double* value);
 
+// An ordinal column of scaled cells as the store keeps it: the key of each table index, with
+// one key for all the missing ones and, when the column spells both zeros, the key of the zero
+// kept as zero_as_sorted keeps it. The column's distinct keys are handed over for it (`rank` as
+// for zero_as_sorted).
+std::vector<std::int32_t> release_ordinal_scaled_keys(ColumnBeingRead& c, const std::vector<int>& rank);
+
 // The partition step of std::sort's introsort (Hoare's, unguarded) on cells held as 2 * their
 // table index (plus a bit the comparison ignores), the pivot at first[-1]: the cells are left as
 // it leaves them, and the cut it returns. Rather than scanning from both ends with a branch per

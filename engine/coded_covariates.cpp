@@ -1,6 +1,8 @@
 // Packing of covariate codes.
 #include "coded_covariates.hpp"
 
+#include "scaled_cells.hpp"
+
 namespace forests {
 
 int bits_for_codes(long long ncode) {
@@ -13,6 +15,11 @@ int bits_for_codes(long long ncode) {
 void CodeCells::assign(int n, int ncode) {
   bits = bits_for_codes(ncode);
   words.assign(column_words(n, bits), 0);
+}
+
+double CodedCovariates::key_value(int v, int code_) const {
+  const ColumnMeta& m = meta[v];
+  return code_ == m.missing ? missing_value : scaled_value(keys[v][static_cast<std::size_t>(code_)], m.scale);
 }
 
 std::vector<int> column_codes(const CodedCovariates& c, int v, int ncase) {

@@ -63,6 +63,7 @@ struct ColumnMeta {
   int ncode = 0;          // codes run 0 .. ncode-1
   int missing = -1;       // code of a missing value (or category), -1 when none
   int nominal = 0;        // ncat > 1: codes are categories
+  int scale = -1;         // >= 0: an ordinal column of decimals, its values in CodedCovariates::keys
 };
 
 // Every covariate's cells in one array, each column a CodeCells layout of its own width, and
@@ -70,7 +71,11 @@ struct ColumnMeta {
 // the winner's cut-off, its value table, and nothing else.
 struct CodedCovariates {
   std::vector<std::uint64_t> words;  // the columns one after another
-  std::vector<double> values;        // ordinal columns' tables: the value of each code
+  std::vector<double> values;        // other ordinal columns' tables: the value of each code
+  // Per covariate, of an ordinal column of decimals: the key of each code (twice its value times
+  // 10^scale, -1 for minus zero), the reader's own list of them, which spares a table of doubles.
+  std::vector<std::vector<std::int32_t>> keys;
+  double missing_value = 0.0;        // the value of such a column's missing code
   std::vector<ColumnMeta> meta;      // per covariate
   bool any_two_bit = false;          // some column has two-bit cells
 
@@ -82,7 +87,10 @@ struct CodedCovariates {
   int ncode(int v) const { return meta[v].ncode; }
   int missing(int v) const { return meta[v].missing; }
   bool nominal(int v) const { return meta[v].nominal != 0; }
-  double cut_value(int v, int code_) const { return values[meta[v].value + static_cast<std::size_t>(code_)]; }
+  double cut_value(int v, int code_) const {
+    return meta[v].scale >= 0 ? key_value(v, code_) : values[meta[v].value + static_cast<std::size_t>(code_)];
+  }
+  double key_value(int v, int code_) const;
 
   // Two-bit columns can be counted by bit masks; nullptr for the wider ones.
   const std::uint64_t* two_bit_column(int v) const { return meta[v].bits == 2 ? words.data() + meta[v].word : nullptr; }

@@ -283,8 +283,8 @@ ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueT
     m.ncode = 1;  // one category: a column that never splits
     s.values.push_back(0.0);
   } else if (ends_only(d, j, c)) {
-    append_ordinal_scaled_values(c, d.missing_code, s.values);
-    m.ncode = static_cast<int>(s.values.size() - m.value);
+    m.scale = c.scaled.scale;
+    m.ncode = static_cast<int>(ordinal_scaled_size(c));
     if (!t.value.empty() && t.value.front() == d.missing_code) m.missing = 0;
   } else {
     m.ncode = static_cast<int>(t.value.size());
@@ -306,13 +306,14 @@ void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, con
   // An ordinal column's codes are its value table indexes.
   for (int k = 0; k < nsp; ++k) code_of_spelling[k] = d.ncat_orig[j] == kOrdinal ? table_index[k] : t.code[table_index[k]];
   const ColumnMeta& m = d.codes.meta[j];
-  if (d.ncat_orig[j] == kOrdinal) zero_as_sorted(c, table_index, d.codes.values.data() + m.value);
+  if (d.ncat_orig[j] == kOrdinal && !ends_only(d, j, c)) zero_as_sorted(c, table_index, d.codes.values.data() + m.value);
   pack_codes(c, code_of_spelling, m.bits, d.codes.words.data() + m.word);
   if (!t.count.empty())
     d.missing_cells[j] = missing_cells(d, j, t);
   else if (m.missing >= 0)
     d.missing_cells[j] = cells_of_code(c, code_of_spelling, m.missing);
   if (options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
+  if (ends_only(d, j, c)) d.codes.keys[j] = release_ordinal_scaled_keys(c, table_index);
   c = ColumnBeingRead{};
 }
 
@@ -323,8 +324,10 @@ void code_columns(DataSet& d, std::vector<ColumnBeingRead>& columns, const std::
   s = CodedCovariates{};
   std::size_t nvalues = 0;  // at most: one per value of each table, one for each column of one category
   for (int j = 0; j < d.ncov; ++j)
-    nvalues += (ends_only(d, j, columns[j]) ? ordinal_scaled_size(columns[j]) : tables[j].value.size()) + 1;
+    if (!ends_only(d, j, columns[j])) nvalues += tables[j].value.size() + 1;
   s.values.reserve(nvalues);
+  s.keys.assign(d.ncov, {});
+  s.missing_value = d.missing_code;
   std::size_t nwords = 0;
   for (int j = 0; j < d.ncov; ++j) {
     ColumnMeta m = column_meta(d, j, columns[j], tables[j]);

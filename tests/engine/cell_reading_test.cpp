@@ -72,6 +72,13 @@ std::string read_dump(const std::string& text, const CellRules& rules, bool fast
             return bits_of(a) == bits_of(b);
           }))
         d += "\nordinal table differs";
+      // The keys the store keeps instead: the same values, the kept zero's sign among them.
+      ColumnBeingRead taken = c;
+      const std::vector<std::int32_t> keys = release_ordinal_scaled_keys(taken, {});
+      if (keys.size() != lean.size() || !std::equal(keys.begin(), keys.end(), lean.begin(), [&](std::int32_t k, double v) {
+            return bits_of(k <= kMissingNan ? -1e6 : scaled_value(k, c.scaled.scale)) == bits_of(v);
+          }))
+        d += "\nordinal keys differ";
     }
     d += "\ntable:";
     for (std::size_t q = 0; q < t.value.size(); ++q) d += format(" %s*%lld", bits_of(kept[q]).c_str(), t.count[q]);
