@@ -150,17 +150,24 @@ void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y
 // Runs of equal codes from a two-class histogram, without a branch per code: every code is
 // written as a run, and counted only when present and not missing. Their sizes are left out:
 // two-class sweeps add the class counts.
+// On 512-bit registers the present codes are compressed into the runs eight at a time.
+int present_two_class_codes_wide(int ncode, int missing, SplitScratch& w);
+
 inline int runs_from_two_class_histogram(int ncode, int missing, SplitScratch& w, int& m) {
   const int* h = w.hist.data();
-  int* run_code = w.run_code.data();
-  int* run_cls = w.run_cls.data();
   int nruns = 0;
-  for (int code = 0; code < ncode; ++code) {
-    const int a = h[2 * code], b = h[2 * code + 1];
-    run_code[nruns] = code;
-    run_cls[2 * nruns] = a;
-    run_cls[2 * nruns + 1] = b;
-    nruns += static_cast<int>(a + b != 0) & static_cast<int>(code != missing);
+  if (cpu_has_wide_vectors()) {
+    nruns = present_two_class_codes_wide(ncode, missing, w);
+  } else {
+    int* run_code = w.run_code.data();
+    int* run_cls = w.run_cls.data();
+    for (int code = 0; code < ncode; ++code) {
+      const int a = h[2 * code], b = h[2 * code + 1];
+      run_code[nruns] = code;
+      run_cls[2 * nruns] = a;
+      run_cls[2 * nruns + 1] = b;
+      nruns += static_cast<int>(a + b != 0) & static_cast<int>(code != missing);
+    }
   }
   const bool counted = missing >= 0 && missing < ncode;
   w.miss[0] = counted ? h[2 * missing] : 0;
@@ -340,6 +347,10 @@ OrdinalSplit two_class_gini_by_sorted_keys(const Col& col, int missing, const in
   return two_class_gini_of_keys(keys, n, missing, s);
 }
 
+// Codes per case up to which a two-class node counts per code when wide vectors gather the
+// present ones.
+constexpr long long kWideCountCodesPerCase = 8;
+
 // Best cut-off of an ordinal covariate over the node's cases (rows[0..n-1]).
 template <class Col>
 OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* rows, int n, const int* y,
@@ -347,13 +358,20 @@ OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* ro
   int m = 0;
   int nruns;
   // Few distinct values against the node's size: count per code; more: count the codes
-  // present through a bitmap; far more (a small node): sort the node.
+  // present through a bitmap; far more (a small node): sort the node. Two classes take all their
+  // runs from a count per code for more codes against the node's size where wide vectors
+  // gather them eight codes at a time, and sort small nodes in vector registers first.
+  const bool wide_two_classes = s.nclass == 2 && cpu_has_wide_vectors();
   if (static_cast<long long>(ncode) <= 2LL * n + 16) {
     count_codes(col, ncode, rows, n, y, s.nclass, w);
     return ordinal_split_counted(ncode, missing, n, s, w);
   }
   if constexpr (CellsOfAtMost16Bits<Col>)
     if (takes_sorted_keys(ncode, missing, n, s)) return two_class_gini_by_sorted_keys(col, missing, rows, n, y, s);
+  if (wide_two_classes && static_cast<long long>(ncode) <= kWideCountCodesPerCase * n + 16) {
+    count_codes(col, ncode, rows, n, y, s.nclass, w);
+    return ordinal_split_counted(ncode, missing, n, s, w);
+  }
   if (static_cast<long long>(ncode) <= 64LL * n) {
     nruns = runs_by_bitmap(col, ncode, missing, rows, n, y, s.nclass, w, m);
   } else {
