@@ -99,12 +99,22 @@ void mask_pair_counts_plain(const std::uint64_t* column, const std::uint64_t* ma
   mask_pair_counts_body(column, mask0, mask1, nwords, r);
 }
 
-// r[0] and r[1] for masks mask0 and mask1.
+// Blocks of eight words, the last one over the column's last eight words.
+__attribute__((target("avx512f,avx512vl,avx512bw,avx512vpopcntdq"))) void mask_pair_counts_shifted_avx512(
+    const std::uint64_t* column, const std::uint64_t* mask0, const std::uint64_t* mask1, int nwords, int stride,
+    MaskCounts* r) {
+  mask_pair_counts_body(column, mask0, mask1, stride - 8, r);
+  mask_pair_counts_body(column + nwords - 8, mask0 + stride - 8, mask1 + stride - 8, 8, r);
+}
+
+// r[0] and r[1] for masks mask0 and mask1 (the layout of m's masks).
 void mask_pair_counts(const std::uint64_t* column, const std::uint64_t* mask0, const std::uint64_t* mask1,
-                      int nwords, MaskCounts* r) {
+                      const NodeMasks& m, MaskCounts* r) {
   r[0] = r[1] = MaskCounts{};
+  const int nwords = m.nwords;
   switch (popcount_kind()) {
     case PopcountKind::avx512:
+      if (m.shifted_tail) return mask_pair_counts_shifted_avx512(column, mask0, mask1, nwords, m.stride, r);
       return mask_pair_counts_avx512(column, mask0, mask1, nwords, r);
     case PopcountKind::popcnt:
       return mask_pair_counts_popcnt(column, mask0, mask1, nwords, r);
@@ -227,7 +237,11 @@ void build_node_masks(const int* rows, int n, const int* y, int nclass, std::vec
     list_by_class(rows, n, y, nclass, m);
     return;
   }
-  m.mask.assign(static_cast<std::size_t>(nmask) * m.nwords, 0);
+  // A shifted tail pays where vector popcounts leave a long tail; masks come in pairs for it.
+  m.shifted_tail = popcount_kind() == PopcountKind::avx512 && m.nwords >= 8 && m.nwords % 8 >= 5 && nmask % 2 == 0;
+  m.stride = m.shifted_tail ? (m.nwords + 7) / 8 * 8 : m.nwords;
+  const int tail_from = m.stride - 8, tail_shift = m.stride - m.nwords;
+  m.mask.assign(static_cast<std::size_t>(nmask) * m.stride, 0);
   m.mask_cases.assign(nmask, 0);
   m.total.assign(nclass, 0);
   for (int k = 0; k < n; ++k) {
@@ -238,11 +252,13 @@ void build_node_masks(const int* rows, int n, const int* y, int nclass, std::vec
     const int cls = y[row];
     m.total[cls] += c;
     const std::uint64_t bit = std::uint64_t{1} << (2 * (row & 31));
-    const std::size_t word = static_cast<std::size_t>(row / 32 - m.first_word);
+    int w = row / 32 - m.first_word;
+    if (m.shifted_tail && w >= tail_from) w += tail_shift;
+    const std::size_t word = static_cast<std::size_t>(w);
     for (int p = 0; p < m.nplane; ++p) {
       if (((c >> p) & 1) == 0) continue;
       const int q = p * nclass + cls;
-      m.mask[static_cast<std::size_t>(q) * m.nwords + word] |= bit;
+      m.mask[static_cast<std::size_t>(q) * m.stride + word] |= bit;
       ++m.mask_cases[q];
     }
   }
@@ -255,11 +271,11 @@ void count_by_masks(const std::uint64_t* column, const NodeMasks& m, int* hist) 
   std::fill(hist, hist + 4 * nclass, 0);
   const std::uint64_t* words = column + m.first_word;
   const int nmask = m.nplane * nclass;
-  auto mask = [&](int q) { return m.mask.data() + static_cast<std::size_t>(q) * m.nwords; };
+  auto mask = [&](int q) { return m.mask.data() + static_cast<std::size_t>(q) * m.stride; };
   for (int q = 0; q < nmask; q += 2) {
     MaskCounts r[2];
     if (q + 1 < nmask)
-      mask_pair_counts(words, mask(q), mask(q + 1), m.nwords, r);
+      mask_pair_counts(words, mask(q), mask(q + 1), m, r);
     else
       r[0] = mask_counts(words, mask(q), m.nwords);
     for (int j = 0; j < 2 && q + j < nmask; ++j) {

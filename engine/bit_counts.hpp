@@ -28,7 +28,13 @@ struct NodeMasks {
   int nplane = 0;       // bits of the largest number of copies of a case
   int first_word = 0;   // the node's cases lie in words first_word .. first_word + nwords - 1
   int nwords = 0;
-  std::vector<std::uint64_t> mask;  // (plane * nclass + class) * nwords + word: one bit per case, at 2(i mod 32)
+  // Words of each mask: nwords, or with a shifted tail the whole blocks of eight words that
+  // cover them. A shifted tail's last block stands for the column's last eight words (its words
+  // before those of the node's last partial block are empty), so that the vector loop needs no
+  // tail of single words.
+  int stride = 0;
+  bool shifted_tail = false;
+  std::vector<std::uint64_t> mask;  // (plane * nclass + class) * stride + word: one bit per case, at 2(i mod 32)
   std::vector<int> mask_cases;      // cases in each mask
   std::vector<int> total;           // class counts of the node, copies included
 };

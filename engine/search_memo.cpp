@@ -1,6 +1,8 @@
 // The memo of recurring nodes' searches.
 #include "search_memo.hpp"
 
+#include <algorithm>
+
 namespace forests {
 
 void SearchMemo::reset(int min_cases) {
@@ -37,10 +39,12 @@ int slot_of(const std::vector<int>& slot_covariate, int v) {
 
 }  // namespace
 
-bool SearchMemo::make_room(Entry& e) {
+bool SearchMemo::make_room(Entry& e, int more) {
   const std::size_t slots = e.slot_covariate.size();
-  if (4 * (static_cast<std::size_t>(e.kept) + 1) <= 3 * slots) return true;
-  const std::size_t grown = slots == 0 ? kFirstSlots : 2 * slots;
+  const std::size_t wanted = static_cast<std::size_t>(e.kept) + static_cast<std::size_t>(more);
+  if (4 * wanted <= 3 * slots) return true;
+  std::size_t grown = std::max<std::size_t>(slots, kFirstSlots);
+  while (4 * wanted > 3 * grown) grown *= 2;
   const std::size_t bytes = (grown - slots) * (sizeof(int) + sizeof(Candidate));
   if (used + bytes > budget) return false;
   used += bytes;
@@ -63,7 +67,7 @@ void SearchMemo::keep(int entry, int v, const Candidate& c) {
     const int s = slot_of(e.slot_covariate, v);
     if (e.slot_covariate[s] == v) return;  // the same search gave the same result
   }
-  if (!make_room(e)) return;
+  if (!make_room(e, 1)) return;
   const int s = slot_of(e.slot_covariate, v);
   e.slot_covariate[s] = v;
   e.slot_result[s] = c;
@@ -107,6 +111,8 @@ bool MemoPlaces::recall(int i, const std::vector<int>& candidates, std::vector<C
 
 void MemoPlaces::remember(int i, const std::vector<int>& candidates, const std::vector<Candidate>& results) {
   if (!memo || entry[i] < 0) return;
+  // Room for all of them at once: a table grown step by step would be copied at every step.
+  memo->make_room(memo->entries[entry[i]], static_cast<int>(candidates.size()));
   for (std::size_t k = 0; k < candidates.size(); ++k) memo->keep(entry[i], candidates[k], results[k]);
 }
 

@@ -42,9 +42,8 @@ struct SearchMemo {
   // Covariate v's kept result at the entry, or none.
   const Candidate* kept_result(const Entry& e, int v) const;
 
- private:
-  // Room for one more result at the entry; false when the budget is spent.
-  bool make_room(Entry& e);
+  // Room for `more` results at the entry besides those kept; false when the budget is spent.
+  bool make_room(Entry& e, int more);
 };
 
 // Each node's entry in the memo while one tree grows; -1 for none (or no memo).

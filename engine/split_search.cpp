@@ -228,6 +228,80 @@ void cuts_between_admissible_ones(int ncut, const int* cls, int observed, int lo
   for (int after = 0; last > first && observed - after > high; --last) after += cls[2 * last] + cls[2 * last + 1];
 }
 
+#define FORESTS_WIDE_VECTORS __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
+// g++ 12 takes the deliberately undefined start of some of its own 512-bit intrinsics for an
+// uninitialised variable: the functions on wide vectors are compiled without that warning.
+#define FORESTS_WIDE_VECTORS_BEGIN _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
+#define FORESTS_WIDE_VECTORS_END _Pragma("GCC diagnostic pop")
+
+FORESTS_WIDE_VECTORS_BEGIN
+
+// The lanes of cuts q .. q + 15 that exist.
+FORESTS_WIDE_VECTORS inline __mmask16 cut_lanes(int ncut, int q) {
+  return ncut - q >= 16 ? static_cast<__mmask16>(0xffff) : static_cast<__mmask16>((1u << (ncut - q)) - 1);
+}
+
+// Each of sixteen lanes plus the lanes before it (an inclusive scan), plus `before`.
+FORESTS_WIDE_VECTORS inline __m512i inclusive_scan_lanes(__m512i x, __m512i before) {
+  const __m512i zero = _mm512_setzero_si512();
+  x = _mm512_add_epi32(x, _mm512_alignr_epi32(x, zero, 15));
+  x = _mm512_add_epi32(x, _mm512_alignr_epi32(x, zero, 14));
+  x = _mm512_add_epi32(x, _mm512_alignr_epi32(x, zero, 12));
+  x = _mm512_add_epi32(x, _mm512_alignr_epi32(x, zero, 8));
+  return _mm512_add_epi32(x, before);
+}
+
+// Writes the lanes of `keep` of x, in order, at out[0..].
+FORESTS_WIDE_VECTORS inline void store_kept_lanes(int* out, __mmask16 keep, __m512i x) {
+  const unsigned count = static_cast<unsigned>(std::popcount(static_cast<unsigned>(keep)));
+  _mm512_mask_storeu_epi32(out, static_cast<__mmask16>((1u << count) - 1), _mm512_maskz_compress_epi32(keep, x));
+}
+
+// Class counts of runs q .. q + 15 (ints cls[2q ..], as many runs as `in` has lanes) into
+// one register per class.
+FORESTS_WIDE_VECTORS inline void run_class_lanes(const int* cls, int q, __mmask16 in, __m512i& class0, __m512i& class1) {
+  const unsigned ints = 2 * static_cast<unsigned>(std::popcount(static_cast<unsigned>(in)));
+  const __mmask16 low = static_cast<__mmask16>(ints >= 16 ? 0xffffu : (1u << ints) - 1);
+  const __mmask16 high = static_cast<__mmask16>(ints <= 16 ? 0u : ints >= 32 ? 0xffffu : (1u << (ints - 16)) - 1);
+  const __m512i first = _mm512_maskz_loadu_epi32(low, cls + 2 * q), second = _mm512_maskz_loadu_epi32(high, cls + 2 * q + 16);
+  const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+  const __m512i odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+  class0 = _mm512_permutex2var_epi32(first, even, second);
+  class1 = _mm512_permutex2var_epi32(first, odd, second);
+}
+
+// two_class_cuts on 512-bit registers, sixteen runs at a time: the left counts by a scan of the
+// lanes, the cuts kept compressed into place.
+FORESTS_WIDE_VECTORS int outer_cuts_wide(int ncut, const int* cls, const int* code, int first, int last, int* l0,
+                                         int* l1, int* last_code) {
+  const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m512i zero = _mm512_setzero_si512(), top = _mm512_set1_epi32(15);
+  __m512i left0 = zero, left1 = zero;
+  int kept = 0;
+  for (int q = 0; q < ncut; q += 16) {
+    const __mmask16 in = cut_lanes(ncut, q);
+    __m512i c0, c1, next0, next1;
+    run_class_lanes(cls, q, in, c0, c1);
+    run_class_lanes(cls, q + 1, in, next0, next1);
+    const __mmask16 one_class = _mm512_cmpeq_epi32_mask(_mm512_or_si512(c0, next0), zero) |
+                                _mm512_cmpeq_epi32_mask(_mm512_or_si512(c1, next1), zero);
+    const __m512i position = _mm512_add_epi32(lane, _mm512_set1_epi32(q));
+    const __mmask16 inner = one_class & _mm512_cmpge_epi32_mask(position, _mm512_set1_epi32(first)) &
+                            _mm512_cmplt_epi32_mask(position, _mm512_set1_epi32(last));
+    const __mmask16 keep = in & static_cast<__mmask16>(~inner);
+    left0 = inclusive_scan_lanes(c0, left0);
+    left1 = inclusive_scan_lanes(c1, left1);
+    store_kept_lanes(l0 + kept, keep, left0);
+    store_kept_lanes(l1 + kept, keep, left1);
+    store_kept_lanes(last_code + kept, keep, _mm512_maskz_loadu_epi32(in, code + q));
+    kept += std::popcount(static_cast<unsigned>(keep));
+    left0 = _mm512_permutexvar_epi32(top, left0);  // the counts before the next sixteen runs
+    left1 = _mm512_permutexvar_epi32(top, left1);
+  }
+  return kept;
+}
+FORESTS_WIDE_VECTORS_END
+
 // The cuts between runs as left class counts before any missing case, with the code of the
 // last run left of each; cuts inside one-class stretches are left out. Returns their number.
 int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratch& w) {
@@ -242,6 +316,7 @@ int two_class_cuts(int nruns, int m, int n, const SearchSettings& s, SplitScratc
   const bool stretches = n <= kOneClassStretchesUpTo && s.minnode >= 1 && w.total[0] > 0 && w.total[1] > 0;
   int first = 0, last = 0;
   if (stretches) cuts_between_admissible_ones(ncut, cls, n - m, s.minnode, n - m - s.minnode, first, last);
+  if (cpu_has_wide_vectors()) return outer_cuts_wide(ncut, cls, code, first, last, l0, l1, last_code);
   // First, on vector lanes, which cuts lie inside a stretch of one-class runs.
   for (int q = 0; q < ncut; ++q) {
     const int one_class = static_cast<int>((cls[2 * q] | cls[2 * q + 2]) == 0) | static_cast<int>((cls[2 * q + 1] | cls[2 * q + 3]) == 0);
@@ -365,16 +440,7 @@ AVX2_CLONE void gini_pass_two_classes_on_arrays(int ncut, int n, int base, const
   }
 }
 
-#define FORESTS_WIDE_VECTORS __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
-// g++ 12 takes the deliberately undefined start of its own conversion intrinsics for an
-// uninitialised variable.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
-// The lanes of cuts q .. q + 15 that exist.
-FORESTS_WIDE_VECTORS inline __mmask16 cut_lanes(int ncut, int q) {
-  return ncut - q >= 16 ? static_cast<__mmask16>(0xffff) : static_cast<__mmask16>((1u << (ncut - q)) - 1);
-}
+FORESTS_WIDE_VECTORS_BEGIN
 
 // The lanes of cuts q .. q + 15 whose left side holds between low and high cases.
 FORESTS_WIDE_VECTORS inline __mmask16 admissible_cut_lanes(const int* l0, const int* l1, int q, __mmask16 in,
@@ -434,18 +500,6 @@ FORESTS_WIDE_VECTORS void gini_pass_two_classes_wide(int ncut, int n, int base, 
 }
 
 
-// Ones (class 1) among the keys up to each of sixteen lanes: an inclusive scan of the lanes'
-// class bits, plus those before them.
-FORESTS_WIDE_VECTORS inline __m512i ones_up_to_lanes(__m512i class_bits, int ones_before) {
-  const __m512i zero = _mm512_setzero_si512();
-  __m512i x = class_bits;
-  x = _mm512_add_epi32(x, _mm512_alignr_epi32(x, zero, 15));
-  x = _mm512_add_epi32(x, _mm512_alignr_epi32(x, zero, 14));
-  x = _mm512_add_epi32(x, _mm512_alignr_epi32(x, zero, 12));
-  x = _mm512_add_epi32(x, _mm512_alignr_epi32(x, zero, 8));
-  return _mm512_add_epi32(x, _mm512_set1_epi32(ones_before));
-}
-
 // One missing-value pass over the cuts after the sorted keys: each lane's screening sum, and
 // the largest admissible one.
 struct KeyPass {
@@ -500,7 +554,7 @@ FORESTS_WIDE_VECTORS void count_ones_up_to(const std::uint16_t* keys, int n, int
     const __mmask16 in = cut_lanes(n, q);
     const __m512i key = _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(in, keys + q));
     const __m512i class_bits = _mm512_and_si512(key, _mm512_set1_epi32(1));
-    _mm512_storeu_si512(ones_up_to + q, ones_up_to_lanes(class_bits, before));
+    _mm512_storeu_si512(ones_up_to + q, inclusive_scan_lanes(class_bits, _mm512_set1_epi32(before)));
     before += std::popcount(static_cast<unsigned>(_mm512_test_epi32_mask(key, _mm512_set1_epi32(1)) & in));
   }
 }
@@ -542,7 +596,7 @@ FORESTS_WIDE_VECTORS OrdinalSplit two_class_gini_of_sorted_keys(const std::uint1
   return best;
 }
 
-#pragma GCC diagnostic pop
+FORESTS_WIDE_VECTORS_END
 
 // The pass on the widest vectors the processor has.
 void gini_pass_two_classes(int ncut, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
@@ -582,8 +636,7 @@ void entropy_pass_two_classes_on_arrays(int ncut, int n, int base, const int* ba
     if (estimate[q] <= ceiling) consider_two_class_entropy_cut(b0 + l0[q], b1 + l1[q], n, t0, t1, w.cut_code[q], na_right, best);
 }
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"  // as for the Gini passes
+FORESTS_WIDE_VECTORS_BEGIN
 
 // The lanes of cuts q .. q + 7 that exist.
 FORESTS_WIDE_VECTORS inline __mmask8 eight_cut_lanes(int ncut, int q) {
@@ -639,7 +692,7 @@ FORESTS_WIDE_VECTORS void entropy_pass_two_classes_wide(int ncut, int n, int bas
     }
   }
 }
-#pragma GCC diagnostic pop
+FORESTS_WIDE_VECTORS_END
 
 void entropy_pass_two_classes(int ncut, int n, int base, const int* base_cls, int na_right, const SearchSettings& s,
                               SplitScratch& w, OrdinalSplit& best) {
@@ -737,9 +790,13 @@ FORESTS_WIDE_VECTORS int present_two_class_codes_wide(int ncode, int missing, Sp
     const __m512i counts = _mm512_maskz_loadu_epi64(in, pairs + q);
     __mmask8 present = _mm512_mask_test_epi64_mask(in, counts, counts);
     if (missing >= q && missing < q + 8) present &= static_cast<__mmask8>(~(1u << (missing - q)));
-    _mm512_mask_compressstoreu_epi64(run_pairs + nruns, present, counts);
-    _mm256_mask_compressstoreu_epi32(run_code + nruns, present, _mm256_add_epi32(lane, _mm256_set1_epi32(q)));
-    nruns += std::popcount(static_cast<unsigned>(present));
+    // Compressed in registers, then stored: a compressing store to memory is slow.
+    const int count = std::popcount(static_cast<unsigned>(present));
+    const __mmask8 first = static_cast<__mmask8>((1u << count) - 1);
+    _mm512_mask_storeu_epi64(run_pairs + nruns, first, _mm512_maskz_compress_epi64(present, counts));
+    _mm256_mask_storeu_epi32(run_code + nruns, first,
+                             _mm256_maskz_compress_epi32(present, _mm256_add_epi32(lane, _mm256_set1_epi32(q))));
+    nruns += count;
   }
   return nruns;
 }
@@ -788,8 +845,7 @@ void subset_left_counts(const int* present, int bits, SplitScratch& w) {
 
 // Under the Gini index on 512-bit registers: keep(p) for each admissible subset p whose sum
 // comes near the largest, in binary order.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"  // as for the cut passes above
+FORESTS_WIDE_VECTORS_BEGIN
 template <class Keep>
 FORESTS_WIDE_VECTORS void near_subsets_wide(int count, bool top_is_missing, int n, const SearchSettings& s,
                                             SplitScratch& w, Keep& keep) {
@@ -823,7 +879,7 @@ FORESTS_WIDE_VECTORS void near_subsets_wide(int count, bool top_is_missing, int 
     for (; near != 0; near &= near - 1) keep(q + std::countr_zero(near));
   }
 }
-#pragma GCC diagnostic pop
+FORESTS_WIDE_VECTORS_END
 
 AVX2_CLONE void two_class_subsets(const int* present, int bits, bool top_is_missing, int n, const SearchSettings& s,
                                   SplitScratch& w, NominalSplit& best) {

@@ -20,7 +20,8 @@ struct TwoBitColumn {
 TEST(BitCounts, SameCountsAsCaseByCase) {
   // Nodes of bootstrap-like samples (repeated cases), of the whole range or a part of it, over
   // case numbers that end inside a word and on its edge, with two to five classes: counted by
-  // masks or by class lists.
+  // masks (their last block shifted over the column's last words where vector popcounts count
+  // them) or by class lists.
   std::mt19937 gen(5);
   int built = 0, listed = 0;
   for (int ncase : {1, 31, 32, 33, 70, 200, 2000}) {
