@@ -91,15 +91,21 @@ struct ColumnBeingRead {
       s[k] = form != kSlots ? k : k < kShortSlots ? static_cast<std::uint32_t>(std::max(slot_spelling[k], 0)) : 0;
     return s;
   }
-  // Calls f(i, k) with the spelling k of every cell in order.
+  // Calls f(i, k) with the spelling k of every cell in order. The cells are read through local
+  // copies of where they lie: f may store bytes, which could otherwise be this column's fields,
+  // and each cell would reload them.
   template <class F>
   void for_each_spelling(F&& f) const {
     if (form == kScaled) {
-      for (std::size_t i = 0; i < spelling_of_cell.size(); ++i) f(i, static_cast<std::uint32_t>(spelling_of_cell[i]));
+      const std::int32_t* spelling = spelling_of_cell.data();
+      const std::size_t n = spelling_of_cell.size();
+      for (std::size_t i = 0; i < n; ++i) f(i, static_cast<std::uint32_t>(spelling[i]));
       return;
     }
     if (form != kSlots) return cells.for_each(f);
-    for (std::size_t i = 0; i < nslots; ++i) f(i, static_cast<std::uint32_t>(slot_spelling[slots[i]]));
+    const std::uint8_t* slot = slots;
+    const std::size_t n = nslots;
+    for (std::size_t i = 0; i < n; ++i) f(i, static_cast<std::uint32_t>(slot_spelling[slot[i]]));
   }
 };
 

@@ -140,20 +140,22 @@ class SpellingCells {
   const std::uint8_t* data() const { return bytes_.data(); }
   // Where the next cell goes, to be fetched ahead of appending.
   const std::uint8_t* end() const { return bytes_.data() + size_ * width_; }
-  // Calls f(i, k) for every cell in order.
+  // Calls f(i, k) for every cell in order (the count read once: f may store bytes, which could
+  // otherwise be this table's).
   template <class F>
   void for_each(F&& f) const {
     const std::uint8_t* b = bytes_.data();
+    const std::size_t size = size_;
     if (width_ == 1) {
-      for (std::size_t i = 0; i < size_; ++i) f(i, static_cast<std::uint32_t>(b[i]));
+      for (std::size_t i = 0; i < size; ++i) f(i, static_cast<std::uint32_t>(b[i]));
     } else if (width_ == 2) {
-      for (std::size_t i = 0; i < size_; ++i) {
+      for (std::size_t i = 0; i < size; ++i) {
         std::uint16_t v;
         std::memcpy(&v, b + 2 * i, 2);
         f(i, static_cast<std::uint32_t>(v));
       }
     } else {
-      for (std::size_t i = 0; i < size_; ++i) {
+      for (std::size_t i = 0; i < size; ++i) {
         std::uint32_t v;
         std::memcpy(&v, b + 4 * i, 4);
         f(i, v);
