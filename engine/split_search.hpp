@@ -150,13 +150,15 @@ void count_codes(const Col& col, int ncode, const int* rows, int n, const int* y
 // Runs of equal codes from a two-class histogram, without a branch per code: every code is
 // written as a run, and counted only when present and not missing. Their sizes are left out:
 // two-class sweeps add the class counts.
-// On 512-bit registers the present codes are compressed into the runs eight at a time.
+// On 512-bit registers the present codes are compressed into the runs eight at a time; that
+// pays for columns of many codes only.
 int present_two_class_codes_wide(int ncode, int missing, SplitScratch& w);
+constexpr int kWideRunsFromCodes = 64;
 
 inline int runs_from_two_class_histogram(int ncode, int missing, SplitScratch& w, int& m) {
   const int* h = w.hist.data();
   int nruns = 0;
-  if (cpu_has_wide_vectors()) {
+  if (ncode >= kWideRunsFromCodes && cpu_has_wide_vectors()) {
     nruns = present_two_class_codes_wide(ncode, missing, w);
   } else {
     int* run_code = w.run_code.data();
