@@ -390,16 +390,13 @@ void two_class_left_counts(int nruns, SplitScratch& w) {
 #endif
 
 // The exact impurity of a cut with left class counts (a, b), by the very expression of the plain
-// loop; it replaces the best when lower.
-[[gnu::always_inline]] inline void consider_two_class_cut(int a_count, int b_count, int n, int t0, int t1, int code,
-                                                          int na_right, OrdinalSplit& best) {
-  const double dn = n;
-  const double a = a_count, b = b_count, dl = a + b, dr = dn - dl, r0 = t0 - a, r1 = t1 - b;
-  double v = 1.0;
-  v -= (a * a) / (dl * dn);
-  v -= (b * b) / (dl * dn);
-  v -= (r0 * r0) / (dr * dn);
-  v -= (r1 * r1) / (dr * dn);
+// sweep; it replaces the best when lower. The passes give the rule as a constant (1 entropy,
+// 0 Gini), so that it folds away.
+[[gnu::always_inline]] inline void consider_two_class_cut(int a, int b, int n, int t0, int t1, int code, int na_right,
+                                                          int impurity_rule, OrdinalSplit& best) {
+  const int nL = a + b;
+  const int left[2] = {a, b}, right[2] = {t0 - a, t1 - b};
+  const double v = impurity_of<2>(left, nL, right, n - nL, n, 2, impurity_rule);
   if (v < best.score) {
     best.score = v;
     best.cut_code = code;
@@ -436,7 +433,7 @@ AVX2_CLONE void gini_pass_two_classes_on_arrays(int ncut, int n, int base, const
   for (int q = range.first; near > 0; ++q) {
     if (sum[q] < floor) continue;
     --near;
-    consider_two_class_cut(b0 + l0[q], b1 + l1[q], n, t0, t1, w.run_code[q], na_right, best);
+    consider_two_class_cut(b0 + l0[q], b1 + l1[q], n, t0, t1, w.run_code[q], na_right, 0, best);
   }
 }
 
@@ -490,15 +487,14 @@ FORESTS_WIDE_VECTORS void gini_pass_two_classes_wide(int ncut, int n, int base, 
   const __m512 floor_lanes = _mm512_set1_ps(floor);
   for (int q = 0; q < ncut; q += 16) {
     const __mmask16 in = cut_lanes(ncut, q);
-    unsigned near = admissible_cut_lanes(l0, l1, q, in, low, high) & _mm512_mask_cmp_ps_mask(in, _mm512_maskz_loadu_ps(in, sum + q), floor_lanes,
-                                                                _CMP_GE_OQ);
+    const __mmask16 near_sum = _mm512_mask_cmp_ps_mask(in, _mm512_maskz_loadu_ps(in, sum + q), floor_lanes, _CMP_GE_OQ);
+    unsigned near = admissible_cut_lanes(l0, l1, q, in, low, high) & near_sum;
     for (; near != 0; near &= near - 1) {
       const int cut = q + std::countr_zero(near);
-      consider_two_class_cut(b0 + l0[cut], b1 + l1[cut], n, t0, t1, w.run_code[cut], na_right, best);
+      consider_two_class_cut(b0 + l0[cut], b1 + l1[cut], n, t0, t1, w.run_code[cut], na_right, 0, best);
     }
   }
 }
-
 
 // One missing-value pass over the cuts after the sorted keys: each lane's screening sum, and
 // the largest admissible one.
@@ -589,7 +585,7 @@ FORESTS_WIDE_VECTORS OrdinalSplit two_class_gini_of_sorted_keys(const std::uint1
       for (; near != 0; near &= near - 1) {
         const int p = q + std::countr_zero(near);
         const int size = p + 1 - m + pass.base, b = ones_up_to[p] - missing_ones + pass.base_ones;
-        consider_two_class_cut(size - b, b, n, n - ones, ones, keys[p] >> 1, pass.na_right, best);
+        consider_two_class_cut(size - b, b, n, n - ones, ones, keys[p] >> 1, pass.na_right, 0, best);
       }
     }
   }
@@ -603,20 +599,6 @@ void gini_pass_two_classes(int ncut, int n, int base, const int* base_cls, int n
                            SplitScratch& w, OrdinalSplit& best) {
   if (cpu_has_wide_vectors()) return gini_pass_two_classes_wide(ncut, n, base, base_cls, na_right, s, w, best);
   gini_pass_two_classes_on_arrays(ncut, n, base, base_cls, na_right, s, w, best);
-}
-
-// The exact entropy impurity of a cut with left class counts (a, b); it replaces the best when
-// lower.
-inline void consider_two_class_entropy_cut(int a, int b, int n, int t0, int t1, int code, int na_right,
-                                           OrdinalSplit& best) {
-  const int nL = a + b;
-  const int left[2] = {a, b}, right[2] = {t0 - a, t1 - b};
-  const double v = impurity_of<2>(left, nL, right, n - nL, n, 2, 1);
-  if (v < best.score) {
-    best.score = v;
-    best.cut_code = code;
-    best.na_right = na_right;
-  }
 }
 
 // Under entropy, every cut's estimate from the table of x log x first; then only the cuts whose
@@ -633,7 +615,8 @@ void entropy_pass_two_classes_on_arrays(int ncut, int n, int base, const int* ba
                                    [](double a, double b) { return a < b; });
   const double ceiling = lowest + screen.slack;
   for (int q = range.first; q < range.last; ++q)
-    if (estimate[q] <= ceiling) consider_two_class_entropy_cut(b0 + l0[q], b1 + l1[q], n, t0, t1, w.cut_code[q], na_right, best);
+    if (estimate[q] <= ceiling)
+      consider_two_class_cut(b0 + l0[q], b1 + l1[q], n, t0, t1, w.cut_code[q], na_right, 1, best);
 }
 
 FORESTS_WIDE_VECTORS_BEGIN
@@ -684,11 +667,12 @@ FORESTS_WIDE_VECTORS void entropy_pass_two_classes_wide(int ncut, int n, int bas
   const __m512d ceiling = _mm512_set1_pd(_mm512_reduce_min_pd(lowest_lanes) + screen.slack);
   for (int q = 0; q < ncut; q += 8) {
     const __mmask8 in = eight_cut_lanes(ncut, q);
-    unsigned near = admissible_eight_cut_lanes(l0, l1, q, in, low, high) & _mm512_mask_cmp_pd_mask(in, _mm512_maskz_loadu_pd(in, estimate + q), ceiling,
-                                                                _CMP_LE_OQ);
+    const __mmask8 near_estimate =
+        _mm512_mask_cmp_pd_mask(in, _mm512_maskz_loadu_pd(in, estimate + q), ceiling, _CMP_LE_OQ);
+    unsigned near = admissible_eight_cut_lanes(l0, l1, q, in, low, high) & near_estimate;
     for (; near != 0; near &= near - 1) {
       const int cut = q + std::countr_zero(near);
-      consider_two_class_entropy_cut(b0 + l0[cut], b1 + l1[cut], n, t0, t1, w.cut_code[cut], na_right, best);
+      consider_two_class_cut(b0 + l0[cut], b1 + l1[cut], n, t0, t1, w.cut_code[cut], na_right, 1, best);
     }
   }
 }

@@ -363,14 +363,12 @@ OrdinalSplit ordinal_split(const Col& col, int ncode, int missing, const int* ro
   // present through a bitmap; far more (a small node): sort the node. Two classes take all their
   // runs from a count per code for more codes against the node's size where wide vectors
   // gather them eight codes at a time, and sort small nodes in vector registers first.
-  const bool wide_two_classes = s.nclass == 2 && cpu_has_wide_vectors();
-  if (static_cast<long long>(ncode) <= 2LL * n + 16) {
-    count_codes(col, ncode, rows, n, y, s.nclass, w);
-    return ordinal_split_counted(ncode, missing, n, s, w);
-  }
+  const bool few_codes = static_cast<long long>(ncode) <= 2LL * n + 16;
   if constexpr (CellsOfAtMost16Bits<Col>)
-    if (takes_sorted_keys(ncode, missing, n, s)) return two_class_gini_by_sorted_keys(col, missing, rows, n, y, s);
-  if (wide_two_classes && static_cast<long long>(ncode) <= kWideCountCodesPerCase * n + 16) {
+    if (!few_codes && takes_sorted_keys(ncode, missing, n, s))
+      return two_class_gini_by_sorted_keys(col, missing, rows, n, y, s);
+  const bool wide_two_classes = s.nclass == 2 && cpu_has_wide_vectors();
+  if (few_codes || (wide_two_classes && static_cast<long long>(ncode) <= kWideCountCodesPerCase * n + 16)) {
     count_codes(col, ncode, rows, n, y, s.nclass, w);
     return ordinal_split_counted(ncode, missing, n, s, w);
   }
