@@ -71,6 +71,8 @@ class LevelGrowth {
   template <class Store>
   void search_chunk(const LevelInputs<Store>& in, int chunk, int thread);
   template <class Store>
+  void search_node(const LevelInputs<Store>& in, int from, int to, int end, int thread);
+  template <class Store>
   const NodeMasks* node_masks(const LevelInputs<Store>& in, int node, int thread);
   // The node's masks when the search of covariate v can count by them; none otherwise.
   template <class Store>
@@ -140,6 +142,37 @@ const NodeMasks* LevelGrowth::node_masks(const LevelInputs<Store>& in, int node,
   }
 }
 
+// Searches from .. to-1, all of one node; searches up to `end` may be fetched ahead. Columns of
+// few codes wait in a batch and are weighed together.
+template <class Store>
+void LevelGrowth::search_node(const LevelInputs<Store>& in, int from, int to, int end, int thread) {
+  const int node = searches_[from].node;
+  const int i = in.first + node;
+  SplitScratch& w = in.scratch[thread];
+  Candidate* results = results_[node].data();
+  w.few_codes.size = 0;
+  for (int q = from; q < to && !progress_->failed.load(std::memory_order_relaxed); ++q) {
+    if constexpr (TwoBitColumns<Store>) {
+      // The next search's column, and the record of the one after, are on their way from
+      // memory while this one runs.
+      if (q + 2 < end) in.store.prefetch_meta(candidates_[searches_[q + 2].node][searches_[q + 2].k]);
+      if (q + 1 < end) in.store.prefetch_column(candidates_[searches_[q + 1].node][searches_[q + 1].k]);
+    }
+    const int k = searches_[q].k;
+    const int v = candidates_[node][k];
+    const NodeMasks* masks = masks_for(in, node, v, thread);
+    if (progress_->failed) return;  // the masks may be half built
+    if constexpr (TwoBitColumns<Store>) {
+      if (takes_few_code_batch(in.store, v, masks, in.search)) {
+        add_to_few_code_batch(in.store, v, k, *masks, in.search, w.few_codes, results);
+        continue;
+      }
+    }
+    results[k] = search_candidate(in.store, v, in.t.node_rows(i), in.t.count[i], in.y, in.search, w, masks);
+  }
+  if (w.few_codes.size > 0) weigh_few_code_batch(w.few_codes, in.search, results);
+}
+
 // The searches of one chunk; every search of it is released once, whatever happens.
 template <class Store>
 void LevelGrowth::search_chunk(const LevelInputs<Store>& in, int chunk, int thread) {
@@ -150,21 +183,7 @@ void LevelGrowth::search_chunk(const LevelInputs<Store>& in, int chunk, int thre
       const int node = searches_[task].node;
       int stop = task;
       while (stop < end && searches_[stop].node == node) ++stop;
-      const int i = in.first + node;
-      for (int q = task; q < stop && !progress_->failed.load(std::memory_order_relaxed); ++q) {
-        if constexpr (TwoBitColumns<Store>) {
-          // The next search's column, and the record of the one after, are on their way from
-          // memory while this one runs.
-          if (q + 2 < end) in.store.prefetch_meta(candidates_[searches_[q + 2].node][searches_[q + 2].k]);
-          if (q + 1 < end) in.store.prefetch_column(candidates_[searches_[q + 1].node][searches_[q + 1].k]);
-        }
-        const int k = searches_[q].k;
-        const int v = candidates_[node][k];
-        const NodeMasks* masks = masks_for(in, node, v, thread);
-        if (progress_->failed) break;  // the masks may be half built
-        results_[node][k] = search_candidate(in.store, v, in.t.node_rows(i), in.t.count[i], in.y, in.search,
-                                             in.scratch[thread], masks);
-      }
+      search_node(in, task, stop, end, thread);
       release(task, stop);
       task = stop;
     }
@@ -201,17 +220,11 @@ void LevelGrowth::finish_in_order(const LevelInputs<Store>& in, Finish& finish) 
 template <class Store, class Finish>
 void LevelGrowth::run_alone(const LevelInputs<Store>& in, Finish& finish) {
   const int nsearch = static_cast<int>(searches_.size());
-  for (int q = 0; q < nsearch; ++q) {
-    const auto [node, k] = searches_[q];
-    if constexpr (TwoBitColumns<Store>) {
-      // As in search_chunk: the next column and the record after it.
-      if (q + 2 < nsearch) in.store.prefetch_meta(candidates_[searches_[q + 2].node][searches_[q + 2].k]);
-      if (q + 1 < nsearch) in.store.prefetch_column(candidates_[searches_[q + 1].node][searches_[q + 1].k]);
-    }
-    const int i = in.first + node;
-    const int v = candidates_[node][k];
-    results_[node][k] = search_candidate(in.store, v, in.t.node_rows(i), in.t.count[i], in.y, in.search,
-                                         in.scratch[0], masks_for(in, node, v, 0));
+  for (int q = 0; q < nsearch;) {
+    int stop = q;
+    while (stop < nsearch && searches_[stop].node == searches_[q].node) ++stop;
+    search_node(in, q, stop, nsearch, 0);
+    q = stop;
   }
   for (int node = 0; node < count_; ++node) finish(in.first + node);
 }

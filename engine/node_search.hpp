@@ -79,6 +79,39 @@ Candidate search_candidate(const Store& store, int v, const int* rows, int n, co
   });
 }
 
+// Whether covariate v's search at a node can wait in a batch of few-code columns: a two-bit
+// ordinal column of few values, counted by the node's masks (or class lists), at a two-class
+// node under the Gini index.
+template <class Store>
+bool takes_few_code_batch(const Store& store, int v, const NodeMasks* masks, const SearchSettings& s) {
+  if constexpr (TwoBitColumns<Store>) {
+    return masks && (masks->active || masks->listed) && s.nclass == 2 && s.impurity_rule != 1 &&
+           store.two_bit_column(v) && !store.nominal(v) && has_few_values(store.ncode(v), store.missing(v));
+  } else {
+    (void)store, (void)v, (void)masks, (void)s;
+    return false;
+  }
+}
+
+// Weighs the batch's columns into their results and empties it.
+inline void weigh_few_code_batch(FewCodeBatch& batch, const SearchSettings& s, Candidate* results) {
+  OrdinalSplit out[kFewCodeLanes];
+  few_code_gini_splits(batch, s.minnode, out);
+  for (int k = 0; k < batch.size; ++k) results[batch.slot[k]] = as_candidate(out[k]);
+  batch.size = 0;
+}
+
+// Counts covariate v (takes_few_code_batch) into the batch, its result due at results[slot]; a
+// full batch is weighed.
+template <class Store>
+void add_to_few_code_batch(const Store& store, int v, int slot, const NodeMasks& masks, const SearchSettings& s,
+                           FewCodeBatch& batch, Candidate* results) {
+  int hist[8];
+  count_by_masks(store.two_bit_column(v), masks, hist);
+  batch.add(hist, store.ncode(v), store.missing(v), slot);
+  if (batch.size == kFewCodeLanes) weigh_few_code_batch(batch, s, results);
+}
+
 // What search_candidate returns for covariate v at a node without an admissible cut or subset
 // (fewer than twice minnode cases).
 template <class Store>

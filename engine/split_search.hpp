@@ -39,6 +39,24 @@ struct NominalSplit {
 inline OrdinalSplit no_admissible_cut(int nclass) { return {static_cast<double>(nclass), -1, 0}; }
 inline NominalSplit no_admissible_subset(int nclass) { return {static_cast<double>(nclass), 1}; }
 
+// Columns of few values whose counts wait to be weighed together, one vector lane each: the
+// divisions of several columns then overlap, and no branch picks a column's best cut.
+constexpr int kFewCodeLanes = 8;
+struct FewCodeBatch {
+  int count[8][kFewCodeLanes] = {};       // [code * 2 + class][column], codes 0 .. 3
+  int missing_value[kFewCodeLanes] = {};  // the missing code where it is one of the column's codes, else 4
+  int slot[kFewCodeLanes] = {};           // where the caller wants each column's result
+  int size = 0;
+  // Counts hist[code * 2 + class] (codes 0 .. ncode-1, at most kFewValues besides `missing`,
+  // or -1) as the next column.
+  void add(const int* hist, int ncode, int missing, int result_slot) {
+    for (int c = 0; c < 2 * ncode; ++c) count[c][size] = hist[c];
+    for (int c = 2 * ncode; c < 8; ++c) count[c][size] = 0;
+    missing_value[size] = missing >= 0 && missing < ncode ? missing : 4;
+    slot[size++] = result_slot;
+  }
+};
+
 // Work tables of the searches, reused for every node of a tree.
 struct SplitScratch {
   std::vector<int> left, right, total, miss;
@@ -54,6 +72,7 @@ struct SplitScratch {
   std::vector<std::uint8_t> cut_inner;  // cut inside a one-class stretch
   std::vector<double> cut_score;
   std::vector<double> x_log_x;                        // x log x for x = 0, 1, ...: entropy estimates
+  FewCodeBatch few_codes;
   void prepare(int nclass, int max_codes);
 };
 
@@ -314,6 +333,10 @@ inline bool has_few_values(int ncode, int missing) {
 // minnode cases on each side: the very split sweep_ordinal_runs finds on the same counts, to the
 // last bit of its score.
 OrdinalSplit few_code_gini_split(const int* hist, int ncode, int missing, int minnode);
+
+
+// out[k]: few_code_gini_split of the batch's column k, for its columns.
+void few_code_gini_splits(const FewCodeBatch& batch, int minnode, OrdinalSplit* out);
 
 // Best cut-off of an ordinal covariate from its counts per code (scratch.hist and .total).
 inline OrdinalSplit ordinal_split_counted(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w) {
