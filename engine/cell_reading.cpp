@@ -564,28 +564,11 @@ void note_scaled_values(const DistinctKeys& d, int scale, RowsRead& r) {
   if (number != d.key.end()) r.smallest = std::min(r.smallest, scaled_value(*number, scale));
 }
 
-// A column of scaled cells read to the end finds its distinct keys and numbers its cells by them.
-// `slot`: room reused from column to column, where keys found by bits and spread no wider than a
-// few per cell note their numbers (only the slots of keys present are written, and only those
-// are read).
-void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r, std::vector<std::int32_t>& slot) {
+// A column of scaled cells read to the end finds its distinct keys; its cells keep their keys,
+// which are numbered among them as they are read.
+void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r) {
   c.distinct = distinct_keys(c.scaled);
-  const DistinctKeys& d = c.distinct;
-  note_scaled_values(d, c.scaled.scale, r);
-  c.spelling_of_cell = std::move(c.scaled.key);
-  c.scaled.key = {};
-  const std::size_t nslot = 64 * d.present.size();
-  if (nslot == 0 || nslot > 4 * c.spelling_of_cell.size() + 65536) {
-    for (std::int32_t& k : c.spelling_of_cell) k = static_cast<std::int32_t>(key_index(d, k));
-    return;
-  }
-  slot.resize(std::max(slot.size(), nslot));
-  for (std::size_t w = 0; w < d.present.size(); ++w) {
-    auto index = static_cast<std::int32_t>(d.before[w]);
-    for (std::uint64_t bits = d.present[w]; bits != 0; bits &= bits - 1) slot[64 * w + std::countr_zero(bits)] = index++;
-  }
-  for (std::int32_t& k : c.spelling_of_cell)
-    k = k <= kMissingNan ? static_cast<std::int32_t>(d.missing_index[k - kMissingNa]) : slot[static_cast<std::uint32_t>(k - d.low)];
+  note_scaled_values(c.distinct, c.scaled.scale, r);
 }
 
 }  // namespace
@@ -652,9 +635,8 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     if (rows_read < two_tiles && block_size >= kGrowingBlock && block_size < kLargestBlock)
       block_size = std::min(kLargestBlock, std::max(block_size, len / std::max<std::size_t>(rows_read, 1) * two_tiles));
   }
-  std::vector<std::int32_t> slot;
   for (ColumnBeingRead& c : columns)
-    if (c.form == ColumnBeingRead::kScaled) finish_scaled_cells(c, r, slot);
+    if (c.form == ColumnBeingRead::kScaled) finish_scaled_cells(c, r);
   const int last_col = col;
   for (int col = 0; col < cr.ncols; ++col) {
     if (rules.cov_of_col[col] < 0) continue;
@@ -682,6 +664,13 @@ void spell_scaled_cells(ColumnBeingRead& c, RowsRead& r) {
   if (nsp >= 256 && 2 * nsp > c.cells.size()) c.spellings.stop_finding();
   c.scaled = ScaledCells{};
   c.form = ColumnBeingRead::kSpelled;
+}
+
+void number_scaled_cells(ColumnBeingRead& c, std::vector<std::uint32_t>& room) {
+  if (c.form != ColumnBeingRead::kScaled || c.numbered) return;
+  const KeyIndex spelling(c.distinct, c.scaled.key.size(), room);
+  for (std::int32_t& k : c.scaled.key) k = static_cast<std::int32_t>(spelling(k));
+  c.numbered = true;
 }
 
 int spelling_count(const ColumnBeingRead& c) {
@@ -881,7 +870,7 @@ ValueTable value_table(const ColumnBeingRead& c, double missing_code, std::vecto
     ValueTable t = ordinal_scaled_table(c, missing_code);
     rank = scaled_ranks(c);
     t.count.assign(t.value.size(), 0);
-    for (const std::int32_t k : c.spelling_of_cell) ++t.count[rank[k]];
+    c.for_each_spelling([&](std::size_t, std::uint32_t k) { ++t.count[rank[k]]; });
     return t;
   }
   const int nsp = static_cast<int>(c.value.size());
@@ -1025,11 +1014,10 @@ int scaled_kept_zero(const ColumnBeingRead& c, const std::vector<int>& ranks, bo
   const std::vector<int>& rank = ranks.empty() ? found : ranks;
   const auto minus_zero = static_cast<std::int32_t>(minus - key.begin());
   const auto zero = static_cast<std::uint32_t>(rank[minus_zero]);
-  std::vector<std::uint32_t> x(c.spelling_of_cell.size());
-  for (std::size_t i = 0; i < x.size(); ++i) {
-    const std::int32_t k = c.spelling_of_cell[i];
-    x[i] = 2 * static_cast<std::uint32_t>(rank[k]) + (k == minus_zero ? 1 : 0);
-  }
+  std::vector<std::uint32_t> x(c.cell_count());
+  c.for_each_spelling([&](std::size_t i, std::uint32_t k) {
+    x[i] = 2 * static_cast<std::uint32_t>(rank[k]) + (k == static_cast<std::uint32_t>(minus_zero) ? 1 : 0);
+  });
   minus_kept = sort_keeps_minus_zero(x, zero);
   return static_cast<int>(zero);
 }

@@ -73,12 +73,13 @@ struct ColumnBeingRead {
   const std::uint8_t* slots = nullptr;                    // its cells' slots, once read
   std::size_t nslots = 0;
 
-  // Of a column read to the end as scaled cells: its distinct keys and each cell's spelling.
+  // Of a column read to the end as scaled cells: its distinct keys, whose index is each cell's
+  // spelling, and whether its cells hold their spellings in place of their keys by now.
   DistinctKeys distinct;
-  std::vector<std::int32_t> spelling_of_cell;
+  bool numbered = false;
 
   std::size_t cell_count() const {
-    return form == kSlots ? nslots : form == kScaled ? spelling_of_cell.size() : cells.size();
+    return form == kSlots ? nslots : form == kScaled ? scaled.key.size() : cells.size();
   }
   // The cells as a byte each, when each takes one (slots or spellings).
   bool one_byte_cells() const { return form == kSlots || (form == kSpelled && cells.width() == 1); }
@@ -97,9 +98,15 @@ struct ColumnBeingRead {
   template <class F>
   void for_each_spelling(F&& f) const {
     if (form == kScaled) {
-      const std::int32_t* spelling = spelling_of_cell.data();
-      const std::size_t n = spelling_of_cell.size();
-      for (std::size_t i = 0; i < n; ++i) f(i, static_cast<std::uint32_t>(spelling[i]));
+      const std::int32_t* key = scaled.key.data();
+      const std::size_t n = scaled.key.size();
+      if (numbered) {
+        for (std::size_t i = 0; i < n; ++i) f(i, static_cast<std::uint32_t>(key[i]));
+        return;
+      }
+      std::vector<std::uint32_t> room;
+      const KeyIndex spelling(distinct, n, room);
+      for (std::size_t i = 0; i < n; ++i) f(i, spelling(key[i]));
       return;
     }
     if (form != kSlots) return cells.for_each(f);
@@ -108,6 +115,10 @@ struct ColumnBeingRead {
     for (std::size_t i = 0; i < n; ++i) f(i, static_cast<std::uint32_t>(slot_spelling[slot[i]]));
   }
 };
+
+// A column read to the end as scaled cells gets the spelling of each cell in place of its key,
+// for the passes over its cells to come. `room`: reused from column to column.
+void number_scaled_cells(ColumnBeingRead& c, std::vector<std::uint32_t>& room);
 
 // A column read, as spellings: how many, and the value of each.
 int spelling_count(const ColumnBeingRead& c);

@@ -298,7 +298,8 @@ ColumnMeta column_meta(DataSet& d, int j, const ColumnBeingRead& c, const ValueT
 // Writes covariate j's codes into the store (and its text, when kept), gives an ordinal
 // column's zero its sign, and frees its cells.
 void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, const std::vector<int>& rank,
-                 const ReadOptions& options) {
+                 const ReadOptions& options, std::vector<std::uint32_t>& room) {
+  number_scaled_cells(c, room);
   const int nsp = spelling_count(c);
   std::vector<int> code_of_spelling(nsp);
   std::vector<int> ranks;
@@ -310,6 +311,8 @@ void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, con
   pack_codes(c, code_of_spelling, m.bits, d.codes.words.data() + m.word);
   if (!t.count.empty())
     d.missing_cells[j] = missing_cells(d, j, t);
+  else if (ends_only(d, j, c))
+    d.missing_cells[j] = static_cast<long long>(c.scaled.missing[0] + c.scaled.missing[1] + c.scaled.missing[2]);
   else if (m.missing >= 0)
     d.missing_cells[j] = cells_of_code(c, code_of_spelling, m.missing);
   if (options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
@@ -339,7 +342,8 @@ void code_columns(DataSet& d, std::vector<ColumnBeingRead>& columns, const std::
   s.words.assign(nwords, 0);
   d.missing_cells.assign(d.ncov, 0);
   if (options.keep_spellings) d.text.assign(d.ncov, {});
-  for (int j = 0; j < d.ncov; ++j) code_column(d, j, columns[j], tables[j], rank[j], options);
+  std::vector<std::uint32_t> room;
+  for (int j = 0; j < d.ncov; ++j) code_column(d, j, columns[j], tables[j], rank[j], options, room);
 }
 
 // The missing code lies below every value and label, also when no cell is missing, so that no

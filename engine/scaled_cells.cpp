@@ -16,10 +16,26 @@ bool raise_scale(ScaledCells& s, int more) {
     if (k > kMissingNan) largest = std::max(largest, static_cast<std::uint32_t>(k < 0 ? -k : k) >> 1);
   if (largest > kLargestScaled / kPowerOfTen[more]) return false;
   const auto times = static_cast<std::int32_t>(kPowerOfTen[more]);
-  for (std::int32_t& k : s.key)
-    if (k > kMissingNan && k != -1) k *= times;
+  s.low = std::numeric_limits<std::int32_t>::max();
+  s.high = std::numeric_limits<std::int32_t>::min();
+  for (std::int32_t& k : s.key) {
+    if (k <= kMissingNan) continue;
+    if (k != -1) k *= times;
+    s.low = std::min(s.low, k);
+    s.high = std::max(s.high, k);
+  }
   s.scale += more;
   return true;
+}
+
+void append_key(ScaledCells& s, std::int32_t key) {
+  if (key <= kMissingNan) {
+    ++s.missing[key - kMissingNa];
+  } else {
+    s.low = std::min(s.low, key);
+    s.high = std::max(s.high, key);
+  }
+  s.key.push_back(key);
 }
 
 bool add_other_scaled_cell(ScaledCells& s, std::string_view token, bool keep_spellings, bool nan_is_missing) {
@@ -27,7 +43,7 @@ bool add_other_scaled_cell(ScaledCells& s, std::string_view token, bool keep_spe
   if (!read_plain_decimal(token, d)) {
     const bool na = token == "NA", dot = token == ".";
     if (!na && !dot && !(nan_is_missing && token == "NaN")) return false;
-    s.key.push_back(na ? kMissingNa : dot ? kMissingDot : kMissingNan);
+    append_key(s, na ? kMissingNa : dot ? kMissingDot : kMissingNan);
     return true;
   }
   if (keep_spellings && !d.canonical) return false;
@@ -40,7 +56,7 @@ bool add_other_scaled_cell(ScaledCells& s, std::string_view token, bool keep_spe
   if (d.digits > kLargestScaled) return false;
   s.any_number = true;
   const auto twice = static_cast<std::int32_t>(2 * d.digits);
-  s.key.push_back(!d.negative ? twice : d.digits == 0 ? -1 : -twice);
+  append_key(s, !d.negative ? twice : d.digits == 0 ? -1 : -twice);
   return true;
 }
 
@@ -68,21 +84,35 @@ namespace {
 void distinct_by_bits(const ScaledCells& s, std::int32_t low, std::size_t range, DistinctKeys& d) {
   d.low = low;
   d.present.assign((range + 63) / 64, 0);
-  for (std::int32_t k : s.key)
-    if (k > kMissingNan) {
-      const auto q = static_cast<std::uint32_t>(k - low);
-      d.present[q >> 6] |= std::uint64_t{1} << (q & 63);
-    }
+  // Cells in turn set bits in four sets, so that near keys set bits of one word without waiting
+  // on one another; the missing keys set the bit past the range, without a branch.
+  const std::size_t words = range / 64 + 1;
+  std::vector<std::uint64_t> lanes(4 * words, 0);
+  auto set = [&](std::size_t lane, std::int32_t k) {
+    const auto q = k > kMissingNan ? static_cast<std::uint32_t>(k - low) : static_cast<std::uint32_t>(range);
+    lanes[lane * words + (q >> 6)] |= std::uint64_t{1} << (q & 63);
+  };
+  const std::int32_t* key = s.key.data();
+  const std::size_t n = s.key.size();
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4)
+    for (std::size_t lane = 0; lane < 4; ++lane) set(lane, key[i + lane]);
+  for (; i < n; ++i) set(0, key[i]);
+  for (std::size_t w = 0; w < d.present.size(); ++w)
+    d.present[w] = lanes[w] | lanes[words + w] | lanes[2 * words + w] | lanes[3 * words + w];
+  if (range % 64 != 0) d.present.back() &= (std::uint64_t{1} << (range % 64)) - 1;
   d.before.resize(d.present.size());
   auto count = static_cast<std::uint32_t>(d.key.size());
   for (std::size_t w = 0; w < d.present.size(); ++w) {
     d.before[w] = count;
-    count += static_cast<std::uint32_t>(std::popcount(d.present[w]));
+    count += ones(d.present[w]);
   }
-  d.key.reserve(count);
+  std::size_t at = d.key.size();
+  d.key.resize(count);
+  std::int32_t* out = d.key.data();
   for (std::size_t w = 0; w < d.present.size(); ++w)
     for (std::uint64_t bits = d.present[w]; bits != 0; bits &= bits - 1)
-      d.key.push_back(static_cast<std::int32_t>(low + static_cast<std::int64_t>(64 * w) + std::countr_zero(bits)));
+      out[at++] = static_cast<std::int32_t>(low + static_cast<std::int64_t>(64 * w) + std::countr_zero(bits));
 }
 
 void distinct_by_sorting(const ScaledCells& s, DistinctKeys& d) {
@@ -95,7 +125,25 @@ void distinct_by_sorting(const ScaledCells& s, DistinctKeys& d) {
 
 }  // namespace
 
+KeyIndex::KeyIndex(const DistinctKeys& d, std::size_t cells, std::vector<std::uint32_t>& room) : d_(d) {
+  const std::size_t nslot = 64 * d.present.size();
+  if (nslot == 0 || nslot > 4 * cells + 65536) return;
+  if (room.size() < nslot) room.resize(nslot);
+  std::uint32_t* slot = room.data();
+  for (std::size_t w = 0; w < d.present.size(); ++w) {
+    std::uint32_t index = d.before[w];
+    for (std::uint64_t bits = d.present[w]; bits != 0; bits &= bits - 1) slot[64 * w + std::countr_zero(bits)] = index++;
+  }
+  slot_ = slot;
+}
+
 bool fewer_values(const ScaledCells& s, std::size_t limit) {
+  // Keys within a narrow range: no more than the range holds, else counted by their bits.
+  const std::size_t missing = (s.missing[0] > 0) + (s.missing[1] > 0) + (s.missing[2] > 0);
+  if (s.low > s.high) return missing < limit;
+  const auto range = static_cast<std::uint64_t>(static_cast<std::int64_t>(s.high) - s.low + 1);
+  if (missing + range / 2 + 2 < limit) return true;  // the number keys are even, but for -1
+  if (range <= 64 * s.key.size() + 65536) return distinct_keys(s).key.size() < limit;
   // A set of the keys seen, open addressing at most a quarter full; kOtherForm is no cell's key.
   std::array<std::int32_t, 4 * kFewValuesLimit> seen;
   const int bits = std::bit_width(4 * limit - 1);
@@ -114,25 +162,15 @@ bool fewer_values(const ScaledCells& s, std::size_t limit) {
 
 DistinctKeys distinct_keys(const ScaledCells& s) {
   DistinctKeys d;
-  std::int32_t low = std::numeric_limits<std::int32_t>::max(), high = kMissingNan;
-  bool missing[3] = {false, false, false};
-  for (std::int32_t k : s.key) {
-    if (k <= kMissingNan) {
-      missing[k - kMissingNa] = true;
-      continue;
-    }
-    low = std::min(low, k);
-    high = std::max(high, k);
-  }
   for (int m = 0; m < 3; ++m) {
-    if (!missing[m]) continue;
+    if (s.missing[m] == 0) continue;
     d.missing_index[m] = static_cast<std::uint32_t>(d.key.size());
     d.key.push_back(kMissingNa + m);
   }
-  if (high == kMissingNan) return d;
-  const auto range = static_cast<std::size_t>(static_cast<std::int64_t>(high) - low + 1);
+  if (s.low > s.high) return d;
+  const auto range = static_cast<std::size_t>(static_cast<std::int64_t>(s.high) - s.low + 1);
   if (range <= 64 * s.key.size() + 65536)
-    distinct_by_bits(s, low, range, d);
+    distinct_by_bits(s, s.low, range, d);
   else
     distinct_by_sorting(s, d);
   return d;

@@ -27,6 +27,12 @@ struct ScaledCells {
   int scale = 0;  // every value times 10^scale is a whole number
   bool any_number = false;
   std::vector<std::int32_t> key;  // per cell: twice its number (-1 for minus zero), or a missing key
+  // Kept as the cells come, so that finding the distinct keys takes no pass of its own: the
+  // least and greatest number key (low > high while there is none), and the cells of each
+  // missing key.
+  std::int32_t low = std::numeric_limits<std::int32_t>::max();
+  std::int32_t high = std::numeric_limits<std::int32_t>::min();
+  std::size_t missing[3] = {0, 0, 0};
 };
 
 inline constexpr std::uint64_t kPowerOfTen[] = {1,
@@ -129,8 +135,18 @@ inline std::int32_t printed_scaled_key(std::uint64_t word, int n, int scale) {
 inline void append_own_keys(ScaledCells& s, const std::int32_t* keys, int n) {
   if (n == 0) return;
   s.any_number = true;
+  std::int32_t low = s.low, high = s.high;
+  for (int k = 0; k < n; ++k) {
+    low = std::min(low, keys[k]);
+    high = std::max(high, keys[k]);
+  }
+  s.low = low;
+  s.high = high;
   s.key.insert(s.key.end(), keys, keys + n);
 }
+
+// Appends a cell by its key, a number's or a missing one.
+void append_key(ScaledCells& s, std::int32_t key);
 
 // Appends a cell of another form than the column's own: missing, or a plain decimal of other
 // decimals. False (nothing appended) when it does not fit: when it is neither missing nor a
@@ -193,6 +209,22 @@ inline std::uint32_t key_index(const DistinctKeys& d, std::int32_t key) {
   const auto q = static_cast<std::uint32_t>(key - d.low);
   return d.before[q >> 6] + ones(d.present[q >> 6] & ((std::uint64_t{1} << (q & 63)) - 1));
 }
+
+// The index among a column's distinct keys of the keys of its cells: through a table over the
+// keys' range, held in `room`, where that range is not too wide for the column's `cells`, else
+// as key_index finds it. Only the slots of keys present are written.
+class KeyIndex {
+ public:
+  KeyIndex(const DistinctKeys& d, std::size_t cells, std::vector<std::uint32_t>& room);
+  std::uint32_t operator()(std::int32_t key) const {
+    if (key <= kMissingNan) return d_.missing_index[key - kMissingNa];
+    return slot_ ? slot_[static_cast<std::uint32_t>(key - d_.low)] : key_index(d_, key);
+  }
+
+ private:
+  const DistinctKeys& d_;
+  const std::uint32_t* slot_ = nullptr;
+};
 
 // Whether the cells hold fewer than `limit` distinct keys (limit 2 to kFewValuesLimit); looks
 // no further than the cell that reaches it.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <random>
 
@@ -162,7 +163,7 @@ TEST(CodedReading, DistinctKeysAndTheirIndicesAsBySorting) {
       if (pick == 0) k = kMissingNa + static_cast<std::int32_t>(rng() % 3);
       if (pick == 1) k = -1;
       if (pick == 2 && round % 3 == 0) k = rng() % 2 ? largest : -largest;
-      s.key.push_back(k);
+      append_key(s, k);
     }
     std::vector<std::int32_t> expected = s.key;
     std::sort(expected.begin(), expected.end());
@@ -171,8 +172,46 @@ TEST(CodedReading, DistinctKeysAndTheirIndicesAsBySorting) {
     ASSERT_EQ(d.key, expected) << round;
     for (std::size_t limit : {std::size_t{2}, std::size_t{200}, std::size_t{256}})
       ASSERT_EQ(fewer_values(s, limit), expected.size() < limit) << round << " " << limit;
-    for (const std::int32_t k : s.key)
-      ASSERT_EQ(key_index(d, k), std::lower_bound(expected.begin(), expected.end(), k) - expected.begin()) << round;
+    std::vector<std::uint32_t> room(rng() % 2 ? 0 : 1 << 20, 7);  // fresh or used before
+    const KeyIndex index(d, s.key.size(), room);
+    for (const std::int32_t k : s.key) {
+      const auto at = static_cast<std::uint32_t>(std::lower_bound(expected.begin(), expected.end(), k) - expected.begin());
+      ASSERT_EQ(key_index(d, k), at) << round;
+      ASSERT_EQ(index(k), at) << round;
+    }
+  }
+}
+
+TEST(CodedReading, ScaledCellsKeepTheirBoundsAndMissingCellsAsTheyCome) {
+  // Runs of keys of the column's own form, cells of other forms that raise the scale or are
+  // missing: the bounds and counts kept on the way are those of the keys held.
+  std::mt19937 rng(23);
+  for (int round = 0; round < 300; ++round) {
+    ScaledCells s;
+    const int n = 1 + static_cast<int>(rng() % 400);
+    for (int i = 0; i < n; ++i) {
+      if (rng() % 4 != 0) {
+        std::vector<std::int32_t> run(rng() % 9);
+        for (std::int32_t& k : run) k = rng() % 50 == 0 ? -1 : 2 * (static_cast<std::int32_t>(rng() % 2001) - 1000);
+        append_own_keys(s, run.data(), static_cast<int>(run.size()));
+        continue;
+      }
+      static const char* const kOthers[] = {"NA", ".", "NaN", "-0", "12.5", "-3.25", "0.125", "7"};
+      add_other_scaled_cell(s, kOthers[rng() % 8], false, rng() % 2 == 0);
+    }
+    std::int32_t low = std::numeric_limits<std::int32_t>::max(), high = std::numeric_limits<std::int32_t>::min();
+    std::size_t missing[3] = {0, 0, 0};
+    for (const std::int32_t k : s.key) {
+      if (k <= kMissingNan) {
+        ++missing[k - kMissingNa];
+        continue;
+      }
+      low = std::min(low, k);
+      high = std::max(high, k);
+    }
+    ASSERT_EQ(s.low, low) << round;
+    ASSERT_EQ(s.high, high) << round;
+    for (int m = 0; m < 3; ++m) ASSERT_EQ(s.missing[m], missing[m]) << round;
   }
 }
 
