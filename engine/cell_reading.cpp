@@ -45,8 +45,10 @@ struct TokenAt {
   std::uint32_t at = 0, len = 0;
 };
 
-// Whole rows of a block, column by column (cell of row r, column j at j * capacity + r): the
-// slot of each cell when all are short, else each cell's token.
+// Whole rows of a block: the slot of each cell when all are short, column by column (cell of
+// row r, column j at j * capacity + r), else each cell's token, row by row (at r * columns + j),
+// and its key, column by column. Most cells are taken by their keys, and the tokens are
+// written in order, so that a row's stores do not spread over a line per column.
 struct Tile {
   enum Kind { kEmpty, kShort, kTokens } kind = kEmpty;
   int first_row = 0;
@@ -54,7 +56,7 @@ struct Tile {
   int short_capacity = 0, token_capacity = 0;
   std::vector<std::uint8_t> slots;
   std::vector<TokenAt> tokens;
-  std::vector<std::int32_t> keys;  // beside each token: its key when of its scaled column's own form
+  std::vector<std::int32_t> keys;  // its key when of its scaled column's own form, or "NA"'s
 };
 
 struct CellReader {
@@ -140,7 +142,7 @@ int add_scaled_cells(CellReader& cr, ColumnBeingRead& c, int k, int rows, TokenO
 }
 
 // Reads the cells of a tile's column read as scaled cells, by their keys made at the column's
-// scale (kOtherForm: by their token), up to `rows` cells or the first that does not fit, where
+// scale, "NA" by its missing key (kOtherForm: by their token), up to `rows` cells or the first that does not fit, where
 // the column is spelled out. Returns where it stopped.
 template <class TokenOf>
 int add_keyed_cells(CellReader& cr, ColumnBeingRead& c, const std::int32_t* keys, int rows, TokenOf&& token) {
@@ -356,7 +358,7 @@ std::size_t tile_short_row(int ncols, const char* b, std::size_t i, std::size_t 
 // scaled cells. Returns the end of its last token, or 0 when the row does not end within
 // b[0..len-1]. The block is padded: 8 bytes are readable from each token's start.
 std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile) {
-  TokenAt* out = tile.tokens.data() + tile.rows;
+  TokenAt* out = tile.tokens.data() + static_cast<std::size_t>(tile.rows) * cr.ncols;
   std::int32_t* key = tile.keys.data() + tile.rows;
   const std::size_t stride = static_cast<std::size_t>(tile.token_capacity);
   const bool keep_spellings = cr.rules.options.keep_spellings;
@@ -372,11 +374,12 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
         std::uint64_t word;
         std::memcpy(&word, b + i, 8);
         k = printed_scaled_key(word, static_cast<int>(n), scale);
+        if (k == kOtherForm && n == 2 && (word & 0xffff) == ('N' | 'A' << 8)) k = kMissingNa;
       }
       PlainDecimal d;
       if (k == kOtherForm && read_plain_decimal_padded(std::string_view(b + i, n), d)) k = own_form_key(d, scale, keep_spellings);
     }
-    out[j * stride] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(n)};
+    out[j] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(n)};
     key[j * stride] = k;
   }
   return e;
@@ -470,7 +473,8 @@ void flush_short_tile(CellReader& cr, const Tile& tile) {
 void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
   FirstFailure failure;
   for (int col = 0; col < cr.ncols; ++col) {
-    const TokenAt* tokens = tile.tokens.data() + static_cast<std::size_t>(col) * tile.token_capacity;
+    const TokenAt* tokens = tile.tokens.data() + col;
+    const auto token_at = [&](int q) { return tokens[static_cast<std::size_t>(q) * cr.ncols]; };
     const int kind = cr.rules.col_kind[col];
     int k = 0;
     try {
@@ -484,14 +488,14 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
         }
         if (c.form == ColumnBeingRead::kScaled)
           k = add_keyed_cells(cr, c, tile.keys.data() + static_cast<std::size_t>(col) * tile.token_capacity, tile.rows,
-                              [&](int q) { return std::string_view(b + tokens[q].at, tokens[q].len); });
+                              [&](int q) { return std::string_view(b + token_at(q).at, token_at(q).len); });
         for (; k < tile.rows; ++k) {
-          const std::string_view token(b + tokens[k].at, tokens[k].len);
+          const std::string_view token(b + token_at(k).at, token_at(k).len);
           cells.push(spelling_of(cr, tile.first_row + k, col, token, cells.size()));
         }
       } else {
         for (; k < tile.rows; ++k)
-          read_other_cell(tile.first_row + k, col, kind, std::string_view(b + tokens[k].at, tokens[k].len),
+          read_other_cell(tile.first_row + k, col, kind, std::string_view(b + token_at(k).at, token_at(k).len),
                           cr.rules.options, cr.r);
       }
     } catch (...) {
@@ -803,14 +807,17 @@ std::vector<long long> count_spellings(const ColumnBeingRead& c, int nsp) {
 }  // namespace
 
 std::vector<int> scaled_ranks(const ColumnBeingRead& c) {
+  // The missing keys come first and share one index, and so do -0 and 0 (keys -1 and 0, side
+  // by side); every other key has an index of its own.
   const std::vector<std::int32_t>& key = c.distinct.key;
-  std::vector<int> rank(key.size(), 0);
-  int table_index = -1;
-  for (std::size_t k = 0; k < key.size(); ++k) {
-    const bool shared = key[k] <= kMissingNan ? k > 0 : key[k] == 0 && k > 0 && key[k - 1] == -1;
-    if (!shared) ++table_index;
-    rank[k] = table_index;
-  }
+  const auto n = static_cast<int>(key.size());
+  const auto missing = static_cast<int>(std::find_if(key.begin(), key.end(), [](std::int32_t k) { return k > kMissingNan; }) - key.begin());
+  const auto zeros = static_cast<int>(std::lower_bound(key.begin() + missing, key.end(), -1) - key.begin());
+  const int shared_zero = zeros + 1 < n && key[zeros] == -1 && key[zeros + 1] == 0 ? zeros + 1 : n;
+  std::vector<int> rank(key.size());
+  const int before = missing > 0 ? missing - 1 : 0;
+  for (int k = 0; k < n; ++k) rank[k] = k - before - (k >= shared_zero ? 1 : 0);
+  for (int k = 0; k < missing; ++k) rank[k] = 0;
   return rank;
 }
 

@@ -138,12 +138,11 @@ KeyIndex::KeyIndex(const DistinctKeys& d, std::size_t cells, std::vector<std::ui
 }
 
 bool fewer_values(const ScaledCells& s, std::size_t limit) {
-  // Keys within a narrow range: no more than the range holds, else counted by their bits.
+  // Keys within a narrow range are no more than the range holds.
   const std::size_t missing = (s.missing[0] > 0) + (s.missing[1] > 0) + (s.missing[2] > 0);
   if (s.low > s.high) return missing < limit;
   const auto range = static_cast<std::uint64_t>(static_cast<std::int64_t>(s.high) - s.low + 1);
   if (missing + range / 2 + 2 < limit) return true;  // the number keys are even, but for -1
-  if (range <= 64 * s.key.size() + 65536) return distinct_keys(s).key.size() < limit;
   // A set of the keys seen, open addressing at most a quarter full; kOtherForm is no cell's key.
   std::array<std::int32_t, 4 * kFewValuesLimit> seen;
   const int bits = std::bit_width(4 * limit - 1);

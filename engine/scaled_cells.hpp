@@ -131,17 +131,27 @@ inline std::int32_t printed_scaled_key(std::uint64_t word, int n, int scale) {
   return ((twice ^ minus) - minus) - (minus & (twice == 0 ? 1 : 0));
 }
 
-// Appends n cells of the column's own form by their keys.
+// Appends n cells by their keys: of the column's own form, or missing.
 inline void append_own_keys(ScaledCells& s, const std::int32_t* keys, int n) {
   if (n == 0) return;
-  s.any_number = true;
-  std::int32_t low = s.low, high = s.high;
+  // In one pass without branches: less than kOtherForm, as unsigned numbers, the number keys keep
+  // their order and the missing keys (always below them as signed ones) lie above them.
+  std::uint32_t low = std::numeric_limits<std::uint32_t>::max();
+  std::int32_t high = std::numeric_limits<std::int32_t>::min();
+  int missing = 0;
   for (int k = 0; k < n; ++k) {
-    low = std::min(low, keys[k]);
+    missing += keys[k] <= kMissingNan ? 1 : 0;
+    low = std::min(low, static_cast<std::uint32_t>(keys[k]) - static_cast<std::uint32_t>(kOtherForm));
     high = std::max(high, keys[k]);
   }
-  s.low = low;
-  s.high = high;
+  if (missing < n) {
+    s.any_number = true;
+    s.low = std::min(s.low, static_cast<std::int32_t>(low + static_cast<std::uint32_t>(kOtherForm)));
+    s.high = std::max(s.high, high);
+  }
+  if (missing > 0)
+    for (int k = 0; k < n; ++k)
+      if (keys[k] <= kMissingNan) ++s.missing[keys[k] - kMissingNa];
   s.key.insert(s.key.end(), keys, keys + n);
 }
 

@@ -183,8 +183,8 @@ TEST(CodedReading, DistinctKeysAndTheirIndicesAsBySorting) {
 }
 
 TEST(CodedReading, ScaledCellsKeepTheirBoundsAndMissingCellsAsTheyCome) {
-  // Runs of keys of the column's own form, cells of other forms that raise the scale or are
-  // missing: the bounds and counts kept on the way are those of the keys held.
+  // Runs of keys of the column's own form and missing ones, cells of other forms that raise the
+  // scale or are missing: the bounds and counts kept on the way are those of the keys held.
   std::mt19937 rng(23);
   for (int round = 0; round < 300; ++round) {
     ScaledCells s;
@@ -192,7 +192,11 @@ TEST(CodedReading, ScaledCellsKeepTheirBoundsAndMissingCellsAsTheyCome) {
     for (int i = 0; i < n; ++i) {
       if (rng() % 4 != 0) {
         std::vector<std::int32_t> run(rng() % 9);
-        for (std::int32_t& k : run) k = rng() % 50 == 0 ? -1 : 2 * (static_cast<std::int32_t>(rng() % 2001) - 1000);
+        const unsigned missing_share = rng() % 3;  // none, some, or all missing
+        for (std::int32_t& k : run) {
+          k = rng() % 50 == 0 ? -1 : 2 * (static_cast<std::int32_t>(rng() % 2001) - 1000);
+          if (missing_share == 2 || (missing_share == 1 && rng() % 4 == 0)) k = kMissingNa + static_cast<std::int32_t>(rng() % 3);
+        }
         append_own_keys(s, run.data(), static_cast<int>(run.size()));
         continue;
       }
@@ -209,6 +213,7 @@ TEST(CodedReading, ScaledCellsKeepTheirBoundsAndMissingCellsAsTheyCome) {
       low = std::min(low, k);
       high = std::max(high, k);
     }
+    ASSERT_EQ(s.any_number, low <= high) << round;
     ASSERT_EQ(s.low, low) << round;
     ASSERT_EQ(s.high, high) << round;
     for (int m = 0; m < 3; ++m) ASSERT_EQ(s.missing[m], missing[m]) << round;
