@@ -207,7 +207,58 @@ FORESTS_WIDE_VECTORS void count_by_class_lists_wide(const std::uint64_t* column,
   }
 }
 
+// Column j's counts of the four codes, 16 bits each, in lane j of `fields`: to counts[code * 2 + cls][j].
+FORESTS_WIDE_VECTORS inline void store_listed_counts(__m512i fields, int cls, int (*counts)[kListedColumns]) {
+  const __m512i low16 = _mm512_set1_epi64(0xffff);
+  for (int code = 0; code < 4; ++code) {
+    const __m512i lane = _mm512_and_si512(_mm512_srli_epi64(fields, static_cast<unsigned>(16 * code)), low16);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(counts[code * 2 + cls]), _mm512_cvtepi64_epi32(lane));
+  }
+}
+
+// One gather per case brings its word of every column, whose addresses are the lanes.
+FORESTS_WIDE_VECTORS void count_listed_columns_wide(const std::uint64_t* const* columns, const unsigned* bits,
+                                                    const int* class_start, int (*counts)[kListedColumns]) {
+  static_assert(kListedColumns == 8);
+  const __m512i address = _mm512_loadu_si512(columns), three = _mm512_set1_epi64(3), one = _mm512_set1_epi64(1);
+  for (int cls = 0; cls < 2; ++cls) {
+    __m512i even = _mm512_setzero_si512(), odd = even;
+    int k = class_start[cls];
+    const int end = class_start[cls + 1];
+    for (; k + 2 <= end; k += 2) {
+      const unsigned b0 = bits[k], b1 = bits[k + 1];
+      const __m512i w0 = _mm512_i64gather_epi64(_mm512_add_epi64(address, _mm512_set1_epi64((b0 >> 6) * 8)), nullptr, 1);
+      const __m512i w1 = _mm512_i64gather_epi64(_mm512_add_epi64(address, _mm512_set1_epi64((b1 >> 6) * 8)), nullptr, 1);
+      const __m512i c0 = _mm512_and_si512(_mm512_srl_epi64(w0, _mm_cvtsi32_si128(static_cast<int>(b0 & 63))), three);
+      const __m512i c1 = _mm512_and_si512(_mm512_srl_epi64(w1, _mm_cvtsi32_si128(static_cast<int>(b1 & 63))), three);
+      even = _mm512_add_epi64(even, _mm512_sllv_epi64(one, _mm512_slli_epi64(c0, 4)));
+      odd = _mm512_add_epi64(odd, _mm512_sllv_epi64(one, _mm512_slli_epi64(c1, 4)));
+    }
+    if (k < end) {
+      const unsigned b0 = bits[k];
+      const __m512i w0 = _mm512_i64gather_epi64(_mm512_add_epi64(address, _mm512_set1_epi64((b0 >> 6) * 8)), nullptr, 1);
+      const __m512i c0 = _mm512_and_si512(_mm512_srl_epi64(w0, _mm_cvtsi32_si128(static_cast<int>(b0 & 63))), three);
+      even = _mm512_add_epi64(even, _mm512_sllv_epi64(one, _mm512_slli_epi64(c0, 4)));
+    }
+    store_listed_counts(_mm512_add_epi64(even, odd), cls, counts);
+  }
+}
+
 #pragma GCC diagnostic pop
+
+// The same, one column after another within a case.
+void count_listed_columns_plain(const std::uint64_t* const* columns, const unsigned* bits, const int* class_start,
+                                int (*counts)[kListedColumns]) {
+  for (int cls = 0; cls < 2; ++cls) {
+    std::uint64_t fields[kListedColumns] = {};
+    for (int k = class_start[cls]; k < class_start[cls + 1]; ++k) {
+      const unsigned word = bits[k] >> 6, shift = bits[k] & 63;
+      for (int j = 0; j < kListedColumns; ++j) fields[j] += std::uint64_t{1} << (16 * ((columns[j][word] >> shift) & 3));
+    }
+    for (int code = 0; code < 4; ++code)
+      for (int j = 0; j < kListedColumns; ++j) counts[code * 2 + cls][j] = static_cast<int>((fields[j] >> (16 * code)) & 0xffffu);
+  }
+}
 
 void count_by_class_lists(const std::uint64_t* column, const NodeMasks& m, int* hist) {
   static const bool bmi2 = [] {
@@ -308,6 +359,22 @@ void build_node_masks(const int* rows, int n, const int* y, int nclass, std::vec
     }
   }
   m.active = true;
+}
+
+bool counts_listed_columns(const NodeMasks& m) {
+  // Each column's counts of a class and code take 16 bits.
+  return m.listed && m.nclass == 2 && m.class_start[2] <= 65535;
+}
+
+void count_listed_columns(const std::uint64_t* const* columns, int ncolumns, const NodeMasks& m,
+                          int (*counts)[kListedColumns]) {
+  // Columns past the last count a copy of the first.
+  const std::uint64_t* all[kListedColumns];
+  for (int j = 0; j < kListedColumns; ++j) all[j] = columns[j < ncolumns ? j : 0];
+  if (cpu_has_wide_vectors())
+    count_listed_columns_wide(all, m.class_bits.data(), m.class_start.data(), counts);
+  else
+    count_listed_columns_plain(all, m.class_bits.data(), m.class_start.data(), counts);
 }
 
 void count_by_masks(const std::uint64_t* column, const NodeMasks& m, int* hist) {

@@ -52,4 +52,16 @@ void build_node_masks(const int* rows, int n, const int* y, int nclass, std::vec
 // by the masks or the class lists (one of them built).
 void count_by_masks(const std::uint64_t* column, const NodeMasks& m, int* hist);
 
+// Columns counted together over a node's listed cases: kListedColumns at a time.
+constexpr int kListedColumns = 8;
+
+// Whether count_listed_columns can count the node: two classes listed, few enough cases.
+bool counts_listed_columns(const NodeMasks& m);
+
+// counts[code * 2 + class][j] for columns[j], j < ncolumns (at most kListedColumns), over the
+// listed cases of a node of two classes (counts_listed_columns): the same counts as
+// count_by_masks, each case's word of every column read at once.
+void count_listed_columns(const std::uint64_t* const* columns, int ncolumns, const NodeMasks& m,
+                          int (*counts)[kListedColumns]);
+
 }  // namespace forests

@@ -151,6 +151,7 @@ void LevelGrowth::search_node(const LevelInputs<Store>& in, int from, int to, in
   SplitScratch& w = in.scratch[thread];
   Candidate* results = results_[node].data();
   w.few_codes.size = 0;
+  const NodeMasks* batch_masks = nullptr;  // the node's masks, for the searches in the batch
   for (int q = from; q < to && !progress_->failed.load(std::memory_order_relaxed); ++q) {
     if constexpr (TwoBitColumns<Store>) {
       // The next search's column, and the record of the one after, are on their way from
@@ -164,13 +165,14 @@ void LevelGrowth::search_node(const LevelInputs<Store>& in, int from, int to, in
     if (progress_->failed) return;  // the masks may be half built
     if constexpr (TwoBitColumns<Store>) {
       if (takes_few_code_batch(in.store, v, masks, in.search)) {
+        batch_masks = masks;
         add_to_few_code_batch(in.store, v, k, *masks, in.search, w.few_codes, results);
         continue;
       }
     }
     results[k] = search_candidate(in.store, v, in.t.node_rows(i), in.t.count[i], in.y, in.search, w, masks);
   }
-  if (w.few_codes.size > 0) weigh_few_code_batch(w.few_codes, in.search, results);
+  if (w.few_codes.size > 0) weigh_few_code_batch(w.few_codes, *batch_masks, in.search, results);
 }
 
 // The searches of one chunk; every search of it is released once, whatever happens.

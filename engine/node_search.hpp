@@ -93,23 +93,31 @@ bool takes_few_code_batch(const Store& store, int v, const NodeMasks* masks, con
   }
 }
 
-// Weighs the batch's columns into their results and empties it.
-inline void weigh_few_code_batch(FewCodeBatch& batch, const SearchSettings& s, Candidate* results) {
+// Weighs the batch's columns into their results and empties it. A listed node's columns are
+// counted first, all at once.
+inline void weigh_few_code_batch(FewCodeBatch& batch, const NodeMasks& masks, const SearchSettings& s,
+                                 Candidate* results) {
+  static_assert(kListedColumns == kFewCodeLanes);
+  if (counts_listed_columns(masks)) count_listed_columns(batch.column, batch.size, masks, batch.count);
   OrdinalSplit out[kFewCodeLanes];
   few_code_gini_splits(batch, s.minnode, out);
   for (int k = 0; k < batch.size; ++k) results[batch.slot[k]] = as_candidate(out[k]);
   batch.size = 0;
 }
 
-// Counts covariate v (takes_few_code_batch) into the batch, its result due at results[slot]; a
-// full batch is weighed.
+// Puts covariate v (takes_few_code_batch) in the batch, its result due at results[slot]; a full
+// batch is weighed. The columns of a node of listed cases wait to be counted together.
 template <class Store>
 void add_to_few_code_batch(const Store& store, int v, int slot, const NodeMasks& masks, const SearchSettings& s,
                            FewCodeBatch& batch, Candidate* results) {
-  int hist[8];
-  count_by_masks(store.two_bit_column(v), masks, hist);
-  batch.add(hist, store.ncode(v), store.missing(v), slot);
-  if (batch.size == kFewCodeLanes) weigh_few_code_batch(batch, s, results);
+  if (counts_listed_columns(masks)) {
+    batch.add_column(store.two_bit_column(v), store.ncode(v), store.missing(v), slot);
+  } else {
+    int hist[8];
+    count_by_masks(store.two_bit_column(v), masks, hist);
+    batch.add(hist, store.ncode(v), store.missing(v), slot);
+  }
+  if (batch.size == kFewCodeLanes) weigh_few_code_batch(batch, masks, s, results);
 }
 
 // What search_candidate returns for covariate v at a node without an admissible cut or subset

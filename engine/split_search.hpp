@@ -46,12 +46,18 @@ struct FewCodeBatch {
   int count[8][kFewCodeLanes] = {};       // [code * 2 + class][column], codes 0 .. 3
   int missing_value[kFewCodeLanes] = {};  // the missing code where it is one of the column's codes, else 4
   int slot[kFewCodeLanes] = {};           // where the caller wants each column's result
+  const std::uint64_t* column[kFewCodeLanes] = {};  // two-bit columns whose counts are still to come
   int size = 0;
   // Counts hist[code * 2 + class] (codes 0 .. ncode-1, at most kFewValues besides `missing`,
   // or -1) as the next column.
   void add(const int* hist, int ncode, int missing, int result_slot) {
     for (int c = 0; c < 2 * ncode; ++c) count[c][size] = hist[c];
     for (int c = 2 * ncode; c < 8; ++c) count[c][size] = 0;
+    add_column(nullptr, ncode, missing, result_slot);
+  }
+  // A two-bit column as the next one, to be counted into `count` before the batch is weighed.
+  void add_column(const std::uint64_t* two_bits, int ncode, int missing, int result_slot) {
+    column[size] = two_bits;
     missing_value[size] = missing >= 0 && missing < ncode ? missing : 4;
     slot[size++] = result_slot;
   }

@@ -85,3 +85,37 @@ TEST(BitCounts, SmallNodesAreCountedCaseByCase) {
   EXPECT_TRUE(m.listed);
   EXPECT_EQ(std::count(copies.begin(), copies.end(), 0), static_cast<std::ptrdiff_t>(copies.size()));
 }
+
+TEST(BitCounts, ListedColumnsTogetherAsOneByOne) {
+  // Small two-class nodes (repeated cases too) counted for up to eight columns at once, each
+  // column's counts those of counting it alone.
+  std::mt19937 gen(11);
+  const int ncase = 2000;
+  std::vector<TwoBitColumn> cols(kListedColumns);
+  for (auto& col : cols)
+    for (int k = 0; k < (ncase + 31) / 32; ++k) col.word.push_back((std::uint64_t{gen()} << 32) | gen());
+  std::vector<int> y(ncase);
+  for (int& c : y) c = static_cast<int>(gen() % 2);
+  int counted = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    const int n = 1 + static_cast<int>(gen() % 60);
+    std::vector<int> rows(n);
+    for (int& r : rows) r = static_cast<int>(gen() % ncase);
+    std::vector<int> copies;
+    NodeMasks m;
+    build_node_masks(rows.data(), n, y.data(), 2, copies, m);
+    if (!counts_listed_columns(m)) continue;
+    ++counted;
+    const int ncolumns = 1 + static_cast<int>(gen() % kListedColumns);
+    const std::uint64_t* columns[kListedColumns];
+    for (int j = 0; j < ncolumns; ++j) columns[j] = cols[gen() % kListedColumns].word.data();
+    int counts[8][kListedColumns];
+    count_listed_columns(columns, ncolumns, m, counts);
+    for (int j = 0; j < ncolumns; ++j) {
+      int hist[8];
+      count_by_masks(columns[j], m, hist);
+      for (int c = 0; c < 8; ++c) ASSERT_EQ(counts[c][j], hist[c]) << "trial " << trial << " column " << j;
+    }
+  }
+  EXPECT_GT(counted, 150);
+}
