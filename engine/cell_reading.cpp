@@ -559,6 +559,19 @@ void expect_rows(CellReader& cr, std::size_t row_bytes) {
   cr.expected_rows = static_cast<std::size_t>(std::min(rows * 1.01, 1e9)) + kMaxTileRows;
 }
 
+// The columns of keys take the decimals of their cell in the first row, b[i..], as its cell
+// would raise them: so the first tile's keys are made at the scale they keep.
+void scale_as_first_row(CellReader& cr, const char* b, std::size_t i, std::size_t len) {
+  TokenCursor tokens(b, i, len);
+  std::size_t e = i;
+  for (int j = 0; j < cr.ncols && tokens.next(i, e); ++j) {
+    PlainDecimal d;
+    if (cr.key_scale[j] != 0 || !read_plain_decimal(std::string_view(b + i, e - i), d) || d.decimals == 0) continue;
+    ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[j]];
+    if (c.form == ColumnBeingRead::kUnread && c.scaled.key.empty()) c.scaled.scale = cr.key_scale[j] = d.decimals;
+  }
+}
+
 // Reads the whole rows of b[i..len-1] that start at row `row` in tiles. Returns the start of
 // the first row that does not end within the block (or len).
 std::size_t read_whole_rows(CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile, int& row) {
@@ -577,6 +590,7 @@ std::size_t read_whole_rows(CellReader& cr, const char* b, std::size_t i, std::s
         flush_tile(cr, b, tile);
         tile.first_row = row;
       }
+      if (row == 0) scale_as_first_row(cr, b, i, len);
       end = tile_token_row(cr, b, i, len, tile);
       if (end == 0) break;
       if (cr.expected_rows == 0) expect_rows(cr, end - i + 1);

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <immintrin.h>
 
+#include "cpu_features.hpp"
+
 namespace forests {
 
 bool raise_scale(ScaledCells& s, int more) {
@@ -27,6 +29,38 @@ bool raise_scale(ScaledCells& s, int more) {
   }
   s.scale += more;
   return true;
+}
+
+KeyRun measure_key_run(const std::int32_t* keys, int n) {
+  KeyRun run;
+  for (int k = 0; k < n; ++k) {
+    run.missing[0] += keys[k] == kMissingNa ? 1 : 0;
+    run.missing[1] += keys[k] == kMissingDot ? 1 : 0;
+    run.missing[2] += keys[k] == kMissingNan ? 1 : 0;
+    run.low = std::min(run.low, static_cast<std::uint32_t>(keys[k]) - static_cast<std::uint32_t>(kOtherForm));
+    run.high = std::max(run.high, keys[k]);
+  }
+  return run;
+}
+
+void append_own_keys(ScaledCells& s, const std::int32_t* keys, int n) {
+  if (n == 0) return;
+  static const bool wide = cpu_has_wide_vectors();
+  const int whole = wide ? n & ~15 : 0;
+  KeyRun run = whole > 0 ? measure_key_run_wide(keys, whole) : KeyRun{};
+  if (whole < n) {
+    const KeyRun rest = measure_key_run(keys + whole, n - whole);
+    run.low = std::min(run.low, rest.low);
+    run.high = std::max(run.high, rest.high);
+    for (int m = 0; m < 3; ++m) run.missing[m] += rest.missing[m];
+  }
+  if (run.missing[0] + run.missing[1] + run.missing[2] < n) {
+    s.any_number = true;
+    s.low = std::min(s.low, static_cast<std::int32_t>(run.low + static_cast<std::uint32_t>(kOtherForm)));
+    s.high = std::max(s.high, run.high);
+  }
+  for (int m = 0; m < 3; ++m) s.missing[m] += static_cast<std::size_t>(run.missing[m]);
+  s.key.insert(s.key.end(), keys, keys + n);
 }
 
 void append_key(ScaledCells& s, std::int32_t key) {
@@ -150,6 +184,24 @@ FORESTS_WIDE_VECTORS void printed_scaled_keys_wide(const char* b, const std::uin
                       _mm512_cmpeq_epi64_mask(_mm512_and_si512(word, _mm512_set1_epi64(0xffff)), _mm512_set1_epi64('N' | 'A' << 8));
   k = _mm256_mask_mov_epi32(k, na, _mm256_set1_epi32(kMissingNa));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(key), k);
+}
+
+FORESTS_WIDE_VECTORS KeyRun measure_key_run_wide(const std::int32_t* keys, int n) {
+  const __m512i other = _mm512_set1_epi32(kOtherForm);
+  __m512i low = _mm512_set1_epi32(-1), high = _mm512_set1_epi32(std::numeric_limits<std::int32_t>::min());
+  KeyRun run;
+  for (int k = 0; k < n; k += 16) {
+    const __m512i x = _mm512_loadu_si512(keys + k);
+    low = _mm512_min_epu32(low, _mm512_sub_epi32(x, other));
+    high = _mm512_max_epi32(high, x);
+    const __mmask16 missing = _mm512_cmple_epi32_mask(x, _mm512_set1_epi32(kMissingNan));
+    if (missing == 0) continue;
+    for (int m = 0; m < 3; ++m)
+      run.missing[m] += static_cast<int>(ones(_mm512_cmpeq_epi32_mask(x, _mm512_set1_epi32(kMissingNa + m))));
+  }
+  run.low = _mm512_reduce_min_epu32(low);
+  run.high = _mm512_reduce_max_epi32(high);
+  return run;
 }
 
 FORESTS_WIDE_VECTORS_END
