@@ -15,6 +15,7 @@
 #include <exception>
 #include <limits>
 
+#include "cpu_features.hpp"
 #include "row_blocks.hpp"
 
 namespace forests {
@@ -77,13 +78,14 @@ struct CellReader {
   // Per file column: kInSlots while it is a column of slots, and a bit per slot with a spelling.
   std::vector<std::uint16_t> slot_state;
   int slot_columns = 0;  // columns of slots: when the last is spelled out, the store goes
+  bool wide_keys = false;  // keys are made eight at a time on wide vectors
 };
 
 constexpr std::uint16_t kInSlots = 0x8000;
 constexpr unsigned kEnteredSlots = (1u << kShortSlots) - 1;
 
 CellReader make_cell_reader(const CellRules& rules, std::vector<ColumnBeingRead>& columns, RowsRead& r) {
-  CellReader cr{rules, columns, r, static_cast<int>(rules.col_kind.size()), {}, {}, -1, 0, {}, 0};
+  CellReader cr{rules, columns, r, static_cast<int>(rules.col_kind.size()), {}, {}, -1, 0, {}, 0, cpu_has_wide_vectors()};
   cr.short_spelling.assign(static_cast<std::size_t>(cr.ncols) * kShortSlots, -1);
   cr.slot_state.assign(cr.ncols, 0);
   cr.key_scale.resize(cr.ncols);
@@ -354,6 +356,38 @@ std::size_t tile_short_row(int ncols, const char* b, std::size_t i, std::size_t 
   return i;
 }
 
+// The key of a token b[i..i+n-1] of a column of `scale` decimals (-1: a column without keys).
+// The block is padded: 8 bytes are readable from the token's start.
+std::int32_t cell_key(const char* b, std::size_t i, std::size_t n, int scale, bool keep_spellings) {
+  std::int32_t k = kOtherForm;
+  if (scale < 0) return k;
+  if (std::endian::native == std::endian::little && n < 8) {
+    std::uint64_t word;
+    std::memcpy(&word, b + i, 8);
+    k = printed_scaled_key(word, static_cast<int>(n), scale);
+    if (k == kOtherForm && n == 2 && (word & 0xffff) == ('N' | 'A' << 8)) k = kMissingNa;
+  }
+  PlainDecimal d;
+  if (k == kOtherForm && read_plain_decimal_padded(std::string_view(b + i, n), d)) k = own_form_key(d, scale, keep_spellings);
+  return k;
+}
+
+// The keys of a row's tokens, eight columns at a time on wide vectors; the tokens that take
+// another route there (of 8 bytes or more, "NA", of other forms) are keyed one by one.
+void key_row_wide(const CellReader& cr, const char* b, const TokenAt* token, std::int32_t* key, std::size_t stride) {
+  const bool keep_spellings = cr.rules.options.keep_spellings;
+  int j = 0;
+  for (; j + 8 <= cr.ncols; j += 8) {
+    std::int32_t k[8];
+    printed_scaled_keys_wide(b, &token[j].at, cr.key_scale.data() + j, k);
+    for (int q = 0; q < 8; ++q) {
+      if (k[q] == kOtherForm) k[q] = cell_key(b, token[j + q].at, token[j + q].len, cr.key_scale[j + q], keep_spellings);
+      key[(j + q) * stride] = k[q];
+    }
+  }
+  for (; j < cr.ncols; ++j) key[j * stride] = cell_key(b, token[j].at, token[j].len, cr.key_scale[j], keep_spellings);
+}
+
 // The tokens of a row starting at b[i] go to the tile, with their keys for the columns read as
 // scaled cells. Returns the end of its last token, or 0 when the row does not end within
 // b[0..len-1]. The block is padded: 8 bytes are readable from each token's start.
@@ -364,23 +398,18 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
   const bool keep_spellings = cr.rules.options.keep_spellings;
   TokenCursor tokens(b, i, len);
   std::size_t e = i;  // the end of the last token
+  if (cr.wide_keys) {
+    for (int j = 0; j < cr.ncols; ++j) {
+      if (!tokens.next(i, e)) return 0;
+      out[j] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
+    }
+    key_row_wide(cr, b, out, key, stride);
+    return e;
+  }
   for (int j = 0; j < cr.ncols; ++j) {
     if (!tokens.next(i, e)) return 0;
-    const int scale = cr.key_scale[j];
-    const std::size_t n = e - i;
-    std::int32_t k = kOtherForm;
-    if (scale >= 0) {
-      if (std::endian::native == std::endian::little && n < 8) {
-        std::uint64_t word;
-        std::memcpy(&word, b + i, 8);
-        k = printed_scaled_key(word, static_cast<int>(n), scale);
-        if (k == kOtherForm && n == 2 && (word & 0xffff) == ('N' | 'A' << 8)) k = kMissingNa;
-      }
-      PlainDecimal d;
-      if (k == kOtherForm && read_plain_decimal_padded(std::string_view(b + i, n), d)) k = own_form_key(d, scale, keep_spellings);
-    }
-    out[j] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(n)};
-    key[j * stride] = k;
+    out[j] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
+    key[j * stride] = cell_key(b, i, e - i, cr.key_scale[j], keep_spellings);
   }
   return e;
 }

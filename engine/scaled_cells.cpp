@@ -6,6 +6,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <immintrin.h>
 
 namespace forests {
 
@@ -77,6 +78,77 @@ std::string scaled_spelling(std::int32_t key, int scale) {
   }
   return text;
 }
+
+#define FORESTS_WIDE_VECTORS __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
+// g++ 12 takes the deliberately undefined start of some of its own 512-bit intrinsics for an
+// uninitialised variable: the functions on wide vectors are compiled without that warning.
+#define FORESTS_WIDE_VECTORS_BEGIN                                                                       \
+  _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"") \
+      _Pragma("GCC diagnostic ignored \"-Wuninitialized\"")
+#define FORESTS_WIDE_VECTORS_END _Pragma("GCC diagnostic pop")
+
+FORESTS_WIDE_VECTORS_BEGIN
+
+namespace {
+
+// Bytes from .. to - 1 of each lane's word (none where to <= from), as printed_shape's bytes().
+FORESTS_WIDE_VECTORS inline __m512i byte_span(__m512i from, __m512i to) {
+  const __m512i ones = _mm512_set1_epi64(-1);
+  const __m512i span = _mm512_andnot_si512(_mm512_sllv_epi64(ones, _mm512_slli_epi64(_mm512_sub_epi64(to, from), 3)), ones);
+  return _mm512_maskz_sllv_epi64(_mm512_cmpgt_epi64_mask(to, from), span, _mm512_slli_epi64(from, 3));
+}
+
+}  // namespace
+
+// The steps of printed_shape and printed_scaled_key, lane by lane.
+FORESTS_WIDE_VECTORS void printed_scaled_keys_wide(const char* b, const std::uint32_t* at, const int* scale, std::int32_t* key) {
+  const __m512i tokens = _mm512_loadu_si512(at);
+  const __m512i start = _mm512_and_si512(tokens, _mm512_set1_epi64(0xffffffff));
+  const __m512i n = _mm512_srli_epi64(tokens, 32);
+  const __m512i s = _mm512_cvtepi32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(scale)));
+  const __m512i word = _mm512_i64gather_epi64(start, b, 1);
+  const __m512i one = _mm512_set1_epi64(1), zero = _mm512_setzero_si512();
+  const __mmask8 minus = _mm512_cmpeq_epi64_mask(_mm512_and_si512(word, _mm512_set1_epi64(0xff)), _mm512_set1_epi64('-'));
+  const __m512i negative = _mm512_maskz_mov_epi64(minus, one);
+  const __mmask8 decimals = _mm512_cmpgt_epi64_mask(s, zero);
+  // The point's byte, or the end.
+  const __m512i point = _mm512_mask_sub_epi64(n, decimals, _mm512_sub_epi64(n, one), s);
+  const __m512i whole_digits = _mm512_sub_epi64(point, negative);
+  __mmask8 fits = _mm512_cmpge_epi64_mask(s, zero) & _mm512_cmplt_epi64_mask(s, _mm512_set1_epi64(kPrintedScales)) &
+                  _mm512_cmpge_epi64_mask(n, one) & _mm512_cmplt_epi64_mask(n, _mm512_set1_epi64(8)) &
+                  _mm512_cmpge_epi64_mask(whole_digits, one);
+  const __m512i point_byte = byte_span(point, _mm512_add_epi64(point, one));
+  const __m512i digits = _mm512_andnot_si512(point_byte, byte_span(negative, n));
+  const __m512i whole = _mm512_maskz_mov_epi64(decimals, byte_span(zero, point));
+  const __m512i point_mask = _mm512_maskz_mov_epi64(decimals, point_byte);
+  const __m512i point_value = _mm512_maskz_sllv_epi64(decimals, _mm512_set1_epi64('.'), _mm512_slli_epi64(point, 3));
+  fits &= _mm512_cmpeq_epi64_mask(_mm512_and_si512(word, point_mask), point_value);
+  // No leading zero before another whole digit.
+  const __m512i lead = _mm512_slli_epi64(negative, 3);
+  const __m512i lead_byte = _mm512_and_si512(_mm512_srlv_epi64(word, lead), _mm512_set1_epi64(0xff));
+  fits &= ~(_mm512_cmpgt_epi64_mask(whole_digits, one) & _mm512_cmpeq_epi64_mask(lead_byte, _mm512_set1_epi64('0')));
+  __m512i d = _mm512_and_si512(_mm512_xor_si512(word, _mm512_set1_epi64(0x3030303030303030ll)), digits);
+  const __m512i high = _mm512_and_si512(
+      _mm512_or_si512(_mm512_add_epi64(_mm512_and_si512(d, _mm512_set1_epi64(0x7f7f7f7f7f7f7f7fll)), _mm512_set1_epi64(0x7676767676767676ll)), d),
+      _mm512_set1_epi64(static_cast<long long>(0x8080808080808080ull)));
+  fits &= _mm512_cmpeq_epi64_mask(high, zero);
+  d = _mm512_or_si512(_mm512_slli_epi64(_mm512_and_si512(d, whole), 8), _mm512_andnot_si512(whole, d));
+  __m512i v = _mm512_sllv_epi64(d, _mm512_slli_epi64(_mm512_sub_epi64(_mm512_set1_epi64(8), n), 3));
+  v = _mm512_add_epi64(_mm512_mullo_epi64(v, _mm512_set1_epi64(10)), _mm512_srli_epi64(v, 8));
+  const __m512i pairs = _mm512_set1_epi64(0x000000ff000000ffll);
+  v = _mm512_srli_epi64(
+      _mm512_add_epi64(_mm512_mullo_epi64(_mm512_and_si512(v, pairs), _mm512_set1_epi64(100 + (1000000ll << 32))),
+                       _mm512_mullo_epi64(_mm512_and_si512(_mm512_srli_epi64(v, 16), pairs), _mm512_set1_epi64(1 + (10000ll << 32)))),
+      32);
+  // Twice the number, negated for a minus sign; -1 for minus zero.
+  const __m256i twice = _mm256_slli_epi32(_mm512_cvtepi64_epi32(v), 1);
+  __m256i k = _mm256_mask_sub_epi32(twice, minus, _mm256_setzero_si256(), twice);
+  k = _mm256_mask_mov_epi32(k, minus & _mm256_cmpeq_epi32_mask(twice, _mm256_setzero_si256()), _mm256_set1_epi32(-1));
+  k = _mm256_mask_mov_epi32(_mm256_set1_epi32(kOtherForm), fits, k);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(key), k);
+}
+
+FORESTS_WIDE_VECTORS_END
 
 namespace {
 

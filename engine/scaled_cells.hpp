@@ -131,6 +131,12 @@ inline std::int32_t printed_scaled_key(std::uint64_t word, int n, int scale) {
   return ((twice ^ minus) - minus) - (minus & (twice == 0 ? 1 : 0));
 }
 
+// printed_scaled_key of eight tokens at once, on wide vectors (only where cpu_has_wide_vectors):
+// token q starts at b + at[2q] and is at[2q + 1] bytes long, with 8 bytes readable from its
+// start, in a column of scale[q] decimals. A token of 8 bytes or more, or of a column whose
+// scale is below 0, gets kOtherForm.
+void printed_scaled_keys_wide(const char* b, const std::uint32_t* at, const int* scale, std::int32_t* key);
+
 // Appends n cells by their keys: of the column's own form, or missing.
 inline void append_own_keys(ScaledCells& s, const std::int32_t* keys, int n) {
   if (n == 0) return;

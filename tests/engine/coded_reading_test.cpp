@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 
+#include "cpu_features.hpp"
 #include "read_text.hpp"
 #include "scaled_cells.hpp"
 #include "spellings.hpp"
@@ -113,6 +114,53 @@ TEST(CodedReading, PrintedKeysAgreeWithTheKeysOfParsedDecimals) {
     ASSERT_EQ(key, own_form_key(d, scale, true)) << token << " " << scale;
     ASSERT_EQ(key, own_form_key(d, scale, false)) << token << " " << scale;
   }
+}
+
+TEST(CodedReading, WideKeysAgreeWithPrintedKeys) {
+  // Eight tokens at a time, printed decimals and odd bytes of every length up to 9, columns of
+  // every scale and without keys: the keys of the wide path are those printed_scaled_key makes.
+  if (!cpu_has_wide_vectors()) GTEST_SKIP() << "no wide vectors";
+  std::mt19937 rng(19);
+  static const char kBytes[] = "0123456789000..-+e xN";
+  int keyed = 0;
+  for (int round = 0; round < 40000; ++round) {
+    std::string block;
+    std::uint32_t at[16];
+    int scale[8];
+    for (int q = 0; q < 8; ++q) {
+      scale[q] = static_cast<int>(rng() % 11) - 1;
+      std::string token;
+      if (rng() % 2) {
+        const double v = static_cast<double>(static_cast<int>(rng() % 200001) - 100000) / 1000.0;
+        const int decimals = static_cast<int>(rng() % 8);
+        if (rng() % 4 != 0) scale[q] = decimals;  // mostly of the column's own form
+        token = format("%.*f", decimals, rng() % 20 == 0 ? -0.0 : v);
+      } else {
+        const std::size_t n = rng() % 10;
+        for (std::size_t i = 0; i < n; ++i) token += kBytes[rng() % (sizeof kBytes - 1)];
+      }
+      if (token.size() > 9) token.resize(9);
+      at[2 * q] = static_cast<std::uint32_t>(block.size());
+      at[2 * q + 1] = static_cast<std::uint32_t>(token.size());
+      block += token;
+      block += static_cast<char>(rng() % 2 ? ' ' : rng());  // what follows a token: anything
+    }
+    block.append(8, 'x');
+    std::int32_t key[8];
+    printed_scaled_keys_wide(block.data(), at, scale, key);
+    for (int q = 0; q < 8; ++q) {
+      const std::uint32_t n = at[2 * q + 1];
+      std::int32_t expected = kOtherForm;
+      if (scale[q] >= 0 && n < 8) {
+        std::uint64_t word;
+        std::memcpy(&word, block.data() + at[2 * q], 8);
+        expected = printed_scaled_key(word, static_cast<int>(n), scale[q]);
+      }
+      ASSERT_EQ(key[q], expected) << block.substr(at[2 * q], n) << " " << scale[q];
+      keyed += expected != kOtherForm ? 1 : 0;
+    }
+  }
+  EXPECT_GT(keyed, 40000);
 }
 
 TEST(CodedReading, SpellingTableNumbersSpellingsInOrderOfFirstAppearance) {
