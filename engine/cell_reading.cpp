@@ -381,7 +381,8 @@ void key_row_wide(const CellReader& cr, const char* b, const TokenAt* token, std
     std::int32_t k[8];
     printed_scaled_keys_wide(b, &token[j].at, cr.key_scale.data() + j, k);
     for (int q = 0; q < 8; ++q) {
-      if (k[q] == kOtherForm) k[q] = cell_key(b, token[j + q].at, token[j + q].len, cr.key_scale[j + q], keep_spellings);
+      if (k[q] == kOtherForm && cr.key_scale[j + q] >= 0)
+        k[q] = cell_key(b, token[j + q].at, token[j + q].len, cr.key_scale[j + q], keep_spellings);
       key[(j + q) * stride] = k[q];
     }
   }

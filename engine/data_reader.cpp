@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <numeric>
 
 #include "cell_reading.hpp"
 #include "data_set.hpp"
@@ -133,6 +134,8 @@ std::vector<int> read_column_heads(TokenReader& in, const ColumnLayout& layout, 
 
 namespace {
 
+void pack_codes(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int bits, std::uint64_t* words);
+
 // How the file spelled an ordinal column: its spellings (taken from the column), the only
 // spelling of each code, and the spelling of every cell when some code has more than one.
 CellText cell_text(ColumnBeingRead& c, const std::vector<int>& code_of_spelling, int ncode, int ncase) {
@@ -153,7 +156,9 @@ CellText cell_text(ColumnBeingRead& c, const std::vector<int>& code_of_spelling,
   }
   if (varied) {
     text.cell_spelling.assign(ncase, nsp);
-    c.for_each_spelling([&](std::size_t i, std::uint32_t k) { text.cell_spelling.set(static_cast<int>(i), k); });
+    std::vector<int> itself(nsp);
+    std::iota(itself.begin(), itself.end(), 0);
+    pack_codes(c, itself, text.cell_spelling.bits, text.cell_spelling.words.data());
   }
   return text;
 }

@@ -145,6 +145,10 @@ FORESTS_WIDE_VECTORS void printed_scaled_keys_wide(const char* b, const std::uin
   __m256i k = _mm256_mask_sub_epi32(twice, minus, _mm256_setzero_si256(), twice);
   k = _mm256_mask_mov_epi32(k, minus & _mm256_cmpeq_epi32_mask(twice, _mm256_setzero_si256()), _mm256_set1_epi32(-1));
   k = _mm256_mask_mov_epi32(_mm256_set1_epi32(kOtherForm), fits, k);
+  // "NA" in a column with keys: its missing key.
+  const __mmask8 na = _mm512_cmpeq_epi64_mask(n, _mm512_set1_epi64(2)) & _mm512_cmpge_epi64_mask(s, zero) &
+                      _mm512_cmpeq_epi64_mask(_mm512_and_si512(word, _mm512_set1_epi64(0xffff)), _mm512_set1_epi64('N' | 'A' << 8));
+  k = _mm256_mask_mov_epi32(k, na, _mm256_set1_epi32(kMissingNa));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(key), k);
 }
 

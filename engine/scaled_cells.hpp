@@ -133,8 +133,8 @@ inline std::int32_t printed_scaled_key(std::uint64_t word, int n, int scale) {
 
 // printed_scaled_key of eight tokens at once, on wide vectors (only where cpu_has_wide_vectors):
 // token q starts at b + at[2q] and is at[2q + 1] bytes long, with 8 bytes readable from its
-// start, in a column of scale[q] decimals. A token of 8 bytes or more, or of a column whose
-// scale is below 0, gets kOtherForm.
+// start, in a column of scale[q] decimals; and "NA" its missing key. A token of 8 bytes or
+// more, or of a column whose scale is below 0, gets kOtherForm.
 void printed_scaled_keys_wide(const char* b, const std::uint32_t* at, const int* scale, std::int32_t* key);
 
 // Appends n cells by their keys: of the column's own form, or missing.
@@ -144,20 +144,22 @@ inline void append_own_keys(ScaledCells& s, const std::int32_t* keys, int n) {
   // their order and the missing keys (always below them as signed ones) lie above them.
   std::uint32_t low = std::numeric_limits<std::uint32_t>::max();
   std::int32_t high = std::numeric_limits<std::int32_t>::min();
-  int missing = 0;
+  int na = 0, dot = 0, nan = 0;
   for (int k = 0; k < n; ++k) {
-    missing += keys[k] <= kMissingNan ? 1 : 0;
+    na += keys[k] == kMissingNa ? 1 : 0;
+    dot += keys[k] == kMissingDot ? 1 : 0;
+    nan += keys[k] == kMissingNan ? 1 : 0;
     low = std::min(low, static_cast<std::uint32_t>(keys[k]) - static_cast<std::uint32_t>(kOtherForm));
     high = std::max(high, keys[k]);
   }
-  if (missing < n) {
+  if (na + dot + nan < n) {
     s.any_number = true;
     s.low = std::min(s.low, static_cast<std::int32_t>(low + static_cast<std::uint32_t>(kOtherForm)));
     s.high = std::max(s.high, high);
   }
-  if (missing > 0)
-    for (int k = 0; k < n; ++k)
-      if (keys[k] <= kMissingNan) ++s.missing[keys[k] - kMissingNa];
+  s.missing[0] += static_cast<std::size_t>(na);
+  s.missing[1] += static_cast<std::size_t>(dot);
+  s.missing[2] += static_cast<std::size_t>(nan);
   s.key.insert(s.key.end(), keys, keys + n);
 }
 

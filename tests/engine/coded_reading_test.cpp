@@ -117,8 +117,9 @@ TEST(CodedReading, PrintedKeysAgreeWithTheKeysOfParsedDecimals) {
 }
 
 TEST(CodedReading, WideKeysAgreeWithPrintedKeys) {
-  // Eight tokens at a time, printed decimals and odd bytes of every length up to 9, columns of
-  // every scale and without keys: the keys of the wide path are those printed_scaled_key makes.
+  // Eight tokens at a time, printed decimals, "NA" and odd bytes of every length up to 9, columns
+  // of every scale and without keys: the keys of the wide path are those printed_scaled_key makes,
+  // and "NA"'s missing key.
   if (!cpu_has_wide_vectors()) GTEST_SKIP() << "no wide vectors";
   std::mt19937 rng(19);
   static const char kBytes[] = "0123456789000..-+e xN";
@@ -139,6 +140,7 @@ TEST(CodedReading, WideKeysAgreeWithPrintedKeys) {
         const std::size_t n = rng() % 10;
         for (std::size_t i = 0; i < n; ++i) token += kBytes[rng() % (sizeof kBytes - 1)];
       }
+      if (rng() % 30 == 0) token = "NA";
       if (token.size() > 9) token.resize(9);
       at[2 * q] = static_cast<std::uint32_t>(block.size());
       at[2 * q + 1] = static_cast<std::uint32_t>(token.size());
@@ -155,6 +157,7 @@ TEST(CodedReading, WideKeysAgreeWithPrintedKeys) {
         std::uint64_t word;
         std::memcpy(&word, block.data() + at[2 * q], 8);
         expected = printed_scaled_key(word, static_cast<int>(n), scale[q]);
+        if (block.compare(at[2 * q], n, "NA") == 0) expected = kMissingNa;
       }
       ASSERT_EQ(key[q], expected) << block.substr(at[2 * q], n) << " " << scale[q];
       keyed += expected != kOtherForm ? 1 : 0;
