@@ -129,6 +129,9 @@ OrdinalSplit split_of_cut(const FewCodeCuts& c, double gini, int j) {
 // weigh_batch_body on 512-bit registers, the lanes' conditions in mask registers (the generic
 // form would test lane by lane).
 #define FORESTS_WIDE_VECTORS __attribute__((target("avx512f,avx512dq,avx512vl")))
+
+// Nodes up to this many cases keep the screening ratios' numerators and denominators exact.
+constexpr double kExactScreeningCases = 131072;
 // g++ 12 takes the deliberately undefined start of some of its own 512-bit intrinsics for an
 // uninitialised variable: the functions on wide vectors are compiled without that warning.
 #pragma GCC diagnostic push
@@ -141,6 +144,42 @@ FORESTS_WIDE_VECTORS inline __m512d lanes(const int* from) {
 
 FORESTS_WIDE_VECTORS inline __mmask8 positive(__m512d x) {
   return _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_GT_OQ);
+}
+
+// The sweep's Gini index of cuts with left class counts a, b, in each lane.
+FORESTS_WIDE_VECTORS inline __m512d gini_lanes(__m512d a, __m512d b, __m512d t0, __m512d t1, __m512d dn) {
+  const __m512d dl = _mm512_add_pd(a, b), dr = _mm512_sub_pd(dn, dl);
+  const __m512d r0 = _mm512_sub_pd(t0, a), r1 = _mm512_sub_pd(t1, b);
+  const __m512d left_n = _mm512_mul_pd(dl, dn), right_n = _mm512_mul_pd(dr, dn);
+  __m512d v = _mm512_sub_pd(_mm512_set1_pd(1.0), _mm512_div_pd(_mm512_mul_pd(a, a), left_n));
+  v = _mm512_sub_pd(v, _mm512_div_pd(_mm512_mul_pd(b, b), left_n));
+  v = _mm512_sub_pd(v, _mm512_div_pd(_mm512_mul_pd(r0, r0), right_n));
+  return _mm512_sub_pd(v, _mm512_div_pd(_mm512_mul_pd(r1, r1), right_n));
+}
+
+// (a a + b b) / dl + (r0 r0 + r1 r1) / dr as one quotient: larger for a lower Gini index.
+FORESTS_WIDE_VECTORS inline __m512d screening_ratio(__m512d a, __m512d b, __m512d t0, __m512d t1, __m512d dn) {
+  const __m512d dl = _mm512_add_pd(a, b), dr = _mm512_sub_pd(dn, dl);
+  const __m512d r0 = _mm512_sub_pd(t0, a), r1 = _mm512_sub_pd(t1, b);
+  const __m512d left = _mm512_add_pd(_mm512_mul_pd(a, a), _mm512_mul_pd(b, b));
+  const __m512d right = _mm512_add_pd(_mm512_mul_pd(r0, r0), _mm512_mul_pd(r1, r1));
+  return _mm512_div_pd(_mm512_add_pd(_mm512_mul_pd(left, dr), _mm512_mul_pd(right, dl)), _mm512_mul_pd(dl, dr));
+}
+
+// Every admissible cut weighed in sweep order, as the sweep does.
+FORESTS_WIDE_VECTORS void weigh_every_cut_wide(const __m512d* left0, const __m512d* left1, const __mmask8* admissible,
+                                               __m512d t0, __m512d t1, __m512d dn, double* score, long long* cut) {
+  __m512d best = _mm512_set1_pd(2.0);
+  __m512i best_cut = _mm512_set1_epi64(-1);
+  for (int j = 0; j < 4; ++j) {
+    if (admissible[j] == 0) continue;  // no lane has the cut: its quotients are spared
+    const __m512d v = gini_lanes(left0[j], left1[j], t0, t1, dn);
+    const __mmask8 take = admissible[j] & _mm512_cmp_pd_mask(v, best, _CMP_LT_OQ);
+    best = _mm512_mask_mov_pd(best, take, v);
+    best_cut = _mm512_mask_mov_epi64(best_cut, take, _mm512_set1_epi64(j));
+  }
+  _mm512_storeu_pd(score, best);
+  _mm512_storeu_si512(cut, best_cut);
 }
 
 FORESTS_WIDE_VECTORS void weigh_batch_wide(const FewCodeBatch& batch, int minnode, double* score, long long* cut) {
@@ -172,25 +211,42 @@ FORESTS_WIDE_VECTORS void weigh_batch_wide(const FewCodeBatch& batch, int minnod
   const __mmask8 after_v0 = p0 & (p1 | p2), after_v1 = p1 & p2;
   const __mmask8 present[4] = {after_v0, after_v1, static_cast<__mmask8>(some & after_v0),
                                static_cast<__mmask8>(some & after_v1)};
-  const __m512d least = _mm512_set1_pd(minnode), one = _mm512_set1_pd(1.0);
-  __m512d best = _mm512_set1_pd(2.0);
-  __m512i best_cut = _mm512_set1_epi64(-1);
+  const __m512d least = _mm512_set1_pd(minnode);
+  __mmask8 admissible[4];
   for (int j = 0; j < 4; ++j) {
-    if (present[j] == 0) continue;  // no lane has the cut: its quotients are spared
-    const __m512d a = left0[j], b = left1[j];
-    const __m512d dl = _mm512_add_pd(a, b), dr = _mm512_sub_pd(dn, dl);
-    const __m512d r0 = _mm512_sub_pd(t0, a), r1 = _mm512_sub_pd(t1, b);
-    const __mmask8 admissible = present[j] & _mm512_cmp_pd_mask(dl, least, _CMP_GE_OQ) &
-                                _mm512_cmp_pd_mask(dr, least, _CMP_GE_OQ);
-    const __m512d left_n = _mm512_mul_pd(dl, dn), right_n = _mm512_mul_pd(dr, dn);
-    __m512d v = _mm512_sub_pd(one, _mm512_div_pd(_mm512_mul_pd(a, a), left_n));
-    v = _mm512_sub_pd(v, _mm512_div_pd(_mm512_mul_pd(b, b), left_n));
-    v = _mm512_sub_pd(v, _mm512_div_pd(_mm512_mul_pd(r0, r0), right_n));
-    v = _mm512_sub_pd(v, _mm512_div_pd(_mm512_mul_pd(r1, r1), right_n));
-    const __mmask8 take = admissible & _mm512_cmp_pd_mask(v, best, _CMP_LT_OQ);
-    best = _mm512_mask_mov_pd(best, take, v);
-    best_cut = _mm512_mask_mov_epi64(best_cut, take, _mm512_set1_epi64(j));
+    const __m512d dl = _mm512_add_pd(left0[j], left1[j]), dr = _mm512_sub_pd(dn, dl);
+    admissible[j] = present[j] & _mm512_cmp_pd_mask(dl, least, _CMP_GE_OQ) & _mm512_cmp_pd_mask(dr, least, _CMP_GE_OQ);
   }
+  // The cut of the lowest index has the largest (a a + b b) / dl + (r0 r0 + r1 r1) / dr; found
+  // with one quotient per cut, it is the sweep's choice unless another cut comes close.
+  __m512d top = _mm512_set1_pd(-1.0), ratio[4];
+  __m512i top_cut = _mm512_set1_epi64(-1);
+  for (int j = 0; j < 4; ++j) {
+    ratio[j] = _mm512_setzero_pd();
+    if (admissible[j] == 0) continue;
+    ratio[j] = screening_ratio(left0[j], left1[j], t0, t1, dn);
+    const __mmask8 take = admissible[j] & _mm512_cmp_pd_mask(ratio[j], top, _CMP_GT_OQ);
+    top = _mm512_mask_mov_pd(top, take, ratio[j]);
+    top_cut = _mm512_mask_mov_epi64(top_cut, take, _mm512_set1_epi64(j));
+  }
+  // Each Gini index the sweep computes lies within 1e-15 of its exact value, and the screening
+  // ratios within n 2^-52 of theirs (their numerators and denominators are exact below 2^53):
+  // a cut whose ratio falls short of the top one by over n 1e-13 has a higher index than it.
+  const __m512d floor = _mm512_sub_pd(top, _mm512_mul_pd(dn, _mm512_set1_pd(1e-13)));
+  __mmask8 close = _mm512_cmp_pd_mask(dn, _mm512_set1_pd(kExactScreeningCases), _CMP_GT_OQ);
+  for (int j = 0; j < 4; ++j)
+    close |= admissible[j] & _mm512_cmp_pd_mask(ratio[j], floor, _CMP_GE_OQ) &
+             _mm512_cmpneq_epi64_mask(top_cut, _mm512_set1_epi64(j));
+  if (close != 0) return weigh_every_cut_wide(left0, left1, admissible, t0, t1, dn, score, cut);
+  __m512d a = left0[0], b = left1[0];
+  for (int j = 1; j < 4; ++j) {
+    const __mmask8 at = _mm512_cmpeq_epi64_mask(top_cut, _mm512_set1_epi64(j));
+    a = _mm512_mask_mov_pd(a, at, left0[j]);
+    b = _mm512_mask_mov_pd(b, at, left1[j]);
+  }
+  const __mmask8 found = _mm512_cmpge_epi64_mask(top_cut, _mm512_setzero_si512());
+  const __m512d best = _mm512_mask_mov_pd(_mm512_set1_pd(2.0), found, gini_lanes(a, b, t0, t1, dn));
+  const __m512i best_cut = top_cut;
   _mm512_storeu_pd(score, best);
   _mm512_storeu_si512(cut, best_cut);
 }

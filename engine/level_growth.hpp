@@ -74,14 +74,6 @@ class LevelGrowth {
   void search_node(const LevelInputs<Store>& in, int from, int to, int end, int thread);
   template <class Store>
   const NodeMasks* node_masks(const LevelInputs<Store>& in, int node, int thread);
-  // The node's masks when the search of covariate v can count by them; none otherwise.
-  template <class Store>
-  const NodeMasks* masks_for(const LevelInputs<Store>& in, int node, int v, int thread) {
-    if constexpr (TwoBitColumns<Store>) {
-      if (in.store.two_bit_column(v)) return node_masks(in, node, thread);
-    }
-    return nullptr;
-  }
   template <class Store, class Finish>
   void finish_in_order(const LevelInputs<Store>& in, Finish& finish);
   template <class Store, class Finish>
@@ -143,7 +135,8 @@ const NodeMasks* LevelGrowth::node_masks(const LevelInputs<Store>& in, int node,
 }
 
 // Searches from .. to-1, all of one node; searches up to `end` may be fetched ahead. Columns of
-// few codes wait in a batch and are weighed together.
+// few codes wait in a batch and are weighed together. The node's masks are asked for once, by
+// its first search of a two-bit column.
 template <class Store>
 void LevelGrowth::search_node(const LevelInputs<Store>& in, int from, int to, int end, int thread) {
   const int node = searches_[from].node;
@@ -151,28 +144,31 @@ void LevelGrowth::search_node(const LevelInputs<Store>& in, int from, int to, in
   SplitScratch& w = in.scratch[thread];
   Candidate* results = results_[node].data();
   w.few_codes.size = 0;
-  const NodeMasks* batch_masks = nullptr;  // the node's masks, for the searches in the batch
+  const NodeMasks* masks = nullptr;
+  bool asked = false;
+  FewCodeCounting counting = FewCodeCounting::none;
   for (int q = from; q < to && !progress_->failed.load(std::memory_order_relaxed); ++q) {
+    const int k = searches_[q].k;
+    const int v = candidates_[node][k];
     if constexpr (TwoBitColumns<Store>) {
       // The next search's column, and the record of the one after, are on their way from
       // memory while this one runs.
       if (q + 2 < end) in.store.prefetch_meta(candidates_[searches_[q + 2].node][searches_[q + 2].k]);
       if (q + 1 < end) in.store.prefetch_column(candidates_[searches_[q + 1].node][searches_[q + 1].k]);
-    }
-    const int k = searches_[q].k;
-    const int v = candidates_[node][k];
-    const NodeMasks* masks = masks_for(in, node, v, thread);
-    if (progress_->failed) return;  // the masks may be half built
-    if constexpr (TwoBitColumns<Store>) {
-      if (takes_few_code_batch(in.store, v, masks, in.search)) {
-        batch_masks = masks;
-        add_to_few_code_batch(in.store, v, k, *masks, in.search, w.few_codes, results);
+      if (!asked && in.store.two_bit_column(v)) {
+        asked = true;
+        masks = node_masks(in, node, thread);
+        if (progress_->failed) return;  // the masks may be half built
+        counting = few_code_counting(masks, in.search);
+      }
+      if (counting != FewCodeCounting::none && few_code_column(in.store, v)) {
+        add_to_few_code_batch(in.store, v, k, *masks, counting, in.search, w.few_codes, results);
         continue;
       }
     }
     results[k] = search_candidate(in.store, v, in.t.node_rows(i), in.t.count[i], in.y, in.search, w, masks);
   }
-  if (w.few_codes.size > 0) weigh_few_code_batch(w.few_codes, *batch_masks, in.search, results);
+  if (w.few_codes.size > 0) weigh_few_code_batch(w.few_codes, *masks, counting, in.search, results);
 }
 
 // The searches of one chunk; every search of it is released once, whatever happens.

@@ -79,45 +79,48 @@ Candidate search_candidate(const Store& store, int v, const int* rows, int n, co
   });
 }
 
-// Whether covariate v's search at a node can wait in a batch of few-code columns: a two-bit
-// ordinal column of few values, counted by the node's masks (or class lists), at a two-class
-// node under the Gini index.
+// How a node's searches of few-code columns wait in a batch: not at all, counted one by one
+// by the node's masks, or counted together over its listed cases. They wait at two-class nodes
+// under the Gini index, whose masks (or class lists) are built.
+enum class FewCodeCounting { none, by_masks, listed };
+
+inline FewCodeCounting few_code_counting(const NodeMasks* masks, const SearchSettings& s) {
+  if (!masks || !(masks->active || masks->listed) || s.nclass != 2 || s.impurity_rule == 1)
+    return FewCodeCounting::none;
+  return counts_listed_columns(*masks) ? FewCodeCounting::listed : FewCodeCounting::by_masks;
+}
+
+// Whether covariate v is a two-bit ordinal column of few values.
 template <class Store>
-bool takes_few_code_batch(const Store& store, int v, const NodeMasks* masks, const SearchSettings& s) {
-  if constexpr (TwoBitColumns<Store>) {
-    return masks && (masks->active || masks->listed) && s.nclass == 2 && s.impurity_rule != 1 &&
-           store.two_bit_column(v) && !store.nominal(v) && has_few_values(store.ncode(v), store.missing(v));
-  } else {
-    (void)store, (void)v, (void)masks, (void)s;
-    return false;
-  }
+bool few_code_column(const Store& store, int v) {
+  return store.two_bit_column(v) && !store.nominal(v) && has_few_values(store.ncode(v), store.missing(v));
 }
 
 // Weighs the batch's columns into their results and empties it. A listed node's columns are
 // counted first, all at once.
-inline void weigh_few_code_batch(FewCodeBatch& batch, const NodeMasks& masks, const SearchSettings& s,
-                                 Candidate* results) {
+inline void weigh_few_code_batch(FewCodeBatch& batch, const NodeMasks& masks, FewCodeCounting counting,
+                                 const SearchSettings& s, Candidate* results) {
   static_assert(kListedColumns == kFewCodeLanes);
-  if (counts_listed_columns(masks)) count_listed_columns(batch.column, batch.size, masks, batch.count);
+  if (counting == FewCodeCounting::listed) count_listed_columns(batch.column, batch.size, masks, batch.count);
   OrdinalSplit out[kFewCodeLanes];
   few_code_gini_splits(batch, s.minnode, out);
   for (int k = 0; k < batch.size; ++k) results[batch.slot[k]] = as_candidate(out[k]);
   batch.size = 0;
 }
 
-// Puts covariate v (takes_few_code_batch) in the batch, its result due at results[slot]; a full
+// Puts covariate v (a few_code_column) in the batch, its result due at results[slot]; a full
 // batch is weighed. The columns of a node of listed cases wait to be counted together.
 template <class Store>
-void add_to_few_code_batch(const Store& store, int v, int slot, const NodeMasks& masks, const SearchSettings& s,
-                           FewCodeBatch& batch, Candidate* results) {
-  if (counts_listed_columns(masks)) {
+void add_to_few_code_batch(const Store& store, int v, int slot, const NodeMasks& masks, FewCodeCounting counting,
+                           const SearchSettings& s, FewCodeBatch& batch, Candidate* results) {
+  if (counting == FewCodeCounting::listed) {
     batch.add_column(store.two_bit_column(v), store.ncode(v), store.missing(v), slot);
   } else {
     int hist[8];
     count_by_masks(store.two_bit_column(v), masks, hist);
     batch.add(hist, store.ncode(v), store.missing(v), slot);
   }
-  if (batch.size == kFewCodeLanes) weigh_few_code_batch(batch, masks, s, results);
+  if (batch.size == kFewCodeLanes) weigh_few_code_batch(batch, masks, counting, s, results);
 }
 
 // What search_candidate returns for covariate v at a node without an admissible cut or subset

@@ -9,8 +9,7 @@ namespace {
 RandomStream g_random;
 }
 
-int RandomStream::below(int n) {
-  if (n < 32767) return scaled_draw(n);
+int RandomStream::below_large(int n) {
   long long k = n / 32767 + 1;
   for (;;) {
     long long a = draw() * k;
@@ -57,6 +56,8 @@ std::uint32_t seed_random_or_clock(bool given, std::uint32_t seed) {
 RandomStream random_stream() { return g_random; }
 
 void skip_random_draws(std::uint64_t draws) { g_random.skip(draws); }
+
+void resume_random(const RandomStream& stream) { g_random = stream; }
 
 int rand_draw() { return g_random.draw(); }
 

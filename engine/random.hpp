@@ -19,7 +19,8 @@ struct RandomStream {
     return static_cast<int>((state >> 16) & 32767u);
   }
   // Uniform integer 0 .. n-1; bounds of 32767 and more take two draws per try.
-  int below(int n);
+  int below(int n) { return n < 32767 ? scaled_draw(n) : below_large(n); }
+  int below_large(int n);
   // One draw scaled to 0 .. n-1, whatever n: for n of 32767 and more some values never come.
   int scaled_draw(int n) { return static_cast<int>(draw() / 32768.0 * n); }
   // Permutes a[0..n-1] in place; n-1 calls of below(), one draw each when n < 32767.
@@ -40,6 +41,10 @@ RandomStream random_stream();
 
 // Moves the process-wide generator on as `draws` draws would.
 void skip_random_draws(std::uint64_t draws);
+
+// The process-wide generator goes on from where the stream stands: draws taken from a copy in
+// a hot loop (where they can be inlined) count as its own.
+void resume_random(const RandomStream& stream);
 
 // One draw: 0 .. 32767.
 int rand_draw();

@@ -25,13 +25,15 @@ namespace {
 void draw_list_positions(const GrowSettings& g, std::vector<int>& candidates, std::vector<char>& drawn) {
   const auto& list = *g.var_pool;
   const int nusable = static_cast<int>(list.size());
+  RandomStream random = random_stream();
   for (int j = 0; j < g.nsplitvar; ++j) {
     int r;
-    do r = rand_below(nusable);
+    do r = random.below(nusable);
     while (drawn[r]);
     drawn[r] = 1;
     candidates.push_back(r);
   }
+  resume_random(random);
   for (int& r : candidates) {
     drawn[r] = 0;
     r = list[r];
@@ -41,13 +43,15 @@ void draw_list_positions(const GrowSettings& g, std::vector<int>& candidates, st
 void draw_usable_covariates(const GrowSettings& g, std::vector<int>& candidates, std::vector<char>& drawn) {
   const auto& usable = *g.var_usable;
   const int ncov = static_cast<int>(usable.size());
+  RandomStream random = random_stream();
   for (int j = 0; j < g.nsplitvar; ++j) {
     int v;
-    do v = rand_below(ncov);
+    do v = random.below(ncov);
     while (!usable[v] || drawn[v]);
     drawn[v] = 1;
     candidates.push_back(v);
   }
+  resume_random(random);
   for (int v : candidates) drawn[v] = 0;
 }
 
