@@ -265,12 +265,41 @@ KeyIndex::KeyIndex(const DistinctKeys& d, std::size_t cells, std::vector<std::ui
   slot_ = slot;
 }
 
+namespace {
+
+// Keys in a range of at most this many: counted by a bit per possible key.
+constexpr std::uint64_t kFewValuesRange = std::uint64_t{1} << 16;
+
+// Whether the number keys are fewer than `limit`, each key setting its bit and counting when it
+// was not set, without a branch; the count is looked at after every 64 cells.
+bool fewer_values_by_bits(const ScaledCells& s, std::size_t limit, std::uint64_t range) {
+  std::array<std::uint64_t, kFewValuesRange / 64> present;
+  std::fill_n(present.begin(), range / 64 + 1, 0);
+  const std::int32_t* key = s.key.data();
+  const std::size_t n = s.key.size();
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < n;) {
+    for (const std::size_t end = std::min(n, i + 64); i < end; ++i) {
+      // The missing keys set the bit past the range.
+      const auto q = key[i] > kMissingNan ? static_cast<std::uint32_t>(key[i] - s.low) : static_cast<std::uint32_t>(range);
+      const std::uint64_t word = present[q >> 6], bit = std::uint64_t{1} << (q & 63);
+      count += (word & bit) == 0 && q != range ? 1 : 0;
+      present[q >> 6] = word | bit;
+    }
+    if (count >= limit) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool fewer_values(const ScaledCells& s, std::size_t limit) {
   // Keys within a narrow range are no more than the range holds.
   const std::size_t missing = (s.missing[0] > 0) + (s.missing[1] > 0) + (s.missing[2] > 0);
-  if (s.low > s.high) return missing < limit;
+  if (s.low > s.high || missing >= limit) return missing < limit;
   const auto range = static_cast<std::uint64_t>(static_cast<std::int64_t>(s.high) - s.low + 1);
   if (missing + range / 2 + 2 < limit) return true;  // the number keys are even, but for -1
+  if (range <= kFewValuesRange) return fewer_values_by_bits(s, limit - missing, range);
   // A set of the keys seen, open addressing at most a quarter full; kOtherForm is no cell's key.
   std::array<std::int32_t, 4 * kFewValuesLimit> seen;
   const int bits = std::bit_width(4 * limit - 1);
