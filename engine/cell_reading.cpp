@@ -59,6 +59,7 @@ struct Tile {
   std::vector<std::uint8_t> slots;
   std::vector<TokenAt> tokens;
   std::vector<std::int32_t> keys;  // its key when of its scaled column's own form, or "NA"'s
+  std::vector<std::uint32_t> starts, ends;  // where a row's tokens lie, found on wide vectors
 };
 
 struct CellReader {
@@ -397,17 +398,17 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
   TokenAt* out = tile.tokens.data() + static_cast<std::size_t>(tile.rows) * cr.ncols;
   std::int32_t* key = tile.keys.data() + tile.rows;
   const std::size_t stride = static_cast<std::size_t>(tile.token_capacity);
+  if (cr.wide_keys) {
+    std::uint32_t* start = tile.starts.data();
+    std::uint32_t* end = tile.ends.data();
+    if (!token_bounds_wide(b, i, len, cr.ncols, start, end)) return 0;
+    for (int j = 0; j < cr.ncols; ++j) out[j] = {start[j], end[j] - start[j]};
+    key_row_wide(cr, b, out, key, stride);
+    return end[cr.ncols - 1];
+  }
   const bool keep_spellings = cr.rules.options.keep_spellings;
   TokenCursor tokens(b, i, len);
   std::size_t e = i;  // the end of the last token
-  if (cr.wide_keys) {
-    for (int j = 0; j < cr.ncols; ++j) {
-      if (!tokens.next(i, e)) return 0;
-      out[j] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
-    }
-    key_row_wide(cr, b, out, key, stride);
-    return e;
-  }
   for (int j = 0; j < cr.ncols; ++j) {
     if (!tokens.next(i, e)) return 0;
     out[j] = {static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(e - i)};
@@ -683,6 +684,10 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
   tile.slots.resize(static_cast<std::size_t>(tile.short_capacity) * cr.ncols);
   tile.tokens.resize(static_cast<std::size_t>(tile.token_capacity) * cr.ncols);
   tile.keys.resize(tile.tokens.size());
+  if (cr.wide_keys) {
+    tile.starts.resize(static_cast<std::size_t>(cr.ncols) + 64);
+    tile.ends.resize(tile.starts.size());
+  }
   Block block;
   block.take(in.take_read_ahead(), block_size);
   const long long rest_of_file = bytes_left(in.file());

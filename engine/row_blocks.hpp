@@ -116,6 +116,11 @@ class TokenCursor {
   std::uint64_t space_, starts_;
 };
 
+// Where the first n tokens of b[at..len-1] lie, as a TokenCursor from `at` finds them: token j
+// from start[j] to before end[j]. False when fewer than n start before len. Found 64 bytes at a
+// time on wide vectors (only where cpu_has_wide_vectors); start and end need room for n + 64.
+bool token_bounds_wide(const char* b, std::size_t at, std::size_t len, int n, std::uint32_t* start, std::uint32_t* end);
+
 // Tokens (runs of non-space bytes) that start in b[0..n-1], b[-1] being taken as space.
 std::size_t count_tokens(const char* b, std::size_t n);
 

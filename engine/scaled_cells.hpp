@@ -234,8 +234,8 @@ class KeyIndex {
   const std::uint32_t* slot_ = nullptr;
 };
 
-// Whether the cells hold fewer than `limit` distinct keys (limit 2 to kFewValuesLimit); looks
-// no further than the cell that reaches it.
+// Whether the cells hold fewer than `limit` distinct keys (limit 2 to kFewValuesLimit); stops
+// soon after the cell that reaches it.
 constexpr std::size_t kFewValuesLimit = 256;
 bool fewer_values(const ScaledCells& s, std::size_t limit);
 

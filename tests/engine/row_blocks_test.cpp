@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "cpu_features.hpp"
 #include "read_text.hpp"
 #include "row_blocks.hpp"
 
@@ -108,7 +109,8 @@ TEST(RowBlocks, EmptyRestAndOneHugeToken) {
 TEST(RowBlocks, TokenCursorAsByteByByte) {
   // Every kind of white space in runs, control bytes and bytes past 0x7f inside tokens, tokens
   // across the 64-byte steps and longer than several, texts that end inside a token or after
-  // white space, starts at any token: the tokens are those of the plain scan.
+  // white space, starts at any token: the tokens are those of the plain scan, one by one and
+  // (on wide vectors) a row's worth at once.
   std::mt19937 gen(47);
   static const char kSpace[] = " \t\n\v\f\r";
   static const char kToken[] = "09.-Nax\x01\x08\x0e\x1f\x7f\x80\xff!";
@@ -141,5 +143,17 @@ TEST(RowBlocks, TokenCursorAsByteByByte) {
       ASSERT_EQ(end, expected[k].second) << trial << " token " << k;
     }
     ASSERT_FALSE(cursor.next(start, end)) << trial;
+    if (!cpu_has_wide_vectors()) continue;
+    // The first n tokens at once, as many as there are, fewer, or one too many.
+    const auto available = static_cast<int>(expected.size() - first);
+    for (const int n : {available, 1 + static_cast<int>(gen() % available), available + 1}) {
+      std::vector<std::uint32_t> starts(static_cast<std::size_t>(n) + 64), ends(starts.size());
+      const bool found = token_bounds_wide(text.data(), expected[first].first, len, n, starts.data(), ends.data());
+      ASSERT_EQ(found, n <= available) << trial << " " << n;
+      for (int k = 0; found && k < n; ++k) {
+        ASSERT_EQ(starts[k], expected[first + k].first) << trial << " token " << k;
+        ASSERT_EQ(ends[k], expected[first + k].second) << trial << " token " << k;
+      }
+    }
   }
 }
