@@ -8,6 +8,8 @@
 #include <cmath>
 #include <immintrin.h>
 
+#include "cpu_features.hpp"
+
 namespace forests {
 
 bool raise_scale(ScaledCells& s, int more) {
@@ -27,6 +29,38 @@ bool raise_scale(ScaledCells& s, int more) {
   }
   s.scale += more;
   return true;
+}
+
+KeyRun measure_key_run(const std::int32_t* keys, int n) {
+  KeyRun run;
+  for (int k = 0; k < n; ++k) {
+    run.missing[0] += keys[k] == kMissingNa ? 1 : 0;
+    run.missing[1] += keys[k] == kMissingDot ? 1 : 0;
+    run.missing[2] += keys[k] == kMissingNan ? 1 : 0;
+    run.low = std::min(run.low, static_cast<std::uint32_t>(keys[k]) - static_cast<std::uint32_t>(kOtherForm));
+    run.high = std::max(run.high, keys[k]);
+  }
+  return run;
+}
+
+void append_own_keys(ScaledCells& s, const std::int32_t* keys, int n) {
+  if (n == 0) return;
+  static const bool wide = cpu_has_wide_vectors();
+  const int whole = wide ? n & ~15 : 0;
+  KeyRun run = whole > 0 ? measure_key_run_wide(keys, whole) : KeyRun{};
+  if (whole < n) {
+    const KeyRun rest = measure_key_run(keys + whole, n - whole);
+    run.low = std::min(run.low, rest.low);
+    run.high = std::max(run.high, rest.high);
+    for (int m = 0; m < 3; ++m) run.missing[m] += rest.missing[m];
+  }
+  if (run.missing[0] + run.missing[1] + run.missing[2] < n) {
+    s.any_number = true;
+    s.low = std::min(s.low, static_cast<std::int32_t>(run.low + static_cast<std::uint32_t>(kOtherForm)));
+    s.high = std::max(s.high, run.high);
+  }
+  for (int m = 0; m < 3; ++m) s.missing[m] += static_cast<std::size_t>(run.missing[m]);
+  s.key.insert(s.key.end(), keys, keys + n);
 }
 
 void append_key(ScaledCells& s, std::int32_t key) {
@@ -152,6 +186,24 @@ FORESTS_WIDE_VECTORS void printed_scaled_keys_wide(const char* b, const std::uin
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(key), k);
 }
 
+FORESTS_WIDE_VECTORS KeyRun measure_key_run_wide(const std::int32_t* keys, int n) {
+  const __m512i other = _mm512_set1_epi32(kOtherForm);
+  __m512i low = _mm512_set1_epi32(-1), high = _mm512_set1_epi32(std::numeric_limits<std::int32_t>::min());
+  KeyRun run;
+  for (int k = 0; k < n; k += 16) {
+    const __m512i x = _mm512_loadu_si512(keys + k);
+    low = _mm512_min_epu32(low, _mm512_sub_epi32(x, other));
+    high = _mm512_max_epi32(high, x);
+    const __mmask16 missing = _mm512_cmple_epi32_mask(x, _mm512_set1_epi32(kMissingNan));
+    if (missing == 0) continue;
+    for (int m = 0; m < 3; ++m)
+      run.missing[m] += static_cast<int>(ones(_mm512_cmpeq_epi32_mask(x, _mm512_set1_epi32(kMissingNa + m))));
+  }
+  run.low = _mm512_reduce_min_epu32(low);
+  run.high = _mm512_reduce_max_epi32(high);
+  return run;
+}
+
 FORESTS_WIDE_VECTORS_END
 
 namespace {
@@ -213,12 +265,41 @@ KeyIndex::KeyIndex(const DistinctKeys& d, std::size_t cells, std::vector<std::ui
   slot_ = slot;
 }
 
+namespace {
+
+// Keys in a range of at most this many: counted by a bit per possible key.
+constexpr std::uint64_t kFewValuesRange = std::uint64_t{1} << 16;
+
+// Whether the number keys are fewer than `limit`, each key setting its bit and counting when it
+// was not set, without a branch; the count is looked at after every 64 cells.
+bool fewer_values_by_bits(const ScaledCells& s, std::size_t limit, std::uint64_t range) {
+  std::array<std::uint64_t, kFewValuesRange / 64> present;
+  std::fill_n(present.begin(), range / 64 + 1, 0);
+  const std::int32_t* key = s.key.data();
+  const std::size_t n = s.key.size();
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < n;) {
+    for (const std::size_t end = std::min(n, i + 64); i < end; ++i) {
+      // The missing keys set the bit past the range.
+      const auto q = key[i] > kMissingNan ? static_cast<std::uint32_t>(key[i] - s.low) : static_cast<std::uint32_t>(range);
+      const std::uint64_t word = present[q >> 6], bit = std::uint64_t{1} << (q & 63);
+      count += (word & bit) == 0 && q != range ? 1 : 0;
+      present[q >> 6] = word | bit;
+    }
+    if (count >= limit) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool fewer_values(const ScaledCells& s, std::size_t limit) {
   // Keys within a narrow range are no more than the range holds.
   const std::size_t missing = (s.missing[0] > 0) + (s.missing[1] > 0) + (s.missing[2] > 0);
-  if (s.low > s.high) return missing < limit;
+  if (s.low > s.high || missing >= limit) return missing < limit;
   const auto range = static_cast<std::uint64_t>(static_cast<std::int64_t>(s.high) - s.low + 1);
   if (missing + range / 2 + 2 < limit) return true;  // the number keys are even, but for -1
+  if (range <= kFewValuesRange) return fewer_values_by_bits(s, limit - missing, range);
   // A set of the keys seen, open addressing at most a quarter full; kOtherForm is no cell's key.
   std::array<std::int32_t, 4 * kFewValuesLimit> seen;
   const int bits = std::bit_width(4 * limit - 1);

@@ -137,31 +137,21 @@ inline std::int32_t printed_scaled_key(std::uint64_t word, int n, int scale) {
 // more, or of a column whose scale is below 0, gets kOtherForm.
 void printed_scaled_keys_wide(const char* b, const std::uint32_t* at, const int* scale, std::int32_t* key);
 
-// Appends n cells by their keys: of the column's own form, or missing.
-inline void append_own_keys(ScaledCells& s, const std::int32_t* keys, int n) {
-  if (n == 0) return;
-  // In one pass without branches: less than kOtherForm, as unsigned numbers, the number keys keep
-  // their order and the missing keys (always below them as signed ones) lie above them.
-  std::uint32_t low = std::numeric_limits<std::uint32_t>::max();
+// What a run of keys adds to its column's bounds and missing cells: less kOtherForm, as unsigned
+// numbers, the number keys keep their order and the missing keys (below them as signed ones) lie
+// above them.
+struct KeyRun {
+  std::uint32_t low = std::numeric_limits<std::uint32_t>::max();  // the least key less kOtherForm
   std::int32_t high = std::numeric_limits<std::int32_t>::min();
-  int na = 0, dot = 0, nan = 0;
-  for (int k = 0; k < n; ++k) {
-    na += keys[k] == kMissingNa ? 1 : 0;
-    dot += keys[k] == kMissingDot ? 1 : 0;
-    nan += keys[k] == kMissingNan ? 1 : 0;
-    low = std::min(low, static_cast<std::uint32_t>(keys[k]) - static_cast<std::uint32_t>(kOtherForm));
-    high = std::max(high, keys[k]);
-  }
-  if (na + dot + nan < n) {
-    s.any_number = true;
-    s.low = std::min(s.low, static_cast<std::int32_t>(low + static_cast<std::uint32_t>(kOtherForm)));
-    s.high = std::max(s.high, high);
-  }
-  s.missing[0] += static_cast<std::size_t>(na);
-  s.missing[1] += static_cast<std::size_t>(dot);
-  s.missing[2] += static_cast<std::size_t>(nan);
-  s.key.insert(s.key.end(), keys, keys + n);
-}
+  int missing[3] = {0, 0, 0};
+};
+KeyRun measure_key_run(const std::int32_t* keys, int n);
+
+// The same, on wide vectors (only where cpu_has_wide_vectors), for n a multiple of 16.
+KeyRun measure_key_run_wide(const std::int32_t* keys, int n);
+
+// Appends n cells by their keys: of the column's own form, or missing.
+void append_own_keys(ScaledCells& s, const std::int32_t* keys, int n);
 
 // Appends a cell by its key, a number's or a missing one.
 void append_key(ScaledCells& s, std::int32_t key);

@@ -242,7 +242,7 @@ TEST(CodedReading, ScaledCellsKeepTheirBoundsAndMissingCellsAsTheyCome) {
     const int n = 1 + static_cast<int>(rng() % 400);
     for (int i = 0; i < n; ++i) {
       if (rng() % 4 != 0) {
-        std::vector<std::int32_t> run(rng() % 9);
+        std::vector<std::int32_t> run(rng() % 4 == 0 ? rng() % 70 : rng() % 9);
         const unsigned missing_share = rng() % 3;  // none, some, or all missing
         for (std::int32_t& k : run) {
           k = rng() % 50 == 0 ? -1 : 2 * (static_cast<std::int32_t>(rng() % 2001) - 1000);
@@ -265,6 +265,13 @@ TEST(CodedReading, ScaledCellsKeepTheirBoundsAndMissingCellsAsTheyCome) {
       high = std::max(high, k);
     }
     ASSERT_EQ(s.any_number, low <= high) << round;
+    if (cpu_has_wide_vectors() && s.key.size() >= 16) {
+      const int whole = static_cast<int>(s.key.size()) & ~15;
+      const KeyRun wide = measure_key_run_wide(s.key.data(), whole), plain = measure_key_run(s.key.data(), whole);
+      ASSERT_EQ(wide.low, plain.low) << round;
+      ASSERT_EQ(wide.high, plain.high) << round;
+      for (int m = 0; m < 3; ++m) ASSERT_EQ(wide.missing[m], plain.missing[m]) << round;
+    }
     ASSERT_EQ(s.low, low) << round;
     ASSERT_EQ(s.high, high) << round;
     for (int m = 0; m < 3; ++m) ASSERT_EQ(s.missing[m], missing[m]) << round;
