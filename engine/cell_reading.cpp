@@ -501,6 +501,26 @@ void flush_short_tile(CellReader& cr, const Tile& tile) {
   if (failure.error) std::rethrow_exception(failure.error);
 }
 
+// Appends the spellings of the cells of rows from .. rows - 1 of a tile's column (its tokens a
+// row apart) while they are digits or "NA" whose spelling is known and below 256, in one go; returns
+// how many.
+int append_known_short_tokens(const char* b, const TokenAt* tokens, int stride, int from, int rows,
+                              const std::int32_t* known, SpellingCells& cells) {
+  std::array<std::uint8_t, kMaxTileRows> run;
+  int n = 0;
+  for (int k = from; k < rows; ++k, ++n) {
+    const TokenAt t = tokens[static_cast<std::size_t>(k) * stride];
+    const unsigned digit = static_cast<unsigned char>(b[t.at]) - '0';
+    const int slot = t.len == 1 && digit < 10 ? static_cast<int>(digit)
+                     : t.len == 2 && b[t.at] == 'N' && b[t.at + 1] == 'A' ? kNaSlot
+                                                                         : -1;
+    if (slot < 0 || static_cast<std::uint32_t>(known[slot]) > 0xff) break;
+    run[n] = static_cast<std::uint8_t>(known[slot]);
+  }
+  cells.append_small(run.data(), static_cast<std::size_t>(n));
+  return n;
+}
+
 void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
   FirstFailure failure;
   for (int col = 0; col < cr.ncols; ++col) {
@@ -520,9 +540,13 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
         if (c.form == ColumnBeingRead::kScaled)
           k = add_keyed_cells(cr, c, tile.keys.data() + static_cast<std::size_t>(col) * tile.token_capacity, tile.rows,
                               [&](int q) { return std::string_view(b + token_at(q).at, token_at(q).len); });
-        for (; k < tile.rows; ++k) {
+        const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+        while (k < tile.rows) {
+          k += append_known_short_tokens(b, tokens, cr.ncols, k, tile.rows, known, cells);
+          if (k == tile.rows) break;
           const std::string_view token(b + token_at(k).at, token_at(k).len);
           cells.push(spelling_of(cr, tile.first_row + k, col, token, cells.size()));
+          ++k;
         }
       } else {
         for (; k < tile.rows; ++k)

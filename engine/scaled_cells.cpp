@@ -6,6 +6,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <immintrin.h>
 
 #include "cpu_features.hpp"
@@ -208,16 +209,18 @@ FORESTS_WIDE_VECTORS_END
 
 namespace {
 
-// Number keys within 64 per cell of one another: a bit per possible key.
-void distinct_by_bits(const ScaledCells& s, std::int32_t low, std::size_t range, DistinctKeys& d) {
-  d.low = low;
-  d.present.assign((range + 63) / 64, 0);
-  // Cells in turn set bits in four sets, so that near keys set bits of one word without waiting
-  // on one another; the missing keys set the bit past the range, without a branch.
+// The missing keys take the place past the range, so that every key has one without a branch.
+inline std::uint32_t place_of_key(std::int32_t k, std::int32_t low, std::size_t range) {
+  return k > kMissingNan ? static_cast<std::uint32_t>(k - low) : static_cast<std::uint32_t>(range);
+}
+
+// The bits of the keys present, cells in turn setting bits in four sets, so that near keys set
+// bits of one word without waiting on one another.
+void present_by_bits(const ScaledCells& s, std::int32_t low, std::size_t range, std::vector<std::uint64_t>& present) {
   const std::size_t words = range / 64 + 1;
   std::vector<std::uint64_t> lanes(4 * words, 0);
   auto set = [&](std::size_t lane, std::int32_t k) {
-    const auto q = k > kMissingNan ? static_cast<std::uint32_t>(k - low) : static_cast<std::uint32_t>(range);
+    const std::uint32_t q = place_of_key(k, low, range);
     lanes[lane * words + (q >> 6)] |= std::uint64_t{1} << (q & 63);
   };
   const std::int32_t* key = s.key.data();
@@ -226,9 +229,39 @@ void distinct_by_bits(const ScaledCells& s, std::int32_t low, std::size_t range,
   for (; i + 4 <= n; i += 4)
     for (std::size_t lane = 0; lane < 4; ++lane) set(lane, key[i + lane]);
   for (; i < n; ++i) set(0, key[i]);
-  for (std::size_t w = 0; w < d.present.size(); ++w)
-    d.present[w] = lanes[w] | lanes[words + w] | lanes[2 * words + w] | lanes[3 * words + w];
-  if (range % 64 != 0) d.present.back() &= (std::uint64_t{1} << (range % 64)) - 1;
+  for (std::size_t w = 0; w < present.size(); ++w)
+    present[w] = lanes[w] | lanes[words + w] | lanes[2 * words + w] | lanes[3 * words + w];
+  if (range % 64 != 0) present.back() &= (std::uint64_t{1} << (range % 64)) - 1;
+}
+
+// Ranges of at most this many keys: a byte per key, which a cell sets by a plain store.
+constexpr std::size_t kByteRange = std::size_t{1} << 15;
+
+// The bits of the keys present, from a byte per possible key: eight bytes of 0 or 1 gather into
+// the eight bits of one byte by a multiplication.
+void present_by_bytes(const ScaledCells& s, std::int32_t low, std::size_t range, std::vector<std::uint64_t>& present) {
+  std::vector<std::uint8_t> seen(64 * (range / 64 + 1), 0);
+  for (const std::int32_t k : s.key) seen[place_of_key(k, low, range)] = 1;
+  seen[range] = 0;
+  for (std::size_t w = 0; w < present.size(); ++w) {
+    std::uint64_t bits = 0;
+    for (int b = 0; b < 8; ++b) {
+      std::uint64_t x;
+      std::memcpy(&x, seen.data() + 64 * w + 8 * b, sizeof x);
+      bits |= ((x * 0x0102040810204080ull) >> 56) << (8 * b);
+    }
+    present[w] = bits;
+  }
+}
+
+// Number keys within 64 per cell of one another: a bit per possible key.
+void distinct_by_bits(const ScaledCells& s, std::int32_t low, std::size_t range, DistinctKeys& d) {
+  d.low = low;
+  d.present.assign((range + 63) / 64, 0);
+  if (range <= kByteRange)
+    present_by_bytes(s, low, range, d.present);
+  else
+    present_by_bits(s, low, range, d.present);
   d.before.resize(d.present.size());
   auto count = static_cast<std::uint32_t>(d.key.size());
   for (std::size_t w = 0; w < d.present.size(); ++w) {
