@@ -88,11 +88,6 @@ MaskCounts mask_counts(const std::uint64_t* column, const std::uint64_t* mask, i
   r[1].low += low1, r[1].high += high1, r[1].both += both1;
 }
 
-__attribute__((target("avx512f,avx512vl,avx512bw,avx512vpopcntdq"))) void mask_pair_counts_avx512(
-    const std::uint64_t* column, const std::uint64_t* mask0, const std::uint64_t* mask1, int nwords, MaskCounts* r) {
-  mask_pair_counts_body(column, mask0, mask1, nwords, r);
-}
-
 __attribute__((target("popcnt"))) void mask_pair_counts_popcnt(const std::uint64_t* column, const std::uint64_t* mask0,
                                                                 const std::uint64_t* mask1, int nwords, MaskCounts* r) {
   mask_pair_counts_body(column, mask0, mask1, nwords, r);
@@ -103,13 +98,72 @@ void mask_pair_counts_plain(const std::uint64_t* column, const std::uint64_t* ma
   mask_pair_counts_body(column, mask0, mask1, nwords, r);
 }
 
-// Blocks of eight words, the last one over the column's last eight words.
-__attribute__((target("avx512f,avx512vl,avx512bw,avx512vpopcntdq"))) void mask_pair_counts_shifted_avx512(
-    const std::uint64_t* column, const std::uint64_t* mask0, const std::uint64_t* mask1, int nwords, int stride,
-    MaskCounts* r) {
-  mask_pair_counts_body(column, mask0, mask1, stride - 8, r);
-  mask_pair_counts_body(column + nwords - 8, mask0 + stride - 8, mask1 + stride - 8, 8, r);
+#define FORESTS_VECTOR_POPCOUNTS __attribute__((target("avx512f,avx512vl,avx512bw,avx512vpopcntdq")))
+// g++ 12 takes the deliberately undefined start of some of its own 512-bit intrinsics for an
+// uninitialised variable: the functions on wide vectors are compiled without that warning.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// The six counts of eight words in the lanes of six registers.
+struct MaskPairLanes {
+  __m512i low0, high0, both0, low1, high1, both1;
+};
+
+FORESTS_VECTOR_POPCOUNTS inline void add_mask_pair_block(__m512i column, __m512i mask0, __m512i mask1,
+                                                         MaskPairLanes& a) {
+  const __m512i high = _mm512_srli_epi64(column, 1), both = _mm512_and_si512(column, high);
+  a.low0 = _mm512_add_epi64(a.low0, _mm512_popcnt_epi64(_mm512_and_si512(column, mask0)));
+  a.high0 = _mm512_add_epi64(a.high0, _mm512_popcnt_epi64(_mm512_and_si512(high, mask0)));
+  a.both0 = _mm512_add_epi64(a.both0, _mm512_popcnt_epi64(_mm512_and_si512(both, mask0)));
+  a.low1 = _mm512_add_epi64(a.low1, _mm512_popcnt_epi64(_mm512_and_si512(column, mask1)));
+  a.high1 = _mm512_add_epi64(a.high1, _mm512_popcnt_epi64(_mm512_and_si512(high, mask1)));
+  a.both1 = _mm512_add_epi64(a.both1, _mm512_popcnt_epi64(_mm512_and_si512(both, mask1)));
 }
+
+// Lanes' sums of fewer than 2^21 each: one mask's three counts packed 21 bits apart in every
+// lane, so that one sum over the lanes gives all three.
+constexpr int kPackedCountWords = 1 << 17;
+
+FORESTS_VECTOR_POPCOUNTS inline void sum_mask_lanes(__m512i low, __m512i high, __m512i both, bool packed,
+                                                    MaskCounts& r) {
+  if (!packed) {
+    r.low += _mm512_reduce_add_epi64(low);
+    r.high += _mm512_reduce_add_epi64(high);
+    r.both += _mm512_reduce_add_epi64(both);
+    return;
+  }
+  const __m512i lanes = _mm512_add_epi64(low, _mm512_add_epi64(_mm512_slli_epi64(high, 21), _mm512_slli_epi64(both, 42)));
+  const auto sum = static_cast<std::uint64_t>(_mm512_reduce_add_epi64(lanes));
+  r.low += static_cast<long long>(sum & 0x1fffff);
+  r.high += static_cast<long long>((sum >> 21) & 0x1fffff);
+  r.both += static_cast<long long>(sum >> 42);
+}
+
+// Blocks of eight words, and the words past the last whole block: with a shifted tail its last
+// block over the column's last eight words, otherwise loaded under a lane mask.
+FORESTS_VECTOR_POPCOUNTS void mask_pair_counts_avx512(const std::uint64_t* column, const std::uint64_t* mask0,
+                                                      const std::uint64_t* mask1, int nwords, int stride,
+                                                      bool shifted_tail, MaskCounts* r) {
+  const __m512i zero = _mm512_setzero_si512();
+  MaskPairLanes a{zero, zero, zero, zero, zero, zero};
+  const int whole = shifted_tail ? stride - 8 : nwords / 8 * 8;
+  for (int k = 0; k < whole; k += 8)
+    add_mask_pair_block(_mm512_loadu_si512(column + k), _mm512_loadu_si512(mask0 + k), _mm512_loadu_si512(mask1 + k), a);
+  if (shifted_tail) {
+    add_mask_pair_block(_mm512_loadu_si512(column + nwords - 8), _mm512_loadu_si512(mask0 + whole),
+                        _mm512_loadu_si512(mask1 + whole), a);
+  } else if (whole < nwords) {
+    const auto in = static_cast<__mmask8>((1u << (nwords - whole)) - 1);
+    add_mask_pair_block(_mm512_maskz_loadu_epi64(in, column + whole), _mm512_maskz_loadu_epi64(in, mask0 + whole),
+                        _mm512_maskz_loadu_epi64(in, mask1 + whole), a);
+  }
+  const bool packed = nwords < kPackedCountWords;
+  sum_mask_lanes(a.low0, a.high0, a.both0, packed, r[0]);
+  sum_mask_lanes(a.low1, a.high1, a.both1, packed, r[1]);
+}
+
+#pragma GCC diagnostic pop
 
 // r[0] and r[1] for masks mask0 and mask1 (the layout of m's masks).
 void mask_pair_counts(const std::uint64_t* column, const std::uint64_t* mask0, const std::uint64_t* mask1,
@@ -118,8 +172,7 @@ void mask_pair_counts(const std::uint64_t* column, const std::uint64_t* mask0, c
   const int nwords = m.nwords;
   switch (popcount_kind()) {
     case PopcountKind::avx512:
-      if (m.shifted_tail) return mask_pair_counts_shifted_avx512(column, mask0, mask1, nwords, m.stride, r);
-      return mask_pair_counts_avx512(column, mask0, mask1, nwords, r);
+      return mask_pair_counts_avx512(column, mask0, mask1, nwords, m.stride, m.shifted_tail, r);
     case PopcountKind::popcnt:
       return mask_pair_counts_popcnt(column, mask0, mask1, nwords, r);
     default:

@@ -157,13 +157,15 @@ FORESTS_WIDE_VECTORS inline __m512d gini_lanes(__m512d a, __m512d b, __m512d t0,
   return _mm512_sub_pd(v, _mm512_div_pd(_mm512_mul_pd(r1, r1), right_n));
 }
 
-// (a a + b b) / dl + (r0 r0 + r1 r1) / dr as one quotient: larger for a lower Gini index.
-FORESTS_WIDE_VECTORS inline __m512d screening_ratio(__m512d a, __m512d b, __m512d t0, __m512d t1, __m512d dn) {
+// (a a + b b) / dl + (r0 r0 + r1 r1) / dr as one fraction: larger for a lower Gini index.
+FORESTS_WIDE_VECTORS inline void screening_ratio(__m512d a, __m512d b, __m512d t0, __m512d t1, __m512d dn,
+                                                 __m512d& numerator, __m512d& denominator) {
   const __m512d dl = _mm512_add_pd(a, b), dr = _mm512_sub_pd(dn, dl);
   const __m512d r0 = _mm512_sub_pd(t0, a), r1 = _mm512_sub_pd(t1, b);
   const __m512d left = _mm512_add_pd(_mm512_mul_pd(a, a), _mm512_mul_pd(b, b));
   const __m512d right = _mm512_add_pd(_mm512_mul_pd(r0, r0), _mm512_mul_pd(r1, r1));
-  return _mm512_div_pd(_mm512_add_pd(_mm512_mul_pd(left, dr), _mm512_mul_pd(right, dl)), _mm512_mul_pd(dl, dr));
+  numerator = _mm512_add_pd(_mm512_mul_pd(left, dr), _mm512_mul_pd(right, dl));
+  denominator = _mm512_mul_pd(dl, dr);
 }
 
 // Every admissible cut weighed in sweep order, as the sweep does.
@@ -217,26 +219,31 @@ FORESTS_WIDE_VECTORS void weigh_batch_wide(const FewCodeBatch& batch, int minnod
     const __m512d dl = _mm512_add_pd(left0[j], left1[j]), dr = _mm512_sub_pd(dn, dl);
     admissible[j] = present[j] & _mm512_cmp_pd_mask(dl, least, _CMP_GE_OQ) & _mm512_cmp_pd_mask(dr, least, _CMP_GE_OQ);
   }
-  // The cut of the lowest index has the largest (a a + b b) / dl + (r0 r0 + r1 r1) / dr; found
-  // with one quotient per cut, it is the sweep's choice unless another cut comes close.
-  __m512d top = _mm512_set1_pd(-1.0), ratio[4];
+  // The cut of the lowest index has the largest (a a + b b) / dl + (r0 r0 + r1 r1) / dr = N / D,
+  // at least n / 2. Two cuts' ratios are compared by cross-multiplication, without a division;
+  // the products are exact to 2^-52 (N and D are exact below 2^53). A cut whose ratio falls short
+  // of a better one's by over 1e-12 of it has a Gini index higher by over 5e-13, and every index
+  // the sweep computes lies within 1e-15 of its exact value: the better cut is the sweep's choice
+  // between them. Cuts closer than that are weighed as the sweep weighs them.
+  const __m512d above = _mm512_set1_pd(1.0 + 1e-12), below = _mm512_set1_pd(1.0 - 1e-12);
+  __m512d top_n = _mm512_setzero_pd(), top_d = _mm512_set1_pd(1.0);
   __m512i top_cut = _mm512_set1_epi64(-1);
-  for (int j = 0; j < 4; ++j) {
-    ratio[j] = _mm512_setzero_pd();
-    if (admissible[j] == 0) continue;
-    ratio[j] = screening_ratio(left0[j], left1[j], t0, t1, dn);
-    const __mmask8 take = admissible[j] & _mm512_cmp_pd_mask(ratio[j], top, _CMP_GT_OQ);
-    top = _mm512_mask_mov_pd(top, take, ratio[j]);
-    top_cut = _mm512_mask_mov_epi64(top_cut, take, _mm512_set1_epi64(j));
-  }
-  // Each Gini index the sweep computes lies within 1e-15 of its exact value, and the screening
-  // ratios within n 2^-52 of theirs (their numerators and denominators are exact below 2^53):
-  // a cut whose ratio falls short of the top one by over n 1e-13 has a higher index than it.
-  const __m512d floor = _mm512_sub_pd(top, _mm512_mul_pd(dn, _mm512_set1_pd(1e-13)));
+  __mmask8 found = 0;
   __mmask8 close = _mm512_cmp_pd_mask(dn, _mm512_set1_pd(kExactScreeningCases), _CMP_GT_OQ);
-  for (int j = 0; j < 4; ++j)
-    close |= admissible[j] & _mm512_cmp_pd_mask(ratio[j], floor, _CMP_GE_OQ) &
-             _mm512_cmpneq_epi64_mask(top_cut, _mm512_set1_epi64(j));
+  for (int j = 0; j < 4; ++j) {
+    if (admissible[j] == 0) continue;
+    __m512d ratio_n, ratio_d;
+    screening_ratio(left0[j], left1[j], t0, t1, dn, ratio_n, ratio_d);
+    const __m512d x = _mm512_mul_pd(ratio_n, top_d), y = _mm512_mul_pd(top_n, ratio_d);
+    const __mmask8 better = admissible[j] & (static_cast<__mmask8>(~found) |
+                                             _mm512_cmp_pd_mask(x, _mm512_mul_pd(y, above), _CMP_GT_OQ));
+    close |= admissible[j] & found & static_cast<__mmask8>(~better) &
+             _mm512_cmp_pd_mask(x, _mm512_mul_pd(y, below), _CMP_GE_OQ);
+    top_n = _mm512_mask_mov_pd(top_n, better, ratio_n);
+    top_d = _mm512_mask_mov_pd(top_d, better, ratio_d);
+    top_cut = _mm512_mask_mov_epi64(top_cut, better, _mm512_set1_epi64(j));
+    found |= better;
+  }
   if (close != 0) return weigh_every_cut_wide(left0, left1, admissible, t0, t1, dn, score, cut);
   __m512d a = left0[0], b = left1[0];
   for (int j = 1; j < 4; ++j) {
@@ -244,7 +251,6 @@ FORESTS_WIDE_VECTORS void weigh_batch_wide(const FewCodeBatch& batch, int minnod
     a = _mm512_mask_mov_pd(a, at, left0[j]);
     b = _mm512_mask_mov_pd(b, at, left1[j]);
   }
-  const __mmask8 found = _mm512_cmpge_epi64_mask(top_cut, _mm512_setzero_si512());
   const __m512d best = _mm512_mask_mov_pd(_mm512_set1_pd(2.0), found, gini_lanes(a, b, t0, t1, dn));
   const __m512i best_cut = top_cut;
   _mm512_storeu_pd(score, best);

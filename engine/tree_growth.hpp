@@ -83,14 +83,17 @@ void finish_node(const Store& store, const int* y, TreeRecord& t, int i, const s
   Candidate best{static_cast<double>(nclass), 0.0, -1, 0};
   int best_v = -1;
   for (std::size_t k = 0; k < candidates.size(); ++k) {
-    const Candidate& c = results[k];
-    if (c.score < best.score) {
-      best = c;
+    if (results[k].score < best.score) {
+      best = results[k];
       best_v = candidates[k];
-      t.split_var[i] = best_v;
-      t.split_value[i] = split_value(store, best_v, c);
-      t.na_right[i] = c.na_right;
     }
+  }
+  // The best one's split is recorded even when the node is not split; its value only now, as
+  // reading a cut-off's value table may wait on memory.
+  if (best_v >= 0) {
+    t.split_var[i] = best_v;
+    t.split_value[i] = split_value(store, best_v, best);
+    t.na_right[i] = best.na_right;
   }
   if (g.candidates == CandidateRule::every_usable) work.memo.remember_best(i, best_v, best);
   if (!(best.score < nclass)) return;

@@ -58,7 +58,7 @@ namespace {
 const ProgressRule kProgress{1000, "    "};
 
 // Nodes of fewer cases are searched again rather than remembered: their searches are cheap.
-constexpr int kMemoMinCases = 64;
+constexpr int kMemoMinCases = 128;
 
 // The nperm + 1 passes: pass 0 on the data as read, then each pass on a further shuffle of the
 // response. Every pass grows ntree trees on all cases and keeps each covariate's largest split
