@@ -195,7 +195,7 @@ void make_slot_room(CellReader& cr, std::size_t rows) {
   RowsRead& r = cr.r;
   if (rows <= r.slot_rows) return;
   const std::size_t room = std::max({rows, cr.expected_rows, 2 * r.slot_rows, std::size_t{kMaxTileRows}});
-  std::vector<std::uint8_t> grown(cr.columns.size() * room);
+  BigBuffer<std::uint8_t> grown(cr.columns.size() * room);
   for (std::size_t j = 0; j < cr.columns.size() && r.slot_rows > 0; ++j)
     if (cr.columns[j].form == ColumnBeingRead::kSlots)
       std::memcpy(grown.data() + j * room, r.slot_cells.data() + j * r.slot_rows, r.slot_rows);
@@ -277,7 +277,7 @@ void spell_slots(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
   c.form = ColumnBeingRead::kSpelled;
   cr.slot_state[col] = 0;
   if (--cr.slot_columns == 0) {
-    std::vector<std::uint8_t>().swap(cr.r.slot_cells);
+    BigBuffer<std::uint8_t>().swap(cr.r.slot_cells);
     cr.r.slot_rows = 0;
   }
 }
@@ -696,7 +696,7 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
   std::string last_token;
   for (bool at_end = false; !at_end;) {
     const std::size_t len = next_block(in.file(), block, block_size, at_end);
-    const char* b = block.data.get();
+    const char* b = block.data.data();
     const int rows_before = row;
     std::size_t i = read_cells_one_by_one(cr, b, 0, len, true, row, col);  // a row begun in the last block
     if (len <= std::numeric_limits<std::uint32_t>::max()) i = read_whole_rows(cr, b, i, len, tile, row);

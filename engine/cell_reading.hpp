@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "big_buffer.hpp"
 #include "data_set.hpp"
 #include "scaled_cells.hpp"
 #include "spellings.hpp"
@@ -133,7 +134,7 @@ struct RowsRead {
   double smallest = 0.0;  // of all values and labels, and 0
   bool has_missing = false;
   // The cells of the columns of slots: covariate j's cell of row i at j * slot_rows + i.
-  std::vector<std::uint8_t> slot_cells;
+  BigBuffer<std::uint8_t> slot_cells;
   std::size_t slot_rows = 0;
 };
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "big_buffer.hpp"
+
 namespace forests {
 
 // Cells of one covariate, `bits` (2, 8, 16 or 32) to a cell: case i in bits i*bits ..
@@ -70,7 +72,7 @@ struct ColumnMeta {
 // one small record per covariate: a search reads its covariate's record, its cells and, for
 // the winner's cut-off, its value table, and nothing else.
 struct CodedCovariates {
-  std::vector<std::uint64_t> words;  // the columns one after another
+  BigBuffer<std::uint64_t> words;  // the columns one after another
   std::vector<double> values;        // other ordinal columns' tables: the value of each code
   // Per covariate, of an ordinal column of decimals: the key of each code (twice its value times
   // 10^scale, -1 for minus zero), the reader's own list of them, which spares a table of doubles.

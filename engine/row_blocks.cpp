@@ -76,21 +76,21 @@ std::size_t skip_tokens_in(const char* b, std::size_t from, std::size_t n, long 
 
 void Block::reserve(std::size_t n) {
   if (n <= capacity) return;
-  std::unique_ptr<char[]> grown(new char[n + kBlockPadding]);  // not cleared: the bytes are read over at once
-  std::memset(grown.get() + n, 0, kBlockPadding);
-  if (filled > 0) std::memcpy(grown.get(), data.get(), filled);
-  data = std::move(grown);
+  BigBuffer<char> grown(n + kBlockPadding);  // not cleared: the bytes are read over at once
+  std::memset(grown.data() + n, 0, kBlockPadding);
+  if (filled > 0) std::memcpy(grown.data(), data.data(), filled);
+  data.swap(grown);
   capacity = n;
 }
 
 void Block::take(const std::string& bytes, std::size_t more) {
   reserve(bytes.size() + more);
-  std::memcpy(data.get(), bytes.data(), bytes.size());
+  std::memcpy(data.data(), bytes.data(), bytes.size());
   filled = bytes.size();
 }
 
 void Block::drop_front(std::size_t n) {
-  std::memmove(data.get(), data.get() + n, filled - n);
+  std::memmove(data.data(), data.data() + n, filled - n);
   filled -= n;
 }
 
@@ -100,7 +100,7 @@ std::size_t next_block(std::FILE* file, Block& block, std::size_t size, bool& at
     const std::size_t want = block.filled + size;
     block.reserve(want);
     while (block.filled < want) {
-      const std::size_t got = std::fread(block.data.get() + block.filled, 1, want - block.filled, file);
+      const std::size_t got = std::fread(block.data.data() + block.filled, 1, want - block.filled, file);
       if (got == 0) {
         at_end = true;
         return block.filled;

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "big_buffer.hpp"
 #include "data_set.hpp"
 #include "parallel.hpp"
 #include "tokens.hpp"
@@ -133,7 +134,7 @@ constexpr std::size_t kBlockPadding = 8;
 
 // Bytes of the file read ahead: `filled` bytes in `data`, room for `capacity`.
 struct Block {
-  std::unique_ptr<char[]> data;
+  BigBuffer<char> data;  // capacity bytes and the padding after them
   std::size_t capacity = 0, filled = 0;
 
   void reserve(std::size_t n);                          // keeps the bytes held
@@ -185,7 +186,7 @@ RowScan scan_rows_side_by_side(TokenReader& in, int ncols, WorkerPool* pool, Gro
   RowScan scan;
   for (bool at_end = false; !at_end;) {
     const std::size_t len = next_block(in.file(), block, block_size, at_end);
-    const char* b = block.data.get();
+    const char* b = block.data.data();
     long long after = 0;  // token index after the block
     if (pool) {
       after = plan_block_parts(b, len, ncols, tokens, *pool, parts);

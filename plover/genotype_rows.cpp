@@ -367,7 +367,7 @@ namespace {
 void carry_rest(const Block& from, std::size_t cut, Block& to, std::size_t block_size) {
   to.filled = 0;
   to.reserve(from.filled - cut + block_size);
-  std::memcpy(to.data.get(), from.data.get() + cut, from.filled - cut);
+  std::memcpy(to.data.data(), from.data.data() + cut, from.filled - cut);
   to.filled = from.filled - cut;
 }
 
@@ -385,7 +385,7 @@ RowScan read_genotype_rows(TokenReader& in, const ColumnLayout& layout, const st
   const long long data_bytes = rest_of_file < 0 ? -1 : rest_of_file + static_cast<long long>(blocks[0].filled);
   bool at_end = false;
   std::size_t len = next_block(in.file(), blocks[0], block_size, at_end);
-  reader.take_separator(blocks[0].data.get(), len);
+  reader.take_separator(blocks[0].data.data(), len);
   long long tokens = 0;  // before the current block
   std::string last_token;
   for (int cur = 0;; cur = 1 - cur) {
@@ -399,7 +399,7 @@ RowScan read_genotype_rows(TokenReader& in, const ColumnLayout& layout, const st
     run_tasks(pool, 2, [&](int task, int) {
       if (task == 0) {
         try {
-          after = reader.read_block(block.data.get(), len, tokens);
+          after = reader.read_block(block.data.data(), len, tokens);
         } catch (...) {
           error = std::current_exception();
         }
@@ -419,7 +419,7 @@ RowScan read_genotype_rows(TokenReader& in, const ColumnLayout& layout, const st
       reader.expect_rows(static_cast<int>(std::min(rows * 1.01 + kTile, 1e9)));
     }
     reader.drop_turned();
-    if (after > tokens) last_token.assign(last_token_in(block.data.get(), len));
+    if (after > tokens) last_token.assign(last_token_in(block.data.data(), len));
     tokens = after;
     if (at_end) break;
     at_end = next_at_end;

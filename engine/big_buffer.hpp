@@ -1,0 +1,63 @@
+// Large work buffers of plain bytes or numbers: left unfilled until written, and, from a few
+// megabytes on, backed by huge pages where the system allows, so that filling them costs a few
+// page faults rather than one per 4 KB page.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+#include <type_traits>
+#include <vector>
+
+#include <sys/mman.h>
+
+namespace forests {
+
+// Buffers from this size on are aligned to, and advised as, huge pages.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+template <class T>
+struct BigBufferAllocator {
+  static_assert(std::is_trivial_v<T>);
+  using value_type = T;
+  BigBufferAllocator() = default;
+  template <class U>
+  BigBufferAllocator(const BigBufferAllocator<U>&) {}
+
+  T* allocate(std::size_t n) {
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < kHugePage) return static_cast<T*>(::operator new(bytes));
+    const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* p = std::aligned_alloc(kHugePage, rounded);
+    if (!p) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    madvise(p, rounded, MADV_HUGEPAGE);  // advice only: without it the pages are small
+#endif
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, std::size_t n) {
+    if (n * sizeof(T) < kHugePage)
+      ::operator delete(p);
+    else
+      std::free(p);
+  }
+  // Elements made without a value are left unfilled (resize, the size constructor).
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <class U>
+  bool operator==(const BigBufferAllocator<U>&) const {
+    return true;
+  }
+};
+
+// A vector whose new elements are left unfilled unless given a value.
+template <class T>
+using BigBuffer = std::vector<T, BigBufferAllocator<T>>;
+
+}  // namespace forests
