@@ -735,8 +735,9 @@ void spell_scaled_cells(ColumnBeingRead& c, RowsRead& r) {
     c.value.push_back(scaled_value(key, scale));
     c.spellings.add(scaled_spelling(key, scale));
   }
-  std::vector<std::uint32_t> of_cell(c.scaled.key.size());
-  for (std::size_t i = 0; i < of_cell.size(); ++i) of_cell[i] = key_index(d, c.scaled.key[i]);
+  std::vector<std::uint32_t> of_cell(c.scaled.key.size()), room;
+  const KeyIndex spelling(d, of_cell.size(), room);
+  for (std::size_t i = 0; i < of_cell.size(); ++i) of_cell[i] = spelling(c.scaled.key[i]);
   c.cells.assign(of_cell, static_cast<std::uint32_t>(d.key.size()));
   const std::size_t nsp = d.key.size();
   if (nsp >= 256 && 2 * nsp > c.cells.size()) c.spellings.stop_finding();
