@@ -25,9 +25,12 @@ namespace {
 
 bool fits_int(double v) { return v > -2147483649.0 && v < 2147483648.0; }
 
-// Tile rows: as many as keep a tile within reach of the cache, at most kMaxTileRows.
+// Tile rows: as many as keep a tile within reach of the cache, at most kMaxTileRows. Tiles of
+// short cells keep kMinShortTileRows at least, so that very wide rows do not take the columns
+// in turn for a row or two at a time.
 constexpr int kMaxTileRows = 64;
-constexpr std::size_t kShortTileBytes = std::size_t{1} << 22;
+constexpr std::size_t kShortTileBytes = std::size_t{1} << 18;
+constexpr int kMinShortTileRows = 16;
 constexpr std::size_t kTokenTileCells = std::size_t{1} << 16;
 
 // Blocks of a megabyte or more grow to hold two tiles of rows, up to kLargestBlock. (Smaller
@@ -679,7 +682,7 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
                   std::size_t block_size) {
   CellReader cr = make_cell_reader(rules, columns, r);
   Tile tile;
-  tile.short_capacity = tile_rows(kShortTileBytes, cr.ncols);
+  tile.short_capacity = std::max(kMinShortTileRows, tile_rows(kShortTileBytes, cr.ncols));
   tile.token_capacity = tile_rows(kTokenTileCells, cr.ncols);
   tile.slots.resize(static_cast<std::size_t>(tile.short_capacity) * cr.ncols);
   tile.tokens.resize(static_cast<std::size_t>(tile.token_capacity) * cr.ncols);
@@ -735,8 +738,9 @@ void spell_scaled_cells(ColumnBeingRead& c, RowsRead& r) {
     c.value.push_back(scaled_value(key, scale));
     c.spellings.add(scaled_spelling(key, scale));
   }
-  std::vector<std::uint32_t> of_cell(c.scaled.key.size());
-  for (std::size_t i = 0; i < of_cell.size(); ++i) of_cell[i] = key_index(d, c.scaled.key[i]);
+  std::vector<std::uint32_t> of_cell(c.scaled.key.size()), room;
+  const KeyIndex spelling(d, of_cell.size(), room);
+  for (std::size_t i = 0; i < of_cell.size(); ++i) of_cell[i] = spelling(c.scaled.key[i]);
   c.cells.assign(of_cell, static_cast<std::uint32_t>(d.key.size()));
   const std::size_t nsp = d.key.size();
   if (nsp >= 256 && 2 * nsp > c.cells.size()) c.spellings.stop_finding();

@@ -287,13 +287,22 @@ void distinct_by_sorting(const ScaledCells& s, DistinctKeys& d) {
 }  // namespace
 
 KeyIndex::KeyIndex(const DistinctKeys& d, std::size_t cells, std::vector<std::uint32_t>& room) : d_(d) {
-  const std::size_t nslot = 64 * d.present.size();
-  if (nslot == 0 || nslot > 4 * cells + 65536) return;
+  const std::size_t range = 64 * d.present.size();
+  if (range == 0 || range > 4 * cells + 65536) return;
+  const std::size_t nslot = range / 2 + 1;
   if (room.size() < nslot) room.resize(nslot);
   std::uint32_t* slot = room.data();
+  even_low_ = d.low - (d.low & 1);  // rounded down, also below zero
   for (std::size_t w = 0; w < d.present.size(); ++w) {
     std::uint32_t index = d.before[w];
-    for (std::uint64_t bits = d.present[w]; bits != 0; bits &= bits - 1) slot[64 * w + std::countr_zero(bits)] = index++;
+    for (std::uint64_t bits = d.present[w]; bits != 0; bits &= bits - 1) {
+      const auto key = static_cast<std::int32_t>(d.low + static_cast<std::int64_t>(64 * w) + std::countr_zero(bits));
+      if (key == -1)
+        minus_zero_ = index;
+      else
+        slot[static_cast<std::uint32_t>(key - even_low_) >> 1] = index;
+      ++index;
+    }
   }
   slot_ = slot;
 }

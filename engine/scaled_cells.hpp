@@ -220,18 +220,22 @@ inline std::uint32_t key_index(const DistinctKeys& d, std::int32_t key) {
 
 // The index among a column's distinct keys of the keys of its cells: through a table over the
 // keys' range, held in `room`, where that range is not too wide for the column's `cells`, else
-// as key_index finds it. Only the slots of keys present are written.
+// as key_index finds it. Only the slots of keys present are written. The number keys are even
+// but for minus zero's, -1: the table has a slot per even key, half as many as the range holds.
 class KeyIndex {
  public:
   KeyIndex(const DistinctKeys& d, std::size_t cells, std::vector<std::uint32_t>& room);
   std::uint32_t operator()(std::int32_t key) const {
     if (key <= kMissingNan) return d_.missing_index[key - kMissingNa];
-    return slot_ ? slot_[static_cast<std::uint32_t>(key - d_.low)] : key_index(d_, key);
+    if (!slot_) return key_index(d_, key);
+    return key == -1 ? minus_zero_ : slot_[static_cast<std::uint32_t>(key - even_low_) >> 1];
   }
 
  private:
   const DistinctKeys& d_;
   const std::uint32_t* slot_ = nullptr;
+  std::int32_t even_low_ = 0;    // the even key of the first slot
+  std::uint32_t minus_zero_ = 0;  // the index of -1, when present
 };
 
 // Whether the cells hold fewer than `limit` distinct keys (limit 2 to kFewValuesLimit); stops

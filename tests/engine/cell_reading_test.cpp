@@ -360,6 +360,60 @@ TEST(CellReading, ValueTablesAndTheKeptZeroAsBySorting) {
   }
 }
 
+TEST(CellReading, ScaledColumnsAsTheSameCellsSpelled) {
+  // Columns of scaled cells (missing keys, -0 beside 0, keys all at -1 or above, narrow and wide
+  // ranges): their table indexes, value tables, kept zero and cells numbered in place are those
+  // of the same cells held as spellings.
+  std::mt19937 gen(53);
+  for (int trial = 0; trial < 400; ++trial) {
+    ColumnBeingRead c;
+    c.form = ColumnBeingRead::kScaled;
+    c.scaled.scale = static_cast<int>(gen() % 4);
+    const int n = 1 + static_cast<int>(gen() % (trial % 4 ? 300 : 5000));
+    const std::int32_t spread = trial % 5 == 0 ? 2000000 : 1 + static_cast<std::int32_t>(gen() % 400);
+    const std::int32_t shift = trial % 3 == 0 ? 0 : spread / 2;  // none below -1, or many
+    for (int i = 0; i < n; ++i) {
+      const unsigned pick = gen() % 30;
+      std::int32_t k = 2 * (static_cast<std::int32_t>(gen() % static_cast<unsigned>(spread + 1)) - shift);
+      if (pick == 0) k = kMissingNa + static_cast<std::int32_t>(gen() % 3);
+      if (pick == 1) k = -1;
+      if (pick == 2) k = 0;
+      append_key(c.scaled, k);
+    }
+    c.distinct = distinct_keys(c.scaled);
+    ColumnBeingRead spelled;
+    for (const std::int32_t k : c.distinct.key) {
+      spelled.value.push_back(scaled_value(k, c.scaled.scale));
+      spelled.spellings.add(scaled_spelling(k, c.scaled.scale));
+    }
+    c.for_each_spelling([&](std::size_t, std::uint32_t k) { spelled.cells.push(k); });
+    ASSERT_EQ(spelled.cells.size(), c.scaled.key.size()) << trial;
+
+    const double missing_code = -1e301;
+    std::vector<int> rank, expected_rank;
+    const ValueTable t = value_table(c, missing_code, rank);
+    const ValueTable expected = value_table_reference(spelled, missing_code, expected_rank);
+    ASSERT_EQ(rank, expected_rank) << trial;
+    ASSERT_EQ(scaled_ranks(c), expected_rank) << trial;
+    ASSERT_EQ(t.count, expected.count) << trial;
+    ASSERT_EQ(t.value.size(), expected.value.size()) << trial;
+    for (std::size_t q = 0; q < t.value.size(); ++q) ASSERT_EQ(bits_of(t.value[q]), bits_of(expected.value[q])) << trial;
+    std::vector<double> kept = t.value;
+    zero_as_sorted(c, rank, kept.data());
+    const auto zero = std::find(kept.begin(), kept.end(), 0.0);
+    if (zero != kept.end()) {
+      ASSERT_EQ(bits_of(*zero), bits_of(zero_as_sorted_reference(spelled, missing_code))) << trial;
+    }
+
+    std::vector<std::uint32_t> room(gen() % 2 ? 0 : 100000, 7);  // fresh or used before
+    number_scaled_cells(c, room);
+    std::vector<std::uint32_t> numbered;
+    c.for_each_spelling([&](std::size_t, std::uint32_t k) { numbered.push_back(k); });
+    std::size_t i = 0;
+    spelled.cells.for_each([&](std::size_t, std::uint32_t k) { ASSERT_EQ(numbered[i++], k) << trial; });
+  }
+}
+
 TEST(CellReading, PartitionAsTheScansFromBothEnds) {
   // Few or many distinct indexes, runs of equal cells, the pivot the smallest or the largest:
   // the cells end where the two scans with their swaps leave them, and the cut is theirs.
