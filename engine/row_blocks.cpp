@@ -1,6 +1,7 @@
 // Reading the data rows of a large file in blocks, cut into parts read on several threads.
 #include "row_blocks.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <immintrin.h>
@@ -76,6 +77,7 @@ std::size_t skip_tokens_in(const char* b, std::size_t from, std::size_t n, long 
 
 void Block::reserve(std::size_t n) {
   if (n <= capacity) return;
+  n = std::max(n, 2 * capacity);  // a token longer than many blocks is still read in linear time
   BigBuffer<char> grown(n + kBlockPadding);  // not cleared: the bytes are read over at once
   std::memset(grown.data() + n, 0, kBlockPadding);
   if (filled > 0) std::memcpy(grown.data(), data.data(), filled);
@@ -96,6 +98,7 @@ void Block::drop_front(std::size_t n) {
 
 std::size_t next_block(std::FILE* file, Block& block, std::size_t size, bool& at_end) {
   at_end = false;
+  std::size_t scanned = 0;  // bytes known to hold no white space, from a pass before
   for (;;) {
     const std::size_t want = block.filled + size;
     block.reserve(want);
@@ -109,8 +112,9 @@ std::size_t next_block(std::FILE* file, Block& block, std::size_t size, bool& at
     }
     // End at the last white space; a block without any (one huge token) reads on.
     std::size_t cut = block.filled;
-    while (cut > 0 && !TokenReader::is_space(block.data[cut - 1])) --cut;
-    if (cut > 0) return cut - 1;
+    while (cut > scanned && !TokenReader::is_space(block.data[cut - 1])) --cut;
+    if (cut > scanned) return cut - 1;
+    scanned = block.filled;
   }
 }
 

@@ -157,3 +157,32 @@ TEST(RowBlocks, TokenCursorAsByteByByte) {
     }
   }
 }
+
+// Buffers cross from plain allocations to huge-page ones as they grow: what was written stays,
+// whatever the size, and a block larger than a huge page is read whole.
+TEST(BigBuffers, KeepTheirBytesAcrossTheHugePageSize) {
+  BigBuffer<std::uint32_t> words;
+  std::uint32_t next = 1;
+  while (words.size() * sizeof(std::uint32_t) < 3 * kHugePage) {
+    words.push_back(next);
+    next = next * 2654435761u + 1;
+  }
+  words.resize(words.size() + 1000);  // new elements unfilled: written before they are read
+  std::fill(words.end() - 1000, words.end(), 7u);
+  next = 1;
+  for (std::size_t i = 0; i + 1000 < words.size(); ++i, next = next * 2654435761u + 1) ASSERT_EQ(words[i], next) << i;
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(words.data()) % kHugePage, 0u);
+
+  const std::string text = std::string(kHugePage + 12345, 'a') + " b";
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::rewind(f);
+  Block block;
+  bool at_end = false;
+  const std::size_t len = next_block(f, block, 4096, at_end);
+  std::fclose(f);
+  EXPECT_TRUE(at_end);
+  ASSERT_EQ(len, text.size());
+  EXPECT_EQ(std::string(block.data.data(), len), text);
+}
