@@ -9,7 +9,9 @@
 #include <type_traits>
 #include <vector>
 
+#if __has_include(<sys/mman.h>)
 #include <sys/mman.h>
+#endif
 
 namespace forests {
 

@@ -10,9 +10,13 @@ void SearchMemo::reset(int min_cases) {
   entries.clear();
   entries.emplace_back();
   used = sizeof(Entry);
+  asked_at_depth.clear();
+  answered_at_depth.clear();
 }
 
 int SearchMemo::daughter(int entry, int v, int side) {
+  const int depth = entries[entry].depth + 1;
+  if (!depth_pays(depth)) return -1;
   const int key = 2 * v + side;
   for (auto [k, e] : entries[entry].child)
     if (k == key) return e;
@@ -20,8 +24,25 @@ int SearchMemo::daughter(int entry, int v, int side) {
   used += sizeof(Entry);
   const int e = static_cast<int>(entries.size());
   entries.emplace_back();
+  entries[e].depth = depth;
   entries[entry].child.emplace_back(key, e);
   return e;
+}
+
+bool SearchMemo::depth_pays(int depth) const {
+  if (least_hit_share <= 0.0 || depth >= static_cast<int>(asked_at_depth.size())) return true;
+  const long long asked = asked_at_depth[depth];
+  return asked < depth_trial || static_cast<double>(answered_at_depth[depth]) >= least_hit_share * asked;
+}
+
+void SearchMemo::count_answers(int depth, long long asked, long long answered) {
+  if (least_hit_share <= 0.0) return;
+  if (depth >= static_cast<int>(asked_at_depth.size())) {
+    asked_at_depth.resize(depth + 1, 0);
+    answered_at_depth.resize(depth + 1, 0);
+  }
+  asked_at_depth[depth] += asked;
+  answered_at_depth[depth] += answered;
 }
 
 namespace {
@@ -97,15 +118,18 @@ bool MemoPlaces::recall(int i, const std::vector<int>& candidates, std::vector<C
   known.assign(candidates.size(), 0);
   const SearchMemo::Entry* e = memo && entry[i] >= 0 ? &memo->entries[entry[i]] : nullptr;
   bool left = false;
+  long long answered = 0;
   for (std::size_t k = 0; k < candidates.size(); ++k) {
     const Candidate* kept = e ? memo->kept_result(*e, candidates[k]) : nullptr;
     if (kept) {
       results[k] = *kept;
       known[k] = 1;
+      ++answered;
     } else {
       left = true;
     }
   }
+  if (e) memo->count_answers(e->depth, static_cast<long long>(candidates.size()), answered);
   return left;
 }
 

@@ -27,16 +27,29 @@ struct SearchMemo {
     int best = kBestUnknown;                 // a node searched on every usable covariate: its best one, -1 none
     Candidate best_result{};
     std::vector<std::pair<int, int>> child;  // (2 * covariate + side, entry)
+    int depth = 0;                           // of its nodes: 0 for the root
   };
   int min_size = 64;  // smaller daughters get no entry: their searches are cheap
   std::size_t budget = std::size_t{64} << 20;  // bytes of entries and results
   std::size_t used = 0;
   std::vector<Entry> entries;  // entry 0: the root
+  // On wide data a node below the root seldom recurs with the same candidates, and keeping its
+  // results costs more than the few searches it spares: a depth whose entries answer fewer
+  // than this share of the candidates asked for, once it has been asked enough, gets no new
+  // entries. 0: every depth keeps entries.
+  double least_hit_share = 0.0;
+  long long depth_trial = 4096;  // candidates asked for at a depth before its share decides
+  std::vector<long long> asked_at_depth, answered_at_depth;
 
   // Forgets everything (the cases or classes changed).
   void reset(int min_size);
-  // The entry of a daughter of `entry` split on covariate v; -1 when the budget is spent.
+  // The entry of a daughter of `entry` split on covariate v; -1 when the budget is spent or the
+  // daughter's depth does not pay.
   int daughter(int entry, int v, int side);
+  // Whether entries at this depth pay for themselves, as far as known.
+  bool depth_pays(int depth) const;
+  // Counts candidates asked for at an entry of this depth, and those it knew.
+  void count_answers(int depth, long long asked, long long answered);
   // Keeps covariate v's result at the entry, unless the budget is spent.
   void keep(int entry, int v, const Candidate& c);
   // Covariate v's kept result at the entry, or none.

@@ -59,6 +59,9 @@ const ProgressRule kProgress{1000, "    "};
 
 // Nodes of fewer cases are searched again rather than remembered: their searches are cheap.
 constexpr int kMemoMinCases = 128;
+// Below the root, a depth of nodes is remembered only while its kept results answer at least
+// this share of the searches asked of them (on wide data nodes seldom recur).
+constexpr double kMemoLeastHitShare = 1.0 / 16;
 
 // The nperm + 1 passes: pass 0 on the data as read, then each pass on a further shuffle of the
 // response. Every pass grows ntree trees on all cases and keeps each covariate's largest split
@@ -86,6 +89,7 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
   g.var_usable = &var_usable;
   g.var_pool = &var_pool;
   SearchMemo memo;
+  memo.least_hit_share = kMemoLeastHitShare;
   g.memo = &memo;
 
   PassResults r;

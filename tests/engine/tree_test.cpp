@@ -171,7 +171,8 @@ TEST(Descend, FollowsThePartitionRules) {
 
 TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
   // Forests of many trees on the same cases, with and without the memo of recurring nodes
-  // (small min_size so that deep nodes recur too): every tree and hand-over the same.
+  // (small min_size so that deep nodes recur too), and with a memo that stops keeping the
+  // depths that answer too little: every tree and hand-over the same.
   std::string text = "o o n o r\na b c d y\n";
   unsigned x = 99;
   for (int i = 0; i < 400; ++i) {
@@ -185,7 +186,9 @@ TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
   const CodedCovariates& store = data.d.codes;
   std::vector<int> usable(4, 1), pool = {0, 1, 2, 3}, sample(data.d.ncase);
   for (int i = 0; i < data.d.ncase; ++i) sample[i] = i;
-  auto forest = [&](bool with_memo) {
+  enum Memo { kNone, kEveryDepth, kPayingDepths };
+  std::size_t entries[3] = {0, 0, 0};
+  auto forest = [&](Memo mode) {
     GrowSettings g;
     g.search = {2, 2, 0};
     g.nsplitvar = 2;
@@ -194,7 +197,11 @@ TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
     g.var_pool = &pool;
     SearchMemo memo;
     memo.reset(4);
-    if (with_memo) g.memo = &memo;
+    if (mode == kPayingDepths) {
+      memo.least_hit_share = 0.5;
+      memo.depth_trial = 16;
+    }
+    if (mode != kNone) g.memo = &memo;
     GrowWork w(2, 100);
     TreeRecord t(1000, 2);
     seed_random(11);
@@ -209,12 +216,15 @@ TEST(GrowTree, RememberedSearchesGrowTheSameTrees) {
       for (int i = 0; i < t.node_count; ++i) record.insert(record.end(), {t.left_daughter[i], t.split_var[i], static_cast<int>(t.split_value[i] * 1000)});
       trees.push_back(record);
     }
-    if (with_memo) {
-      EXPECT_GT(memo.entries.size(), 10u);
-    }
+    entries[mode] = memo.entries.size();
     return trees;
   };
-  EXPECT_EQ(forest(true), forest(false));
+  const auto plain = forest(kNone);
+  EXPECT_EQ(forest(kEveryDepth), plain);
+  EXPECT_EQ(forest(kPayingDepths), plain);
+  EXPECT_GT(entries[kEveryDepth], 10u);
+  EXPECT_GT(entries[kPayingDepths], 1u);
+  EXPECT_LT(entries[kPayingDepths], entries[kEveryDepth]);
 }
 
 // A node's results sit in a table of open addressing: covariates that meet in a slot, tables
