@@ -572,6 +572,7 @@ def main():
     ap.add_argument("--scale-mixed-size", type=parse_size, metavar="NxP", default=(2000, 1000),
                     help="mixed data of the scale scenarios [2000x1000]")
     a = ap.parse_args()
+    a.build = os.path.abspath(a.build)  # the runs start in directories of their own
     work = a.work or os.path.join(a.build, "bench")
     # Everything the benchmark writes stays below the build directory.
     if not datagen.inside(work, a.build):

@@ -1,6 +1,7 @@
 // Checked output text files: every write, flush and close is verified.
 #include "outfile.hpp"
 
+#include <charconv>
 #include <cstdarg>
 
 #include "fatal.hpp"
@@ -31,6 +32,21 @@ void OutFile::printf(const char* fmt, ...) {
   int r = std::vfprintf(file_, fmt, ap);
   va_end(ap);
   if (r < 0) write_failed();
+}
+
+void OutFile::put_ints(std::initializer_list<int> numbers) {
+  constexpr int kLongestInt = 11;  // "-2147483648"
+  char text[4 * (kLongestInt + 1)];
+  char* end = text;
+  for (int v : numbers) {
+    if (end + kLongestInt + 1 > text + sizeof text) {
+      write(text, static_cast<std::size_t>(end - text));
+      end = text;
+    }
+    end = std::to_chars(end, end + kLongestInt, v).ptr;
+    *end++ = ' ';
+  }
+  write(text, static_cast<std::size_t>(end - text));
 }
 
 void OutFile::write(const char* data, std::size_t size) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 
 namespace forests {
@@ -19,6 +20,9 @@ class OutFile {
   void printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   void write(const char* data, std::size_t size);
   void puts(const std::string& text) { write(text.data(), text.size()); }
+  // Each number in decimal and one space after it, as printf("%d ") writes it, without
+  // parsing a format for every number (a tree line holds thousands).
+  void put_ints(std::initializer_list<int> numbers);
   void flush();
   // Closes and checks that everything reached the file.
   void close();

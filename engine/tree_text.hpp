@@ -25,12 +25,12 @@ void write_tree_line(OutFile& out, const TreeRecord& t, const int* y, int nclass
   for (int i = 0; i < t.node_count; ++i) {
     if (t.left_daughter[i] != 0) {
       const int c = t.split_var[i];
+      out.put_ints({i + 1, t.left_daughter[i] + 1, c + 1});
       if (ncat[c] > 1) {
-        out.printf("%d %d %d {", i + 1, t.left_daughter[i] + 1, c + 1);
+        out.write("{", 1);
         write_category_set(out, t.split_value[i], category_codes(c));
-        out.puts("} ");
+        out.write("} ", 2);
       } else {
-        out.printf("%d %d %d ", i + 1, t.left_daughter[i] + 1, c + 1);
         write_cut(out, t, i);
       }
       continue;
@@ -40,8 +40,8 @@ void write_tree_line(OutFile& out, const TreeRecord& t, const int* y, int nclass
     int n = t.count[i];
     for (int k = 0; k < n; ++k) ++counts[y[rows[k]]];
     if (n == 0) continue;
-    out.printf("%d %d ", i + 1, 0);
-    for (int k = 0; k < nclass; ++k) out.printf("%d ", counts[k]);
+    out.put_ints({i + 1, 0});
+    for (int k = 0; k < nclass; ++k) out.put_ints({counts[k]});
   }
   out.puts("\n");
 }

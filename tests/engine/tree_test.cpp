@@ -115,6 +115,12 @@ TEST(TreeLine, SingleRootAndCategorySets) {
   write_category_set(out, 2, {10, 20, 30});
   out.close();
   EXPECT_EQ(dir.read("s"), "30,10 20");
+  // Numbers as printf("%d ") writes them, the extremes too, many at once.
+  OutFile ints(dir.file("i"), "w");
+  ints.put_ints({0, -1, 2147483647, -2147483647 - 1, 17, -17, 1000000, 9, 10});
+  ints.put_ints({});
+  ints.close();
+  EXPECT_EQ(dir.read("i"), "0 -1 2147483647 -2147483648 17 -17 1000000 9 10 ");
   int tie[2] = {3, 3};
   EXPECT_EQ(majority_class(tie, 2), 0);
 }
