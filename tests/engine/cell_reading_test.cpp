@@ -337,26 +337,37 @@ TEST(CellReading, FourShortCellsAtOnceAsByteByByte) {
   }
 }
 
+namespace {
+
+// Column c's value table, table indexes (`rank`) and kept zero against the reference forms on
+// `as_spelled`, the same cells (or c itself).
+void expect_table_as_reference(const ColumnBeingRead& c, const ColumnBeingRead& as_spelled, double missing_code,
+                               int trial, std::vector<int>& rank) {
+  std::vector<int> expected_rank;
+  const ValueTable t = value_table(c, missing_code, rank);
+  const ValueTable expected = value_table_reference(as_spelled, missing_code, expected_rank);
+  ASSERT_EQ(rank, expected_rank) << trial;
+  ASSERT_EQ(t.count, expected.count) << trial;
+  ASSERT_EQ(t.value.size(), expected.value.size()) << trial;
+  for (std::size_t q = 0; q < t.value.size(); ++q) ASSERT_EQ(bits_of(t.value[q]), bits_of(expected.value[q])) << trial;
+  std::vector<double> kept = t.value;
+  zero_as_sorted(c, rank, kept.data());
+  const auto zero = std::find(kept.begin(), kept.end(), 0.0);
+  if (zero != kept.end()) {
+    ASSERT_EQ(bits_of(*zero), bits_of(zero_as_sorted_reference(as_spelled, missing_code))) << trial;
+  }
+}
+
+}  // namespace
+
 TEST(CellReading, ValueTablesAndTheKeptZeroAsBySorting) {
   std::mt19937 gen(29);
   for (int trial = 0; trial < 300; ++trial) {
     const int nsp = 1 + static_cast<int>(gen() % (trial % 2 ? 40 : 3000));
     const ColumnBeingRead c = random_column(gen, nsp, nsp + static_cast<int>(gen() % 3000));
     const double missing_code = trial % 3 ? -1000.0 : -1e301;  // below every value, as the reader fixes it
-    std::vector<int> rank, expected_rank;
-    const ValueTable t = value_table(c, missing_code, rank);
-    const ValueTable expected = value_table_reference(c, missing_code, expected_rank);
-    ASSERT_EQ(rank, expected_rank) << trial;
-    ASSERT_EQ(t.count, expected.count) << trial;
-    ASSERT_EQ(t.value.size(), expected.value.size()) << trial;
-    for (std::size_t q = 0; q < t.value.size(); ++q) ASSERT_EQ(bits_of(t.value[q]), bits_of(expected.value[q])) << trial;
-
-    std::vector<double> kept = t.value;
-    zero_as_sorted(c, rank, kept.data());
-    const auto zero = std::find(kept.begin(), kept.end(), 0.0);
-    if (zero != kept.end()) {
-      ASSERT_EQ(bits_of(*zero), bits_of(zero_as_sorted_reference(c, missing_code))) << trial;
-    }
+    std::vector<int> rank;
+    expect_table_as_reference(c, c, missing_code, trial, rank);
   }
 }
 
@@ -389,21 +400,9 @@ TEST(CellReading, ScaledColumnsAsTheSameCellsSpelled) {
     c.for_each_spelling([&](std::size_t, std::uint32_t k) { spelled.cells.push(k); });
     ASSERT_EQ(spelled.cells.size(), c.scaled.key.size()) << trial;
 
-    const double missing_code = -1e301;
-    std::vector<int> rank, expected_rank;
-    const ValueTable t = value_table(c, missing_code, rank);
-    const ValueTable expected = value_table_reference(spelled, missing_code, expected_rank);
-    ASSERT_EQ(rank, expected_rank) << trial;
-    ASSERT_EQ(scaled_ranks(c), expected_rank) << trial;
-    ASSERT_EQ(t.count, expected.count) << trial;
-    ASSERT_EQ(t.value.size(), expected.value.size()) << trial;
-    for (std::size_t q = 0; q < t.value.size(); ++q) ASSERT_EQ(bits_of(t.value[q]), bits_of(expected.value[q])) << trial;
-    std::vector<double> kept = t.value;
-    zero_as_sorted(c, rank, kept.data());
-    const auto zero = std::find(kept.begin(), kept.end(), 0.0);
-    if (zero != kept.end()) {
-      ASSERT_EQ(bits_of(*zero), bits_of(zero_as_sorted_reference(spelled, missing_code))) << trial;
-    }
+    std::vector<int> rank;
+    expect_table_as_reference(c, spelled, -1e301, trial, rank);
+    ASSERT_EQ(scaled_ranks(c), rank) << trial;
 
     std::vector<std::uint32_t> room(gen() % 2 ? 0 : 100000, 7);  // fresh or used before
     number_scaled_cells(c, room);
