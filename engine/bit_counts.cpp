@@ -99,11 +99,7 @@ void mask_pair_counts_plain(const std::uint64_t* column, const std::uint64_t* ma
 }
 
 #define FORESTS_VECTOR_POPCOUNTS __attribute__((target("avx512f,avx512vl,avx512bw,avx512vpopcntdq")))
-// g++ 12 takes the deliberately undefined start of some of its own 512-bit intrinsics for an
-// uninitialised variable: the functions on wide vectors are compiled without that warning.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+FORESTS_WIDE_VECTORS_BEGIN
 
 // The six counts of eight words in the lanes of six registers.
 struct MaskPairLanes {
@@ -163,7 +159,7 @@ FORESTS_VECTOR_POPCOUNTS void mask_pair_counts_avx512(const std::uint64_t* colum
   sum_mask_lanes(a.low1, a.high1, a.both1, packed, r[1]);
 }
 
-#pragma GCC diagnostic pop
+FORESTS_WIDE_VECTORS_END
 
 // r[0] and r[1] for masks mask0 and mask1 (the layout of m's masks).
 void mask_pair_counts(const std::uint64_t* column, const std::uint64_t* mask0, const std::uint64_t* mask1,
@@ -224,12 +220,7 @@ void count_by_class_lists_plain(const std::uint64_t* column, const unsigned* cla
   count_by_class_lists_body(column, class_bits, class_start, nclass, hist);
 }
 
-#define FORESTS_WIDE_VECTORS __attribute__((target("avx512f,avx512vl")))
-// g++ 12 takes the deliberately undefined start of some of its own 512-bit intrinsics for an
-// uninitialised variable: the functions on wide vectors are compiled without that warning.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+FORESTS_WIDE_VECTORS_BEGIN
 
 // count_listed eight cases at a time: their words gathered into the lanes of a register, each
 // lane counting its codes in 16-bit fields. The lanes hold at most 65535 cases in all.
@@ -297,7 +288,7 @@ FORESTS_WIDE_VECTORS void count_listed_columns_wide(const std::uint64_t* const* 
   }
 }
 
-#pragma GCC diagnostic pop
+FORESTS_WIDE_VECTORS_END
 
 // The same, one column after another within a case.
 void count_listed_columns_plain(const std::uint64_t* const* columns, const unsigned* bits, const int* class_start,

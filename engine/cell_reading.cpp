@@ -1037,12 +1037,7 @@ std::uint32_t list_from_right(const std::uint32_t* first, std::uint32_t from, st
   return count;
 }
 
-#define FORESTS_WIDE_VECTORS __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
-// g++ 12 takes the deliberately undefined start of some of its own 512-bit intrinsics for an
-// uninitialised variable: the functions on wide vectors are compiled without that warning.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
+FORESTS_WIDE_VECTORS_BEGIN
 
 // The same, sixteen cells at a time on wide vectors (only where cpu_has_wide_vectors).
 FORESTS_WIDE_VECTORS std::uint32_t list_from_left_wide(const std::uint32_t* first, std::uint32_t from, std::uint32_t to,
@@ -1079,7 +1074,7 @@ FORESTS_WIDE_VECTORS std::uint32_t list_from_right_wide(const std::uint32_t* fir
   return count;
 }
 
-#pragma GCC diagnostic pop
+FORESTS_WIDE_VECTORS_END
 
 }  // namespace
 

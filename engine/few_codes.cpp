@@ -126,17 +126,9 @@ OrdinalSplit split_of_cut(const FewCodeCuts& c, double gini, int j) {
   __builtin_memcpy(cut, &best_cut, sizeof best_cut);
 }
 
-// weigh_batch_body on 512-bit registers, the lanes' conditions in mask registers (the generic
-// form would test lane by lane).
-#define FORESTS_WIDE_VECTORS __attribute__((target("avx512f,avx512dq,avx512vl")))
-
 // Nodes up to this many cases keep the screening ratios' numerators and denominators exact.
 constexpr double kExactScreeningCases = 131072;
-// g++ 12 takes the deliberately undefined start of some of its own 512-bit intrinsics for an
-// uninitialised variable: the functions on wide vectors are compiled without that warning.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+FORESTS_WIDE_VECTORS_BEGIN
 
 FORESTS_WIDE_VECTORS inline __m512d lanes(const int* from) {
   return _mm512_cvtepi32_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
@@ -184,6 +176,8 @@ FORESTS_WIDE_VECTORS void weigh_every_cut_wide(const __m512d* left0, const __m51
   _mm512_storeu_si512(cut, best_cut);
 }
 
+// weigh_batch_body on 512-bit registers, the lanes' conditions in mask registers (the generic
+// form would test lane by lane).
 FORESTS_WIDE_VECTORS void weigh_batch_wide(const FewCodeBatch& batch, int minnode, double* score, long long* cut) {
   static_assert(kFewCodeLanes == 8);
   __m512d h[8];
@@ -257,7 +251,7 @@ FORESTS_WIDE_VECTORS void weigh_batch_wide(const FewCodeBatch& batch, int minnod
   _mm512_storeu_si512(cut, best_cut);
 }
 
-#pragma GCC diagnostic pop
+FORESTS_WIDE_VECTORS_END
 
 void weigh_batch_plain(const FewCodeBatch& batch, int minnode, double* score, long long* cut) {
   weigh_batch_body(batch, minnode, score, cut);

@@ -6,14 +6,11 @@
 #include <cstring>
 #include <immintrin.h>
 
+#include "cpu_features.hpp"
+
 namespace forests {
 
-#define FORESTS_WIDE_VECTORS __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
-// g++ 12 takes the deliberately undefined start of some of its own 512-bit intrinsics for an
-// uninitialised variable: the functions on wide vectors are compiled without that warning.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
+FORESTS_WIDE_VECTORS_BEGIN
 
 namespace {
 
@@ -54,7 +51,7 @@ FORESTS_WIDE_VECTORS bool token_bounds_wide(const char* b, std::size_t at, std::
   return true;
 }
 
-#pragma GCC diagnostic pop
+FORESTS_WIDE_VECTORS_END
 
 std::size_t count_tokens(const char* b, std::size_t n) {
   if (n == 0) return 0;

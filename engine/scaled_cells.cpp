@@ -114,13 +114,8 @@ std::string scaled_spelling(std::int32_t key, int scale) {
   return text;
 }
 
-#define FORESTS_WIDE_VECTORS __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
-// g++ 12 takes the deliberately undefined start of some of its own 512-bit intrinsics for an
-// uninitialised variable: the functions on wide vectors are compiled without that warning.
-#define FORESTS_WIDE_VECTORS_BEGIN                                                                       \
   _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"") \
       _Pragma("GCC diagnostic ignored \"-Wuninitialized\"")
-#define FORESTS_WIDE_VECTORS_END _Pragma("GCC diagnostic pop")
 
 FORESTS_WIDE_VECTORS_BEGIN
 

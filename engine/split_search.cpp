@@ -228,11 +228,6 @@ void cuts_between_admissible_ones(int ncut, const int* cls, int observed, int lo
   for (int after = 0; last > first && observed - after > high; --last) after += cls[2 * last] + cls[2 * last + 1];
 }
 
-#define FORESTS_WIDE_VECTORS __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
-// g++ 12 takes the deliberately undefined start of some of its own 512-bit intrinsics for an
-// uninitialised variable: the functions on wide vectors are compiled without that warning.
-#define FORESTS_WIDE_VECTORS_BEGIN _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
-#define FORESTS_WIDE_VECTORS_END _Pragma("GCC diagnostic pop")
 
 FORESTS_WIDE_VECTORS_BEGIN
 
