@@ -96,7 +96,7 @@ struct CellReader {
   // Per file column: kInSlots while it is a column of slots, and a bit per slot with a spelling.
   std::vector<std::uint16_t> slot_state;
   int slot_columns = 0;  // columns of slots: when the last is spelled out, the store goes
-  bool wide_keys = false;  // keys are made eight at a time on wide vectors
+  bool wide_keys = false;  // keys are made eight at a time on wide vectors, two-bit cells 32 at a time
   // The missing slot that code 3 of the columns of two bits stands for: kNaSlot or kDotSlot,
   // -1 until the first missing cell that could take it.
   int two_bit_missing = -1;
@@ -710,12 +710,41 @@ void refresh_key_scales(CellReader& cr) {
   }
 }
 
+FORESTS_WIDE_VECTORS_BEGIN
+
+// Whether the 64 bytes at p are 32 cells "0", "1", "2" (or ".", when the missing token of code 3
+// is, or may become, "."), each followed by one white-space byte; their codes then go to
+// `codes`, cell k in bits 2k and 2k+1. On wide vectors only (where cpu_has_wide_vectors).
+FORESTS_WIDE_VECTORS bool thirty_two_cells_wide(const char* p, int& missing, std::uint64_t& codes) {
+  constexpr std::uint64_t kCells = 0x5555555555555555ull;
+  const __m512i x = _mm512_loadu_si512(p);
+  __m512i digit = _mm512_sub_epi8(x, _mm512_set1_epi8('0'));
+  const __mmask64 small = _mm512_cmplt_epu8_mask(digit, _mm512_set1_epi8(3));
+  const __mmask64 space = _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8(' ')) |
+                          _mm512_cmplt_epu8_mask(_mm512_sub_epi8(x, _mm512_set1_epi8(9)), _mm512_set1_epi8(5));
+  if ((space | kCells) != ~std::uint64_t{0}) return false;
+  if ((small & kCells) != kCells) {
+    const __mmask64 dot = _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('.')) & kCells;
+    if (((small | dot) & kCells) != kCells || (missing >= 0 && missing != kDotSlot)) return false;
+    missing = kDotSlot;
+    digit = _mm512_mask_mov_epi8(digit, dot, _mm512_set1_epi8(3));
+  }
+  // Each cell's code in the low byte of its 16-bit lane: its low bit to bit 7, its high bit to
+  // bit 15, whose bytes' top bits are then gathered.
+  const __m512i lane = _mm512_and_si512(digit, _mm512_set1_epi16(0x00ff));
+  codes = _mm512_movepi8_mask(_mm512_or_si512(_mm512_slli_epi16(lane, 7), _mm512_slli_epi16(lane, 14)));
+  return true;
+}
+
+FORESTS_WIDE_VECTORS_END
+
 // A row of cells "0", "1", "2" and the missing token of code 3 (the first met becomes it), each
 // followed by one white-space byte, starting at b[i]: their two-bit codes go to `out`, 32 to a
 // word. Returns the end of the row, or 0 when the row has any other shape or does not end
-// within b[0..len-1], which `cut` then tells (`out` may hold some of its codes).
+// within b[0..len-1], which `cut` then tells (`out` may hold some of its codes). `wide`: 32
+// cells are read at a time on wide vectors.
 std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len, int& missing, std::uint64_t* out,
-                        bool& cut) {
+                        bool& cut, bool wide) {
   constexpr std::uint64_t kCellOnes = 0x0001000100010001ull, kCellHigh = kCellOnes * 0x80;
   const auto* u = reinterpret_cast<const unsigned char*>(b);
   std::uint64_t word = 0;
@@ -729,6 +758,12 @@ std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len
     word = filled > 0 ? bits >> (n - filled) : 0;
   };
   for (int j = 0; j < ncols; ++j) {
+    std::uint64_t thirty_two;
+    while (wide && j + 32 <= ncols && len - i >= 64 && thirty_two_cells_wide(b + i, missing, thirty_two)) {
+      put(thirty_two, 64);
+      j += 32;
+      i += 64;
+    }
     std::uint64_t four;
     while (j + 4 <= ncols && len - i >= 8 && four_short_cells(b + i, four)) {
       const std::uint64_t past_two = (four + kCellOnes * (0x80 - 3)) & kCellHigh;
@@ -777,7 +812,7 @@ std::size_t tile_two_bit_row(CellReader& cr, const char* b, std::size_t i, std::
                              bool& cut) {
   if (tile.rows == 0) tile.two_bit_base = row / 32 * 32;
   std::uint64_t* out = tile.two_bit_rows.data() + static_cast<std::size_t>(row - tile.two_bit_base) * tile.row_words;
-  const std::size_t end = two_bit_row(cr.ncols, b, i, len, cr.two_bit_missing, out, cut);
+  const std::size_t end = two_bit_row(cr.ncols, b, i, len, cr.two_bit_missing, out, cut, cr.wide_keys);
   if (end == 0) std::fill_n(out, tile.row_words, 0);
   return end;
 }

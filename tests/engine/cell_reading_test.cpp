@@ -237,7 +237,8 @@ RandomFile random_genotype_file(std::mt19937& gen) {
 // cell: wide or narrow, with up to a few thousand rows (several tiles of them), the first rows
 // now and then all missing. Now and then, at a random place, a cell that has no two-bit code
 // (the other missing token, another digit, a longer token, an invalid one, a missing label) or
-// a row cut by other white space, so that a row, and a column, leave the two-bit path there.
+// other white space or a byte that joins two cells, so that a row, and a column, leave the
+// two-bit path there (or not, for a single byte of white space).
 RandomFile random_two_bit_file(std::mt19937& gen) {
   RandomFile f;
   const int ncols = 2 + static_cast<int>(gen() % (gen() % 3 == 0 ? 100 : 40));
@@ -266,7 +267,9 @@ RandomFile random_two_bit_file(std::mt19937& gen) {
         cell = pick < 3 ? other_missing : pick < 9 ? kOther[gen() % (f.rules.options.keep_spellings ? 8 : 7)] : missing;
       }
       f.text += cell;
-      f.text += col + 1 == ncols ? (gen() % surprise == 0 ? "\r\n" : "\n") : gen() % surprise == 0 ? "\t\t" : " ";
+      // White space of other kinds, and bytes next to it that are none and join two cells.
+      static const char* const kOddSpaces[] = {"\t\t", "\t", "\v", "\f", "\r", " \n", "\x0e", "\x08", "\x1f", "!"};
+      f.text += col + 1 == ncols ? (gen() % surprise == 0 ? "\r\n" : "\n") : gen() % surprise == 0 ? kOddSpaces[gen() % 10] : " ";
     }
   }
   if (gen() % 5 == 0) f.text += "1 ";  // a row left unfinished
