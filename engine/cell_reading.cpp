@@ -62,9 +62,10 @@ struct TokenAt {
 // row r, column j at j * capacity + r), else each cell's token, row by row (at r * columns + j),
 // and its key, column by column. Most cells are taken by their keys, and the tokens are
 // written in order, so that a row's stores do not spread over a line per column.
-// Rows of two-bit cells are kept as they come, a word per 32 file columns, from row
-// two_bit_base (a multiple of 32) on; the rows of the tile's groups of 32 before and after its
-// own are 0.
+// Rows of two-bit cells are kept a word per 32 file columns, from row two_bit_base (a multiple
+// of 32) on, word w of row r at w * two_bit_capacity + r - two_bit_base: the words of a column
+// group follow one another, to be turned into columns, while a row's words are written a
+// few lines apart. The rows of the tile's groups of 32 before and after its own are 0.
 struct Tile {
   enum Kind { kEmpty, kShort, kTokens, kTwoBits } kind = kEmpty;
   int first_row = 0;
@@ -741,10 +742,10 @@ FORESTS_WIDE_VECTORS_END
 // A row of cells "0", "1", "2" and the missing token of code 3 (the first met becomes it), each
 // followed by one white-space byte, starting at b[i]: their two-bit codes go to `out`, 32 to a
 // word. Returns the end of the row, or 0 when the row has any other shape or does not end
-// within b[0..len-1], which `cut` then tells (`out` may hold some of its codes). `wide`: 32
-// cells are read at a time on wide vectors.
+// within b[0..len-1], which `cut` then tells (`out` may hold some of its codes). The words go
+// `stride` apart. `wide`: 32 cells are read at a time on wide vectors.
 std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len, int& missing, std::uint64_t* out,
-                        bool& cut, bool wide) {
+                        std::size_t stride, bool& cut, bool wide) {
   constexpr std::uint64_t kCellOnes = 0x0001000100010001ull, kCellHigh = kCellOnes * 0x80;
   const auto* u = reinterpret_cast<const unsigned char*>(b);
   std::uint64_t word = 0;
@@ -753,7 +754,8 @@ std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len
     word |= bits << filled;
     filled += n;
     if (filled < 64) return;
-    *out++ = word;
+    *out = word;
+    out += stride;
     filled -= 64;
     word = filled > 0 ? bits >> (n - filled) : 0;
   };
@@ -811,9 +813,11 @@ std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len
 std::size_t tile_two_bit_row(CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile, int row,
                              bool& cut) {
   if (tile.rows == 0) tile.two_bit_base = row / 32 * 32;
-  std::uint64_t* out = tile.two_bit_rows.data() + static_cast<std::size_t>(row - tile.two_bit_base) * tile.row_words;
-  const std::size_t end = two_bit_row(cr.ncols, b, i, len, cr.two_bit_missing, out, cut, cr.wide_keys);
-  if (end == 0) std::fill_n(out, tile.row_words, 0);
+  const auto stride = static_cast<std::size_t>(tile.two_bit_capacity);
+  std::uint64_t* out = tile.two_bit_rows.data() + (row - tile.two_bit_base);
+  const std::size_t end = two_bit_row(cr.ncols, b, i, len, cr.two_bit_missing, out, stride, cut, cr.wide_keys);
+  if (end == 0)
+    for (int w = 0; w < tile.row_words; ++w) out[w * stride] = 0;
   return end;
 }
 
@@ -867,15 +871,20 @@ void flush_two_bit_tile(CellReader& cr, Tile& tile) {
   std::array<std::uint8_t, kMaxColumnRun> slots;
   FirstFailure failure;
   for (int w = 0; w < tile.row_words; ++w) {
+    std::uint64_t* rows = tile.two_bit_rows.data() + static_cast<std::size_t>(w) * tile.two_bit_capacity;
     for (int g = 0; g < groups; ++g) {
-      for (int r = 0; r < 32; ++r) words[g][r] = tile.two_bit_rows[static_cast<std::size_t>(32 * g + r) * tile.row_words + w];
+      std::copy_n(rows + 32 * g, 32, words[g].data());
       transpose_tile(words[g].data());
     }
+    std::fill_n(rows + (tile.first_row - base), tile.rows, 0);
     for (int q = 0; q < 32 && 32 * w + q < cr.ncols; ++q) {
       const int col = 32 * w + q;
+      // The columns' words lie far apart: fetch them a few columns ahead.
+      if (col + 8 < cr.ncols && (cr.slot_state[col + 8] & kInTwoBits))
+        __builtin_prefetch(two_bit_column(cr, col + 8) + base / 32, 1);
       for (int g = 0; g < groups; ++g) column[g] = words[g][q];
       const int cov = cr.rules.cov_of_col[col];
-      if (cov >= 0 && cr.columns[cov].form == ColumnBeingRead::kUnread) {
+      if (!(cr.slot_state[col] & kInTwoBits) && cov >= 0 && cr.columns[cov].form == ColumnBeingRead::kUnread) {
         cr.columns[cov].form = ColumnBeingRead::kTwoBits;
         cr.slot_state[col] = kInTwoBits;
       }
@@ -887,8 +896,6 @@ void flush_two_bit_tile(CellReader& cr, Tile& tile) {
       take_short_column(cr, col, slots.data(), tile.rows, tile.first_row, failure);
     }
   }
-  std::fill_n(tile.two_bit_rows.begin() + static_cast<std::ptrdiff_t>(tile.first_row - base) * tile.row_words,
-              static_cast<std::size_t>(tile.rows) * tile.row_words, 0);
   if (failure.error) std::rethrow_exception(failure.error);
 }
 
