@@ -713,28 +713,32 @@ void refresh_key_scales(CellReader& cr) {
 
 FORESTS_WIDE_VECTORS_BEGIN
 
-// Whether the 64 bytes at p are 32 cells "0", "1", "2" (or ".", when the missing token of code 3
-// is, or may become, "."), each followed by one white-space byte; their codes then go to
-// `codes`, cell k in bits 2k and 2k+1. On wide vectors only (where cpu_has_wide_vectors).
-FORESTS_WIDE_VECTORS bool thirty_two_cells_wide(const char* p, int& missing, std::uint64_t& codes) {
+// How many of the 32 cells of two bytes at p, from the first on, are "0", "1", "2" (or ".", when
+// the missing token of code 3 is, or may become, ".") followed by a white-space byte; their codes
+// go to `codes`, cell k in bits 2k and 2k+1, the bits past them 0. On wide vectors only (where
+// cpu_has_wide_vectors).
+FORESTS_WIDE_VECTORS int leading_cells_wide(const char* p, int& missing, std::uint64_t& codes) {
   constexpr std::uint64_t kCells = 0x5555555555555555ull;
   const __m512i x = _mm512_loadu_si512(p);
   __m512i digit = _mm512_sub_epi8(x, _mm512_set1_epi8('0'));
-  const __mmask64 small = _mm512_cmplt_epu8_mask(digit, _mm512_set1_epi8(3));
   const __mmask64 space = _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8(' ')) |
                           _mm512_cmplt_epu8_mask(_mm512_sub_epi8(x, _mm512_set1_epi8(9)), _mm512_set1_epi8(5));
-  if ((space | kCells) != ~std::uint64_t{0}) return false;
-  if ((small & kCells) != kCells) {
-    const __mmask64 dot = _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('.')) & kCells;
-    if (((small | dot) & kCells) != kCells || (missing >= 0 && missing != kDotSlot)) return false;
+  std::uint64_t cell = _mm512_cmplt_epu8_mask(digit, _mm512_set1_epi8(3));
+  const std::uint64_t dot = missing < 0 || missing == kDotSlot ? _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('.')) : 0;
+  cell = (cell | dot) & (space >> 1) & kCells;
+  const int n = std::countr_one(cell | ~kCells) / 2;
+  codes = 0;
+  if (n == 0) return 0;
+  const std::uint64_t inside = n == 32 ? ~std::uint64_t{0} : (std::uint64_t{1} << (2 * n)) - 1;
+  if ((dot & inside) != 0) {
     missing = kDotSlot;
     digit = _mm512_mask_mov_epi8(digit, dot, _mm512_set1_epi8(3));
   }
   // Each cell's code in the low byte of its 16-bit lane: its low bit to bit 7, its high bit to
   // bit 15, whose bytes' top bits are then gathered.
   const __m512i lane = _mm512_and_si512(digit, _mm512_set1_epi16(0x00ff));
-  codes = _mm512_movepi8_mask(_mm512_or_si512(_mm512_slli_epi16(lane, 7), _mm512_slli_epi16(lane, 14)));
-  return true;
+  codes = _mm512_movepi8_mask(_mm512_or_si512(_mm512_slli_epi16(lane, 7), _mm512_slli_epi16(lane, 14))) & inside;
+  return n;
 }
 
 FORESTS_WIDE_VECTORS_END
@@ -750,7 +754,7 @@ std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len
   const auto* u = reinterpret_cast<const unsigned char*>(b);
   std::uint64_t word = 0;
   int filled = 0;  // bits of `word`
-  auto put = [&](std::uint64_t bits, int n) {
+  auto put = [&](std::uint64_t bits, int n) {  // n bits, 0 to 64
     word |= bits << filled;
     filled += n;
     if (filled < 64) return;
@@ -760,11 +764,13 @@ std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len
     word = filled > 0 ? bits >> (n - filled) : 0;
   };
   for (int j = 0; j < ncols; ++j) {
-    std::uint64_t thirty_two;
-    while (wide && j + 32 <= ncols && len - i >= 64 && thirty_two_cells_wide(b + i, missing, thirty_two)) {
-      put(thirty_two, 64);
-      j += 32;
-      i += 64;
+    while (wide && j + 32 <= ncols && len - i >= 64) {
+      std::uint64_t codes;
+      const int n = leading_cells_wide(b + i, missing, codes);
+      put(codes, 2 * n);
+      j += n;
+      i += 2 * static_cast<std::size_t>(n);
+      if (n < 32) break;  // the next cell takes the other ways
     }
     std::uint64_t four;
     while (j + 4 <= ncols && len - i >= 8 && four_short_cells(b + i, four)) {
@@ -880,12 +886,16 @@ void flush_two_bit_tile(CellReader& cr, Tile& tile) {
     for (int q = 0; q < 32 && 32 * w + q < cr.ncols; ++q) {
       const int col = 32 * w + q;
       // The columns' words lie far apart: fetch them a few columns ahead.
-      if (col + 8 < cr.ncols && (cr.slot_state[col + 8] & kInTwoBits))
-        __builtin_prefetch(two_bit_column(cr, col + 8) + base / 32, 1);
+      if (col + 8 < cr.ncols && (cr.slot_state[col + 8] & kInTwoBits)) {
+        const std::uint64_t* ahead = two_bit_column(cr, col + 8) + base / 32;
+        __builtin_prefetch(ahead, 1);
+        __builtin_prefetch(ahead + groups - 1, 1);
+      }
       for (int g = 0; g < groups; ++g) column[g] = words[g][q];
       const int cov = cr.rules.cov_of_col[col];
       if (!(cr.slot_state[col] & kInTwoBits) && cov >= 0 && cr.columns[cov].form == ColumnBeingRead::kUnread) {
         cr.columns[cov].form = ColumnBeingRead::kTwoBits;
+        cr.columns[cov].value.reserve(4);  // the spellings it will mostly have
         cr.slot_state[col] = kInTwoBits;
       }
       if (cr.slot_state[col] & kInTwoBits) {
