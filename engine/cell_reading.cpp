@@ -246,24 +246,25 @@ bool all_slots_entered(const std::uint8_t* slots, int n, unsigned entered) {
 // spellings in order of first appearance, as when each cell is looked up.
 // Without kept spellings, a column of slots has their values only: the text of its spellings
 // waits until the column meets a cell of another form (spell_slots).
-void enter_slots(CellReader& cr, int col, const std::uint8_t* slots, int n, int first_row) {
+void enter_slot(CellReader& cr, int col, int slot, int row) {
   ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
-  std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
-  for (int k = 0; k < n; ++k) {
-    const int slot = slots[k];
-    std::int32_t& s = known[slot];
-    if (s >= 0) continue;
-    if (cr.rules.options.keep_spellings) {
-      s = add_spelling(c, kShortToken[slot], first_row + k, col, cr.rules.col_kind[col], cr.rules.options,
-                       static_cast<std::size_t>(first_row + k), cr.r);
-    } else {
-      const bool missing = slot >= 10;
-      c.value.push_back(missing ? std::numeric_limits<double>::quiet_NaN() : static_cast<double>(slot));
-      cr.r.has_missing = cr.r.has_missing || missing;  // a digit is never below the smallest, 0 or less
-      s = static_cast<std::int32_t>(c.value.size()) - 1;
-    }
-    cr.slot_state[col] = static_cast<std::uint16_t>(cr.slot_state[col] | (1u << slot));
+  std::int32_t& s = cr.short_spelling[static_cast<std::size_t>(col) * kShortSlots + slot];
+  if (cr.rules.options.keep_spellings) {
+    s = add_spelling(c, kShortToken[slot], row, col, cr.rules.col_kind[col], cr.rules.options, static_cast<std::size_t>(row),
+                     cr.r);
+  } else {
+    const bool missing = slot >= 10;
+    c.value.push_back(missing ? std::numeric_limits<double>::quiet_NaN() : static_cast<double>(slot));
+    cr.r.has_missing = cr.r.has_missing || missing;  // a digit is never below the smallest, 0 or less
+    s = static_cast<std::int32_t>(c.value.size()) - 1;
   }
+  cr.slot_state[col] = static_cast<std::uint16_t>(cr.slot_state[col] | (1u << slot));
+}
+
+void enter_slots(CellReader& cr, int col, const std::uint8_t* slots, int n, int first_row) {
+  const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+  for (int k = 0; k < n; ++k)
+    if (known[slots[k]] < 0) enter_slot(cr, col, slots[k], first_row + k);
 }
 
 // The text of the spellings of a column of slots, in their order, when it was left for later.
@@ -343,11 +344,8 @@ void make_two_bit_room(CellReader& cr, std::size_t rows) {
   r.two_bit_room = room;
 }
 
-// Puts the cells of rows first_row .. first_row+n-1 into a column of two bits: their slots and
-// codes.
-void put_two_bit_cells(CellReader& cr, int col, const std::uint8_t* slots, const std::uint8_t* codes, int n,
-                       int first_row) {
-  if (!all_slots_entered(slots, n, cr.slot_state[col] & kEnteredSlots)) enter_slots(cr, col, slots, n, first_row);
+// Puts the codes of the cells of rows first_row .. first_row+n-1 into a column of two bits.
+void put_two_bit_cells(CellReader& cr, int col, const std::uint8_t* codes, int n, int first_row) {
   make_two_bit_room(cr, static_cast<std::size_t>(first_row + n));
   std::uint64_t* words = two_bit_column(cr, col);
   for (int k = 0; k < n; ++k) {
@@ -365,12 +363,58 @@ bool take_in_two_bits(CellReader& cr, ColumnBeingRead& c, int col, const std::ui
     c.form = ColumnBeingRead::kTwoBits;
     cr.slot_state[col] = kInTwoBits;
   }
-  put_two_bit_cells(cr, col, slots, codes.data(), n, first_row);
+  put_two_bit_cells(cr, col, codes.data(), n, first_row);
   return true;
+}
+
+// The two-bit codes of w that lanes (two bits each) `lanes` marks: a bit per code.
+unsigned two_bit_codes_in(std::uint64_t w, std::uint64_t lanes) {
+  constexpr std::uint64_t kLow = 0x5555555555555555ull;
+  const std::uint64_t lo = w & kLow, hi = (w >> 1) & kLow, in = lanes & kLow;
+  return ((~(lo | hi) & in) != 0 ? 1u : 0u) | ((lo & ~hi) != 0 ? 2u : 0u) | ((hi & ~lo) != 0 ? 4u : 0u) |
+         ((lo & hi) != 0 ? 8u : 0u);
+}
+
+// The cells of code c among those of w: a bit at the low bit of each.
+std::uint64_t two_bit_cells_of(std::uint64_t w, int c) {
+  constexpr std::uint64_t kLow = 0x5555555555555555ull;
+  const std::uint64_t lo = (c & 1 ? w : ~w) & kLow, hi = (c & 2 ? w >> 1 : ~(w >> 1)) & kLow;
+  return lo & hi;
+}
+
+// A column of two bits takes the spellings of its codes when it is spelled out or read to the
+// end, as many cells of it as `rows`: in order of their first cells, as when each is entered
+// as it comes.
+void enter_two_bit_spellings(CellReader& cr, int col, std::size_t rows) {
+  const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+  unsigned wanted = 0;
+  for (int code = 0; code < 4; ++code) {
+    const int slot = slot_of_two_bit_code(cr, code);
+    if (slot >= 0 && known[slot] < 0) wanted |= 1u << code;
+  }
+  const std::uint64_t* words = two_bit_column(cr, col);
+  std::array<std::pair<std::size_t, int>, 4> first;  // row and code
+  int found = 0;
+  for (std::size_t w = 0; 32 * w < rows && wanted != 0; ++w) {
+    const std::size_t in = std::min<std::size_t>(32, rows - 32 * w);
+    const std::uint64_t lanes = in == 32 ? ~std::uint64_t{0} : (std::uint64_t{1} << (2 * in)) - 1;
+    if ((two_bit_codes_in(words[w], lanes) & wanted) == 0) continue;
+    for (int code = 0; code < 4; ++code) {
+      const std::uint64_t cells = two_bit_cells_of(words[w], code) & lanes;
+      if (!((wanted >> code) & 1) || cells == 0) continue;
+      first[found++] = {32 * w + static_cast<std::size_t>(std::countr_zero(cells) / 2), code};
+      wanted &= ~(1u << code);
+    }
+  }
+  for (int k = 1; k < found; ++k)  // a few, in order of their words already
+    for (int q = k; q > 0 && first[q].first < first[q - 1].first; --q) std::swap(first[q], first[q - 1]);
+  for (int k = 0; k < found; ++k)
+    enter_slot(cr, col, slot_of_two_bit_code(cr, first[k].second), static_cast<int>(first[k].first));
 }
 
 // A column of two bits meets a cell without a code in row `rows`: its cells become spellings.
 void spell_two_bits(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
+  enter_two_bit_spellings(cr, col, static_cast<std::size_t>(rows));
   spell_out_slot_texts(cr, c, col);
   const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
   std::array<std::uint8_t, 4> spelling{};
@@ -827,14 +871,6 @@ std::size_t tile_two_bit_row(CellReader& cr, const char* b, std::size_t i, std::
   return end;
 }
 
-// Cells of each code 0 to 3 among the cells of w whose lanes (two bits each) `lanes` marks.
-unsigned two_bit_codes_in(std::uint64_t w, std::uint64_t lanes) {
-  constexpr std::uint64_t kLow = 0x5555555555555555ull;
-  const std::uint64_t lo = w & kLow, hi = (w >> 1) & kLow, in = lanes & kLow;
-  return ((~(lo | hi) & in) != 0 ? 1u : 0u) | ((lo & ~hi) != 0 ? 2u : 0u) | ((hi & ~lo) != 0 ? 4u : 0u) |
-         ((lo & hi) != 0 ? 8u : 0u);
-}
-
 // The codes of a tile's column (its words, one per group of 32 rows) of rows first .. end-1,
 // from row `base` on, as slots.
 void two_bit_slots(const CellReader& cr, const std::uint64_t* words, int base, int first, int end, std::uint8_t* slots) {
@@ -846,26 +882,10 @@ void two_bit_slots(const CellReader& cr, const std::uint64_t* words, int base, i
 }
 
 // A tile's column of two-bit cells into a column of two bits: its words (one per group of 32
-// rows, those of rows outside the tile 0) or'ed in; the codes seen for the first time take their
-// spellings in order of first appearance.
+// rows, those of rows outside the tile 0) or'ed in.
 void put_two_bit_words(CellReader& cr, int col, const std::uint64_t* words, const Tile& tile) {
-  const int first = tile.first_row, end = tile.first_row + tile.rows, base = tile.two_bit_base;
-  const unsigned entered = cr.slot_state[col];
-  unsigned seen = (entered & 7u) | (cr.two_bit_missing >= 0 && ((entered >> cr.two_bit_missing) & 1) ? 8u : 0u);
-  std::uint64_t* to = two_bit_column(cr, col) + base / 32;
-  for (int g = 0; g * 32 < end - base; ++g) {
-    to[g] |= words[g];
-    if (seen == 15) continue;
-    const int lo = std::max(first, base + 32 * g), hi = std::min(end, base + 32 * g + 32);
-    const std::uint64_t lanes = (hi - lo == 32 ? ~std::uint64_t{0} : ((std::uint64_t{1} << (2 * (hi - lo))) - 1))
-                                << (2 * (lo - base - 32 * g));
-    const unsigned present = two_bit_codes_in(words[g], lanes);
-    if ((present & ~seen) == 0) continue;
-    std::array<std::uint8_t, 32> slots;
-    two_bit_slots(cr, words + g, base + 32 * g, lo, hi, slots.data());
-    enter_slots(cr, col, slots.data(), hi - lo, lo);
-    seen |= present;
-  }
+  std::uint64_t* to = two_bit_column(cr, col) + tile.two_bit_base / 32;
+  for (int g = 0; g * 32 < tile.first_row + tile.rows - tile.two_bit_base; ++g) to[g] |= words[g];
 }
 
 void flush_two_bit_tile(CellReader& cr, Tile& tile) {
@@ -1084,12 +1104,13 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     if (rules.cov_of_col[col] < 0) continue;
     ColumnBeingRead& c = columns[rules.cov_of_col[col]];
     if (c.form == ColumnBeingRead::kTwoBits) {
+      c.nslots = static_cast<std::size_t>(row) + (col < last_col ? 1 : 0);
+      enter_two_bit_spellings(cr, col, c.nslots);
       for (int code = 0; code < 4; ++code) {
         const int slot = slot_of_two_bit_code(cr, code);
         c.code_spelling[code] = slot < 0 ? -1 : cr.short_spelling[static_cast<std::size_t>(col) * kShortSlots + slot];
       }
       c.two_bit_words = two_bit_column(cr, col);
-      c.nslots = static_cast<std::size_t>(row) + (col < last_col ? 1 : 0);
     }
     if (c.form != ColumnBeingRead::kSlots) continue;
     std::copy_n(cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots, kShortSlots, c.slot_spelling.begin());
