@@ -1,10 +1,12 @@
 // Reading data rows into columns: blocks of whole rows are read into a tile first, then column by
-// column, so that each column's spelling table stays at hand for a run of cells. Rows of short
-// cells (one digit, "NA", ".") are read four cells to a word and kept as a byte per cell, their
-// slot; a column that has met nothing else copies the slots as they are into the store of such
-// columns, and only a slot seen for the first time takes a spelling. Other rows keep each token,
-// and for a column of plain decimals its key, made as the row is cut, so that such a column
-// takes whole runs of keys.
+// column, so that each column's spelling table stays at hand for a run of cells. Rows of the
+// cells "0", "1", "2" and one missing token are read four cells to a word into two bits a cell,
+// and tiles of 32 rows turned into columns of such cells by a bit transposition: a column that
+// has met nothing else keeps them so, and only a code seen for the first time takes a spelling.
+// Other rows of short cells (one digit, "NA", ".") are kept as a byte per cell, their slot; a
+// column of them that has met nothing else copies the slots as they are into the store of such
+// columns. Other rows keep each token, and for a column of plain decimals its key, made as the
+// row is cut, so that such a column takes whole runs of keys.
 #include "cell_reading.hpp"
 
 #include <algorithm>
@@ -32,6 +34,12 @@ constexpr int kMaxTileRows = 64;
 constexpr std::size_t kShortTileBytes = std::size_t{1} << 18;
 constexpr int kMinShortTileRows = 16;
 constexpr std::size_t kTokenTileCells = std::size_t{1} << 16;
+// Tiles of two-bit rows: whole groups of 32 rows, as many as fit in about a megabyte, at most
+// kMaxTwoBitGroups (so that each column takes a few words at once).
+constexpr std::size_t kTwoBitTileBytes = std::size_t{1} << 20;
+constexpr int kMaxTwoBitGroups = 8;
+// Cells of a column a tile holds at most.
+constexpr int kMaxColumnRun = std::max(kMaxTileRows, 32 * kMaxTwoBitGroups);
 
 // Blocks of a megabyte or more grow to hold two tiles of rows, up to kLargestBlock. (Smaller
 // ones are kept as asked: they try the cuts between blocks.)
@@ -54,8 +62,12 @@ struct TokenAt {
 // row r, column j at j * capacity + r), else each cell's token, row by row (at r * columns + j),
 // and its key, column by column. Most cells are taken by their keys, and the tokens are
 // written in order, so that a row's stores do not spread over a line per column.
+// Rows of two-bit cells are kept a word per 32 file columns, from row two_bit_base (a multiple
+// of 32) on, word w of row r at w * two_bit_capacity + r - two_bit_base: the words of a column
+// group follow one another, to be turned into columns, while a row's words are written a
+// few lines apart. The rows of the tile's groups of 32 before and after its own are 0.
 struct Tile {
-  enum Kind { kEmpty, kShort, kTokens } kind = kEmpty;
+  enum Kind { kEmpty, kShort, kTokens, kTwoBits } kind = kEmpty;
   int first_row = 0;
   int rows = 0;
   int short_capacity = 0, token_capacity = 0;
@@ -63,6 +75,8 @@ struct Tile {
   std::vector<TokenAt> tokens;
   std::vector<std::int32_t> keys;  // its key when of its scaled column's own form, or "NA"'s
   std::vector<std::uint32_t> starts, ends;  // where a row's tokens lie, found on wide vectors
+  std::vector<std::uint64_t> two_bit_rows;
+  int two_bit_base = 0, two_bit_capacity = 0, row_words = 0;
 };
 
 struct CellReader {
@@ -83,10 +97,14 @@ struct CellReader {
   // Per file column: kInSlots while it is a column of slots, and a bit per slot with a spelling.
   std::vector<std::uint16_t> slot_state;
   int slot_columns = 0;  // columns of slots: when the last is spelled out, the store goes
-  bool wide_keys = false;  // keys are made eight at a time on wide vectors
+  bool wide_keys = false;  // keys are made eight at a time on wide vectors, two-bit cells 32 at a time
+  // The missing slot that code 3 of the columns of two bits stands for: kNaSlot or kDotSlot,
+  // -1 until the first missing cell that could take it.
+  int two_bit_missing = -1;
 };
 
 constexpr std::uint16_t kInSlots = 0x8000;
+constexpr std::uint16_t kInTwoBits = 0x4000;
 constexpr unsigned kEnteredSlots = (1u << kShortSlots) - 1;
 
 CellReader make_cell_reader(const CellRules& rules, std::vector<ColumnBeingRead>& columns, RowsRead& r) {
@@ -228,24 +246,25 @@ bool all_slots_entered(const std::uint8_t* slots, int n, unsigned entered) {
 // spellings in order of first appearance, as when each cell is looked up.
 // Without kept spellings, a column of slots has their values only: the text of its spellings
 // waits until the column meets a cell of another form (spell_slots).
-void enter_slots(CellReader& cr, int col, const std::uint8_t* slots, int n, int first_row) {
+void enter_slot(CellReader& cr, int col, int slot, int row) {
   ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
-  std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
-  for (int k = 0; k < n; ++k) {
-    const int slot = slots[k];
-    std::int32_t& s = known[slot];
-    if (s >= 0) continue;
-    if (cr.rules.options.keep_spellings) {
-      s = add_spelling(c, kShortToken[slot], first_row + k, col, cr.rules.col_kind[col], cr.rules.options,
-                       static_cast<std::size_t>(first_row + k), cr.r);
-    } else {
-      const bool missing = slot >= 10;
-      c.value.push_back(missing ? std::numeric_limits<double>::quiet_NaN() : static_cast<double>(slot));
-      cr.r.has_missing = cr.r.has_missing || missing;  // a digit is never below the smallest, 0 or less
-      s = static_cast<std::int32_t>(c.value.size()) - 1;
-    }
-    cr.slot_state[col] = static_cast<std::uint16_t>(cr.slot_state[col] | (1u << slot));
+  std::int32_t& s = cr.short_spelling[static_cast<std::size_t>(col) * kShortSlots + slot];
+  if (cr.rules.options.keep_spellings) {
+    s = add_spelling(c, kShortToken[slot], row, col, cr.rules.col_kind[col], cr.rules.options, static_cast<std::size_t>(row),
+                     cr.r);
+  } else {
+    const bool missing = slot >= 10;
+    c.value.push_back(missing ? std::numeric_limits<double>::quiet_NaN() : static_cast<double>(slot));
+    cr.r.has_missing = cr.r.has_missing || missing;  // a digit is never below the smallest, 0 or less
+    s = static_cast<std::int32_t>(c.value.size()) - 1;
   }
+  cr.slot_state[col] = static_cast<std::uint16_t>(cr.slot_state[col] | (1u << slot));
+}
+
+void enter_slots(CellReader& cr, int col, const std::uint8_t* slots, int n, int first_row) {
+  const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+  for (int k = 0; k < n; ++k)
+    if (known[slots[k]] < 0) enter_slot(cr, col, slots[k], first_row + k);
 }
 
 // The text of the spellings of a column of slots, in their order, when it was left for later.
@@ -285,10 +304,149 @@ void spell_slots(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
   }
 }
 
+// The two-bit code of a slot, -1 for a slot without one: the digits 0 to 2 are codes 0 to 2,
+// and the missing slot code 3 stands for is 3 (the first missing slot asked for becomes it).
+int two_bit_code(CellReader& cr, int slot) {
+  if (slot <= 2) return slot;
+  if (slot != kNaSlot && slot != kDotSlot) return -1;
+  if (cr.two_bit_missing < 0) cr.two_bit_missing = slot;
+  return slot == cr.two_bit_missing ? 3 : -1;
+}
+
+int slot_of_two_bit_code(const CellReader& cr, int code) { return code < 3 ? code : cr.two_bit_missing; }
+
+// The codes of slots[0..n-1] into codes[], when every one has a code.
+bool two_bit_codes(CellReader& cr, const std::uint8_t* slots, int n, std::uint8_t* codes) {
+  for (int k = 0; k < n; ++k) {
+    const int code = two_bit_code(cr, slots[k]);
+    if (code < 0) return false;
+    codes[k] = static_cast<std::uint8_t>(code);
+  }
+  return true;
+}
+
+std::uint64_t* two_bit_column(CellReader& cr, int col) {
+  return cr.r.two_bit_cells.data() + static_cast<std::size_t>(cr.rules.cov_of_col[col]) * cr.r.two_bit_room;
+}
+
+// Room in the store of two-bit cells for the rows before `rows`: the rows expected, else twice
+// as many as held; new room is 0.
+void make_two_bit_room(CellReader& cr, std::size_t rows) {
+  RowsRead& r = cr.r;
+  const std::size_t words = (rows + 31) / 32;
+  if (words <= r.two_bit_room) return;
+  const std::size_t room = std::max({words, (cr.expected_rows + 31) / 32, 2 * r.two_bit_room, std::size_t{2}});
+  BigBuffer<std::uint64_t> grown(cr.columns.size() * room, 0);
+  for (std::size_t j = 0; j < cr.columns.size() && r.two_bit_room > 0; ++j)
+    if (cr.columns[j].form == ColumnBeingRead::kTwoBits)
+      std::memcpy(grown.data() + j * room, r.two_bit_cells.data() + j * r.two_bit_room, r.two_bit_room * sizeof(std::uint64_t));
+  r.two_bit_cells.swap(grown);
+  r.two_bit_room = room;
+}
+
+// Puts the codes of the cells of rows first_row .. first_row+n-1 into a column of two bits.
+void put_two_bit_cells(CellReader& cr, int col, const std::uint8_t* codes, int n, int first_row) {
+  make_two_bit_room(cr, static_cast<std::size_t>(first_row + n));
+  std::uint64_t* words = two_bit_column(cr, col);
+  for (int k = 0; k < n; ++k) {
+    const auto row = static_cast<std::size_t>(first_row + k);
+    words[row / 32] |= static_cast<std::uint64_t>(codes[k]) << (2 * (row % 32));
+  }
+}
+
+// Puts the short cells of rows first_row .. first_row+n-1 into a column of two bits, or into a
+// column not read yet, which then becomes one; false (nothing put) when some cell has no code.
+bool take_in_two_bits(CellReader& cr, ColumnBeingRead& c, int col, const std::uint8_t* slots, int n, int first_row) {
+  std::array<std::uint8_t, kMaxColumnRun> codes;
+  if (!two_bit_codes(cr, slots, n, codes.data())) return false;
+  if (c.form == ColumnBeingRead::kUnread) {
+    c.form = ColumnBeingRead::kTwoBits;
+    cr.slot_state[col] = kInTwoBits;
+  }
+  put_two_bit_cells(cr, col, codes.data(), n, first_row);
+  return true;
+}
+
+// The two-bit codes of w that lanes (two bits each) `lanes` marks: a bit per code.
+unsigned two_bit_codes_in(std::uint64_t w, std::uint64_t lanes) {
+  constexpr std::uint64_t kLow = 0x5555555555555555ull;
+  const std::uint64_t lo = w & kLow, hi = (w >> 1) & kLow, in = lanes & kLow;
+  return ((~(lo | hi) & in) != 0 ? 1u : 0u) | ((lo & ~hi) != 0 ? 2u : 0u) | ((hi & ~lo) != 0 ? 4u : 0u) |
+         ((lo & hi) != 0 ? 8u : 0u);
+}
+
+// The cells of code c among those of w: a bit at the low bit of each.
+std::uint64_t two_bit_cells_of(std::uint64_t w, int c) {
+  constexpr std::uint64_t kLow = 0x5555555555555555ull;
+  const std::uint64_t lo = (c & 1 ? w : ~w) & kLow, hi = (c & 2 ? w >> 1 : ~(w >> 1)) & kLow;
+  return lo & hi;
+}
+
+// A column of two bits takes the spellings of its codes when it is spelled out or read to the
+// end, as many cells of it as `rows`: in order of their first cells, as when each is entered
+// as it comes.
+void enter_two_bit_spellings(CellReader& cr, int col, std::size_t rows) {
+  const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+  unsigned wanted = 0;
+  for (int code = 0; code < 4; ++code) {
+    const int slot = slot_of_two_bit_code(cr, code);
+    if (slot >= 0 && known[slot] < 0) wanted |= 1u << code;
+  }
+  const std::uint64_t* words = two_bit_column(cr, col);
+  std::array<std::pair<std::size_t, int>, 4> first;  // row and code
+  int found = 0;
+  for (std::size_t w = 0; 32 * w < rows && wanted != 0; ++w) {
+    const std::size_t in = std::min<std::size_t>(32, rows - 32 * w);
+    const std::uint64_t lanes = in == 32 ? ~std::uint64_t{0} : (std::uint64_t{1} << (2 * in)) - 1;
+    if ((two_bit_codes_in(words[w], lanes) & wanted) == 0) continue;
+    for (int code = 0; code < 4; ++code) {
+      const std::uint64_t cells = two_bit_cells_of(words[w], code) & lanes;
+      if (!((wanted >> code) & 1) || cells == 0) continue;
+      first[found++] = {32 * w + static_cast<std::size_t>(std::countr_zero(cells) / 2), code};
+      wanted &= ~(1u << code);
+    }
+  }
+  for (int k = 1; k < found; ++k)  // a few, in order of their words already
+    for (int q = k; q > 0 && first[q].first < first[q - 1].first; --q) std::swap(first[q], first[q - 1]);
+  for (int k = 0; k < found; ++k)
+    enter_slot(cr, col, slot_of_two_bit_code(cr, first[k].second), static_cast<int>(first[k].first));
+}
+
+// A column of two bits meets a cell without a code in row `rows`: its cells become spellings.
+void spell_two_bits(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
+  enter_two_bit_spellings(cr, col, static_cast<std::size_t>(rows));
+  spell_out_slot_texts(cr, c, col);
+  const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+  std::array<std::uint8_t, 4> spelling{};
+  for (int code = 0; code < 4; ++code) {
+    const int slot = slot_of_two_bit_code(cr, code);
+    if (slot >= 0) spelling[code] = static_cast<std::uint8_t>(std::max(known[slot], 0));
+  }
+  const std::uint64_t* words = two_bit_column(cr, col);
+  std::array<std::uint8_t, 256> run;
+  for (int k = 0; k < rows;) {
+    const int n = std::min(rows - k, 256);
+    for (int q = 0; q < n; ++q) {
+      const auto i = static_cast<std::size_t>(k + q);
+      run[q] = spelling[(words[i / 32] >> (2 * (i % 32))) & 3];
+    }
+    c.cells.append_small(run.data(), static_cast<std::size_t>(n));
+    k += n;
+  }
+  c.form = ColumnBeingRead::kSpelled;
+  cr.slot_state[col] = 0;
+}
+
 void read_cell(CellReader& cr, int row, int col, std::string_view token) {
   const int kind = cr.rules.col_kind[col];
   if (kind > 0) {
     ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
+    if (c.form == ColumnBeingRead::kTwoBits) {
+      const int slot = slot_of_token(token);
+      const auto s = static_cast<std::uint8_t>(slot);
+      if (slot >= 0 && take_in_two_bits(cr, c, col, &s, 1, row)) return;
+      spell_two_bits(cr, c, col, row);
+    }
     if (c.form == ColumnBeingRead::kSlots) {
       const int slot = slot_of_token(token);
       if (slot >= 0) {
@@ -440,7 +598,7 @@ bool append_known_slots(const std::uint8_t* slots, int n, const std::int32_t* kn
     spelling[slot] = static_cast<std::uint8_t>(known[slot]);
     usable |= 1u << slot;
   }
-  std::array<std::uint8_t, kMaxTileRows> out;
+  std::array<std::uint8_t, kMaxColumnRun> out;
   unsigned seen = 0;
   for (int k = 0; k < n; ++k) {
     seen |= 1u << slots[k];
@@ -451,12 +609,53 @@ bool append_known_slots(const std::uint8_t* slots, int n, const std::int32_t* kn
   return true;
 }
 
+// Takes the short cells of rows first_row .. first_row+n-1 of file column `col` (n at most
+// kMaxColumnRun), by their slots.
+void take_short_column(CellReader& cr, int col, const std::uint8_t* slots, int n, int first_row, FirstFailure& failure) {
+  const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
+  const int kind = cr.rules.col_kind[col];
+  int k = 0;
+  try {
+    if (cr.slot_state[col] & kInSlots) return put_slots(cr, col, slots, n, first_row);
+    if (kind > 0) {
+      ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
+      SpellingCells& cells = c.cells;
+      if (c.form == ColumnBeingRead::kUnread || c.form == ColumnBeingRead::kTwoBits) {
+        if (take_in_two_bits(cr, c, col, slots, n, first_row)) return;
+        if (c.form == ColumnBeingRead::kTwoBits) spell_two_bits(cr, c, col, first_row);
+      }
+      if (c.form == ColumnBeingRead::kUnread) {
+        c.form = ColumnBeingRead::kSlots;
+        cr.slot_state[col] = kInSlots;
+        ++cr.slot_columns;
+        return put_slots(cr, col, slots, n, first_row);
+      }
+      if (c.form == ColumnBeingRead::kScaled) {
+        k = add_scaled_cells<false>(cr, c, 0, n, [&](int q) { return kShortToken[slots[q]]; });
+        if (k == n) return;
+      }
+      if (k == 0 && append_known_slots(slots, n, known, cells)) return;
+      for (; k < n; ++k) {
+        const std::int32_t s = known[slots[k]];
+        cells.push(s >= 0 ? static_cast<std::uint32_t>(s)
+                          : spelling_of(cr, first_row + k, col, kShortToken[slots[k]], cells.size()));
+      }
+    } else if (kind == kResponseColumn) {
+      for (; k < n; ++k) {
+        if (slots[k] < 10)
+          cr.r.labels.push_back(slots[k]);  // never below 0: the smallest stays
+        else
+          read_other_cell(first_row + k, col, kind, kShortToken[slots[k]], cr.rules.options, cr.r);
+      }
+    }
+  } catch (...) {
+    failure.note(static_cast<long long>(first_row + k) * cr.ncols + col);
+  }
+}
+
 void flush_short_tile(CellReader& cr, const Tile& tile) {
   FirstFailure failure;
   for (int col = 0; col < cr.ncols; ++col) {
-    const std::uint8_t* slots = tile.slots.data() + static_cast<std::size_t>(col) * tile.short_capacity;
-    const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
-    const int kind = cr.rules.col_kind[col];
     // The columns' ends lie far apart: fetch them a few columns ahead.
     if (col + 16 < cr.ncols && cr.rules.cov_of_col[col + 16] >= 0 && !(cr.slot_state[col + 16] & kInSlots))
       __builtin_prefetch(&cr.columns[cr.rules.cov_of_col[col + 16]].cells);
@@ -464,43 +663,8 @@ void flush_short_tile(CellReader& cr, const Tile& tile) {
       __builtin_prefetch(cr.slot_state[col + 8] & kInSlots ? slot_column(cr, col + 8) + tile.first_row
                                                            : cr.columns[cr.rules.cov_of_col[col + 8]].cells.end(),
                          1);
-    int k = 0;
-    try {
-      if (cr.slot_state[col] & kInSlots) {
-        put_slots(cr, col, slots, tile.rows, tile.first_row);
-        continue;
-      }
-      if (kind > 0) {
-        ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
-        SpellingCells& cells = c.cells;
-        if (c.form == ColumnBeingRead::kUnread) {
-          c.form = ColumnBeingRead::kSlots;
-          cr.slot_state[col] = kInSlots;
-          ++cr.slot_columns;
-          put_slots(cr, col, slots, tile.rows, tile.first_row);
-          continue;
-        }
-        if (c.form == ColumnBeingRead::kScaled) {
-          k = add_scaled_cells<false>(cr, c, 0, tile.rows, [&](int q) { return kShortToken[slots[q]]; });
-          if (k == tile.rows) continue;
-        }
-        if (k == 0 && append_known_slots(slots, tile.rows, known, cells)) continue;
-        for (; k < tile.rows; ++k) {
-          const std::int32_t s = known[slots[k]];
-          cells.push(s >= 0 ? static_cast<std::uint32_t>(s)
-                            : spelling_of(cr, tile.first_row + k, col, kShortToken[slots[k]], cells.size()));
-        }
-      } else if (kind == kResponseColumn) {
-        for (; k < tile.rows; ++k) {
-          if (slots[k] < 10)
-            cr.r.labels.push_back(slots[k]);  // never below 0: the smallest stays
-          else
-            read_other_cell(tile.first_row + k, col, kind, kShortToken[slots[k]], cr.rules.options, cr.r);
-        }
-      }
-    } catch (...) {
-      failure.note(static_cast<long long>(tile.first_row + k) * cr.ncols + col);
-    }
+    const std::uint8_t* slots = tile.slots.data() + static_cast<std::size_t>(col) * tile.short_capacity;
+    take_short_column(cr, col, slots, tile.rows, tile.first_row, failure);
   }
   if (failure.error) std::rethrow_exception(failure.error);
 }
@@ -525,6 +689,20 @@ int append_known_short_tokens(const char* b, const TokenAt* tokens, int stride, 
   return n;
 }
 
+// Puts the cells of a tile's column of two bits (its tokens a row apart) into it when every one
+// has a code; false (nothing put) otherwise.
+bool take_tokens_in_two_bits(CellReader& cr, ColumnBeingRead& c, int col, const char* b, const TokenAt* tokens,
+                             const Tile& tile) {
+  std::array<std::uint8_t, kMaxColumnRun> slots;
+  for (int k = 0; k < tile.rows; ++k) {
+    const TokenAt t = tokens[static_cast<std::size_t>(k) * cr.ncols];
+    const int slot = slot_of_token(std::string_view(b + t.at, t.len));
+    if (slot < 0) return false;
+    slots[k] = static_cast<std::uint8_t>(slot);
+  }
+  return take_in_two_bits(cr, c, col, slots.data(), tile.rows, tile.first_row);
+}
+
 void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
   FirstFailure failure;
   for (int col = 0; col < cr.ncols; ++col) {
@@ -536,6 +714,10 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
       if (kind > 0) {
         ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
         SpellingCells& cells = c.cells;
+        if (c.form == ColumnBeingRead::kTwoBits) {
+          if (take_tokens_in_two_bits(cr, c, col, b, tokens, tile)) continue;
+          spell_two_bits(cr, c, col, tile.first_row);
+        }
         if (c.form == ColumnBeingRead::kSlots) spell_slots(cr, c, col, tile.first_row);
         if (c.form == ColumnBeingRead::kUnread) {
           c.form = ColumnBeingRead::kScaled;
@@ -569,11 +751,186 @@ void refresh_key_scales(CellReader& cr) {
   for (int col = 0; col < cr.ncols; ++col) {
     if (cr.key_scale[col] < 0) continue;
     const ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
-    cr.key_scale[col] = c.form == ColumnBeingRead::kSpelled || c.form == ColumnBeingRead::kSlots ? -1 : c.scaled.scale;
+    cr.key_scale[col] = c.form == ColumnBeingRead::kScaled || c.form == ColumnBeingRead::kUnread ? c.scaled.scale : -1;
   }
 }
 
+FORESTS_WIDE_VECTORS_BEGIN
+
+// How many of the 32 cells of two bytes at p, from the first on, are "0", "1", "2" (or ".", when
+// the missing token of code 3 is, or may become, ".") followed by a white-space byte; their codes
+// go to `codes`, cell k in bits 2k and 2k+1, the bits past them 0. On wide vectors only (where
+// cpu_has_wide_vectors).
+FORESTS_WIDE_VECTORS int leading_cells_wide(const char* p, int& missing, std::uint64_t& codes) {
+  constexpr std::uint64_t kCells = 0x5555555555555555ull;
+  const __m512i x = _mm512_loadu_si512(p);
+  __m512i digit = _mm512_sub_epi8(x, _mm512_set1_epi8('0'));
+  const __mmask64 space = _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8(' ')) |
+                          _mm512_cmplt_epu8_mask(_mm512_sub_epi8(x, _mm512_set1_epi8(9)), _mm512_set1_epi8(5));
+  std::uint64_t cell = _mm512_cmplt_epu8_mask(digit, _mm512_set1_epi8(3));
+  const std::uint64_t dot = missing < 0 || missing == kDotSlot ? _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('.')) : 0;
+  cell = (cell | dot) & (space >> 1) & kCells;
+  const int n = std::countr_one(cell | ~kCells) / 2;
+  codes = 0;
+  if (n == 0) return 0;
+  const std::uint64_t inside = n == 32 ? ~std::uint64_t{0} : (std::uint64_t{1} << (2 * n)) - 1;
+  if ((dot & inside) != 0) {
+    missing = kDotSlot;
+    digit = _mm512_mask_mov_epi8(digit, dot, _mm512_set1_epi8(3));
+  }
+  // Each cell's code in the low byte of its 16-bit lane: its low bit to bit 7, its high bit to
+  // bit 15, whose bytes' top bits are then gathered.
+  const __m512i lane = _mm512_and_si512(digit, _mm512_set1_epi16(0x00ff));
+  codes = _mm512_movepi8_mask(_mm512_or_si512(_mm512_slli_epi16(lane, 7), _mm512_slli_epi16(lane, 14))) & inside;
+  return n;
+}
+
+FORESTS_WIDE_VECTORS_END
+
+// A row of cells "0", "1", "2" and the missing token of code 3 (the first met becomes it), each
+// followed by one white-space byte, starting at b[i]: their two-bit codes go to `out`, 32 to a
+// word. Returns the end of the row, or 0 when the row has any other shape or does not end
+// within b[0..len-1], which `cut` then tells (`out` may hold some of its codes). The words go
+// `stride` apart. `wide`: 32 cells are read at a time on wide vectors.
+std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len, int& missing, std::uint64_t* out,
+                        std::size_t stride, bool& cut, bool wide) {
+  constexpr std::uint64_t kCellOnes = 0x0001000100010001ull, kCellHigh = kCellOnes * 0x80;
+  const auto* u = reinterpret_cast<const unsigned char*>(b);
+  std::uint64_t word = 0;
+  int filled = 0;  // bits of `word`
+  auto put = [&](std::uint64_t bits, int n) {  // n bits, 0 to 64
+    word |= bits << filled;
+    filled += n;
+    if (filled < 64) return;
+    *out = word;
+    out += stride;
+    filled -= 64;
+    word = filled > 0 ? bits >> (n - filled) : 0;
+  };
+  for (int j = 0; j < ncols; ++j) {
+    while (wide && j + 32 <= ncols && len - i >= 64) {
+      std::uint64_t codes;
+      const int n = leading_cells_wide(b + i, missing, codes);
+      put(codes, 2 * n);
+      j += n;
+      i += 2 * static_cast<std::size_t>(n);
+      if (n < 32) break;  // the next cell takes the other ways
+    }
+    std::uint64_t four;
+    while (j + 4 <= ncols && len - i >= 8 && four_short_cells(b + i, four)) {
+      const std::uint64_t past_two = (four + kCellOnes * (0x80 - 3)) & kCellHigh;
+      if (past_two != 0) {
+        const std::uint64_t not_dot = ((four ^ (kCellOnes * kDotSlot)) + kCellOnes * 0x7f) & kCellHigh;
+        if ((past_two & not_dot) != 0) return 0;
+        if (missing < 0) missing = kDotSlot;
+        if (missing != kDotSlot) return 0;
+      }
+      // The four codes (a point's slot, 11, ends in code 3) side by side: the other products
+      // fall below bit 40 or past bit 63.
+      put((((four & (kCellOnes * 3)) * 0x0001000400100040ull) >> 48) & 0xff, 8);
+      j += 4;
+      i += 8;
+    }
+    if (j == ncols) break;
+    cut = len - i < 2 || (len - i == 2 && u[i] == 'N' && u[i + 1] == 'A');
+    if (cut) return 0;
+    const unsigned d = static_cast<unsigned>(u[i]) - '0';
+    int slot;
+    if (d < 3 && space_byte(u[i + 1])) {
+      slot = static_cast<int>(d);
+      i += 2;
+    } else if (u[i] == '.' && space_byte(u[i + 1])) {
+      slot = kDotSlot;
+      i += 2;
+    } else if (u[i] == 'N' && u[i + 1] == 'A' && len - i >= 3 && space_byte(u[i + 2])) {
+      slot = kNaSlot;
+      i += 3;
+    } else {
+      return 0;
+    }
+    if (slot > 2) {
+      if (missing < 0) missing = slot;
+      if (slot != missing) return 0;
+    }
+    put(slot > 2 ? 3u : static_cast<unsigned>(slot), 2);
+  }
+  if (filled > 0) *out = word;
+  return i;
+}
+
+// Reads a row of two-bit cells at b[i] into the tile; returns its end, or 0 (the tile as it was)
+// and whether the row was cut by the end of the block.
+std::size_t tile_two_bit_row(CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile, int row,
+                             bool& cut) {
+  if (tile.rows == 0) tile.two_bit_base = row / 32 * 32;
+  const auto stride = static_cast<std::size_t>(tile.two_bit_capacity);
+  std::uint64_t* out = tile.two_bit_rows.data() + (row - tile.two_bit_base);
+  const std::size_t end = two_bit_row(cr.ncols, b, i, len, cr.two_bit_missing, out, stride, cut, cr.wide_keys);
+  if (end == 0)
+    for (int w = 0; w < tile.row_words; ++w) out[w * stride] = 0;
+  return end;
+}
+
+// The codes of a tile's column (its words, one per group of 32 rows) of rows first .. end-1,
+// from row `base` on, as slots.
+void two_bit_slots(const CellReader& cr, const std::uint64_t* words, int base, int first, int end, std::uint8_t* slots) {
+  const int missing = std::max(cr.two_bit_missing, 0);
+  for (int row = first; row < end; ++row) {
+    const int code = static_cast<int>((words[(row - base) / 32] >> (2 * ((row - base) % 32))) & 3);
+    slots[row - first] = static_cast<std::uint8_t>(code < 3 ? code : missing);
+  }
+}
+
+// A tile's column of two-bit cells into a column of two bits: its words (one per group of 32
+// rows, those of rows outside the tile 0) or'ed in.
+void put_two_bit_words(CellReader& cr, int col, const std::uint64_t* words, const Tile& tile) {
+  std::uint64_t* to = two_bit_column(cr, col) + tile.two_bit_base / 32;
+  for (int g = 0; g * 32 < tile.first_row + tile.rows - tile.two_bit_base; ++g) to[g] |= words[g];
+}
+
+void flush_two_bit_tile(CellReader& cr, Tile& tile) {
+  const int end = tile.first_row + tile.rows, base = tile.two_bit_base;
+  const int groups = (end - base + 31) / 32;
+  make_two_bit_room(cr, static_cast<std::size_t>(end));
+  std::array<std::array<std::uint64_t, 32>, kMaxTwoBitGroups> words;  // per group of rows, per column
+  std::array<std::uint64_t, kMaxTwoBitGroups> column;
+  std::array<std::uint8_t, kMaxColumnRun> slots;
+  FirstFailure failure;
+  for (int w = 0; w < tile.row_words; ++w) {
+    std::uint64_t* rows = tile.two_bit_rows.data() + static_cast<std::size_t>(w) * tile.two_bit_capacity;
+    for (int g = 0; g < groups; ++g) {
+      std::copy_n(rows + 32 * g, 32, words[g].data());
+      transpose_tile(words[g].data());
+    }
+    std::fill_n(rows + (tile.first_row - base), tile.rows, 0);
+    for (int q = 0; q < 32 && 32 * w + q < cr.ncols; ++q) {
+      const int col = 32 * w + q;
+      // The columns' words lie far apart: fetch them a few columns ahead.
+      if (col + 8 < cr.ncols && (cr.slot_state[col + 8] & kInTwoBits)) {
+        const std::uint64_t* ahead = two_bit_column(cr, col + 8) + base / 32;
+        __builtin_prefetch(ahead, 1);
+        __builtin_prefetch(ahead + groups - 1, 1);
+      }
+      for (int g = 0; g < groups; ++g) column[g] = words[g][q];
+      const int cov = cr.rules.cov_of_col[col];
+      if (!(cr.slot_state[col] & kInTwoBits) && cov >= 0 && cr.columns[cov].form == ColumnBeingRead::kUnread) {
+        cr.columns[cov].form = ColumnBeingRead::kTwoBits;
+        cr.columns[cov].value.reserve(4);  // the spellings it will mostly have
+        cr.slot_state[col] = kInTwoBits;
+      }
+      if (cr.slot_state[col] & kInTwoBits) {
+        put_two_bit_words(cr, col, column.data(), tile);
+        continue;
+      }
+      two_bit_slots(cr, column.data(), base, tile.first_row, end, slots.data());
+      take_short_column(cr, col, slots.data(), tile.rows, tile.first_row, failure);
+    }
+  }
+  if (failure.error) std::rethrow_exception(failure.error);
+}
+
 void flush_tile(CellReader& cr, const char* b, Tile& tile) {
+  if (tile.kind == Tile::kTwoBits) flush_two_bit_tile(cr, tile);
   if (tile.kind == Tile::kShort) flush_short_tile(cr, tile);
   if (tile.kind == Tile::kTokens) flush_token_tile(cr, b, tile);
   refresh_key_scales(cr);
@@ -602,18 +959,31 @@ void scale_as_first_row(CellReader& cr, const char* b, std::size_t i, std::size_
 }
 
 // Reads the whole rows of b[i..len-1] that start at row `row` in tiles. Returns the start of
-// the first row that does not end within the block (or len).
+// the first row that does not end within the block (or len). A tile of two-bit rows, which
+// holds no bytes of the block, may be left for the rows of the next block.
 std::size_t read_whole_rows(CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile, int& row) {
   refresh_key_scales(cr);  // cells read one by one may have changed them
   for (;;) {
     while (i < len && space_byte(b[i])) ++i;
     if (i >= len) break;
     if (tile.rows == 0) tile.first_row = row;
-    std::size_t end = tile.kind != Tile::kTokens ? tile_short_row(cr.ncols, b, i, len, tile) : 0;
+    std::size_t end = 0;
+    if (tile.kind == Tile::kEmpty || tile.kind == Tile::kTwoBits) {
+      bool cut = false;
+      end = tile_two_bit_row(cr, b, i, len, tile, row, cut);
+      if (cut) break;
+      if (end == 0 && tile.kind == Tile::kTwoBits) {
+        flush_tile(cr, b, tile);
+        tile.first_row = row;
+      }
+      if (end > 0) tile.kind = Tile::kTwoBits;
+    }
+    if (end == 0 && tile.kind != Tile::kTokens) {
+      end = tile_short_row(cr.ncols, b, i, len, tile);
+      if (end > 0) tile.kind = Tile::kShort;
+    }
     if (end > 0) {
       if (cr.expected_rows == 0) expect_rows(cr, end - i);
-      tile.kind = Tile::kShort;
-      i = end;
     } else {
       if (tile.kind == Tile::kShort) {
         flush_tile(cr, b, tile);
@@ -624,13 +994,15 @@ std::size_t read_whole_rows(CellReader& cr, const char* b, std::size_t i, std::s
       if (end == 0) break;
       if (cr.expected_rows == 0) expect_rows(cr, end - i + 1);
       tile.kind = Tile::kTokens;
-      i = end;
     }
+    i = end;
     ++row;
     ++tile.rows;
-    if (tile.rows == (tile.kind == Tile::kShort ? tile.short_capacity : tile.token_capacity)) flush_tile(cr, b, tile);
+    const bool full = tile.kind == Tile::kTwoBits ? row == tile.two_bit_base + tile.two_bit_capacity
+                      : tile.rows == (tile.kind == Tile::kShort ? tile.short_capacity : tile.token_capacity);
+    if (full) flush_tile(cr, b, tile);
   }
-  flush_tile(cr, b, tile);
+  if (tile.kind != Tile::kTwoBits) flush_tile(cr, b, tile);
   return i;
 }
 
@@ -691,6 +1063,10 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     tile.starts.resize(static_cast<std::size_t>(cr.ncols) + 64);
     tile.ends.resize(tile.starts.size());
   }
+  tile.row_words = (cr.ncols + 31) / 32;
+  const std::size_t group_bytes = 32 * sizeof(std::uint64_t) * static_cast<std::size_t>(tile.row_words);
+  tile.two_bit_capacity = 32 * static_cast<int>(std::clamp<std::size_t>(kTwoBitTileBytes / group_bytes, 1, kMaxTwoBitGroups));
+  tile.two_bit_rows.assign(static_cast<std::size_t>(tile.two_bit_capacity) * tile.row_words, 0);
   Block block;
   block.take(in.take_read_ahead(), block_size);
   const long long rest_of_file = bytes_left(in.file());
@@ -701,12 +1077,17 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     const std::size_t len = next_block(in.file(), block, block_size, at_end);
     const char* b = block.data.data();
     const int rows_before = row;
+    const bool whole_rows = len <= std::numeric_limits<std::uint32_t>::max();
+    if (col != 0 || !whole_rows) flush_tile(cr, b, tile);  // the rows before those read one by one
     std::size_t i = read_cells_one_by_one(cr, b, 0, len, true, row, col);  // a row begun in the last block
-    if (len <= std::numeric_limits<std::uint32_t>::max()) i = read_whole_rows(cr, b, i, len, tile, row);
+    if (whole_rows) i = read_whole_rows(cr, b, i, len, tile, row);
     // The row begun at the end of a block of whole rows waits for the next block, to be read
     // whole with the rows after it.
     const bool carry_row = !at_end && row > rows_before && col == 0;
-    if (!carry_row) read_cells_one_by_one(cr, b, i, len, false, row, col);
+    if (!carry_row) {
+      flush_tile(cr, b, tile);
+      read_cells_one_by_one(cr, b, i, len, false, row, col);
+    }
     const std::string_view last = last_token_in(b, len);
     if (!last.empty()) last_token.assign(last);
     block.drop_front(carry_row ? i : len);
@@ -722,6 +1103,15 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
   for (int col = 0; col < cr.ncols; ++col) {
     if (rules.cov_of_col[col] < 0) continue;
     ColumnBeingRead& c = columns[rules.cov_of_col[col]];
+    if (c.form == ColumnBeingRead::kTwoBits) {
+      c.nslots = static_cast<std::size_t>(row) + (col < last_col ? 1 : 0);
+      enter_two_bit_spellings(cr, col, c.nslots);
+      for (int code = 0; code < 4; ++code) {
+        const int slot = slot_of_two_bit_code(cr, code);
+        c.code_spelling[code] = slot < 0 ? -1 : cr.short_spelling[static_cast<std::size_t>(col) * kShortSlots + slot];
+      }
+      c.two_bit_words = two_bit_column(cr, col);
+    }
     if (c.form != ColumnBeingRead::kSlots) continue;
     std::copy_n(cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots, kShortSlots, c.slot_spelling.begin());
     c.slots = slot_column(cr, col);
@@ -863,6 +1253,12 @@ std::vector<long long> count_slots(const ColumnBeingRead& c, int nsp) {
 std::vector<long long> count_spellings(const ColumnBeingRead& c, int nsp) {
   if (c.form == ColumnBeingRead::kSlots) return count_slots(c, nsp);
   std::vector<long long> count(nsp, 0);
+  if (c.form == ColumnBeingRead::kTwoBits) {
+    const std::array<long long, 4> of_code = count_two_bit_codes(c.two_bit_words, c.nslots);
+    for (int code = 0; code < 4; ++code)
+      if (c.code_spelling[code] >= 0) count[c.code_spelling[code]] += of_code[code];
+    return count;
+  }
   if (!c.one_byte_cells()) {
     c.cells.for_each([&](std::size_t, std::uint32_t k) { ++count[k]; });
     return count;
@@ -883,6 +1279,62 @@ std::vector<long long> count_spellings(const ColumnBeingRead& c, int nsp) {
 }
 
 }  // namespace
+
+namespace {
+
+// Cells of codes 1 to 3 among the words, as count_two_bit_codes; compiled for the processor's
+// own count of bits too, where it has one.
+template <class Ones>
+void count_two_bit_words(const std::uint64_t* words, std::size_t nwords, std::array<long long, 4>& count, Ones&& ones_in) {
+  constexpr std::uint64_t kLow = 0x5555555555555555ull;
+  for (std::size_t w = 0; w < nwords; ++w) {
+    const std::uint64_t lo = words[w] & kLow, hi = (words[w] >> 1) & kLow;
+    count[1] += ones_in(lo & ~hi);
+    count[2] += ones_in(hi & ~lo);
+    count[3] += ones_in(lo & hi);
+  }
+}
+
+__attribute__((target("popcnt"))) void count_two_bit_words_popcnt(const std::uint64_t* words, std::size_t nwords,
+                                                                  std::array<long long, 4>& count) {
+  count_two_bit_words(words, nwords, count, [](std::uint64_t x) { return __builtin_popcountll(x); });
+}
+
+}  // namespace
+
+std::array<long long, 4> count_two_bit_codes(const std::uint64_t* words, std::size_t n) {
+  static const bool popcnt = (__builtin_cpu_init(), __builtin_cpu_supports("popcnt"));
+  std::array<long long, 4> count{};
+  if (popcnt)
+    count_two_bit_words_popcnt(words, (n + 31) / 32, count);
+  else
+    count_two_bit_words(words, (n + 31) / 32, count, [](std::uint64_t x) { return ones(x); });
+  count[0] = static_cast<long long>(n) - count[1] - count[2] - count[3];
+  return count;
+}
+
+void recode_two_bit_cells(const std::uint64_t* from, std::size_t n, const std::array<std::uint32_t, 4>& code,
+                          std::uint64_t* to) {
+  constexpr std::uint64_t kLow = 0x5555555555555555ull;
+  // The low and the high bit of each new code, as masks over the cells of each old code.
+  std::array<std::uint64_t, 4> low{}, high{};
+  for (int c = 0; c < 4; ++c) {
+    low[c] = (code[c] & 1) ? kLow : 0;
+    high[c] = (code[c] & 2) ? kLow : 0;
+  }
+  const std::size_t words = (n + 31) / 32;
+  for (std::size_t w = 0; w < words; ++w) {
+    const std::uint64_t lo = from[w] & kLow, hi = (from[w] >> 1) & kLow;
+    const std::uint64_t is[4] = {~(lo | hi) & kLow, lo & ~hi, hi & ~lo, lo & hi};
+    std::uint64_t out_low = 0, out_high = 0;
+    for (int c = 0; c < 4; ++c) {
+      out_low |= is[c] & low[c];
+      out_high |= is[c] & high[c];
+    }
+    to[w] = out_low | (out_high << 1);
+  }
+  if (n % 32 != 0) to[words - 1] &= (std::uint64_t{1} << (2 * (n % 32))) - 1;
+}
 
 std::vector<int> scaled_ranks(const ColumnBeingRead& c) {
   // The missing keys come first and share one index, and so do -0 and 0 (keys -1 and 0, side

@@ -63,16 +63,21 @@ inline bool four_short_cells(const char* p, std::uint64_t& slots) {
 // the number of its key among them.
 // A column whose cells are all short keeps each cell's slot instead of its spelling, and the
 // spelling of each slot: its cells are copied from the rows as they are, into a store of such
-// columns that the reader keeps (RowsRead::slot_cells).
+// columns that the reader keeps (RowsRead::slot_cells). A column of cells "0", "1", "2" and one
+// missing token keeps them in two bits each instead (codes 0 to 2 for the digits, 3 for the
+// missing token), 32 cells to a word as the searches read them, in a store of its own
+// (RowsRead::two_bit_cells), with the spelling of each code.
 struct ColumnBeingRead {
-  enum Form { kUnread, kSpelled, kScaled, kSlots } form = kUnread;
+  enum Form { kUnread, kSpelled, kScaled, kSlots, kTwoBits } form = kUnread;
   SpellingTable spellings;
   std::vector<double> value;
   SpellingCells cells;
   ScaledCells scaled;
   std::array<std::int32_t, kShortSlots> slot_spelling{};  // of a column of slots, -1 for a slot not seen
   const std::uint8_t* slots = nullptr;                    // its cells' slots, once read
-  std::size_t nslots = 0;
+  std::size_t nslots = 0;                                 // its cells, of slots or of two bits
+  std::array<std::int32_t, 4> code_spelling{};             // of a column of two bits, -1 for a code not seen
+  const std::uint64_t* two_bit_words = nullptr;           // its cells' codes, once read
 
   // Of a column read to the end as scaled cells: its distinct keys, whose index is each cell's
   // spelling, and whether its cells hold their spellings in place of their keys by now.
@@ -80,7 +85,7 @@ struct ColumnBeingRead {
   bool numbered = false;
 
   std::size_t cell_count() const {
-    return form == kSlots ? nslots : form == kScaled ? scaled.key.size() : cells.size();
+    return form == kSlots || form == kTwoBits ? nslots : form == kScaled ? scaled.key.size() : cells.size();
   }
   // The cells as a byte each, when each takes one (slots or spellings).
   bool one_byte_cells() const { return form == kSlots || (form == kSpelled && cells.width() == 1); }
@@ -110,6 +115,13 @@ struct ColumnBeingRead {
       for (std::size_t i = 0; i < n; ++i) f(i, spelling(key[i]));
       return;
     }
+    if (form == kTwoBits) {
+      const std::uint64_t* words = two_bit_words;
+      const std::array<std::int32_t, 4> spelling = code_spelling;
+      const std::size_t n = nslots;
+      for (std::size_t i = 0; i < n; ++i) f(i, static_cast<std::uint32_t>(spelling[(words[i / 32] >> (2 * (i % 32))) & 3]));
+      return;
+    }
     if (form != kSlots) return cells.for_each(f);
     const std::uint8_t* slot = slots;
     const std::size_t n = nslots;
@@ -136,7 +148,20 @@ struct RowsRead {
   // The cells of the columns of slots: covariate j's cell of row i at j * slot_rows + i.
   BigBuffer<std::uint8_t> slot_cells;
   std::size_t slot_rows = 0;
+  // The cells of the columns of two bits: covariate j's cell of row i in bits 2(i mod 32) and
+  // 2(i mod 32) + 1 of word j * two_bit_room + i / 32; unwritten cells are 0.
+  BigBuffer<std::uint64_t> two_bit_cells;
+  std::size_t two_bit_room = 0;
 };
+
+// Cells of each code 0 to 3 among the first n cells of a column of two-bit cells (the cells
+// past them 0).
+std::array<long long, 4> count_two_bit_codes(const std::uint64_t* words, std::size_t n);
+
+// The first n cells of a column of two-bit cells with each code c turned into code[c], 32 at a
+// time; the cells past them in the last word are left 0.
+void recode_two_bit_cells(const std::uint64_t* from, std::size_t n, const std::array<std::uint32_t, 4>& code,
+                          std::uint64_t* to);
 
 // How the cells of each file column are read.
 struct CellRules {

@@ -211,6 +211,15 @@ void pack_slot_cells(const ColumnBeingRead& c, const std::vector<int>& code_of_s
   if (n % 32 != 0) words[w] = word;
 }
 
+// A column of two-bit cells in two-bit codes: each cell's code turned into the code of its
+// spelling.
+void pack_two_bit_cells(const ColumnBeingRead& c, const std::vector<int>& code_of_spelling, std::uint64_t* words) {
+  std::array<std::uint32_t, 4> code{};
+  for (int k = 0; k < 4; ++k)
+    if (c.code_spelling[k] >= 0) code[k] = static_cast<std::uint32_t>(code_of_spelling[c.code_spelling[k]]);
+  recode_two_bit_cells(c.two_bit_words, c.nslots, code, words);
+}
+
 // Codes of whole bytes (8, 16 or 32 bits), stored a cell at a time: on a little-endian machine a
 // cell's bytes lie in order within the words.
 template <class Code>
@@ -230,6 +239,7 @@ void pack_codes(const ColumnBeingRead& c, const std::vector<int>& code_of_spelli
     return store_byte_codes<std::uint32_t>(c, code_of_spelling, words);
   }
   if (c.form == ColumnBeingRead::kSlots && bits == 2) return pack_slot_cells(c, code_of_spelling, words);
+  if (c.form == ColumnBeingRead::kTwoBits && bits == 2) return pack_two_bit_cells(c, code_of_spelling, words);
   if (c.one_byte_cells() && bits == 2) return pack_byte_cells<2>(c, code_of_spelling, words);
   if (c.one_byte_cells() && bits == 8) return pack_byte_cells<8>(c, code_of_spelling, words);
   const int per_word = 64 / bits;

@@ -2,6 +2,7 @@
 #include "outfile.hpp"
 
 #include <charconv>
+#include <cmath>
 #include <cstdarg>
 
 #include "fatal.hpp"
@@ -46,6 +47,18 @@ void OutFile::put_ints(std::initializer_list<int> numbers) {
     end = std::to_chars(end, end + kLongestInt, v).ptr;
     *end++ = ' ';
   }
+  write(text, static_cast<std::size_t>(end - text));
+}
+
+void OutFile::put_fixed(double value, char after) {
+  constexpr double kPlainLimit = 1e15;  // larger values and non-numbers are rare: printf writes them
+  if (!(std::fabs(value) < kPlainLimit)) {
+    printf("%f%c", value, after);
+    return;
+  }
+  char text[32];  // sign, 15 digits, point, 6 decimals, `after`
+  char* end = std::to_chars(text, text + sizeof text - 1, value, std::chars_format::fixed, 6).ptr;
+  *end++ = after;
   write(text, static_cast<std::size_t>(end - text));
 }
 

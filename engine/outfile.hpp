@@ -23,6 +23,9 @@ class OutFile {
   // Each number in decimal and one space after it, as printf("%d ") writes it, without
   // parsing a format for every number (a tree line holds thousands).
   void put_ints(std::initializer_list<int> numbers);
+  // `value` as printf("%f") writes it, then `after`: to_chars gives the same correctly
+  // rounded digits without parsing a format (tree lines and importance lists hold thousands).
+  void put_fixed(double value, char after);
   void flush();
   // Closes and checks that everything reached the file.
   void close();

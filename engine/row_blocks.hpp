@@ -28,6 +28,28 @@ namespace forests {
 // White space as the token reader has it, in a form the compiler can run on vector lanes.
 inline bool space_byte(unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - 9) < 5; }
 
+// Swaps the blocks of s x s two-bit elements off the diagonal of each 2s x 2s block of a[32];
+// `low` marks the elements whose column has bit s clear.
+template <int s>
+inline void swap_off_diagonal(std::uint64_t a[32], std::uint64_t low) {
+  for (int r0 = 0; r0 < 32; r0 += 2 * s)
+    for (int r = r0; r < r0 + s; ++r) {
+      const std::uint64_t t = ((a[r] >> (2 * s)) ^ a[r + s]) & low;
+      a[r + s] ^= t;
+      a[r] ^= t << (2 * s);
+    }
+}
+
+// Transposes 32 x 32 two-bit elements: element c of a[r] (bits 2c, 2c+1) becomes element r
+// of a[c]. Rows of two-bit cells become columns this way, a tile of 32 rows at a time.
+inline void transpose_tile(std::uint64_t a[32]) {
+  swap_off_diagonal<16>(a, 0x00000000FFFFFFFFull);
+  swap_off_diagonal<8>(a, 0x0000FFFF0000FFFFull);
+  swap_off_diagonal<4>(a, 0x00FF00FF00FF00FFull);
+  swap_off_diagonal<2>(a, 0x0F0F0F0F0F0F0F0Full);
+  swap_off_diagonal<1>(a, 0x3333333333333333ull);
+}
+
 // The end of the token that starts at b[i]: the first white space after it, or len. Eight
 // bytes are looked at in one go: the first byte below '!' among them is found exactly (the
 // borrow of the subtraction only ever runs toward later bytes).

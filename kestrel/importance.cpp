@@ -33,10 +33,13 @@ void append_pass0_importance(const std::string& path, const DataSet& d, const st
   OutFile f(path, "a");
   f.printf("%d\nindex\tMCC importance\n", d.ncov);
   for (int j = 0; j < d.ncov; ++j) {
-    if (var_usable[j])
-      f.printf("%s\t%f\n", d.name[j].c_str(), mcc_obs[j]);
-    else
+    if (var_usable[j]) {
+      f.puts(d.name[j]);
+      f.puts("\t");
+      f.put_fixed(mcc_obs[j], '\n');
+    } else {
       f.printf("%s\t0\n", d.name[j].c_str());
+    }
   }
   f.close();
 }
@@ -67,11 +70,13 @@ void write_final_importance(const std::string& path, const DataSet& d, const std
       f.printf("%s\t0\t1\tNA\n", d.name[j].c_str());
       continue;
     }
-    f.printf("%s\t%f\t", d.name[j].c_str(), r.mcc_obs[j]);
+    f.puts(d.name[j]);
+    f.puts("\t");
+    f.put_fixed(r.mcc_obs[j], '\t');
     if (nperm > 0) {
       int above = 0;
       for (double m : r.perm_max) above += m > r.mcc_obs[j];
-      f.printf("%f\t", above * 1.0 / nperm);
+      f.put_fixed(above * 1.0 / nperm, '\t');
     } else {
       f.puts("NA\t");  // no permuted pass: no p-value
     }

@@ -117,7 +117,7 @@ PassResults run_passes(const KestrelSettings& s, DataSet& d, const std::vector<i
       if (p == 0) {
         append_tree_line(
             inf_path, t + 1, tree, d, [&](int v) -> const std::vector<int>& { return d.ori_catg[v]; },
-            [](OutFile& out, const TreeRecord& grown, int i) { out.printf("%lf ", grown.split_value[i]); });
+            [](OutFile& out, const TreeRecord& grown, int i) { out.put_fixed(grown.split_value[i], ' '); });
         r.trace_spv[t].assign(tree.split_var.begin(), tree.split_var.begin() + tree.node_count);
         r.trace_parent[t].assign(tree.parent.begin(), tree.parent.begin() + tree.node_count);
       }

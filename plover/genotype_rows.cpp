@@ -63,30 +63,6 @@ bool four_plain_genotypes(const char* p, char sep, std::uint32_t& bits) {
 
 namespace {
 
-// Swaps the blocks of s x s elements off the diagonal of each 2s x 2s block; `low` marks the
-// elements whose column has bit s clear.
-template <int s>
-inline void swap_off_diagonal(std::uint64_t a[32], std::uint64_t low) {
-  for (int r0 = 0; r0 < 32; r0 += 2 * s)
-    for (int r = r0; r < r0 + s; ++r) {
-      const std::uint64_t t = ((a[r] >> (2 * s)) ^ a[r + s]) & low;
-      a[r + s] ^= t;
-      a[r] ^= t << (2 * s);
-    }
-}
-
-}  // namespace
-
-void transpose_tile(std::uint64_t a[32]) {
-  swap_off_diagonal<16>(a, 0x00000000FFFFFFFFull);
-  swap_off_diagonal<8>(a, 0x0000FFFF0000FFFFull);
-  swap_off_diagonal<4>(a, 0x00FF00FF00FF00FFull);
-  swap_off_diagonal<2>(a, 0x0F0F0F0F0F0F0F0Full);
-  swap_off_diagonal<1>(a, 0x3333333333333333ull);
-}
-
-namespace {
-
 constexpr int kTile = 32;
 // Tiles turned into columns at once: eight fill a cache line of each column, unless their rows
 // would take more than about 2 MB.

@@ -16,16 +16,13 @@
 #include "data_set.hpp"
 #include "genotypes.hpp"
 #include "parallel.hpp"
+#include "row_blocks.hpp"
 
 namespace forests {
 
 // The genotypes of the four cells at p when the eight bytes are four cells '0', '1', '2' or
 // '.' (missing), each followed by the separator `sep`: cell k in bits 2k and 2k+1.
 bool four_plain_genotypes(const char* p, char sep, std::uint32_t& bits);
-
-// Transposes 32 x 32 two-bit elements: element c of a[r] (bits 2c, 2c+1) becomes element r
-// of a[c].
-void transpose_tile(std::uint64_t a[32]);
 
 // Reads the data rows (the rest of `in`) into `g` (in columns, `g` made for the covariates)
 // and the label of each row into `labels`. A file that ends inside a row is reported in the

@@ -233,6 +233,50 @@ RandomFile random_genotype_file(std::mt19937& gen) {
   return f;
 }
 
+// A file of cells "0", "1", "2" and one missing token, most rows of which are read two bits a
+// cell: wide or narrow, with up to a few thousand rows (several tiles of them), the first rows
+// now and then all missing. Now and then, at a random place, a cell that has no two-bit code
+// (the other missing token, another digit, a longer token, an invalid one, a missing label) or
+// other white space or a byte that joins two cells, so that a row, and a column, leave the
+// two-bit path there (or not, for a single byte of white space).
+RandomFile random_two_bit_file(std::mt19937& gen) {
+  RandomFile f;
+  const int ncols = 2 + static_cast<int>(gen() % (gen() % 3 == 0 ? 100 : 40));
+  const int response = gen() % 3 == 0 ? static_cast<int>(gen() % ncols) : ncols - 1;
+  int ncov = 0;
+  for (int col = 0; col < ncols; ++col) {
+    const int pick = static_cast<int>(gen() % 10);
+    add_column(f.rules, col == response ? kResponseColumn : pick < 6 ? kOrdinal : pick < 9 ? kNominal : kSkipColumn, ncov);
+  }
+  f.rules.options = {gen() % 2 == 0, gen() % 2 == 0};
+  const int nrows = static_cast<int>(gen() % 10 == 0 ? 1500 + gen() % 1500 : gen() % 600);
+  const int na_rows = gen() % 5 == 0 ? static_cast<int>(gen() % 40) : 0;
+  const bool dot = gen() % 3 == 0;
+  const char* missing = dot ? "." : "NA";
+  const char* other_missing = dot ? "NA" : ".";
+  const unsigned surprise = 1 + gen() % (gen() % 2 ? 200 : 20000);  // one cell in so many
+  static const char* const kOther[] = {"3", "9", "12", "1.0", "NaN", "-0", "+1", "x"};
+  f.text = "head\n";
+  for (int row = 0; row < nrows; ++row) {
+    for (int col = 0; col < ncols; ++col) {
+      const bool is_response = col == response;
+      std::string cell = std::to_string(gen() % (is_response ? 2 : 3));
+      if (!is_response && (row < na_rows || gen() % 40 == 0)) cell = missing;
+      if (gen() % surprise == 0) {
+        const int pick = static_cast<int>(gen() % 10);
+        cell = pick < 3 ? other_missing : pick < 9 ? kOther[gen() % (f.rules.options.keep_spellings ? 8 : 7)] : missing;
+      }
+      f.text += cell;
+      // White space of other kinds, and bytes next to it that are none and join two cells.
+      static const char* const kOddSpaces[] = {"\t\t", "\t", "\v", "\f", "\r", " \n", "\x0e", "\x08", "\x1f", "!"};
+      f.text += col + 1 == ncols ? (gen() % surprise == 0 ? "\r\n" : "\n") : gen() % surprise == 0 ? kOddSpaces[gen() % 10] : " ";
+    }
+  }
+  if (gen() % 5 == 0) f.text += "1 ";  // a row left unfinished
+  if (gen() % 2 == 0 && !f.text.empty()) f.text.pop_back();
+  return f;
+}
+
 ColumnBeingRead random_column(std::mt19937& gen, int nsp, int ncell) {
   static const double kValues[] = {0.0, -0.0, 1.5, -2.0, 3.25, -1e-300, 1e300, 7.0};
   ColumnBeingRead c;
@@ -312,6 +356,37 @@ TEST(CellReading, RandomGenotypeFilesReadAsTokenByToken) {
   std::mt19937 gen(31);
   for (int trial = 0; trial < 200; ++trial)
     ASSERT_TRUE(reads_as_token_by_token(random_genotype_file(gen), gen, 8192)) << trial;
+}
+
+TEST(CellReading, RandomTwoBitFilesReadAsTokenByToken) {
+  // Rows read two bits a cell, turned into columns 32 rows at a time; columns and rows that
+  // leave that path anywhere, in blocks of every size, so that tiles of such rows span blocks
+  // and end early.
+  std::mt19937 gen(43);
+  for (int trial = 0; trial < 150; ++trial)
+    ASSERT_TRUE(reads_as_token_by_token(random_two_bit_file(gen), gen, 1 << 15)) << trial;
+}
+
+TEST(CellReading, TwoBitCodesCountedAndRecodedAsCellByCell) {
+  std::mt19937_64 gen(47);
+  for (int round = 0; round < 2000; ++round) {
+    const std::size_t n = gen() % 300;
+    std::vector<std::uint64_t> words(n / 32 + 2, 0);
+    for (std::size_t i = 0; i < n; ++i) words[i / 32] |= (gen() % (round % 3 + 2)) << (2 * (i % 32));
+    std::array<std::uint32_t, 4> code;
+    for (std::uint32_t& c : code) c = static_cast<std::uint32_t>(gen() % 4);
+    std::array<long long, 4> expected_count{};
+    std::vector<std::uint64_t> expected(words.size(), 0);
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto c = static_cast<int>((words[i / 32] >> (2 * (i % 32))) & 3);
+      ++expected_count[c];
+      expected[i / 32] |= static_cast<std::uint64_t>(code[c]) << (2 * (i % 32));
+    }
+    ASSERT_EQ(count_two_bit_codes(words.data(), n), expected_count) << round;
+    std::vector<std::uint64_t> got(words.size(), 0);
+    recode_two_bit_cells(words.data(), n, code, got.data());
+    ASSERT_EQ(got, expected) << round;
+  }
 }
 
 TEST(CellReading, FourShortCellsAtOnceAsByteByByte) {

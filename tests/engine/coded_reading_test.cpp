@@ -400,11 +400,12 @@ TEST(CodedReading, RandomFilesReadBackValueByValueAndSpellingBySpelling) {
 }
 
 TEST(CodedReading, GenotypeFilesReadBackValueByValueAndSpellingBySpelling) {
-  // Rows of short cells: each column's codes come from its cells' slots, with both missing
-  // spellings, digits first met late and, in some files, a longer token that ends the slots.
+  // Rows of short cells: each column's codes come from its cells' slots or two-bit cells, with
+  // one or both missing spellings, digits first met late and, in some files, a longer token
+  // that ends the slots.
   std::mt19937 rng(23);
-  for (int round = 0; round < 40; ++round) {
-    const int ncase = 2 + static_cast<int>(rng() % 400), ncov = 1 + static_cast<int>(rng() % 30);
+  for (int round = 0; round < 60; ++round) {
+    const int ncase = 2 + static_cast<int>(rng() % 700), ncov = 1 + static_cast<int>(rng() % 70);
     std::string text;
     for (int j = 0; j < ncov; ++j) text += "o ";
     text += "r\n";
@@ -414,7 +415,7 @@ TEST(CodedReading, GenotypeFilesReadBackValueByValueAndSpellingBySpelling) {
     for (int i = 0; i < ncase; ++i) {
       for (int j = 0; j < ncov; ++j) {
         std::string t = std::to_string(rng() % (j % 4 == 1 ? 2 : 3));
-        if (rng() % 30 == 0) t = rng() % 2 ? "NA" : ".";
+        if (rng() % 30 == 0) t = round % 3 == 1 ? "NA" : round % 3 == 2 || rng() % 2 ? "." : "NA";
         if (j % 4 == 2 && i > ncase / 2 && rng() % 20 == 0) t = std::to_string(3 + rng() % 7);
         if (j % 4 == 3 && round % 3 == 0 && i > ncase / 2 && rng() % 50 == 0) t = "1.0";
         tokens[j].push_back(t);

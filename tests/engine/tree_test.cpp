@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
 #include <random>
 
 #include "coded_covariates.hpp"
@@ -123,6 +126,31 @@ TEST(TreeLine, SingleRootAndCategorySets) {
   EXPECT_EQ(dir.read("i"), "0 -1 2147483647 -2147483648 17 -17 1000000 9 10 ");
   int tie[2] = {3, 3};
   EXPECT_EQ(majority_class(tie, 2), 0);
+}
+
+TEST(TreeLine, FixedNumbersAsPrintfWritesThem) {
+  // Exact halves at the sixth decimal (k / 128) test the rounding of ties; the extremes
+  // and non-numbers go through printf.
+  std::vector<double> values = {0.0, -0.0, 1.0, 2.0, -1e-9, 0.0078125, 0.0234375, 2.5e-7, 1e15, -1e15, 1e300,
+                                999999.9999995, 5e-324, std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN()};
+  std::mt19937_64 gen(7);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int i = 0; i < 3000; ++i) {
+    const double magnitude = std::pow(10.0, static_cast<int>(gen() % 20) - 8);
+    values.push_back((gen() % 2 ? -1 : 1) * unit(gen) * magnitude);
+    values.push_back(static_cast<double>(static_cast<std::int64_t>(gen() % 100000000)) / 128.0);
+    values.push_back(std::bit_cast<double>(gen()));
+  }
+  ScratchDir dir;
+  OutFile out(dir.file("f"), "w");
+  std::string expected;
+  for (double v : values) {
+    out.put_fixed(v, ' ');
+    expected += format("%f ", v);
+  }
+  out.close();
+  EXPECT_EQ(dir.read("f"), expected);
 }
 
 TEST(TreeLine, NominalSplitWritesDataFileCodes) {
