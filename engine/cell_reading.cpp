@@ -101,7 +101,13 @@ struct CellReader {
   // The missing slot that code 3 of the columns of two bits stands for: kNaSlot or kDotSlot,
   // -1 until the first missing cell that could take it.
   int two_bit_missing = -1;
+  // The two-bit code of each slot while the missing slot of code 3 is code_table_missing
+  // (kNoTwoBitCode for a slot without one).
+  std::array<std::uint8_t, 16> code_of_slot{};
+  int code_table_missing = -2;
 };
+
+constexpr std::uint8_t kNoTwoBitCode = 0x80;
 
 constexpr std::uint16_t kInSlots = 0x8000;
 constexpr std::uint16_t kInTwoBits = 0x4000;
@@ -212,9 +218,8 @@ std::uint8_t* slot_column(CellReader& cr, int col) {
 
 // Room in the store of slots for the rows before `rows`: the rows expected, else twice as many
 // as held.
-void make_slot_room(CellReader& cr, std::size_t rows) {
+void grow_slot_room(CellReader& cr, std::size_t rows) {
   RowsRead& r = cr.r;
-  if (rows <= r.slot_rows) return;
   const std::size_t room = std::max({rows, cr.expected_rows, 2 * r.slot_rows, std::size_t{kMaxTileRows}});
   BigBuffer<std::uint8_t> grown(cr.columns.size() * room);
   for (std::size_t j = 0; j < cr.columns.size() && r.slot_rows > 0; ++j)
@@ -222,6 +227,10 @@ void make_slot_room(CellReader& cr, std::size_t rows) {
       std::memcpy(grown.data() + j * room, r.slot_cells.data() + j * r.slot_rows, r.slot_rows);
   r.slot_cells.swap(grown);
   r.slot_rows = room;
+}
+
+inline void make_slot_room(CellReader& cr, std::size_t rows) {
+  if (rows > cr.r.slot_rows) grow_slot_room(cr, rows);
 }
 
 // Whether every slot of slots[0..n-1] has its spelling (`entered`: a bit per slot). The
@@ -315,14 +324,24 @@ int two_bit_code(CellReader& cr, int slot) {
 
 int slot_of_two_bit_code(const CellReader& cr, int code) { return code < 3 ? code : cr.two_bit_missing; }
 
-// The codes of slots[0..n-1] into codes[], when every one has a code.
+// The codes of slots[0..n-1] into codes[], when every one has a code. A table lookup per cell,
+// the cells without a code told at the end.
 bool two_bit_codes(CellReader& cr, const std::uint8_t* slots, int n, std::uint8_t* codes) {
-  for (int k = 0; k < n; ++k) {
-    const int code = two_bit_code(cr, slots[k]);
-    if (code < 0) return false;
-    codes[k] = static_cast<std::uint8_t>(code);
+  for (int k = 0; k < n && cr.two_bit_missing < 0; ++k) two_bit_code(cr, slots[k]);  // the first missing slot met
+  if (cr.code_table_missing != cr.two_bit_missing) {
+    for (int slot = 0; slot < 16; ++slot) {
+      const int c = slot <= 2 ? slot : slot == cr.two_bit_missing ? 3 : -1;
+      cr.code_of_slot[slot] = c >= 0 ? static_cast<std::uint8_t>(c) : kNoTwoBitCode;
+    }
+    cr.code_table_missing = cr.two_bit_missing;
   }
-  return true;
+  const std::array<std::uint8_t, 16> code = cr.code_of_slot;
+  unsigned none = 0;
+  for (int k = 0; k < n; ++k) {
+    codes[k] = code[slots[k] & 15];
+    none |= codes[k];
+  }
+  return (none & kNoTwoBitCode) == 0;
 }
 
 std::uint64_t* two_bit_column(CellReader& cr, int col) {
@@ -348,21 +367,21 @@ void make_two_bit_room(CellReader& cr, std::size_t rows) {
 void put_two_bit_cells(CellReader& cr, int col, const std::uint8_t* codes, int n, int first_row) {
   make_two_bit_room(cr, static_cast<std::size_t>(first_row + n));
   std::uint64_t* words = two_bit_column(cr, col);
-  for (int k = 0; k < n; ++k) {
+  for (int k = 0; k < n;) {  // a word at a time
     const auto row = static_cast<std::size_t>(first_row + k);
-    words[row / 32] |= static_cast<std::uint64_t>(codes[k]) << (2 * (row % 32));
+    const int in_word = std::min(n - k, 32 - static_cast<int>(row % 32));
+    std::uint64_t word = 0;
+    for (int q = 0; q < in_word; ++q) word |= static_cast<std::uint64_t>(codes[k + q]) << (2 * q);
+    words[row / 32] |= word << (2 * (row % 32));
+    k += in_word;
   }
 }
 
-// Puts the short cells of rows first_row .. first_row+n-1 into a column of two bits, or into a
-// column not read yet, which then becomes one; false (nothing put) when some cell has no code.
-bool take_in_two_bits(CellReader& cr, ColumnBeingRead& c, int col, const std::uint8_t* slots, int n, int first_row) {
+// Puts the short cells of rows first_row .. first_row+n-1 into a column of two bits; false
+// (nothing put) when some cell has no code.
+bool take_in_two_bits(CellReader& cr, int col, const std::uint8_t* slots, int n, int first_row) {
   std::array<std::uint8_t, kMaxColumnRun> codes;
   if (!two_bit_codes(cr, slots, n, codes.data())) return false;
-  if (c.form == ColumnBeingRead::kUnread) {
-    c.form = ColumnBeingRead::kTwoBits;
-    cr.slot_state[col] = kInTwoBits;
-  }
   put_two_bit_cells(cr, col, codes.data(), n, first_row);
   return true;
 }
@@ -437,6 +456,21 @@ void spell_two_bits(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
   cr.slot_state[col] = 0;
 }
 
+// A column of two bits meets a short cell without a code in row `rows`: it becomes a column of
+// slots.
+void two_bits_to_slots(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
+  enter_two_bit_spellings(cr, col, static_cast<std::size_t>(rows));
+  make_slot_room(cr, static_cast<std::size_t>(rows));
+  std::array<std::uint8_t, 4> slot{};
+  for (int code = 0; code < 4; ++code) slot[code] = static_cast<std::uint8_t>(std::max(slot_of_two_bit_code(cr, code), 0));
+  const std::uint64_t* words = two_bit_column(cr, col);
+  std::uint8_t* out = slot_column(cr, col);
+  for (int i = 0; i < rows; ++i) out[i] = slot[(words[i / 32] >> (2 * (i % 32))) & 3];
+  c.form = ColumnBeingRead::kSlots;
+  cr.slot_state[col] = static_cast<std::uint16_t>((cr.slot_state[col] & kEnteredSlots) | kInSlots);
+  ++cr.slot_columns;
+}
+
 void read_cell(CellReader& cr, int row, int col, std::string_view token) {
   const int kind = cr.rules.col_kind[col];
   if (kind > 0) {
@@ -444,8 +478,11 @@ void read_cell(CellReader& cr, int row, int col, std::string_view token) {
     if (c.form == ColumnBeingRead::kTwoBits) {
       const int slot = slot_of_token(token);
       const auto s = static_cast<std::uint8_t>(slot);
-      if (slot >= 0 && take_in_two_bits(cr, c, col, &s, 1, row)) return;
-      spell_two_bits(cr, c, col, row);
+      if (slot >= 0 && take_in_two_bits(cr, col, &s, 1, row)) return;
+      if (slot >= 0)
+        two_bits_to_slots(cr, c, col, row);
+      else
+        spell_two_bits(cr, c, col, row);
     }
     if (c.form == ColumnBeingRead::kSlots) {
       const int slot = slot_of_token(token);
@@ -620,9 +657,10 @@ void take_short_column(CellReader& cr, int col, const std::uint8_t* slots, int n
     if (kind > 0) {
       ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
       SpellingCells& cells = c.cells;
-      if (c.form == ColumnBeingRead::kUnread || c.form == ColumnBeingRead::kTwoBits) {
-        if (take_in_two_bits(cr, c, col, slots, n, first_row)) return;
-        if (c.form == ColumnBeingRead::kTwoBits) spell_two_bits(cr, c, col, first_row);
+      if (c.form == ColumnBeingRead::kTwoBits) {
+        if (take_in_two_bits(cr, col, slots, n, first_row)) return;
+        two_bits_to_slots(cr, c, col, first_row);
+        return put_slots(cr, col, slots, n, first_row);
       }
       if (c.form == ColumnBeingRead::kUnread) {
         c.form = ColumnBeingRead::kSlots;
@@ -664,7 +702,10 @@ void flush_short_tile(CellReader& cr, const Tile& tile) {
                                                            : cr.columns[cr.rules.cov_of_col[col + 8]].cells.end(),
                          1);
     const std::uint8_t* slots = tile.slots.data() + static_cast<std::size_t>(col) * tile.short_capacity;
-    take_short_column(cr, col, slots, tile.rows, tile.first_row, failure);
+    if (cr.slot_state[col] & kInSlots)
+      put_slots(cr, col, slots, tile.rows, tile.first_row);  // no cell fails there
+    else
+      take_short_column(cr, col, slots, tile.rows, tile.first_row, failure);
   }
   if (failure.error) std::rethrow_exception(failure.error);
 }
@@ -691,8 +732,7 @@ int append_known_short_tokens(const char* b, const TokenAt* tokens, int stride, 
 
 // Puts the cells of a tile's column of two bits (its tokens a row apart) into it when every one
 // has a code; false (nothing put) otherwise.
-bool take_tokens_in_two_bits(CellReader& cr, ColumnBeingRead& c, int col, const char* b, const TokenAt* tokens,
-                             const Tile& tile) {
+bool take_tokens_in_two_bits(CellReader& cr, int col, const char* b, const TokenAt* tokens, const Tile& tile) {
   std::array<std::uint8_t, kMaxColumnRun> slots;
   for (int k = 0; k < tile.rows; ++k) {
     const TokenAt t = tokens[static_cast<std::size_t>(k) * cr.ncols];
@@ -700,7 +740,7 @@ bool take_tokens_in_two_bits(CellReader& cr, ColumnBeingRead& c, int col, const 
     if (slot < 0) return false;
     slots[k] = static_cast<std::uint8_t>(slot);
   }
-  return take_in_two_bits(cr, c, col, slots.data(), tile.rows, tile.first_row);
+  return take_in_two_bits(cr, col, slots.data(), tile.rows, tile.first_row);
 }
 
 void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
@@ -715,7 +755,7 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
         ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
         SpellingCells& cells = c.cells;
         if (c.form == ColumnBeingRead::kTwoBits) {
-          if (take_tokens_in_two_bits(cr, c, col, b, tokens, tile)) continue;
+          if (take_tokens_in_two_bits(cr, col, b, tokens, tile)) continue;
           spell_two_bits(cr, c, col, tile.first_row);
         }
         if (c.form == ColumnBeingRead::kSlots) spell_slots(cr, c, col, tile.first_row);
