@@ -154,7 +154,18 @@ void LevelGrowth::search_node(const LevelInputs<Store>& in, int from, int to, in
       // The next search's column, and the record of the one after, are on their way from
       // memory while this one runs.
       if (q + 2 < end) in.store.prefetch_meta(candidates_[searches_[q + 2].node][searches_[q + 2].k]);
-      if (q + 1 < end) in.store.prefetch_column(candidates_[searches_[q + 1].node][searches_[q + 1].k]);
+      if (q + 1 < end) {
+        const int v1 = candidates_[searches_[q + 1].node][searches_[q + 1].k];
+        const bool same_node = masks && (masks->active || masks->listed) && searches_[q + 1].node == node;
+        const std::uint64_t* next = same_node ? in.store.two_bit_column(v1) : nullptr;
+        if (next) {
+          // Only the words that hold the node's cases.
+          const char* from = reinterpret_cast<const char*>(next + masks->first_word);
+          for (int b = 0; b < 8 * masks->nwords; b += 64) __builtin_prefetch(from + b);
+        } else {
+          in.store.prefetch_column(v1);
+        }
+      }
       if (!asked && in.store.two_bit_column(v)) {
         asked = true;
         masks = node_masks(in, node, thread);

@@ -43,6 +43,41 @@ void RandomStream::skip(std::uint64_t draws) {
   state = state * mul + add;
 }
 
+namespace {
+
+// Entry j moves a state on j + 1 draws: x -> mul[j] x + add[j].
+struct JumpTable {
+  std::uint32_t mul[RandomStream::kDrawBlock], add[RandomStream::kDrawBlock];
+};
+
+constexpr JumpTable make_jumps() {
+  JumpTable t{};
+  std::uint32_t mul = 1, add = 0;
+  for (int j = 0; j < RandomStream::kDrawBlock; ++j) {
+    mul *= 214013u;
+    add = add * 214013u + 2531011u;
+    t.mul[j] = mul;
+    t.add[j] = add;
+  }
+  return t;
+}
+
+constexpr JumpTable kJumps = make_jumps();
+
+}  // namespace
+
+// scaled_draw's draw / 32768.0 * n is exact in doubles (a draw and n below 2^15 make a product
+// below 2^30), so its whole part is (draw * n) >> 15, which integer lanes compute alike.
+void RandomStream::peek_scaled_draws(int n, int* out) const {
+  const auto bound = static_cast<std::uint32_t>(n);
+  for (int j = 0; j < kDrawBlock; ++j) {
+    const std::uint32_t x = kJumps.mul[j] * state + kJumps.add[j];
+    out[j] = static_cast<int>((((x >> 16) & 32767u) * bound) >> 15);
+  }
+}
+
+void RandomStream::jump(int draws) { state = kJumps.mul[draws - 1] * state + kJumps.add[draws - 1]; }
+
 void seed_random(std::uint32_t seed) { g_random.state = seed; }
 
 std::uint32_t random_state() { return g_random.state; }

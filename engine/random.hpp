@@ -27,6 +27,14 @@ struct RandomStream {
   void shuffle(int* a, int n);
   // Moves on as `draws` draws would.
   void skip(std::uint64_t draws);
+
+  // Draws taken a block at a time: each of a block's states follows from the block's first one
+  // by a jump of its own, so the block's draws do not wait on each other.
+  static constexpr int kDrawBlock = 16;
+  // The next kDrawBlock values of scaled_draw(n), for n below 32767, without moving on.
+  void peek_scaled_draws(int n, int* out) const;
+  // Moves on as `draws` draws would, 1 <= draws <= kDrawBlock.
+  void jump(int draws);
 };
 
 void seed_random(std::uint32_t seed);

@@ -116,11 +116,12 @@ void MemoPlaces::follow_split(const TreeRecord& t, int i, int v) {
 bool MemoPlaces::recall(int i, const std::vector<int>& candidates, std::vector<Candidate>& results,
                         std::vector<char>& known) const {
   known.assign(candidates.size(), 0);
-  const SearchMemo::Entry* e = memo && entry[i] >= 0 ? &memo->entries[entry[i]] : nullptr;
+  if (!memo || entry[i] < 0) return !candidates.empty();
+  const SearchMemo::Entry* e = &memo->entries[entry[i]];
   bool left = false;
   long long answered = 0;
   for (std::size_t k = 0; k < candidates.size(); ++k) {
-    const Candidate* kept = e ? memo->kept_result(*e, candidates[k]) : nullptr;
+    const Candidate* kept = memo->kept_result(*e, candidates[k]);
     if (kept) {
       results[k] = *kept;
       known[k] = 1;
@@ -129,7 +130,7 @@ bool MemoPlaces::recall(int i, const std::vector<int>& candidates, std::vector<C
       left = true;
     }
   }
-  if (e) memo->count_answers(e->depth, static_cast<long long>(candidates.size()), answered);
+  memo->count_answers(e->depth, static_cast<long long>(candidates.size()), answered);
   return left;
 }
 

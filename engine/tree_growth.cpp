@@ -22,18 +22,45 @@ GrowWork::GrowWork(int nclass, int max_codes, WorkerPool* p) : pool(p), scratch(
 
 namespace {
 
-void draw_list_positions(const GrowSettings& g, std::vector<int>& candidates, std::vector<char>& drawn) {
-  const auto& list = *g.var_pool;
-  const int nusable = static_cast<int>(list.size());
+// Draws positions 0 .. n-1 until `wanted` distinct ones, skipping those `skip` refuses and
+// those drawn already, in draw order into `candidates` (marked in `drawn`): below(n) again and
+// again, a block of draws at a time where each takes one draw.
+template <class Skip>
+void draw_distinct(int n, int wanted, Skip&& skip, std::vector<int>& candidates, std::vector<char>& drawn) {
+  candidates.resize(wanted);
+  // Plain pointers: stores through `mark` could otherwise be stores to the vectors' own fields.
+  int* out = candidates.data();
+  char* mark = drawn.data();
   RandomStream random = random_stream();
-  for (int j = 0; j < g.nsplitvar; ++j) {
-    int r;
-    do r = random.below(nusable);
-    while (drawn[r]);
-    drawn[r] = 1;
-    candidates.push_back(r);
+  if (n < 32767) {
+    int block[RandomStream::kDrawBlock];
+    while (wanted > 0) {
+      random.peek_scaled_draws(n, block);
+      int used = 0;
+      while (used < RandomStream::kDrawBlock && wanted > 0) {
+        const int r = block[used++];
+        if (skip(r) || mark[r]) continue;
+        mark[r] = 1;
+        *out++ = r;
+        --wanted;
+      }
+      random.jump(used);
+    }
+  } else {
+    for (; wanted > 0; --wanted) {
+      int r;
+      do r = random.below(n);
+      while (skip(r) || mark[r]);
+      mark[r] = 1;
+      *out++ = r;
+    }
   }
   resume_random(random);
+}
+
+void draw_list_positions(const GrowSettings& g, std::vector<int>& candidates, std::vector<char>& drawn) {
+  const auto& list = *g.var_pool;
+  draw_distinct(static_cast<int>(list.size()), g.nsplitvar, [](int) { return false; }, candidates, drawn);
   for (int& r : candidates) {
     drawn[r] = 0;
     r = list[r];
@@ -42,16 +69,7 @@ void draw_list_positions(const GrowSettings& g, std::vector<int>& candidates, st
 
 void draw_usable_covariates(const GrowSettings& g, std::vector<int>& candidates, std::vector<char>& drawn) {
   const auto& usable = *g.var_usable;
-  const int ncov = static_cast<int>(usable.size());
-  RandomStream random = random_stream();
-  for (int j = 0; j < g.nsplitvar; ++j) {
-    int v;
-    do v = random.below(ncov);
-    while (!usable[v] || drawn[v]);
-    drawn[v] = 1;
-    candidates.push_back(v);
-  }
-  resume_random(random);
+  draw_distinct(static_cast<int>(usable.size()), g.nsplitvar, [&](int v) { return !usable[v]; }, candidates, drawn);
   for (int v : candidates) drawn[v] = 0;
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "random.hpp"
 
@@ -82,4 +83,24 @@ TEST(Random, SkippingDrawsLandsWhereDrawingThem) {
   copy.shuffle(b, 300);
   EXPECT_TRUE(std::equal(a, a + 300, b));
   EXPECT_EQ(copy.state, random_state());
+}
+
+TEST(Random, BlockDrawsAreTheDrawsOneByOne) {
+  std::mt19937 gen(11);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const std::uint32_t seed = static_cast<std::uint32_t>(gen());
+    // Bounds at both ends, powers of two and odd ones between.
+    const int bounds[] = {1, 2, 3, 7, 100, 1024, 10000, 32765, 32766};
+    const int n = trial < 9 ? bounds[trial] : 1 + static_cast<int>(gen() % 32766);
+    RandomStream block{seed}, one{seed};
+    int drawn[RandomStream::kDrawBlock];
+    block.peek_scaled_draws(n, drawn);
+    EXPECT_EQ(block.state, seed);  // peeking does not move on
+    for (int j = 0; j < RandomStream::kDrawBlock; ++j) ASSERT_EQ(drawn[j], one.scaled_draw(n)) << n << " " << j;
+    const int moves = 1 + static_cast<int>(gen() % RandomStream::kDrawBlock);
+    RandomStream stepped{seed};
+    for (int j = 0; j < moves; ++j) stepped.draw();
+    block.jump(moves);
+    EXPECT_EQ(block.state, stepped.state) << moves;
+  }
 }

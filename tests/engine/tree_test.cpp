@@ -333,3 +333,51 @@ TEST(GrowTree, NodesTooSmallToSplitGetTheSearchResultUnsearched) {
     }
   }
 }
+
+TEST(CandidateDraws, SameCandidatesAndDrawsAsDrawingOneAtATime) {
+  // The plain form: below() until a draw is usable and new, once per candidate.
+  auto reference = [](const GrowSettings& g, std::vector<int>& out) {
+    const bool from_list = g.candidates == CandidateRule::draw_from_usable_list;
+    const int n = static_cast<int>(from_list ? g.var_pool->size() : g.var_usable->size());
+    std::vector<char> seen(n, 0);
+    out.clear();
+    for (int j = 0; j < g.nsplitvar; ++j) {
+      int r;
+      do r = rand_below(n);
+      while ((!from_list && !(*g.var_usable)[r]) || seen[r]);
+      seen[r] = 1;
+      out.push_back(from_list ? (*g.var_pool)[r] : r);
+    }
+  };
+  std::mt19937 gen(17);
+  std::vector<int> usable, pool, got, want;
+  std::vector<char> drawn;
+  for (int trial = 0; trial < 300; ++trial) {
+    // Mostly a few hundred covariates; now and then more than 32767, whose draws take two each.
+    const int ncov = trial % 50 == 0 ? 40000 + static_cast<int>(gen() % 1000) : 1 + static_cast<int>(gen() % 400);
+    const int unusable_share = static_cast<int>(gen() % 3);  // none, some or most unusable
+    usable.assign(ncov, 1);
+    pool.clear();
+    for (int v = 0; v < ncov; ++v) {
+      if (v > 0 && static_cast<int>(gen() % 4) < unusable_share + (unusable_share == 2)) usable[v] = 0;
+      if (usable[v]) pool.push_back(v);
+    }
+    GrowSettings g;
+    g.var_usable = &usable;
+    g.var_pool = &pool;
+    const int nusable = static_cast<int>(pool.size());
+    g.nsplitvar = 1 + static_cast<int>(gen() % std::min(nusable, 120));
+    for (CandidateRule rule : {CandidateRule::draw_from_usable_list, CandidateRule::draw_redrawing_unusable}) {
+      g.candidates = rule;
+      const std::uint32_t seed = static_cast<std::uint32_t>(gen());
+      seed_random(seed);
+      choose_candidates(g, got, drawn);
+      const std::uint32_t after = random_state();
+      seed_random(seed);
+      reference(g, want);
+      ASSERT_EQ(got, want) << "trial " << trial;
+      ASSERT_EQ(after, random_state()) << "trial " << trial;
+      ASSERT_TRUE(std::all_of(drawn.begin(), drawn.end(), [](char c) { return c == 0; }));
+    }
+  }
+}
