@@ -76,6 +76,7 @@ struct Tile {
   std::vector<std::int32_t> keys;  // its key when of its scaled column's own form, or "NA"'s
   std::vector<std::uint32_t> starts, ends;  // where a row's tokens lie, found on wide vectors
   std::vector<std::uint64_t> two_bit_rows;
+  std::vector<std::uint8_t> labels;  // of the rows of two-bit cells, as their slots
   int two_bit_base = 0, two_bit_capacity = 0, row_words = 0;
 };
 
@@ -101,6 +102,7 @@ struct CellReader {
   // The missing slot that code 3 of the columns of two bits stands for: kNaSlot or kDotSlot,
   // -1 until the first missing cell that could take it.
   int two_bit_missing = -1;
+  int response_col = -1;  // the file column of the labels
   // The two-bit code of each slot while the missing slot of code 3 is code_table_missing
   // (kNoTwoBitCode for a slot without one).
   std::array<std::uint8_t, 16> code_of_slot{};
@@ -118,6 +120,8 @@ CellReader make_cell_reader(const CellRules& rules, std::vector<ColumnBeingRead>
   cr.short_spelling.assign(static_cast<std::size_t>(cr.ncols) * kShortSlots, -1);
   cr.slot_state.assign(cr.ncols, 0);
   cr.key_scale.resize(cr.ncols);
+  for (int col = 0; col < cr.ncols; ++col)
+    if (rules.col_kind[col] == kResponseColumn) cr.response_col = col;
   for (int col = 0; col < cr.ncols; ++col) cr.key_scale[col] = rules.col_kind[col] > 0 ? 0 : -1;
   return cr;
 }
@@ -828,14 +832,17 @@ FORESTS_WIDE_VECTORS int leading_cells_wide(const char* p, int& missing, std::ui
 FORESTS_WIDE_VECTORS_END
 
 // A row of cells "0", "1", "2" and the missing token of code 3 (the first met becomes it), each
-// followed by one white-space byte, starting at b[i]: their two-bit codes go to `out`, 32 to a
-// word. Returns the end of the row, or 0 when the row has any other shape or does not end
-// within b[0..len-1], which `cut` then tells (`out` may hold some of its codes). The words go
-// `stride` apart. `wide`: 32 cells are read at a time on wide vectors.
-std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len, int& missing, std::uint64_t* out,
-                        std::size_t stride, bool& cut, bool wide) {
+// followed by one white-space byte, starting at b[i], but for a label of one digit, which goes
+// to `label` (code 0 in its place): their two-bit codes go to `out`, 32 to a word, the words
+// `stride` apart. Returns the end of the row, or 0 when the row has any other shape or does not
+// end within b[0..len-1], which `cut` then tells (`out` may hold some of its codes). On wide
+// vectors, 32 cells are read at a time.
+std::size_t two_bit_row(CellReader& cr, const char* b, std::size_t i, std::size_t len, std::uint64_t* out,
+                        std::size_t stride, std::uint8_t& label, bool& cut) {
   constexpr std::uint64_t kCellOnes = 0x0001000100010001ull, kCellHigh = kCellOnes * 0x80;
   const auto* u = reinterpret_cast<const unsigned char*>(b);
+  const int ncols = cr.ncols, response = cr.response_col;
+  int& missing = cr.two_bit_missing;
   std::uint64_t word = 0;
   int filled = 0;  // bits of `word`
   auto put = [&](std::uint64_t bits, int n) {  // n bits, 0 to 64
@@ -848,7 +855,8 @@ std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len
     word = filled > 0 ? bits >> (n - filled) : 0;
   };
   for (int j = 0; j < ncols; ++j) {
-    while (wide && j + 32 <= ncols && len - i >= 64) {
+    const int limit = j <= response ? response : ncols;  // the label takes the last way
+    while (cr.wide_keys && j + 32 <= limit && len - i >= 64) {
       std::uint64_t codes;
       const int n = leading_cells_wide(b + i, missing, codes);
       put(codes, 2 * n);
@@ -857,7 +865,7 @@ std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len
       if (n < 32) break;  // the next cell takes the other ways
     }
     std::uint64_t four;
-    while (j + 4 <= ncols && len - i >= 8 && four_short_cells(b + i, four)) {
+    while (j + 4 <= limit && len - i >= 8 && four_short_cells(b + i, four)) {
       const std::uint64_t past_two = (four + kCellOnes * (0x80 - 3)) & kCellHigh;
       if (past_two != 0) {
         const std::uint64_t not_dot = ((four ^ (kCellOnes * kDotSlot)) + kCellOnes * 0x7f) & kCellHigh;
@@ -875,6 +883,13 @@ std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len
     cut = len - i < 2 || (len - i == 2 && u[i] == 'N' && u[i + 1] == 'A');
     if (cut) return 0;
     const unsigned d = static_cast<unsigned>(u[i]) - '0';
+    if (j == response) {
+      if (d >= 10 || !space_byte(u[i + 1])) return 0;  // a missing label, too, takes the other ways
+      label = static_cast<std::uint8_t>(d);
+      put(0, 2);
+      i += 2;
+      continue;
+    }
     int slot;
     if (d < 3 && space_byte(u[i + 1])) {
       slot = static_cast<int>(d);
@@ -905,7 +920,7 @@ std::size_t tile_two_bit_row(CellReader& cr, const char* b, std::size_t i, std::
   if (tile.rows == 0) tile.two_bit_base = row / 32 * 32;
   const auto stride = static_cast<std::size_t>(tile.two_bit_capacity);
   std::uint64_t* out = tile.two_bit_rows.data() + (row - tile.two_bit_base);
-  const std::size_t end = two_bit_row(cr.ncols, b, i, len, cr.two_bit_missing, out, stride, cut, cr.wide_keys);
+  const std::size_t end = two_bit_row(cr, b, i, len, out, stride, tile.labels[row - tile.two_bit_base], cut);
   if (end == 0)
     for (int w = 0; w < tile.row_words; ++w) out[w * stride] = 0;
   return end;
@@ -962,7 +977,10 @@ void flush_two_bit_tile(CellReader& cr, Tile& tile) {
         put_two_bit_words(cr, col, column.data(), tile);
         continue;
       }
-      two_bit_slots(cr, column.data(), base, tile.first_row, end, slots.data());
+      if (col == cr.response_col)
+        std::copy_n(tile.labels.data() + (tile.first_row - base), tile.rows, slots.data());
+      else
+        two_bit_slots(cr, column.data(), base, tile.first_row, end, slots.data());
       take_short_column(cr, col, slots.data(), tile.rows, tile.first_row, failure);
     }
   }
@@ -1107,6 +1125,7 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
   const std::size_t group_bytes = 32 * sizeof(std::uint64_t) * static_cast<std::size_t>(tile.row_words);
   tile.two_bit_capacity = 32 * static_cast<int>(std::clamp<std::size_t>(kTwoBitTileBytes / group_bytes, 1, kMaxTwoBitGroups));
   tile.two_bit_rows.assign(static_cast<std::size_t>(tile.two_bit_capacity) * tile.row_words, 0);
+  tile.labels.resize(tile.two_bit_capacity);
   Block block;
   block.take(in.take_read_ahead(), block_size);
   const long long rest_of_file = bytes_left(in.file());
