@@ -1,8 +1,9 @@
 // Reading data rows into columns: blocks of whole rows are read into a tile first, then column by
 // column, so that each column's spelling table stays at hand for a run of cells. Rows of the
-// cells "0", "1", "2" and one missing token are read four cells to a word into two bits a cell,
-// and tiles of 32 rows turned into columns of such cells by a bit transposition: a column that
-// has met nothing else keeps them so, and only a code seen for the first time takes a spelling.
+// cells "0", "1", "2" and one missing token (and a label of one digit) are read 32 cells at a
+// time on wide vectors, else four, into two bits a cell, and groups of 32 rows turned into
+// columns of such cells by a bit transposition: a column that has met nothing else keeps them
+// so, and its codes take their spellings only when it is spelled out or read to the end.
 // Other rows of short cells (one digit, "NA", ".") are kept as a byte per cell, their slot; a
 // column of them that has met nothing else copies the slots as they are into the store of such
 // columns. Other rows keep each token, and for a column of plain decimals its key, made as the
@@ -255,10 +256,9 @@ bool all_slots_entered(const std::uint8_t* slots, int n, unsigned entered) {
   return true;
 }
 
-// The slots first seen among the short cells of rows first_row .. first_row+n-1 get their
-// spellings in order of first appearance, as when each cell is looked up.
-// Without kept spellings, a column of slots has their values only: the text of its spellings
-// waits until the column meets a cell of another form (spell_slots).
+// A slot first seen in row `row` of a column of slots (or of two bits) takes its spelling.
+// Without kept spellings, such a column has their values only: the text of its spellings waits
+// until the column meets a cell of another form (spell_slots).
 void enter_slot(CellReader& cr, int col, int slot, int row) {
   ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
   std::int32_t& s = cr.short_spelling[static_cast<std::size_t>(col) * kShortSlots + slot];
@@ -274,6 +274,8 @@ void enter_slot(CellReader& cr, int col, int slot, int row) {
   cr.slot_state[col] = static_cast<std::uint16_t>(cr.slot_state[col] | (1u << slot));
 }
 
+// The slots first seen among the short cells of rows first_row .. first_row+n-1 get their
+// spellings in order of first appearance, as when each cell is looked up.
 void enter_slots(CellReader& cr, int col, const std::uint8_t* slots, int n, int first_row) {
   const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
   for (int k = 0; k < n; ++k)
