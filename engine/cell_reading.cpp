@@ -1,8 +1,9 @@
 // Reading data rows into columns: blocks of whole rows are read into a tile first, then column by
 // column, so that each column's spelling table stays at hand for a run of cells. Rows of the
-// cells "0", "1", "2" and one missing token are read four cells to a word into two bits a cell,
-// and tiles of 32 rows turned into columns of such cells by a bit transposition: a column that
-// has met nothing else keeps them so, and only a code seen for the first time takes a spelling.
+// cells "0", "1", "2" and one missing token (and a label of one digit) are read 32 cells at a
+// time on wide vectors, else four, into two bits a cell, and groups of 32 rows turned into
+// columns of such cells by a bit transposition: a column that has met nothing else keeps them
+// so, and its codes take their spellings only when it is spelled out or read to the end.
 // Other rows of short cells (one digit, "NA", ".") are kept as a byte per cell, their slot; a
 // column of them that has met nothing else copies the slots as they are into the store of such
 // columns. Other rows keep each token, and for a column of plain decimals its key, made as the
@@ -76,6 +77,7 @@ struct Tile {
   std::vector<std::int32_t> keys;  // its key when of its scaled column's own form, or "NA"'s
   std::vector<std::uint32_t> starts, ends;  // where a row's tokens lie, found on wide vectors
   std::vector<std::uint64_t> two_bit_rows;
+  std::vector<std::uint8_t> labels;  // of the rows of two-bit cells, as their slots
   int two_bit_base = 0, two_bit_capacity = 0, row_words = 0;
 };
 
@@ -101,7 +103,14 @@ struct CellReader {
   // The missing slot that code 3 of the columns of two bits stands for: kNaSlot or kDotSlot,
   // -1 until the first missing cell that could take it.
   int two_bit_missing = -1;
+  int response_col = -1;  // the file column of the labels
+  // The two-bit code of each slot while the missing slot of code 3 is code_table_missing
+  // (kNoTwoBitCode for a slot without one).
+  std::array<std::uint8_t, 16> code_of_slot{};
+  int code_table_missing = -2;
 };
+
+constexpr std::uint8_t kNoTwoBitCode = 0x80;
 
 constexpr std::uint16_t kInSlots = 0x8000;
 constexpr std::uint16_t kInTwoBits = 0x4000;
@@ -112,6 +121,8 @@ CellReader make_cell_reader(const CellRules& rules, std::vector<ColumnBeingRead>
   cr.short_spelling.assign(static_cast<std::size_t>(cr.ncols) * kShortSlots, -1);
   cr.slot_state.assign(cr.ncols, 0);
   cr.key_scale.resize(cr.ncols);
+  for (int col = 0; col < cr.ncols; ++col)
+    if (rules.col_kind[col] == kResponseColumn) cr.response_col = col;
   for (int col = 0; col < cr.ncols; ++col) cr.key_scale[col] = rules.col_kind[col] > 0 ? 0 : -1;
   return cr;
 }
@@ -212,9 +223,8 @@ std::uint8_t* slot_column(CellReader& cr, int col) {
 
 // Room in the store of slots for the rows before `rows`: the rows expected, else twice as many
 // as held.
-void make_slot_room(CellReader& cr, std::size_t rows) {
+void grow_slot_room(CellReader& cr, std::size_t rows) {
   RowsRead& r = cr.r;
-  if (rows <= r.slot_rows) return;
   const std::size_t room = std::max({rows, cr.expected_rows, 2 * r.slot_rows, std::size_t{kMaxTileRows}});
   BigBuffer<std::uint8_t> grown(cr.columns.size() * room);
   for (std::size_t j = 0; j < cr.columns.size() && r.slot_rows > 0; ++j)
@@ -222,6 +232,10 @@ void make_slot_room(CellReader& cr, std::size_t rows) {
       std::memcpy(grown.data() + j * room, r.slot_cells.data() + j * r.slot_rows, r.slot_rows);
   r.slot_cells.swap(grown);
   r.slot_rows = room;
+}
+
+inline void make_slot_room(CellReader& cr, std::size_t rows) {
+  if (rows > cr.r.slot_rows) grow_slot_room(cr, rows);
 }
 
 // Whether every slot of slots[0..n-1] has its spelling (`entered`: a bit per slot). The
@@ -242,10 +256,9 @@ bool all_slots_entered(const std::uint8_t* slots, int n, unsigned entered) {
   return true;
 }
 
-// The slots first seen among the short cells of rows first_row .. first_row+n-1 get their
-// spellings in order of first appearance, as when each cell is looked up.
-// Without kept spellings, a column of slots has their values only: the text of its spellings
-// waits until the column meets a cell of another form (spell_slots).
+// A slot first seen in row `row` of a column of slots (or of two bits) takes its spelling.
+// Without kept spellings, such a column has their values only: the text of its spellings waits
+// until the column meets a cell of another form (spell_slots).
 void enter_slot(CellReader& cr, int col, int slot, int row) {
   ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
   std::int32_t& s = cr.short_spelling[static_cast<std::size_t>(col) * kShortSlots + slot];
@@ -261,6 +274,8 @@ void enter_slot(CellReader& cr, int col, int slot, int row) {
   cr.slot_state[col] = static_cast<std::uint16_t>(cr.slot_state[col] | (1u << slot));
 }
 
+// The slots first seen among the short cells of rows first_row .. first_row+n-1 get their
+// spellings in order of first appearance, as when each cell is looked up.
 void enter_slots(CellReader& cr, int col, const std::uint8_t* slots, int n, int first_row) {
   const std::int32_t* known = cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots;
   for (int k = 0; k < n; ++k)
@@ -315,14 +330,24 @@ int two_bit_code(CellReader& cr, int slot) {
 
 int slot_of_two_bit_code(const CellReader& cr, int code) { return code < 3 ? code : cr.two_bit_missing; }
 
-// The codes of slots[0..n-1] into codes[], when every one has a code.
+// The codes of slots[0..n-1] into codes[], when every one has a code. A table lookup per cell,
+// the cells without a code told at the end.
 bool two_bit_codes(CellReader& cr, const std::uint8_t* slots, int n, std::uint8_t* codes) {
-  for (int k = 0; k < n; ++k) {
-    const int code = two_bit_code(cr, slots[k]);
-    if (code < 0) return false;
-    codes[k] = static_cast<std::uint8_t>(code);
+  for (int k = 0; k < n && cr.two_bit_missing < 0; ++k) two_bit_code(cr, slots[k]);  // the first missing slot met
+  if (cr.code_table_missing != cr.two_bit_missing) {
+    for (int slot = 0; slot < 16; ++slot) {
+      const int c = slot <= 2 ? slot : slot == cr.two_bit_missing ? 3 : -1;
+      cr.code_of_slot[slot] = c >= 0 ? static_cast<std::uint8_t>(c) : kNoTwoBitCode;
+    }
+    cr.code_table_missing = cr.two_bit_missing;
   }
-  return true;
+  const std::array<std::uint8_t, 16> code = cr.code_of_slot;
+  unsigned none = 0;
+  for (int k = 0; k < n; ++k) {
+    codes[k] = code[slots[k] & 15];
+    none |= codes[k];
+  }
+  return (none & kNoTwoBitCode) == 0;
 }
 
 std::uint64_t* two_bit_column(CellReader& cr, int col) {
@@ -348,21 +373,21 @@ void make_two_bit_room(CellReader& cr, std::size_t rows) {
 void put_two_bit_cells(CellReader& cr, int col, const std::uint8_t* codes, int n, int first_row) {
   make_two_bit_room(cr, static_cast<std::size_t>(first_row + n));
   std::uint64_t* words = two_bit_column(cr, col);
-  for (int k = 0; k < n; ++k) {
+  for (int k = 0; k < n;) {  // a word at a time
     const auto row = static_cast<std::size_t>(first_row + k);
-    words[row / 32] |= static_cast<std::uint64_t>(codes[k]) << (2 * (row % 32));
+    const int in_word = std::min(n - k, 32 - static_cast<int>(row % 32));
+    std::uint64_t word = 0;
+    for (int q = 0; q < in_word; ++q) word |= static_cast<std::uint64_t>(codes[k + q]) << (2 * q);
+    words[row / 32] |= word << (2 * (row % 32));
+    k += in_word;
   }
 }
 
-// Puts the short cells of rows first_row .. first_row+n-1 into a column of two bits, or into a
-// column not read yet, which then becomes one; false (nothing put) when some cell has no code.
-bool take_in_two_bits(CellReader& cr, ColumnBeingRead& c, int col, const std::uint8_t* slots, int n, int first_row) {
+// Puts the short cells of rows first_row .. first_row+n-1 into a column of two bits; false
+// (nothing put) when some cell has no code.
+bool take_in_two_bits(CellReader& cr, int col, const std::uint8_t* slots, int n, int first_row) {
   std::array<std::uint8_t, kMaxColumnRun> codes;
   if (!two_bit_codes(cr, slots, n, codes.data())) return false;
-  if (c.form == ColumnBeingRead::kUnread) {
-    c.form = ColumnBeingRead::kTwoBits;
-    cr.slot_state[col] = kInTwoBits;
-  }
   put_two_bit_cells(cr, col, codes.data(), n, first_row);
   return true;
 }
@@ -437,6 +462,21 @@ void spell_two_bits(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
   cr.slot_state[col] = 0;
 }
 
+// A column of two bits meets a short cell without a code in row `rows`: it becomes a column of
+// slots.
+void two_bits_to_slots(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
+  enter_two_bit_spellings(cr, col, static_cast<std::size_t>(rows));
+  make_slot_room(cr, static_cast<std::size_t>(rows));
+  std::array<std::uint8_t, 4> slot{};
+  for (int code = 0; code < 4; ++code) slot[code] = static_cast<std::uint8_t>(std::max(slot_of_two_bit_code(cr, code), 0));
+  const std::uint64_t* words = two_bit_column(cr, col);
+  std::uint8_t* out = slot_column(cr, col);
+  for (int i = 0; i < rows; ++i) out[i] = slot[(words[i / 32] >> (2 * (i % 32))) & 3];
+  c.form = ColumnBeingRead::kSlots;
+  cr.slot_state[col] = static_cast<std::uint16_t>((cr.slot_state[col] & kEnteredSlots) | kInSlots);
+  ++cr.slot_columns;
+}
+
 void read_cell(CellReader& cr, int row, int col, std::string_view token) {
   const int kind = cr.rules.col_kind[col];
   if (kind > 0) {
@@ -444,8 +484,11 @@ void read_cell(CellReader& cr, int row, int col, std::string_view token) {
     if (c.form == ColumnBeingRead::kTwoBits) {
       const int slot = slot_of_token(token);
       const auto s = static_cast<std::uint8_t>(slot);
-      if (slot >= 0 && take_in_two_bits(cr, c, col, &s, 1, row)) return;
-      spell_two_bits(cr, c, col, row);
+      if (slot >= 0 && take_in_two_bits(cr, col, &s, 1, row)) return;
+      if (slot >= 0)
+        two_bits_to_slots(cr, c, col, row);
+      else
+        spell_two_bits(cr, c, col, row);
     }
     if (c.form == ColumnBeingRead::kSlots) {
       const int slot = slot_of_token(token);
@@ -620,9 +663,10 @@ void take_short_column(CellReader& cr, int col, const std::uint8_t* slots, int n
     if (kind > 0) {
       ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
       SpellingCells& cells = c.cells;
-      if (c.form == ColumnBeingRead::kUnread || c.form == ColumnBeingRead::kTwoBits) {
-        if (take_in_two_bits(cr, c, col, slots, n, first_row)) return;
-        if (c.form == ColumnBeingRead::kTwoBits) spell_two_bits(cr, c, col, first_row);
+      if (c.form == ColumnBeingRead::kTwoBits) {
+        if (take_in_two_bits(cr, col, slots, n, first_row)) return;
+        two_bits_to_slots(cr, c, col, first_row);
+        return put_slots(cr, col, slots, n, first_row);
       }
       if (c.form == ColumnBeingRead::kUnread) {
         c.form = ColumnBeingRead::kSlots;
@@ -664,7 +708,10 @@ void flush_short_tile(CellReader& cr, const Tile& tile) {
                                                            : cr.columns[cr.rules.cov_of_col[col + 8]].cells.end(),
                          1);
     const std::uint8_t* slots = tile.slots.data() + static_cast<std::size_t>(col) * tile.short_capacity;
-    take_short_column(cr, col, slots, tile.rows, tile.first_row, failure);
+    if (cr.slot_state[col] & kInSlots)
+      put_slots(cr, col, slots, tile.rows, tile.first_row);  // no cell fails there
+    else
+      take_short_column(cr, col, slots, tile.rows, tile.first_row, failure);
   }
   if (failure.error) std::rethrow_exception(failure.error);
 }
@@ -691,8 +738,7 @@ int append_known_short_tokens(const char* b, const TokenAt* tokens, int stride, 
 
 // Puts the cells of a tile's column of two bits (its tokens a row apart) into it when every one
 // has a code; false (nothing put) otherwise.
-bool take_tokens_in_two_bits(CellReader& cr, ColumnBeingRead& c, int col, const char* b, const TokenAt* tokens,
-                             const Tile& tile) {
+bool take_tokens_in_two_bits(CellReader& cr, int col, const char* b, const TokenAt* tokens, const Tile& tile) {
   std::array<std::uint8_t, kMaxColumnRun> slots;
   for (int k = 0; k < tile.rows; ++k) {
     const TokenAt t = tokens[static_cast<std::size_t>(k) * cr.ncols];
@@ -700,7 +746,7 @@ bool take_tokens_in_two_bits(CellReader& cr, ColumnBeingRead& c, int col, const 
     if (slot < 0) return false;
     slots[k] = static_cast<std::uint8_t>(slot);
   }
-  return take_in_two_bits(cr, c, col, slots.data(), tile.rows, tile.first_row);
+  return take_in_two_bits(cr, col, slots.data(), tile.rows, tile.first_row);
 }
 
 void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
@@ -715,7 +761,7 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
         ColumnBeingRead& c = cr.columns[cr.rules.cov_of_col[col]];
         SpellingCells& cells = c.cells;
         if (c.form == ColumnBeingRead::kTwoBits) {
-          if (take_tokens_in_two_bits(cr, c, col, b, tokens, tile)) continue;
+          if (take_tokens_in_two_bits(cr, col, b, tokens, tile)) continue;
           spell_two_bits(cr, c, col, tile.first_row);
         }
         if (c.form == ColumnBeingRead::kSlots) spell_slots(cr, c, col, tile.first_row);
@@ -788,14 +834,17 @@ FORESTS_WIDE_VECTORS int leading_cells_wide(const char* p, int& missing, std::ui
 FORESTS_WIDE_VECTORS_END
 
 // A row of cells "0", "1", "2" and the missing token of code 3 (the first met becomes it), each
-// followed by one white-space byte, starting at b[i]: their two-bit codes go to `out`, 32 to a
-// word. Returns the end of the row, or 0 when the row has any other shape or does not end
-// within b[0..len-1], which `cut` then tells (`out` may hold some of its codes). The words go
-// `stride` apart. `wide`: 32 cells are read at a time on wide vectors.
-std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len, int& missing, std::uint64_t* out,
-                        std::size_t stride, bool& cut, bool wide) {
+// followed by one white-space byte, starting at b[i], but for a label of one digit, which goes
+// to `label` (code 0 in its place): their two-bit codes go to `out`, 32 to a word, the words
+// `stride` apart. Returns the end of the row, or 0 when the row has any other shape or does not
+// end within b[0..len-1], which `cut` then tells (`out` may hold some of its codes). On wide
+// vectors, 32 cells are read at a time.
+std::size_t two_bit_row(CellReader& cr, const char* b, std::size_t i, std::size_t len, std::uint64_t* out,
+                        std::size_t stride, std::uint8_t& label, bool& cut) {
   constexpr std::uint64_t kCellOnes = 0x0001000100010001ull, kCellHigh = kCellOnes * 0x80;
   const auto* u = reinterpret_cast<const unsigned char*>(b);
+  const int ncols = cr.ncols, response = cr.response_col;
+  int& missing = cr.two_bit_missing;
   std::uint64_t word = 0;
   int filled = 0;  // bits of `word`
   auto put = [&](std::uint64_t bits, int n) {  // n bits, 0 to 64
@@ -808,7 +857,8 @@ std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len
     word = filled > 0 ? bits >> (n - filled) : 0;
   };
   for (int j = 0; j < ncols; ++j) {
-    while (wide && j + 32 <= ncols && len - i >= 64) {
+    const int limit = j <= response ? response : ncols;  // the label takes the last way
+    while (cr.wide_keys && j + 32 <= limit && len - i >= 64) {
       std::uint64_t codes;
       const int n = leading_cells_wide(b + i, missing, codes);
       put(codes, 2 * n);
@@ -817,7 +867,7 @@ std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len
       if (n < 32) break;  // the next cell takes the other ways
     }
     std::uint64_t four;
-    while (j + 4 <= ncols && len - i >= 8 && four_short_cells(b + i, four)) {
+    while (j + 4 <= limit && len - i >= 8 && four_short_cells(b + i, four)) {
       const std::uint64_t past_two = (four + kCellOnes * (0x80 - 3)) & kCellHigh;
       if (past_two != 0) {
         const std::uint64_t not_dot = ((four ^ (kCellOnes * kDotSlot)) + kCellOnes * 0x7f) & kCellHigh;
@@ -835,6 +885,13 @@ std::size_t two_bit_row(int ncols, const char* b, std::size_t i, std::size_t len
     cut = len - i < 2 || (len - i == 2 && u[i] == 'N' && u[i + 1] == 'A');
     if (cut) return 0;
     const unsigned d = static_cast<unsigned>(u[i]) - '0';
+    if (j == response) {
+      if (d >= 10 || !space_byte(u[i + 1])) return 0;  // a missing label, too, takes the other ways
+      label = static_cast<std::uint8_t>(d);
+      put(0, 2);
+      i += 2;
+      continue;
+    }
     int slot;
     if (d < 3 && space_byte(u[i + 1])) {
       slot = static_cast<int>(d);
@@ -865,7 +922,7 @@ std::size_t tile_two_bit_row(CellReader& cr, const char* b, std::size_t i, std::
   if (tile.rows == 0) tile.two_bit_base = row / 32 * 32;
   const auto stride = static_cast<std::size_t>(tile.two_bit_capacity);
   std::uint64_t* out = tile.two_bit_rows.data() + (row - tile.two_bit_base);
-  const std::size_t end = two_bit_row(cr.ncols, b, i, len, cr.two_bit_missing, out, stride, cut, cr.wide_keys);
+  const std::size_t end = two_bit_row(cr, b, i, len, out, stride, tile.labels[row - tile.two_bit_base], cut);
   if (end == 0)
     for (int w = 0; w < tile.row_words; ++w) out[w * stride] = 0;
   return end;
@@ -922,7 +979,10 @@ void flush_two_bit_tile(CellReader& cr, Tile& tile) {
         put_two_bit_words(cr, col, column.data(), tile);
         continue;
       }
-      two_bit_slots(cr, column.data(), base, tile.first_row, end, slots.data());
+      if (col == cr.response_col)
+        std::copy_n(tile.labels.data() + (tile.first_row - base), tile.rows, slots.data());
+      else
+        two_bit_slots(cr, column.data(), base, tile.first_row, end, slots.data());
       take_short_column(cr, col, slots.data(), tile.rows, tile.first_row, failure);
     }
   }
@@ -1067,6 +1127,7 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
   const std::size_t group_bytes = 32 * sizeof(std::uint64_t) * static_cast<std::size_t>(tile.row_words);
   tile.two_bit_capacity = 32 * static_cast<int>(std::clamp<std::size_t>(kTwoBitTileBytes / group_bytes, 1, kMaxTwoBitGroups));
   tile.two_bit_rows.assign(static_cast<std::size_t>(tile.two_bit_capacity) * tile.row_words, 0);
+  tile.labels.resize(tile.two_bit_capacity);
   Block block;
   block.take(in.take_read_ahead(), block_size);
   const long long rest_of_file = bytes_left(in.file());

@@ -233,8 +233,8 @@ RandomFile random_genotype_file(std::mt19937& gen) {
   return f;
 }
 
-// A file of cells "0", "1", "2" and one missing token, most rows of which are read two bits a
-// cell: wide or narrow, with up to a few thousand rows (several tiles of them), the first rows
+// A file of cells "0", "1", "2" and one missing token, and labels of one digit, most rows of
+// which are read two bits a cell: wide or narrow, with up to a few thousand rows (several tiles of them), the first rows
 // now and then all missing. Now and then, at a random place, a cell that has no two-bit code
 // (the other missing token, another digit, a longer token, an invalid one, a missing label) or
 // other white space or a byte that joins two cells, so that a row, and a column, leave the
@@ -255,12 +255,13 @@ RandomFile random_two_bit_file(std::mt19937& gen) {
   const char* missing = dot ? "." : "NA";
   const char* other_missing = dot ? "NA" : ".";
   const unsigned surprise = 1 + gen() % (gen() % 2 ? 200 : 20000);  // one cell in so many
+  const unsigned labels = gen() % 2 ? 2 : 2 + gen() % 9;
   static const char* const kOther[] = {"3", "9", "12", "1.0", "NaN", "-0", "+1", "x"};
   f.text = "head\n";
   for (int row = 0; row < nrows; ++row) {
     for (int col = 0; col < ncols; ++col) {
       const bool is_response = col == response;
-      std::string cell = std::to_string(gen() % (is_response ? 2 : 3));
+      std::string cell = std::to_string(gen() % (is_response ? labels : 3));
       if (!is_response && (row < na_rows || gen() % 40 == 0)) cell = missing;
       if (gen() % surprise == 0) {
         const int pick = static_cast<int>(gen() % 10);
