@@ -3,6 +3,8 @@
 
 #include <ctime>
 
+#include "cpu_features.hpp"
+
 namespace forests {
 
 namespace {
@@ -64,16 +66,27 @@ constexpr JumpTable make_jumps() {
 
 constexpr JumpTable kJumps = make_jumps();
 
-}  // namespace
-
 // scaled_draw's draw / 32768.0 * n is exact in doubles (a draw and n below 2^15 make a product
 // below 2^30), so its whole part is (draw * n) >> 15, which integer lanes compute alike.
-void RandomStream::peek_scaled_draws(int n, int* out) const {
-  const auto bound = static_cast<std::uint32_t>(n);
-  for (int j = 0; j < kDrawBlock; ++j) {
+[[gnu::always_inline]] inline void peek_scaled_body(std::uint32_t state, std::uint32_t bound, int* out) {
+  for (int j = 0; j < RandomStream::kDrawBlock; ++j) {
     const std::uint32_t x = kJumps.mul[j] * state + kJumps.add[j];
     out[j] = static_cast<int>((((x >> 16) & 32767u) * bound) >> 15);
   }
+}
+
+// One register of lanes; the portable form multiplies lanes in pieces.
+FORESTS_WIDE_VECTORS void peek_scaled_wide(std::uint32_t state, std::uint32_t bound, int* out) {
+  peek_scaled_body(state, bound, out);
+}
+
+}  // namespace
+
+void RandomStream::peek_scaled_draws(int n, int* out) const {
+  if (cpu_has_wide_vectors())
+    peek_scaled_wide(state, static_cast<std::uint32_t>(n), out);
+  else
+    peek_scaled_body(state, static_cast<std::uint32_t>(n), out);
 }
 
 void RandomStream::jump(int draws) { state = kJumps.mul[draws - 1] * state + kJumps.add[draws - 1]; }

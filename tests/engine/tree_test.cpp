@@ -354,8 +354,11 @@ TEST(CandidateDraws, SameCandidatesAndDrawsAsDrawingOneAtATime) {
   std::vector<int> usable, pool, got, want;
   std::vector<char> drawn;
   for (int trial = 0; trial < 300; ++trial) {
-    // Mostly a few hundred covariates; now and then more than 32767, whose draws take two each.
-    const int ncov = trial % 50 == 0 ? 40000 + static_cast<int>(gen() % 1000) : 1 + static_cast<int>(gen() % 400);
+    // A few hundred covariates (draws often repeat), thousands (whole blocks of new draws), and
+    // now and then more than 32767, whose draws take two each.
+    const int ncov = trial % 50 == 0  ? 40000 + static_cast<int>(gen() % 1000)
+                     : trial % 3 == 0 ? 2000 + static_cast<int>(gen() % 30000)
+                                      : 1 + static_cast<int>(gen() % 400);
     const int unusable_share = static_cast<int>(gen() % 3);  // none, some or most unusable
     usable.assign(ncov, 1);
     pool.clear();
