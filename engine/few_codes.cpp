@@ -177,8 +177,9 @@ FORESTS_WIDE_VECTORS void weigh_every_cut_wide(const __m512d* left0, const __m51
 }
 
 // weigh_batch_body on 512-bit registers, the lanes' conditions in mask registers (the generic
-// form would test lane by lane).
-FORESTS_WIDE_VECTORS void weigh_batch_wide(const FewCodeBatch& batch, int minnode, double* score, long long* cut) {
+// form would test lane by lane). Where only the node's best column counts, a batch that cannot
+// hold it is passed over, and the best column weighed so far is kept.
+FORESTS_WIDE_VECTORS void weigh_batch_wide(FewCodeBatch& batch, int minnode, double* score, long long* cut) {
   static_assert(kFewCodeLanes == 8);
   __m512d h[8];
   for (int c = 0; c < 8; ++c) h[c] = lanes(batch.count[c]);
@@ -239,6 +240,20 @@ FORESTS_WIDE_VECTORS void weigh_batch_wide(const FewCodeBatch& batch, int minnod
     found |= better;
   }
   if (close != 0) return weigh_every_cut_wide(left0, left1, admissible, t0, t1, dn, score, cut);
+  if (batch.best_only) {
+    // Columns of the same cases as the best one so far (all of the node's) compare with it by
+    // the same margin.
+    const __m512d x = _mm512_mul_pd(top_n, _mm512_set1_pd(batch.beat_d));
+    const __m512d y = _mm512_mul_pd(_mm512_set1_pd(batch.beat_n), top_d);
+    const __mmask8 short_of = _mm512_cmp_pd_mask(_mm512_mul_pd(x, above), y, _CMP_LT_OQ) &
+                              _mm512_cmp_pd_mask(dn, _mm512_set1_pd(batch.beat_cases), _CMP_EQ_OQ);
+    const auto in = static_cast<__mmask8>((1u << batch.size) - 1);
+    if ((found & in & static_cast<__mmask8>(~short_of)) == 0) {
+      _mm512_storeu_pd(score, _mm512_set1_pd(2.0));
+      _mm512_storeu_si512(cut, _mm512_set1_epi64(-1));
+      return;
+    }
+  }
   __m512d a = left0[0], b = left1[0];
   for (int j = 1; j < 4; ++j) {
     const __mmask8 at = _mm512_cmpeq_epi64_mask(top_cut, _mm512_set1_epi64(j));
@@ -249,6 +264,21 @@ FORESTS_WIDE_VECTORS void weigh_batch_wide(const FewCodeBatch& batch, int minnod
   const __m512i best_cut = top_cut;
   _mm512_storeu_pd(score, best);
   _mm512_storeu_si512(cut, best_cut);
+  // The best column so far, by its exact score.
+  const __mmask8 weighed = found & static_cast<__mmask8>((1u << batch.size) - 1);
+  const double lowest = _mm512_mask_reduce_min_pd(weighed, best);
+  if (weighed != 0 && lowest < batch.beat_score) {
+    const __mmask8 at = weighed & _mm512_cmp_pd_mask(best, _mm512_set1_pd(lowest), _CMP_EQ_OQ);
+    const int k = std::countr_zero(static_cast<unsigned>(at));
+    alignas(64) double n[kFewCodeLanes], d[kFewCodeLanes], cases[kFewCodeLanes];
+    _mm512_store_pd(n, top_n);
+    _mm512_store_pd(d, top_d);
+    _mm512_store_pd(cases, dn);
+    batch.beat_score = lowest;
+    batch.beat_n = n[k];
+    batch.beat_d = d[k];
+    batch.beat_cases = cases[k];
+  }
 }
 
 FORESTS_WIDE_VECTORS_END
@@ -271,7 +301,7 @@ OrdinalSplit few_code_gini_split(const int* hist, int ncode, int missing, int mi
   return out;
 }
 
-void few_code_gini_splits(const FewCodeBatch& batch, int minnode, OrdinalSplit* out) {
+void few_code_gini_splits(FewCodeBatch& batch, int minnode, OrdinalSplit* out) {
   alignas(64) double score[kFewCodeLanes];
   alignas(64) long long cut[kFewCodeLanes];
   if (cpu_has_wide_vectors())

@@ -12,6 +12,7 @@ void LevelGrowth::plan(int count) {
     candidates_.resize(count);
     results_.resize(count);
   }
+  best_only_.assign(count, 0);
   searches_.clear();
   search_size_.clear();
   work_ = 0;
@@ -69,6 +70,7 @@ void LevelGrowth::prepare_masks(bool masks, int threads) {
     left_ = std::make_unique<std::atomic<int>[]>(count_);
     mask_state_ = std::make_unique<std::atomic<int>[]>(count_);
   }
+  masks_used_ = masks;
   if (masks) {
     if (static_cast<int>(masks_.size()) < count_) masks_.resize(count_);
     if (static_cast<int>(copies_.size()) < threads) copies_.resize(threads);
@@ -83,6 +85,12 @@ void LevelGrowth::prepare_waits() {
   progress_->next_chunk.store(0, std::memory_order_relaxed);
   progress_->failed.store(false, std::memory_order_relaxed);
   next_to_finish_ = 0;
+}
+
+const std::vector<int>* LevelGrowth::class_totals(int node) const {
+  if (!masks_used_ || progress_->failed || mask_state_[node].load(std::memory_order_acquire) != kMasksBuilt) return nullptr;
+  const NodeMasks& m = masks_[node];
+  return m.active || m.listed ? &m.total : nullptr;
 }
 
 int LevelGrowth::next_chunk() {

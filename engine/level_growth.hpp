@@ -42,6 +42,11 @@ class LevelGrowth {
   std::vector<Candidate>& results(int node) { return results_[node]; }
   // Plans the search of candidate k of node `node`, which holds `size` cases.
   void add_search(int node, int k, int size);
+  // Node `node` needs the result of its best candidate only: the others' may say less.
+  void keep_best_only(int node) { best_only_[node] = 1; }
+  // The class counts of node `node`'s cases (copies included) once its searches are done, where
+  // they built its masks or class lists; nullptr otherwise.
+  const std::vector<int>* class_totals(int node) const;
   // Puts the planned searches in covariate order, node order within a covariate: when the
   // nodes share their candidates, each column then comes from memory once for the level.
   void order_by_covariate();
@@ -82,6 +87,7 @@ class LevelGrowth {
   int count_ = 0;
   std::vector<std::vector<int>> candidates_;
   std::vector<std::vector<Candidate>> results_;
+  std::vector<char> best_only_;  // per node
   std::vector<Search> searches_;
   std::vector<int> search_size_;  // cases of each search's node
   long long work_ = 0;
@@ -89,6 +95,7 @@ class LevelGrowth {
   std::unique_ptr<std::atomic<int>[]> left_;        // per node: searches not done yet
   std::unique_ptr<std::atomic<int>[]> mask_state_;  // per node: 0 to build, 1 being built, 2 built
   int waits_size_ = 0;
+  bool masks_used_ = false;               // this level's store has two-bit columns
   std::vector<NodeMasks> masks_;          // per node, for stores of two-bit columns
   std::vector<std::vector<int>> copies_;  // per thread, for building masks
   // Shared by the threads of a level (held apart so that the tables can move).
@@ -143,7 +150,7 @@ void LevelGrowth::search_node(const LevelInputs<Store>& in, int from, int to, in
   const int i = in.first + node;
   SplitScratch& w = in.scratch[thread];
   Candidate* results = results_[node].data();
-  w.few_codes.size = 0;
+  w.few_codes.start(best_only_[node] != 0);
   const NodeMasks* masks = nullptr;
   bool asked = false;
   FewCodeCounting counting = FewCodeCounting::none;

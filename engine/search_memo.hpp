@@ -73,6 +73,8 @@ struct MemoPlaces {
   // some are left to search.
   bool recall(int i, const std::vector<int>& candidates, std::vector<Candidate>& results,
               std::vector<char>& known) const;
+  // Whether remember() keeps node i's results.
+  bool keeps(int i) const { return memo && entry[i] >= 0; }
   // Keeps node i's results of its candidates.
   void remember(int i, const std::vector<int>& candidates, const std::vector<Candidate>& results);
 

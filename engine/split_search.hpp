@@ -48,6 +48,21 @@ struct FewCodeBatch {
   int slot[kFewCodeLanes] = {};           // where the caller wants each column's result
   const std::uint64_t* column[kFewCodeLanes] = {};  // two-bit columns whose counts are still to come
   int size = 0;
+  // Where only the node's best column counts (the others' results are read for nothing but to
+  // be passed over): a batch whose every column falls short of the best one weighed so far is
+  // not weighed exactly, its columns getting no_admissible_cut. The best one so far: its best
+  // cut's screening ratio beat_n / beat_d (0 for none), its score and its number of cases.
+  bool best_only = false;
+  double beat_n = 0.0, beat_d = 1.0, beat_score = 2.0, beat_cases = 0.0;
+  // A new node's batch: empty, nothing weighed.
+  void start(bool only_best) {
+    size = 0;
+    best_only = only_best;
+    beat_n = 0.0;
+    beat_d = 1.0;
+    beat_score = 2.0;
+    beat_cases = 0.0;
+  }
   // Counts hist[code * 2 + class] (codes 0 .. ncode-1, at most kFewValues besides `missing`,
   // or -1) as the next column.
   void add(const int* hist, int ncode, int missing, int result_slot) {
@@ -341,8 +356,10 @@ inline bool has_few_values(int ncode, int missing) {
 OrdinalSplit few_code_gini_split(const int* hist, int ncode, int missing, int minnode);
 
 
-// out[k]: few_code_gini_split of the batch's column k, for its columns.
-void few_code_gini_splits(const FewCodeBatch& batch, int minnode, OrdinalSplit* out);
+// out[k]: few_code_gini_split of the batch's column k, for its columns; with batch.best_only,
+// possibly no_admissible_cut instead for every column of a batch that cannot hold the node's
+// best one. Keeps the best column's ratio and score in the batch.
+void few_code_gini_splits(FewCodeBatch& batch, int minnode, OrdinalSplit* out);
 
 // Best cut-off of an ordinal covariate from its counts per code (scratch.hist and .total).
 inline OrdinalSplit ordinal_split_counted(int ncode, int missing, int n, const SearchSettings& s, SplitScratch& w) {

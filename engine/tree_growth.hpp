@@ -74,10 +74,12 @@ void split_node(const Store& store, const int* y, TreeRecord& t, int i, int v, c
 }
 
 // Picks the best of a node's searched candidates (the first of equal scores, in candidate
-// order) and splits the node unless it is refused.
+// order) and splits the node unless it is refused. totals: the node's class counts where its
+// searches found them, else nullptr.
 template <class Store, class OnSplit>
 void finish_node(const Store& store, const int* y, TreeRecord& t, int i, const std::vector<int>& candidates,
-                 const std::vector<Candidate>& results, const GrowSettings& g, GrowWork& work, OnSplit& on_split) {
+                 const std::vector<Candidate>& results, const std::vector<int>* totals, const GrowSettings& g,
+                 GrowWork& work, OnSplit& on_split) {
   const int nclass = g.search.nclass;
   if (g.candidates != CandidateRule::every_usable) work.memo.remember(i, candidates, results);
   Candidate best{static_cast<double>(nclass), 0.0, -1, 0};
@@ -98,12 +100,15 @@ void finish_node(const Store& store, const int* y, TreeRecord& t, int i, const s
   if (g.candidates == CandidateRule::every_usable) work.memo.remember_best(i, best_v, best);
   if (!(best.score < nclass)) return;
   if (g.least_decrease) {
-    SplitScratch& w = work.scratch[0];
     const int size = t.count[i];
-    std::fill(w.total.begin(), w.total.end(), 0);
-    const int* rows = t.node_rows(i);
-    for (int k = 0; k < size; ++k) ++w.total[y[rows[k]]];
-    if (node_impurity(w.total.data(), size, nclass, g.search.impurity_rule) - best.score < *g.least_decrease) return;
+    if (!totals) {
+      SplitScratch& w = work.scratch[0];
+      std::fill(w.total.begin(), w.total.end(), 0);
+      const int* rows = t.node_rows(i);
+      for (int k = 0; k < size; ++k) ++w.total[y[rows[k]]];
+      totals = &w.total;
+    }
+    if (node_impurity(totals->data(), size, nclass, g.search.impurity_rule) - best.score < *g.least_decrease) return;
   }
   split_node(store, y, t, i, best_v, best, g, work, on_split);
 }
@@ -122,6 +127,8 @@ void plan_node(const Store& store, const int* y, const TreeRecord& t, int i, int
   choose_candidates(g, candidates, work.drawn);
   results.resize(candidates.size());
   work.memo.recall(i, candidates, results, work.known);
+  // finish_node reads the other candidates' results only to keep them in the memo.
+  if (g.candidates == CandidateRule::every_usable || !work.memo.keeps(i)) work.level.keep_best_only(node);
   // Fewer than twice minnode cases admit no split: the candidates are drawn all the same (the
   // draws that follow depend on it), but their searches would find nothing.
   const bool admits_no_split = size < 2LL * g.search.minnode;
@@ -140,7 +147,9 @@ void search_and_finish_level(const Store& store, const int* y, TreeRecord& t, in
                              GrowWork& work, WorkerPool* pool, OnSplit& on_split) {
   const LevelInputs<Store> in{store, y, t, first, g.search, work.scratch};
   work.level.run(in, pool, [&](int i) {
-    finish_node(store, y, t, i, work.level.candidates(i - first), work.level.results(i - first), g, work, on_split);
+    const int node = i - first;
+    finish_node(store, y, t, i, work.level.candidates(node), work.level.results(node), work.level.class_totals(node), g,
+                work, on_split);
   });
 }
 

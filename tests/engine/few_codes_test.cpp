@@ -100,3 +100,78 @@ TEST(OrdinalSplitFewCodeBatch, SameSplitsAsOneColumnAtATime) {
   EXPECT_GT(admissible, 5000);
   EXPECT_GT(tied, 300);
 }
+
+// Where only a node's best column counts, a batch whose every column falls short of the best
+// one so far may be passed over: every column's result must then be the one weighed alone, or
+// no cut where that one's score lies above the node's best, and the node's first best column
+// (score, cut and side of the missing cases) must be the same. The columns share the node's
+// class totals; copies and mirror images of earlier columns tie exactly.
+TEST(OrdinalSplitFewCodeBatch, BatchesThatCannotHoldTheBestColumnMayBePassedOver) {
+  std::mt19937 gen(23);
+  int passed = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    const int n = trial % 10 == 0 ? 2000 + static_cast<int>(gen() % 5000) : 2 + static_cast<int>(gen() % 150);
+    const int t1 = static_cast<int>(gen() % (n + 1)), t0 = n - t1;
+    const int minnode = static_cast<int>(gen() % 6);
+    const int ncolumn = 1 + static_cast<int>(gen() % 120);
+    std::vector<std::vector<int>> hists;
+    std::vector<int> ncodes, missings;
+    for (int j = 0; j < ncolumn; ++j) {
+      const int pick = static_cast<int>(gen() % 3);
+      int ncode = pick == 1 ? 4 : 3, missing = pick == 0 ? -1 : pick == 1 ? 0 : 4;
+      std::vector<int> hist(8, 0);
+      if (j > 0 && gen() % 6 == 0) {
+        const int earlier = static_cast<int>(gen() % j);  // a copy of an earlier column
+        hist = hists[earlier];
+        ncode = ncodes[earlier];
+        missing = missings[earlier];
+        if (gen() % 2) std::swap(hist[2], hist[4]), std::swap(hist[3], hist[5]);
+      } else {
+        const int lean = static_cast<int>(gen() % 5);  // how much the codes follow the classes
+        for (int cls = 0; cls < 2; ++cls)
+          for (int k = 0; k < (cls ? t1 : t0); ++k) {
+            int code = static_cast<int>(gen() % ncode);
+            if (static_cast<int>(gen() % 5) < lean) code = cls ? ncode - 1 : ncode - 2;
+            ++hist[2 * code + cls];
+          }
+      }
+      hists.push_back(hist);
+      ncodes.push_back(ncode);
+      missings.push_back(missing);
+    }
+    std::vector<OrdinalSplit> got(ncolumn), alone(ncolumn);
+    FewCodeBatch batch;
+    batch.start(true);
+    for (int j0 = 0; j0 < ncolumn; j0 += kFewCodeLanes) {
+      batch.size = 0;
+      const int size = std::min(kFewCodeLanes, ncolumn - j0);
+      for (int k = 0; k < size; ++k) batch.add(hists[j0 + k].data(), ncodes[j0 + k], missings[j0 + k], k);
+      OrdinalSplit out[kFewCodeLanes];
+      few_code_gini_splits(batch, minnode, out);
+      for (int k = 0; k < size; ++k) got[j0 + k] = out[k];
+    }
+    auto first_best = [](const std::vector<OrdinalSplit>& r) {
+      int best = -1;
+      double score = 2.0;
+      for (int j = 0; j < static_cast<int>(r.size()); ++j)
+        if (r[j].score < score) score = r[best = j].score;
+      return best;
+    };
+    for (int j = 0; j < ncolumn; ++j) alone[j] = few_code_gini_split(hists[j].data(), ncodes[j], missings[j], minnode);
+    const int best = first_best(alone);
+    ASSERT_EQ(first_best(got), best) << "trial " << trial;
+    for (int j = 0; j < ncolumn; ++j) {
+      const bool same = got[j].score == alone[j].score && got[j].cut_code == alone[j].cut_code &&
+                        got[j].na_right == alone[j].na_right;
+      if (same) continue;
+      ++passed;
+      ASSERT_NE(j, best) << "trial " << trial;
+      ASSERT_EQ(got[j].cut_code, -1) << "trial " << trial << " column " << j;
+      ASSERT_EQ(got[j].score, 2.0) << "trial " << trial << " column " << j;
+      ASSERT_GT(alone[j].score, alone[best].score) << "trial " << trial << " column " << j;
+    }
+  }
+  if (cpu_has_wide_vectors()) {
+    EXPECT_GT(passed, 1000);
+  }
+}
