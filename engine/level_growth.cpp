@@ -18,12 +18,6 @@ void LevelGrowth::plan(int count) {
   work_ = 0;
 }
 
-void LevelGrowth::add_search(int node, int k, int size) {
-  searches_.push_back({node, k});
-  search_size_.push_back(size);
-  work_ += size;
-}
-
 // A counting sort: searches of one covariate keep their order.
 void LevelGrowth::order_by_covariate() {
   auto covariate = [&](const Search& q) { return candidates_[q.node][q.k]; };

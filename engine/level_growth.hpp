@@ -41,7 +41,11 @@ class LevelGrowth {
   std::vector<int>& candidates(int node) { return candidates_[node]; }
   std::vector<Candidate>& results(int node) { return results_[node]; }
   // Plans the search of candidate k of node `node`, which holds `size` cases.
-  void add_search(int node, int k, int size);
+  void add_search(int node, int k, int size) {
+    searches_.push_back({node, k});
+    search_size_.push_back(size);
+    work_ += size;
+  }
   // Node `node` needs the result of its best candidate only: the others' may say less.
   void keep_best_only(int node) { best_only_[node] = 1; }
   // The class counts of node `node`'s cases (copies included) once its searches are done, where

@@ -123,13 +123,10 @@ void add_to_few_code_batch(const Store& store, int v, int slot, const NodeMasks&
   if (batch.size == kFewCodeLanes) weigh_few_code_batch(batch, masks, counting, s, results);
 }
 
-// What search_candidate returns for covariate v at a node without an admissible cut or subset
-// (fewer than twice minnode cases).
-template <class Store>
-Candidate no_split_result(const Store& store, int v, const SearchSettings& s) {
-  return store.nominal(v) ? as_candidate(no_admissible_subset(s.nclass))
-                          : as_candidate(no_admissible_cut(s.nclass));
-}
+// What the search of any covariate comes to at a node without an admissible cut or subset
+// (fewer than twice minnode cases): the score of no split, nclass, which is never chosen; the
+// other fields are never read.
+inline Candidate no_split_result(int nclass) { return {static_cast<double>(nclass), 0.0, -1, 0}; }
 
 // Work tables of a nominal split: the categories present at the node and the side of each.
 struct CategorySides {

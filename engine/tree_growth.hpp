@@ -130,12 +130,13 @@ void plan_node(const Store& store, const int* y, const TreeRecord& t, int i, int
   // finish_node reads the other candidates' results only to keep them in the memo.
   if (g.candidates == CandidateRule::every_usable || !work.memo.keeps(i)) work.level.keep_best_only(node);
   // Fewer than twice minnode cases admit no split: the candidates are drawn all the same (the
-  // draws that follow depend on it), but their searches would find nothing.
+  // draws that follow depend on it), but their searches would find nothing (and their
+  // covariates' records need not be read).
   const bool admits_no_split = size < 2LL * g.search.minnode;
   for (std::size_t k = 0; k < candidates.size(); ++k) {
     if (work.known[k]) continue;
     if (admits_no_split)
-      results[k] = no_split_result(store, candidates[k], g.search);
+      results[k] = no_split_result(g.search.nclass);
     else
       work.level.add_search(node, static_cast<int>(k), size);
   }
