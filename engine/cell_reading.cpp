@@ -916,8 +916,9 @@ std::size_t two_bit_row(CellReader& cr, const char* b, std::size_t i, std::size_
 }
 
 // Reads a row of two-bit cells at b[i] into the tile; returns its end, or 0 (the tile as it was)
-// and whether the row was cut by the end of the block.
-std::size_t tile_two_bit_row(CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile, int row,
+// and whether the row was cut by the end of the block. Kept out of the loop over rows, whose
+// other ways it would crowd.
+[[gnu::noinline]] std::size_t tile_two_bit_row(CellReader& cr, const char* b, std::size_t i, std::size_t len, Tile& tile, int row,
                              bool& cut) {
   if (tile.rows == 0) tile.two_bit_base = row / 32 * 32;
   const auto stride = static_cast<std::size_t>(tile.two_bit_capacity);
