@@ -355,12 +355,13 @@ std::uint64_t* two_bit_column(CellReader& cr, int col) {
 }
 
 // Room in the store of two-bit cells for the rows before `rows`: the rows expected, else twice
-// as many as held; new room is 0.
+// as many as held, and a word more (which the store of codes keeps after each column); new room
+// is 0.
 void make_two_bit_room(CellReader& cr, std::size_t rows) {
   RowsRead& r = cr.r;
   const std::size_t words = (rows + 31) / 32;
   if (words <= r.two_bit_room) return;
-  const std::size_t room = std::max({words, (cr.expected_rows + 31) / 32, 2 * r.two_bit_room, std::size_t{2}});
+  const std::size_t room = std::max({words, (cr.expected_rows + 31) / 32, 2 * r.two_bit_room, std::size_t{2}}) + 1;
   BigBuffer<std::uint64_t> grown(cr.columns.size() * room, 0);
   for (std::size_t j = 0; j < cr.columns.size() && r.two_bit_room > 0; ++j)
     if (cr.columns[j].form == ColumnBeingRead::kTwoBits)

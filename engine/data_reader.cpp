@@ -323,6 +323,9 @@ void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, con
   for (int k = 0; k < nsp; ++k) code_of_spelling[k] = d.ncat_orig[j] == kOrdinal ? table_index[k] : t.code[table_index[k]];
   const ColumnMeta& m = d.codes.meta[j];
   if (d.ncat_orig[j] == kOrdinal && !ends_only(d, j, c)) zero_as_sorted(c, table_index, d.codes.values.data() + m.value);
+  // Cells recoded where they lie are read for their text first.
+  const bool in_place = c.form == ColumnBeingRead::kTwoBits && c.two_bit_words == d.codes.words.data() + m.word;
+  if (in_place && options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
   pack_codes(c, code_of_spelling, m.bits, d.codes.words.data() + m.word);
   if (!t.count.empty())
     d.missing_cells[j] = missing_cells(d, j, t);
@@ -330,14 +333,33 @@ void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, con
     d.missing_cells[j] = static_cast<long long>(c.scaled.missing[0] + c.scaled.missing[1] + c.scaled.missing[2]);
   else if (m.missing >= 0)
     d.missing_cells[j] = cells_of_code(c, code_of_spelling, m.missing);
-  if (options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
+  if (options.keep_spellings && !in_place) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
   if (ends_only(d, j, c)) d.codes.keys[j] = release_ordinal_scaled_keys(c, table_index);
   c = ColumnBeingRead{};
 }
 
+// When every column is one of two-bit cells and keeps two-bit codes, the reader's store of such
+// cells becomes the store of codes: each column moves down to its place (no further than it
+// lies, each one of room at least as large as its place), to be recoded there.
+bool adopt_two_bit_cells(DataSet& d, std::vector<ColumnBeingRead>& columns, RowsRead& r, std::size_t nwords) {
+  CodedCovariates& s = d.codes;
+  const std::size_t words = column_words(d.ncase, 2);
+  if (r.two_bit_room < words || r.two_bit_cells.size() < nwords) return false;
+  for (int j = 0; j < d.ncov; ++j)
+    if (columns[j].form != ColumnBeingRead::kTwoBits || s.meta[j].bits != 2) return false;
+  std::uint64_t* store = r.two_bit_cells.data();
+  for (int j = 0; j < d.ncov; ++j) {
+    std::memmove(store + s.meta[j].word, columns[j].two_bit_words, words * sizeof(std::uint64_t));
+    columns[j].two_bit_words = store + s.meta[j].word;
+  }
+  s.words.swap(r.two_bit_cells);
+  s.words.resize(nwords);
+  return true;
+}
+
 // Every column's record, then its cells, into the store.
 void code_columns(DataSet& d, std::vector<ColumnBeingRead>& columns, const std::vector<ValueTable>& tables,
-                  const std::vector<std::vector<int>>& rank, const ReadOptions& options) {
+                  const std::vector<std::vector<int>>& rank, const ReadOptions& options, RowsRead& r) {
   CodedCovariates& s = d.codes;
   s = CodedCovariates{};
   std::size_t nvalues = 0;  // at most: one per value of each table, one for each column of one category
@@ -354,7 +376,7 @@ void code_columns(DataSet& d, std::vector<ColumnBeingRead>& columns, const std::
     s.any_two_bit = s.any_two_bit || m.bits == 2;
     s.meta.push_back(m);
   }
-  s.words.assign(nwords, 0);
+  if (!adopt_two_bit_cells(d, columns, r, nwords)) s.words.assign(nwords, 0);
   d.missing_cells.assign(d.ncov, 0);
   if (options.keep_spellings) d.text.assign(d.ncov, {});
   std::vector<std::uint32_t> room;
@@ -402,7 +424,7 @@ void read_data_file(TokenReader& in, OutFile& report, const ReadOptions& options
   write_summary_head(report, d);
   write_covariate_summary(report, d, summary);
 
-  guarded_grow([&] { code_columns(d, columns, tables, rank, options); }, "allocation failure in realloc");
+  guarded_grow([&] { code_columns(d, columns, tables, rank, options, r); }, "allocation failure in realloc");
 }
 
 double cell_value(const DataSet& d, int j, int i) {

@@ -443,6 +443,59 @@ TEST(CodedReading, GenotypeFilesReadBackValueByValueAndSpellingBySpelling) {
   }
 }
 
+TEST(CodedReading, TwoBitFilesReadBackValueByValueAndSpellingBySpelling) {
+  // Every column of cells "0", "1", "2" and one missing token, ordinal or nominal, some without
+  // a missing cell or with one value only: the codes are recoded where the reader left the
+  // cells. Labels of one digit.
+  std::mt19937 rng(29);
+  for (int round = 0; round < 40; ++round) {
+    const int ncase = 1 + static_cast<int>(rng() % 300), ncov = 1 + static_cast<int>(rng() % 70);
+    const char* missing = round % 2 ? "NA" : ".";
+    std::string text;
+    for (int j = 0; j < ncov; ++j) text += rng() % 4 ? "o " : "n ";
+    text += "r\n";
+    for (int j = 0; j < ncov; ++j) text += "c" + std::to_string(j) + " ";
+    text += "y\n";
+    std::vector<unsigned> values(ncov);  // a bit per value each column may hold, 3 for missing
+    for (unsigned& v : values) v = 1 + rng() % 15;
+    std::vector<std::vector<std::string>> tokens(ncov);
+    for (int i = 0; i < ncase; ++i) {
+      for (int j = 0; j < ncov; ++j) {
+        unsigned pick;
+        do pick = rng() % 4; while (!((values[j] >> pick) & 1));
+        const std::string t = pick == 3 ? missing : std::to_string(pick);
+        tokens[j].push_back(t);
+        text += t + " ";
+      }
+      text += std::to_string(i % 2 + (round % 3 == 0 ? 5 : 0)) + "\n";
+    }
+    const bool keep_spellings = round % 4 < 2;
+    ReadResult r = read_text(text, {false, keep_spellings});
+    ASSERT_EQ(r.error, "") << round;
+    for (int j = 0; j < ncov; ++j) {
+      const std::vector<double> values_read = column_values(r.d, j);
+      const std::vector<std::string> spelled = keep_spellings ? cell_texts(r.d, j) : std::vector<std::string>{};
+      long long nmissing = 0;
+      for (int i = 0; i < ncase; ++i) {
+        const std::string& t = tokens[j][i];
+        const bool is_missing = t == missing;
+        nmissing += is_missing;
+        if (r.d.ncat_orig[j] == kOrdinal) {
+          ASSERT_EQ(values_read[i], is_missing ? r.d.missing_code : std::strtod(t.c_str(), nullptr)) << round << " " << j;
+        } else {
+          const int category = static_cast<int>(values_read[i]);
+          ASSERT_EQ(r.d.ori_catg[j][category], is_missing ? static_cast<int>(r.d.missing_code) : std::stoi(t))
+              << round << " " << j;
+        }
+        if (keep_spellings) {
+          ASSERT_EQ(spelled[i], t) << round << " " << j << " " << i;
+        }
+      }
+      ASSERT_EQ(r.d.missing_cells[j], nmissing) << round << " " << j;
+    }
+  }
+}
+
 TEST(CodedReading, ZeroKeepsTheSignThatSortingTheColumnKeeps) {
   std::mt19937 rng(19);
   for (int round = 0; round < 30; ++round) {
