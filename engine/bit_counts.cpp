@@ -336,8 +336,31 @@ bool masks_worthwhile(int n, int words, int nmask) {
 
 namespace {
 
+// The node's cases by class; two classes in one pass, class 0 from the front in node order and
+// class 1 from the back.
+void list_two_classes(const int* rows, int n, const int* y, NodeMasks& m) {
+  m.class_bits.resize(n);
+  unsigned* front = m.class_bits.data();
+  unsigned* back = front + n;
+  for (int k = 0; k < n; ++k) {
+    // Without a branch: the case is written to both free places, and only its class's moves on.
+    const unsigned bit = 2 * static_cast<unsigned>(rows[k]);
+    const int cls = y[rows[k]];
+    *front = bit;
+    back[-1] = bit;
+    front += 1 - cls;
+    back -= cls;
+  }
+  const int n0 = static_cast<int>(front - m.class_bits.data());
+  m.class_start.assign({0, n0, n});
+  m.total.assign({n0, n - n0});
+  m.nclass = 2;
+  m.listed = true;
+}
+
 // The node's cases by class, in node order within a class.
 void list_by_class(const int* rows, int n, const int* y, int nclass, NodeMasks& m) {
+  if (nclass == 2) return list_two_classes(rows, n, y, m);
   m.class_start.assign(nclass + 1, 0);
   for (int k = 0; k < n; ++k) ++m.class_start[y[rows[k]] + 1];
   for (int c = 0; c < nclass; ++c) m.class_start[c + 1] += m.class_start[c];
@@ -428,6 +451,8 @@ void count_by_masks(const std::uint64_t* column, const NodeMasks& m, int* hist) 
   const std::uint64_t* words = column + m.first_word;
   const int nmask = m.nplane * nclass;
   auto mask = [&](int q) { return m.mask.data() + static_cast<std::size_t>(q) * m.stride; };
+  // Mask q is plane p's mask of class cls.
+  int p = 0, cls = 0;
   for (int q = 0; q < nmask; q += 2) {
     MaskCounts r[2];
     if (q + 1 < nmask)
@@ -435,13 +460,16 @@ void count_by_masks(const std::uint64_t* column, const NodeMasks& m, int* hist) 
     else
       r[0] = mask_counts(words, mask(q), m.nwords);
     for (int j = 0; j < 2 && q + j < nmask; ++j) {
-      const int p = (q + j) / nclass, cls = (q + j) % nclass;
       const long long code3 = r[j].both, code1 = r[j].low - r[j].both, code2 = r[j].high - r[j].both;
       const long long code0 = m.mask_cases[q + j] - code1 - code2 - code3;
       hist[cls] += static_cast<int>(code0 << p);
       hist[nclass + cls] += static_cast<int>(code1 << p);
       hist[2 * nclass + cls] += static_cast<int>(code2 << p);
       hist[3 * nclass + cls] += static_cast<int>(code3 << p);
+      if (++cls == nclass) {
+        cls = 0;
+        ++p;
+      }
     }
   }
 }

@@ -18,7 +18,7 @@ namespace forests {
 struct NodeMasks {
   bool active = false;  // built for the node; otherwise its searches count case by case
   // A node too small for masks lists its cases by class instead, so that a count need not
-  // look up every case's class: class c's cases (copies repeated) are
+  // look up every case's class: class c's cases (copies repeated, in no particular order) are
   // class_bits[class_start[c] .. class_start[c + 1] - 1], each as the first bit of its cell,
   // 2 * row: its word is that over 64, its shift in the word that modulo 64.
   bool listed = false;
