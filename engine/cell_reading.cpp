@@ -1075,11 +1075,14 @@ void note_scaled_values(const DistinctKeys& d, int scale, RowsRead& r) {
   if (number != d.key.end()) r.smallest = std::min(r.smallest, scaled_value(*number, scale));
 }
 
-// A column of scaled cells read to the end finds its distinct keys; its cells keep their keys,
-// which are numbered among them as they are read.
-void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r) {
-  c.distinct = distinct_keys(c.scaled);
+// A column of scaled cells read to the end finds its distinct keys, and its cells take their
+// numbers among them at once, while the keys are still at hand from the count. The rooms are
+// reused from column to column.
+void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r, std::vector<std::uint8_t>& seen,
+                         std::vector<std::uint32_t>& slots) {
+  c.distinct = distinct_keys(c.scaled, seen);
   note_scaled_values(c.distinct, c.scaled.scale, r);
+  number_scaled_cells(c, slots);
 }
 
 }  // namespace
@@ -1160,8 +1163,10 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     if (rows_read < two_tiles && block_size >= kGrowingBlock && block_size < kLargestBlock)
       block_size = std::min(kLargestBlock, std::max(block_size, len / std::max<std::size_t>(rows_read, 1) * two_tiles));
   }
+  std::vector<std::uint8_t> seen;
+  std::vector<std::uint32_t> slots;
   for (ColumnBeingRead& c : columns)
-    if (c.form == ColumnBeingRead::kScaled) finish_scaled_cells(c, r);
+    if (c.form == ColumnBeingRead::kScaled) finish_scaled_cells(c, r, seen, slots);
   const int last_col = col;
   for (int col = 0; col < cr.ncols; ++col) {
     if (rules.cov_of_col[col] < 0) continue;

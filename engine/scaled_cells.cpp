@@ -233,28 +233,34 @@ void present_by_bits(const ScaledCells& s, std::int32_t low, std::size_t range, 
 constexpr std::size_t kByteRange = std::size_t{1} << 15;
 
 // The bits of the keys present, from a byte per possible key: eight bytes of 0 or 1 gather into
-// the eight bits of one byte by a multiplication.
-void present_by_bytes(const ScaledCells& s, std::int32_t low, std::size_t range, std::vector<std::uint64_t>& present) {
-  std::vector<std::uint8_t> seen(64 * (range / 64 + 1), 0);
-  for (const std::int32_t k : s.key) seen[place_of_key(k, low, range)] = 1;
-  seen[range] = 0;
+// the eight bits of one byte by a multiplication. The bytes, in `seen` (all 0, and left so), are
+// cleared as they are gathered, so that the room serves the next column without a fresh
+// allocation.
+void present_by_bytes(const ScaledCells& s, std::int32_t low, std::size_t range, std::vector<std::uint64_t>& present,
+                      std::vector<std::uint8_t>& seen) {
+  if (seen.size() < 64 * (range / 64 + 1)) seen.resize(64 * (range / 64 + 1), 0);
+  std::uint8_t* const at = seen.data();
+  for (const std::int32_t k : s.key) at[place_of_key(k, low, range)] = 1;
+  at[range] = 0;
   for (std::size_t w = 0; w < present.size(); ++w) {
     std::uint64_t bits = 0;
     for (int b = 0; b < 8; ++b) {
       std::uint64_t x;
-      std::memcpy(&x, seen.data() + 64 * w + 8 * b, sizeof x);
+      std::memcpy(&x, at + 64 * w + 8 * b, sizeof x);
       bits |= ((x * 0x0102040810204080ull) >> 56) << (8 * b);
     }
+    std::memset(at + 64 * w, 0, 64);
     present[w] = bits;
   }
 }
 
 // Number keys within 64 per cell of one another: a bit per possible key.
-void distinct_by_bits(const ScaledCells& s, std::int32_t low, std::size_t range, DistinctKeys& d) {
+void distinct_by_bits(const ScaledCells& s, std::int32_t low, std::size_t range, DistinctKeys& d,
+                      std::vector<std::uint8_t>& seen) {
   d.low = low;
   d.present.assign((range + 63) / 64, 0);
   if (range <= kByteRange)
-    present_by_bytes(s, low, range, d.present);
+    present_by_bytes(s, low, range, d.present, seen);
   else
     present_by_bits(s, low, range, d.present);
   d.before.resize(d.present.size());
@@ -354,6 +360,11 @@ bool fewer_values(const ScaledCells& s, std::size_t limit) {
 }
 
 DistinctKeys distinct_keys(const ScaledCells& s) {
+  std::vector<std::uint8_t> seen;
+  return distinct_keys(s, seen);
+}
+
+DistinctKeys distinct_keys(const ScaledCells& s, std::vector<std::uint8_t>& seen) {
   DistinctKeys d;
   for (int m = 0; m < 3; ++m) {
     if (s.missing[m] == 0) continue;
@@ -363,7 +374,7 @@ DistinctKeys distinct_keys(const ScaledCells& s) {
   if (s.low > s.high) return d;
   const auto range = static_cast<std::size_t>(static_cast<std::int64_t>(s.high) - s.low + 1);
   if (range <= 64 * s.key.size() + 65536)
-    distinct_by_bits(s, s.low, range, d);
+    distinct_by_bits(s, s.low, range, d, seen);
   else
     distinct_by_sorting(s, d);
   return d;

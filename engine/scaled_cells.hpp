@@ -200,6 +200,8 @@ struct DistinctKeys {
   std::vector<std::uint32_t> before;   // per word of `present`: the distinct keys before it
 };
 DistinctKeys distinct_keys(const ScaledCells& s);
+// The same, with room (all 0, and left so) reused from column to column.
+DistinctKeys distinct_keys(const ScaledCells& s, std::vector<std::uint8_t>& seen);
 
 // The bits set in a word, without a call where the processor's count is not built in.
 inline std::uint32_t ones(std::uint64_t x) {

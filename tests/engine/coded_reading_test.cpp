@@ -202,6 +202,7 @@ TEST(CodedReading, DistinctKeysAndTheirIndicesAsBySorting) {
   // -0 beside 0, the extremes that fit; and whether they are fewer than a limit, near as many.
   std::mt19937 rng(13);
   const std::int32_t largest = static_cast<std::int32_t>(2 * kLargestScaled);
+  std::vector<std::uint8_t> seen;  // room shared by the rounds, as by a file's columns
   for (int round = 0; round < 200; ++round) {
     ScaledCells s;
     const int n = 1 + static_cast<int>(rng() % 3000);
@@ -221,6 +222,11 @@ TEST(CodedReading, DistinctKeysAndTheirIndicesAsBySorting) {
     expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
     const DistinctKeys d = distinct_keys(s);
     ASSERT_EQ(d.key, expected) << round;
+    const DistinctKeys shared = distinct_keys(s, seen);
+    ASSERT_EQ(shared.key, expected) << round;
+    ASSERT_EQ(shared.present, d.present) << round;
+    ASSERT_EQ(shared.before, d.before) << round;
+    ASSERT_TRUE(std::all_of(seen.begin(), seen.end(), [](std::uint8_t b) { return b == 0; })) << round;
     for (std::size_t limit : {std::size_t{2}, std::size_t{200}, std::size_t{256}})
       ASSERT_EQ(fewer_values(s, limit), expected.size() < limit) << round << " " << limit;
     std::vector<std::uint32_t> room(rng() % 2 ? 0 : 1 << 20, 7);  // fresh or used before
