@@ -524,6 +524,25 @@ std::size_t read_cells_one_by_one(CellReader& cr, const char* b, std::size_t i, 
   }
 }
 
+// The slot of the short cell at u[i] (two bytes or more readable there), followed by one
+// white-space byte, and i moved past both; -1 (i as it was) for a token of any other form.
+inline int short_cell_at(const unsigned char* u, std::size_t& i, std::size_t len) {
+  const unsigned d = static_cast<unsigned>(u[i]) - '0';
+  if (d < 10 && space_byte(u[i + 1])) {
+    i += 2;
+    return static_cast<int>(d);
+  }
+  if (u[i] == '.' && space_byte(u[i + 1])) {
+    i += 2;
+    return kDotSlot;
+  }
+  if (u[i] == 'N' && u[i + 1] == 'A' && len - i >= 3 && space_byte(u[i + 2])) {
+    i += 3;
+    return kNaSlot;
+  }
+  return -1;
+}
+
 // A row of short cells, each followed by one white-space byte, starting at b[i]: their slots
 // go to the tile. Returns the end of the row, or 0 when the row has any other shape or does not
 // end within b[0..len-1].
@@ -544,20 +563,8 @@ std::size_t tile_short_row(int ncols, const char* b, std::size_t i, std::size_t 
     }
     if (j == ncols) break;
     if (len - i < 2) return 0;
-    const unsigned d = static_cast<unsigned>(u[i]) - '0';
-    unsigned slot;
-    if (d < 10 && space_byte(u[i + 1])) {
-      slot = d;
-      i += 2;
-    } else if (u[i] == '.' && space_byte(u[i + 1])) {
-      slot = kDotSlot;
-      i += 2;
-    } else if (u[i] == 'N' && u[i + 1] == 'A' && len - i >= 3 && space_byte(u[i + 2])) {
-      slot = kNaSlot;
-      i += 3;
-    } else {
-      return 0;
-    }
+    const int slot = short_cell_at(u, i, len);
+    if (slot < 0) return 0;
     out[j * stride] = static_cast<std::uint8_t>(slot);
   }
   return i;
@@ -893,19 +900,8 @@ std::size_t two_bit_row(CellReader& cr, const char* b, std::size_t i, std::size_
       i += 2;
       continue;
     }
-    int slot;
-    if (d < 3 && space_byte(u[i + 1])) {
-      slot = static_cast<int>(d);
-      i += 2;
-    } else if (u[i] == '.' && space_byte(u[i + 1])) {
-      slot = kDotSlot;
-      i += 2;
-    } else if (u[i] == 'N' && u[i + 1] == 'A' && len - i >= 3 && space_byte(u[i + 2])) {
-      slot = kNaSlot;
-      i += 3;
-    } else {
-      return 0;
-    }
+    const int slot = short_cell_at(u, i, len);
+    if (slot < 0 || (slot > 2 && slot < 10)) return 0;
     if (slot > 2) {
       if (missing < 0) missing = slot;
       if (slot != missing) return 0;
