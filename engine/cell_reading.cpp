@@ -757,6 +757,19 @@ bool take_tokens_in_two_bits(CellReader& cr, int col, const char* b, const Token
   return take_in_two_bits(cr, col, slots.data(), tile.rows, tile.first_row);
 }
 
+// A column that becomes one of scaled cells takes its share of the store of keys, room for the
+// rows expected (its own room when they are not known).
+void take_key_share(CellReader& cr, ColumnBeingRead& c) {
+  RowsRead& r = cr.r;
+  if (cr.expected_rows == 0) return;
+  if (r.key_room == 0) {
+    r.key_room = cr.expected_rows;
+    r.key_cells.resize(cr.columns.size() * r.key_room);
+  }
+  const auto cov = static_cast<std::size_t>(&c - cr.columns.data());
+  c.scaled.key.share(r.key_cells.data() + cov * r.key_room, r.key_room);
+}
+
 void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
   FirstFailure failure;
   for (int col = 0; col < cr.ncols; ++col) {
@@ -775,7 +788,7 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
         if (c.form == ColumnBeingRead::kSlots) spell_slots(cr, c, col, tile.first_row);
         if (c.form == ColumnBeingRead::kUnread) {
           c.form = ColumnBeingRead::kScaled;
-          c.scaled.key.reserve(cr.expected_rows);
+          take_key_share(cr, c);
         }
         if (c.form == ColumnBeingRead::kScaled)
           k = add_keyed_cells(cr, c, tile.keys.data() + static_cast<std::size_t>(col) * tile.token_capacity, tile.rows,
@@ -1079,6 +1092,9 @@ void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r, std::vector<std::uint8
   c.distinct = distinct_keys(c.scaled, seen);
   note_scaled_values(c.distinct, c.scaled.scale, r);
   number_scaled_cells(c, slots);
+  // Their bits served the numbering only: freed, the next column's take their place.
+  c.distinct.present = {};
+  c.distinct.before = {};
 }
 
 }  // namespace

@@ -350,6 +350,30 @@ TEST(CellReading, ColumnsOfFewDecimalsReadAsTokenByToken) {
   }
 }
 
+TEST(CellReading, DecimalColumnsPastTheRowsExpectedReadAsTokenByToken) {
+  // A first row spread wide by white space makes few rows expected: the columns of decimals
+  // outgrow their share of the store of keys, at any point of a tile, and read on.
+  std::mt19937 gen(61);
+  for (int trial = 0; trial < 40; ++trial) {
+    RandomFile f;
+    int ncov = 0;
+    const int ncols = 1 + static_cast<int>(gen() % 12);
+    for (int col = 0; col < ncols; ++col) add_column(f.rules, gen() % 5 ? kOrdinal : kNominal, ncov);
+    add_column(f.rules, kResponseColumn, ncov);
+    f.rules.options = {gen() % 2 == 0, gen() % 2 == 0};
+    f.text = "head\n";
+    const int nrows = 100 + static_cast<int>(gen() % 400);
+    for (int row = 0; row < nrows; ++row) {
+      for (int col = 0; col < ncols; ++col) {
+        f.text += format("%d.%02d", static_cast<int>(gen() % 2000) - 1000, static_cast<int>(gen() % 100));
+        f.text += row == 0 ? std::string(1 + gen() % 3000, ' ') : std::string(" ");
+      }
+      f.text += std::to_string(gen() % 2) + "\n";
+    }
+    ASSERT_TRUE(reads_as_token_by_token(f, gen, 8192)) << trial;
+  }
+}
+
 TEST(CellReading, RandomGenotypeFilesReadAsTokenByToken) {
   // Wide rows of short cells, whose columns keep their cells as slots until a cell of another
   // form comes; new digits, other forms, invalid cells and missing labels late; blocks of
