@@ -588,19 +588,22 @@ std::int32_t cell_key(const char* b, std::size_t i, std::size_t n, int scale, bo
 
 // The keys of a row's tokens, eight columns at a time on wide vectors; the tokens that take
 // another route there (of 8 bytes or more, "NA", of other forms) are keyed one by one.
+// (The reader's fields are read into locals once: the stores of keys could otherwise be them.)
 void key_row_wide(const CellReader& cr, const char* b, const TokenAt* token, std::int32_t* key, std::size_t stride) {
   const bool keep_spellings = cr.rules.options.keep_spellings;
+  const int ncols = cr.ncols;
+  const int* scale = cr.key_scale.data();
   int j = 0;
-  for (; j + 8 <= cr.ncols; j += 8) {
+  for (; j + 8 <= ncols; j += 8) {
     std::int32_t k[8];
-    printed_scaled_keys_wide(b, &token[j].at, cr.key_scale.data() + j, k);
+    printed_scaled_keys_wide(b, &token[j].at, scale + j, k);
     for (int q = 0; q < 8; ++q) {
-      if (k[q] == kOtherForm && cr.key_scale[j + q] >= 0)
-        k[q] = cell_key(b, token[j + q].at, token[j + q].len, cr.key_scale[j + q], keep_spellings);
+      if (k[q] == kOtherForm && scale[j + q] >= 0)
+        k[q] = cell_key(b, token[j + q].at, token[j + q].len, scale[j + q], keep_spellings);
       key[(j + q) * stride] = k[q];
     }
   }
-  for (; j < cr.ncols; ++j) key[j * stride] = cell_key(b, token[j].at, token[j].len, cr.key_scale[j], keep_spellings);
+  for (; j < ncols; ++j) key[j * stride] = cell_key(b, token[j].at, token[j].len, scale[j], keep_spellings);
 }
 
 // The tokens of a row starting at b[i] go to the tile, with their keys for the columns read as
@@ -613,10 +616,11 @@ std::size_t tile_token_row(const CellReader& cr, const char* b, std::size_t i, s
   if (cr.wide_keys) {
     std::uint32_t* start = tile.starts.data();
     std::uint32_t* end = tile.ends.data();
-    if (!token_bounds_wide(b, i, len, cr.ncols, start, end)) return 0;
-    for (int j = 0; j < cr.ncols; ++j) out[j] = {start[j], end[j] - start[j]};
+    const int ncols = cr.ncols;
+    if (!token_bounds_wide(b, i, len, ncols, start, end)) return 0;
+    for (int j = 0; j < ncols; ++j) out[j] = {start[j], end[j] - start[j]};
     key_row_wide(cr, b, out, key, stride);
-    return end[cr.ncols - 1];
+    return end[ncols - 1];
   }
   const bool keep_spellings = cr.rules.options.keep_spellings;
   TokenCursor tokens(b, i, len);
@@ -757,19 +761,6 @@ bool take_tokens_in_two_bits(CellReader& cr, int col, const char* b, const Token
   return take_in_two_bits(cr, col, slots.data(), tile.rows, tile.first_row);
 }
 
-// A column that becomes one of scaled cells takes its share of the store of keys, room for the
-// rows expected (its own room when they are not known).
-void take_key_share(CellReader& cr, ColumnBeingRead& c) {
-  RowsRead& r = cr.r;
-  if (cr.expected_rows == 0) return;
-  if (r.key_room == 0) {
-    r.key_room = cr.expected_rows;
-    r.key_cells.resize(cr.columns.size() * r.key_room);
-  }
-  const auto cov = static_cast<std::size_t>(&c - cr.columns.data());
-  c.scaled.key.share(r.key_cells.data() + cov * r.key_room, r.key_room);
-}
-
 void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
   FirstFailure failure;
   for (int col = 0; col < cr.ncols; ++col) {
@@ -788,7 +779,7 @@ void flush_token_tile(CellReader& cr, const char* b, const Tile& tile) {
         if (c.form == ColumnBeingRead::kSlots) spell_slots(cr, c, col, tile.first_row);
         if (c.form == ColumnBeingRead::kUnread) {
           c.form = ColumnBeingRead::kScaled;
-          take_key_share(cr, c);
+          c.scaled.key.reserve(cr.expected_rows);
         }
         if (c.form == ColumnBeingRead::kScaled)
           k = add_keyed_cells(cr, c, tile.keys.data() + static_cast<std::size_t>(col) * tile.token_capacity, tile.rows,
@@ -1092,9 +1083,6 @@ void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r, std::vector<std::uint8
   c.distinct = distinct_keys(c.scaled, seen);
   note_scaled_values(c.distinct, c.scaled.scale, r);
   number_scaled_cells(c, slots);
-  // Their bits served the numbering only: freed, the next column's take their place.
-  c.distinct.present = {};
-  c.distinct.before = {};
 }
 
 }  // namespace

@@ -152,10 +152,6 @@ struct RowsRead {
   // 2(i mod 32) + 1 of word j * two_bit_room + i / 32; unwritten cells are 0.
   BigBuffer<std::uint64_t> two_bit_cells;
   std::size_t two_bit_room = 0;
-  // The shares of the columns of scaled cells in one store: covariate j's keys at j * key_room,
-  // taken once the rows expected are known (ScaledCells::key points into it).
-  BigBuffer<std::int32_t> key_cells;
-  std::size_t key_room = 0;
 };
 
 // Cells of each code 0 to 3 among the first n cells of a column of two-bit cells (the cells

@@ -61,7 +61,7 @@ void append_own_keys(ScaledCells& s, const std::int32_t* keys, int n) {
     s.high = std::max(s.high, run.high);
   }
   for (int m = 0; m < 3; ++m) s.missing[m] += static_cast<std::size_t>(run.missing[m]);
-  s.key.append(keys, static_cast<std::size_t>(n));
+  s.key.insert(s.key.end(), keys, keys + n);
 }
 
 void append_key(ScaledCells& s, std::int32_t key) {

@@ -6,9 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <limits>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,85 +23,10 @@ constexpr std::int32_t kMissingNan = kMissingNa + 2;
 // have at most 10 digits, so distinct ones over one power of ten are distinct doubles.
 constexpr std::uint64_t kLargestScaled = (std::uint64_t{1} << 30) - 8;
 
-// The keys of a column's cells: in room of their own, or in a share of a store that holds the
-// shares of many columns, handed over before the first key, so that the columns of a file take
-// their room in one piece (from huge pages where the system allows) rather than a few pages
-// each. Keys that outgrow their share move to room of their own; a copy takes room of its own.
-class KeyCells {
- public:
-  KeyCells() = default;
-  KeyCells(const KeyCells& o) { append(o.data(), o.size()); }
-  KeyCells(KeyCells&& o) noexcept { take(o); }
-  KeyCells& operator=(const KeyCells& o) {
-    if (this != &o) {
-      KeyCells copy(o);
-      take(copy);
-    }
-    return *this;
-  }
-  KeyCells& operator=(KeyCells&& o) noexcept {
-    if (this != &o) take(o);
-    return *this;
-  }
-
-  // Keys go to room[0 .. capacity-1] from now on; only while there are none.
-  void share(std::int32_t* room, std::size_t capacity) {
-    if (size_ != 0) return;
-    own_.reset();
-    at_ = room;
-    capacity_ = capacity;
-  }
-  std::size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
-  std::int32_t* data() { return at_; }
-  const std::int32_t* data() const { return at_; }
-  std::int32_t* begin() { return at_; }
-  std::int32_t* end() { return at_ + size_; }
-  const std::int32_t* begin() const { return at_; }
-  const std::int32_t* end() const { return at_ + size_; }
-  std::int32_t& operator[](std::size_t i) { return at_[i]; }
-  std::int32_t operator[](std::size_t i) const { return at_[i]; }
-
-  void reserve(std::size_t n) {
-    if (n > capacity_) move_to_own(n);
-  }
-  void push_back(std::int32_t k) {
-    if (size_ == capacity_) move_to_own(std::max<std::size_t>(16, 2 * capacity_));
-    at_[size_++] = k;
-  }
-  void append(const std::int32_t* k, std::size_t n) {
-    if (n == 0) return;
-    if (capacity_ - size_ < n) move_to_own(std::max(size_ + n, 2 * capacity_));
-    std::memcpy(at_ + size_, k, n * sizeof(std::int32_t));
-    size_ += n;
-  }
-
- private:
-  void move_to_own(std::size_t capacity) {
-    auto room = std::make_unique_for_overwrite<std::int32_t[]>(capacity);
-    if (size_ > 0) std::memcpy(room.get(), at_, size_ * sizeof(std::int32_t));
-    own_ = std::move(room);
-    at_ = own_.get();
-    capacity_ = capacity;
-  }
-  void take(KeyCells& o) {
-    own_ = std::move(o.own_);
-    at_ = o.at_;
-    size_ = o.size_;
-    capacity_ = o.capacity_;
-    o.at_ = nullptr;
-    o.size_ = o.capacity_ = 0;
-  }
-
-  std::unique_ptr<std::int32_t[]> own_;
-  std::int32_t* at_ = nullptr;
-  std::size_t size_ = 0, capacity_ = 0;
-};
-
 struct ScaledCells {
   int scale = 0;  // every value times 10^scale is a whole number
   bool any_number = false;
-  KeyCells key;  // per cell: twice its number (-1 for minus zero), or a missing key
+  std::vector<std::int32_t> key;  // per cell: twice its number (-1 for minus zero), or a missing key
   // Kept as the cells come, so that finding the distinct keys takes no pass of its own: the
   // least and greatest number key (low > high while there is none), and the cells of each
   // missing key.

@@ -217,7 +217,7 @@ TEST(CodedReading, DistinctKeysAndTheirIndicesAsBySorting) {
       if (pick == 2 && round % 3 == 0) k = rng() % 2 ? largest : -largest;
       append_key(s, k);
     }
-    std::vector<std::int32_t> expected(s.key.begin(), s.key.end());
+    std::vector<std::int32_t> expected = s.key;
     std::sort(expected.begin(), expected.end());
     expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
     const DistinctKeys d = distinct_keys(s);
@@ -281,48 +281,6 @@ TEST(CodedReading, ScaledCellsKeepTheirBoundsAndMissingCellsAsTheyCome) {
     ASSERT_EQ(s.low, low) << round;
     ASSERT_EQ(s.high, high) << round;
     for (int m = 0; m < 3; ++m) ASSERT_EQ(s.missing[m], missing[m]) << round;
-  }
-}
-
-TEST(CodedReading, KeyCellsHoldWhatAVectorHolds) {
-  // Keys in room of their own or in a share of a store, appended one by one or in runs, past the
-  // share's end, copied and moved: they read back as the same keys in a vector, and a share is
-  // written within its bounds only.
-  std::mt19937 rng(71);
-  for (int round = 0; round < 300; ++round) {
-    std::vector<std::int32_t> store(64, -7);
-    const std::size_t share = rng() % 40;
-    KeyCells keys;
-    std::vector<std::int32_t> expected;
-    if (rng() % 3 != 0) keys.share(store.data() + 8, share);
-    const int steps = static_cast<int>(rng() % 30);
-    for (int step = 0; step < steps; ++step) {
-      const unsigned pick = rng() % 6;
-      if (pick == 0) {
-        const std::int32_t k = static_cast<std::int32_t>(rng());
-        keys.push_back(k);
-        expected.push_back(k);
-      } else if (pick == 1) {
-        std::vector<std::int32_t> run(rng() % 20);
-        for (std::int32_t& k : run) k = static_cast<std::int32_t>(rng());
-        keys.append(run.data(), run.size());
-        expected.insert(expected.end(), run.begin(), run.end());
-      } else if (pick == 2) {
-        keys.reserve(rng() % 60);
-      } else if (pick == 3) {
-        KeyCells copy(keys);
-        keys = copy;  // room of its own now
-      } else if (pick == 4) {
-        KeyCells moved(std::move(keys));
-        keys = std::move(moved);
-      } else if (!keys.empty()) {
-        const std::size_t i = rng() % keys.size();
-        keys[i] = expected[i] = static_cast<std::int32_t>(rng());
-      }
-      ASSERT_EQ(std::vector<std::int32_t>(keys.begin(), keys.end()), expected) << round << " " << step;
-    }
-    for (std::size_t i = 0; i < store.size(); ++i)
-      ASSERT_TRUE((i >= 8 && i < 8 + share) || store[i] == -7) << round << " " << i;
   }
 }
 
