@@ -1080,9 +1080,13 @@ void note_scaled_values(const DistinctKeys& d, int scale, RowsRead& r) {
 // reused from column to column.
 void finish_scaled_cells(ColumnBeingRead& c, RowsRead& r, std::vector<std::uint8_t>& seen,
                          std::vector<std::uint32_t>& slots) {
-  c.distinct = distinct_keys(c.scaled, seen);
+  if (number_among_distinct_keys(c.scaled, c.distinct, seen, slots)) {
+    c.numbered = true;
+  } else {
+    c.distinct = distinct_keys(c.scaled, seen);
+    number_scaled_cells(c, slots);
+  }
   note_scaled_values(c.distinct, c.scaled.scale, r);
-  number_scaled_cells(c, slots);
 }
 
 }  // namespace

@@ -359,6 +359,51 @@ bool fewer_values(const ScaledCells& s, std::size_t limit) {
   return true;
 }
 
+bool number_among_distinct_keys(ScaledCells& s, DistinctKeys& d, std::vector<std::uint8_t>& seen,
+                                std::vector<std::uint32_t>& slots) {
+  if (s.low > s.high) return false;
+  const auto range = static_cast<std::size_t>(static_cast<std::int64_t>(s.high) - s.low + 1);
+  if (range > kByteRange) return false;
+  d = DistinctKeys{};
+  for (int m = 0; m < 3; ++m) {
+    if (s.missing[m] == 0) continue;
+    d.missing_index[m] = static_cast<std::uint32_t>(d.key.size());
+    d.key.push_back(kMissingNa + m);
+  }
+  const std::int32_t low = s.low;
+  d.low = low;
+  std::vector<std::uint64_t> present((range + 63) / 64, 0);
+  present_by_bytes(s, low, range, present, seen);
+  std::size_t count = d.key.size();
+  for (const std::uint64_t bits : present) count += ones(bits);
+  // The keys in order, each one's index going to the slot of its even key (minus zero's aside),
+  // in the one pass over their bits.
+  if (slots.size() < range / 2 + 1) slots.resize(range / 2 + 1);
+  std::uint32_t* const slot = slots.data();
+  const std::int32_t even_low = low - (low & 1);  // rounded down, also below zero
+  auto at = static_cast<std::uint32_t>(d.key.size());
+  std::uint32_t minus_zero = 0;
+  d.key.resize(count);
+  std::int32_t* const out = d.key.data();
+  for (std::size_t w = 0; w < present.size(); ++w)
+    for (std::uint64_t bits = present[w]; bits != 0; bits &= bits - 1) {
+      const auto key = static_cast<std::int32_t>(low + static_cast<std::int64_t>(64 * w) + std::countr_zero(bits));
+      out[at] = key;
+      if (key == -1)
+        minus_zero = at;
+      else
+        slot[static_cast<std::uint32_t>(key - even_low) >> 1] = at;
+      ++at;
+    }
+  for (std::int32_t& k : s.key) {
+    const std::uint32_t index = k <= kMissingNan ? d.missing_index[k - kMissingNa]
+                                : k == -1        ? minus_zero
+                                                 : slot[static_cast<std::uint32_t>(k - even_low) >> 1];
+    k = static_cast<std::int32_t>(index);
+  }
+  return true;
+}
+
 DistinctKeys distinct_keys(const ScaledCells& s) {
   std::vector<std::uint8_t> seen;
   return distinct_keys(s, seen);

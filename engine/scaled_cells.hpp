@@ -203,6 +203,13 @@ DistinctKeys distinct_keys(const ScaledCells& s);
 // The same, with room (all 0, and left so) reused from column to column.
 DistinctKeys distinct_keys(const ScaledCells& s, std::vector<std::uint8_t>& seen);
 
+// For cells whose number keys lie close together: their distinct keys, as distinct_keys finds
+// them but without the bits that look keys up, for the cells no longer need them: each cell's
+// key becomes its index among them, in place. False, and nothing changed, for keys spread wider
+// or none but missing ones. `seen` as for distinct_keys; `slots`: room reused.
+bool number_among_distinct_keys(ScaledCells& s, DistinctKeys& d, std::vector<std::uint8_t>& seen,
+                                std::vector<std::uint32_t>& slots);
+
 // The bits set in a word, without a call where the processor's count is not built in.
 inline std::uint32_t ones(std::uint64_t x) {
   x -= (x >> 1) & 0x5555555555555555ull;

@@ -236,6 +236,23 @@ TEST(CodedReading, DistinctKeysAndTheirIndicesAsBySorting) {
       ASSERT_EQ(key_index(d, k), at) << round;
       ASSERT_EQ(index(k), at) << round;
     }
+    // Numbered in one go where the keys lie close (always so for the narrow spreads), the same
+    // keys and indexes; cells spread wider left as they were.
+    ScaledCells numbered = s;
+    DistinctKeys found;
+    std::vector<std::uint32_t> slots(rng() % 2 ? 0 : 1 << 16, 7);
+    const bool close = number_among_distinct_keys(numbered, found, seen, slots);
+    ASSERT_TRUE(close || round % 3 != 1) << round;
+    ASSERT_TRUE(std::all_of(seen.begin(), seen.end(), [](std::uint8_t b) { return b == 0; })) << round;
+    if (!close) {
+      ASSERT_EQ(numbered.key, s.key) << round;
+      continue;
+    }
+    ASSERT_EQ(found.key, expected) << round;
+    for (int m = 0; m < 3; ++m)
+      ASSERT_TRUE(s.missing[m] == 0 || found.missing_index[m] == d.missing_index[m]) << round << " " << m;
+    for (std::size_t i = 0; i < s.key.size(); ++i)
+      ASSERT_EQ(static_cast<std::uint32_t>(numbered.key[i]), key_index(d, s.key[i])) << round << " " << i;
   }
 }
 
