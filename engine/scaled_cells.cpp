@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <immintrin.h>
+#include <span>
 
 #include "cpu_features.hpp"
 
@@ -198,6 +199,25 @@ FORESTS_WIDE_VECTORS KeyRun measure_key_run_wide(const std::int32_t* keys, int n
   run.low = _mm512_reduce_min_epu32(low);
   run.high = _mm512_reduce_max_epi32(high);
   return run;
+}
+
+// Cells' keys turned into their indexes, as number_among_distinct_keys turns them, sixteen at a
+// time: the slots of the number keys gathered, minus zero's index and the missing keys' put in.
+FORESTS_WIDE_VECTORS void number_cells_wide(std::int32_t* key, std::size_t n, const std::uint32_t* slot, std::int32_t even_low,
+                                            std::uint32_t minus_zero, const std::uint32_t* missing_index) {
+  const __m512i low = _mm512_set1_epi32(even_low);
+  const __m512i missing = _mm512_setr_epi32(static_cast<int>(missing_index[0]), static_cast<int>(missing_index[1]),
+                                            static_cast<int>(missing_index[2]), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  for (std::size_t i = 0; i < n; i += 16) {
+    const __m512i k = _mm512_loadu_si512(key + i);
+    const __mmask16 is_missing = _mm512_cmple_epi32_mask(k, _mm512_set1_epi32(kMissingNan));
+    const __mmask16 is_minus_zero = _mm512_cmpeq_epi32_mask(k, _mm512_set1_epi32(-1));
+    const auto number = static_cast<__mmask16>(~(is_missing | is_minus_zero));
+    const __m512i place = _mm512_srli_epi32(_mm512_sub_epi32(k, low), 1);
+    __m512i index = _mm512_mask_i32gather_epi32(_mm512_set1_epi32(static_cast<int>(minus_zero)), number, place, slot, 4);
+    index = _mm512_mask_permutexvar_epi32(index, is_missing, _mm512_sub_epi32(k, _mm512_set1_epi32(kMissingNa)), missing);
+    _mm512_storeu_si512(key + i, index);
+  }
 }
 
 FORESTS_WIDE_VECTORS_END
@@ -395,7 +415,10 @@ bool number_among_distinct_keys(ScaledCells& s, DistinctKeys& d, std::vector<std
         slot[static_cast<std::uint32_t>(key - even_low) >> 1] = at;
       ++at;
     }
-  for (std::int32_t& k : s.key) {
+  static const bool wide = cpu_has_wide_vectors();
+  const std::size_t whole = wide ? s.key.size() & ~std::size_t{15} : 0;
+  if (whole > 0) number_cells_wide(s.key.data(), whole, slot, even_low, minus_zero, d.missing_index);
+  for (std::int32_t& k : std::span(s.key).subspan(whole)) {
     const std::uint32_t index = k <= kMissingNan ? d.missing_index[k - kMissingNa]
                                 : k == -1        ? minus_zero
                                                  : slot[static_cast<std::uint32_t>(k - even_low) >> 1];

@@ -210,6 +210,11 @@ DistinctKeys distinct_keys(const ScaledCells& s, std::vector<std::uint8_t>& seen
 bool number_among_distinct_keys(ScaledCells& s, DistinctKeys& d, std::vector<std::uint8_t>& seen,
                                 std::vector<std::uint32_t>& slots);
 
+// The numbering's last step on wide vectors (only where cpu_has_wide_vectors), for n a multiple
+// of 16: each key becomes slot[(key - even_low) / 2], minus_zero for -1, or the missing key's index.
+void number_cells_wide(std::int32_t* key, std::size_t n, const std::uint32_t* slot, std::int32_t even_low,
+                       std::uint32_t minus_zero, const std::uint32_t* missing_index);
+
 // The bits set in a word, without a call where the processor's count is not built in.
 inline std::uint32_t ones(std::uint64_t x) {
   x -= (x >> 1) & 0x5555555555555555ull;
