@@ -31,6 +31,14 @@ FORESTS_WIDE_VECTORS inline std::size_t list_places(std::uint64_t bits, std::siz
   return count;
 }
 
+// space_bits_before in one compare of all 64 bytes.
+FORESTS_WIDE_VECTORS inline std::uint64_t space_bits_wide(const char* b, std::size_t base, std::size_t len) {
+  if (len - base < 64) return space_bits_before(b, base, len);
+  const __m512i x = _mm512_loadu_si512(b + base);
+  return _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8(' ')) |
+         _mm512_cmplt_epu8_mask(_mm512_sub_epi8(x, _mm512_set1_epi8(9)), _mm512_set1_epi8(5));
+}
+
 }  // namespace
 
 // A token starts at a byte that is not space after one that is (b[at - 1] taken as one) and
@@ -46,7 +54,7 @@ FORESTS_WIDE_VECTORS bool token_bounds_wide(const char* b, std::size_t at, std::
       end[ends++] = static_cast<std::uint32_t>(len);  // the last token runs to len
       break;
     }
-    const std::uint64_t space = space_bits_before(b, base, len);
+    const std::uint64_t space = space_bits_wide(b, base, len);
     const std::uint64_t after_space = (space << 1) | space_before;
     space_before = space >> 63;
     starts += list_places(~space & after_space, base, start + starts);
