@@ -11,6 +11,7 @@
 #include <numeric>
 
 #include "cell_reading.hpp"
+#include "column_tables.hpp"
 #include "data_set.hpp"
 
 namespace forests {

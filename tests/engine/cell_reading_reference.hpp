@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cell_reading.hpp"
+#include "column_tables.hpp"
 
 namespace forests {
 
