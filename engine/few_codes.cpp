@@ -176,6 +176,37 @@ FORESTS_WIDE_VECTORS void weigh_every_cut_wide(const __m512d* left0, const __m51
   _mm512_storeu_si512(cut, best_cut);
 }
 
+// Whether every weighed column of the batch falls short of the best column of the node so far
+// (its best cut's ratio top_n / top_d against beat_n / beat_d): only columns of the same cases
+// compare, by the margin that screens cuts.
+FORESTS_WIDE_VECTORS inline bool falls_short_of_best(const FewCodeBatch& batch, __m512d top_n, __m512d top_d,
+                                                     __m512d dn, __mmask8 found, __m512d above) {
+  const __m512d x = _mm512_mul_pd(top_n, _mm512_set1_pd(batch.beat_d));
+  const __m512d y = _mm512_mul_pd(_mm512_set1_pd(batch.beat_n), top_d);
+  const __mmask8 short_of = _mm512_cmp_pd_mask(_mm512_mul_pd(x, above), y, _CMP_LT_OQ) &
+                            _mm512_cmp_pd_mask(dn, _mm512_set1_pd(batch.beat_cases), _CMP_EQ_OQ);
+  const auto in = static_cast<__mmask8>((1u << batch.size) - 1);
+  return (found & in & static_cast<__mmask8>(~short_of)) == 0;
+}
+
+// The batch keeps the best column weighed so far, by its exact score `best`.
+FORESTS_WIDE_VECTORS inline void keep_best_column(FewCodeBatch& batch, __m512d best, __m512d top_n, __m512d top_d,
+                                                  __m512d dn, __mmask8 found) {
+  const __mmask8 weighed = found & static_cast<__mmask8>((1u << batch.size) - 1);
+  const double lowest = _mm512_mask_reduce_min_pd(weighed, best);
+  if (weighed == 0 || !(lowest < batch.beat_score)) return;
+  const __mmask8 at = weighed & _mm512_cmp_pd_mask(best, _mm512_set1_pd(lowest), _CMP_EQ_OQ);
+  const int k = std::countr_zero(static_cast<unsigned>(at));
+  alignas(64) double n[kFewCodeLanes], d[kFewCodeLanes], cases[kFewCodeLanes];
+  _mm512_store_pd(n, top_n);
+  _mm512_store_pd(d, top_d);
+  _mm512_store_pd(cases, dn);
+  batch.beat_score = lowest;
+  batch.beat_n = n[k];
+  batch.beat_d = d[k];
+  batch.beat_cases = cases[k];
+}
+
 // weigh_batch_body on 512-bit registers, the lanes' conditions in mask registers (the generic
 // form would test lane by lane). Where only the node's best column counts, a batch that cannot
 // hold it is passed over, and the best column weighed so far is kept.
@@ -240,19 +271,10 @@ FORESTS_WIDE_VECTORS void weigh_batch_wide(FewCodeBatch& batch, int minnode, dou
     found |= better;
   }
   if (close != 0) return weigh_every_cut_wide(left0, left1, admissible, t0, t1, dn, score, cut);
-  if (batch.best_only) {
-    // Columns of the same cases as the best one so far (all of the node's) compare with it by
-    // the same margin.
-    const __m512d x = _mm512_mul_pd(top_n, _mm512_set1_pd(batch.beat_d));
-    const __m512d y = _mm512_mul_pd(_mm512_set1_pd(batch.beat_n), top_d);
-    const __mmask8 short_of = _mm512_cmp_pd_mask(_mm512_mul_pd(x, above), y, _CMP_LT_OQ) &
-                              _mm512_cmp_pd_mask(dn, _mm512_set1_pd(batch.beat_cases), _CMP_EQ_OQ);
-    const auto in = static_cast<__mmask8>((1u << batch.size) - 1);
-    if ((found & in & static_cast<__mmask8>(~short_of)) == 0) {
-      _mm512_storeu_pd(score, _mm512_set1_pd(2.0));
-      _mm512_storeu_si512(cut, _mm512_set1_epi64(-1));
-      return;
-    }
+  if (batch.best_only && falls_short_of_best(batch, top_n, top_d, dn, found, above)) {
+    _mm512_storeu_pd(score, _mm512_set1_pd(2.0));
+    _mm512_storeu_si512(cut, _mm512_set1_epi64(-1));
+    return;
   }
   __m512d a = left0[0], b = left1[0];
   for (int j = 1; j < 4; ++j) {
@@ -264,21 +286,7 @@ FORESTS_WIDE_VECTORS void weigh_batch_wide(FewCodeBatch& batch, int minnode, dou
   const __m512i best_cut = top_cut;
   _mm512_storeu_pd(score, best);
   _mm512_storeu_si512(cut, best_cut);
-  // The best column so far, by its exact score.
-  const __mmask8 weighed = found & static_cast<__mmask8>((1u << batch.size) - 1);
-  const double lowest = _mm512_mask_reduce_min_pd(weighed, best);
-  if (weighed != 0 && lowest < batch.beat_score) {
-    const __mmask8 at = weighed & _mm512_cmp_pd_mask(best, _mm512_set1_pd(lowest), _CMP_EQ_OQ);
-    const int k = std::countr_zero(static_cast<unsigned>(at));
-    alignas(64) double n[kFewCodeLanes], d[kFewCodeLanes], cases[kFewCodeLanes];
-    _mm512_store_pd(n, top_n);
-    _mm512_store_pd(d, top_d);
-    _mm512_store_pd(cases, dn);
-    batch.beat_score = lowest;
-    batch.beat_n = n[k];
-    batch.beat_d = d[k];
-    batch.beat_cases = cases[k];
-  }
+  keep_best_column(batch, best, top_n, top_d, dn, found);
 }
 
 FORESTS_WIDE_VECTORS_END
