@@ -1119,9 +1119,10 @@ void read_other_cell(int row, int col, int kind, std::string_view token, const R
   }
 }
 
-RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBeingRead>& columns, RowsRead& r,
-                  std::size_t block_size) {
-  CellReader cr = make_cell_reader(rules, columns, r);
+namespace {
+
+// The tile's room for the reader's columns.
+Tile make_tile(const CellReader& cr) {
   Tile tile;
   tile.short_capacity = std::max(kMinShortTileRows, tile_rows(kShortTileBytes, cr.ncols));
   tile.token_capacity = tile_rows(kTokenTileCells, cr.ncols);
@@ -1137,6 +1138,44 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
   tile.two_bit_capacity = 32 * static_cast<int>(std::clamp<std::size_t>(kTwoBitTileBytes / group_bytes, 1, kMaxTwoBitGroups));
   tile.two_bit_rows.assign(static_cast<std::size_t>(tile.two_bit_capacity) * tile.row_words, 0);
   tile.labels.resize(tile.two_bit_capacity);
+  return tile;
+}
+
+// The columns read to the end (`rows` whole rows, and the first `last_col` cells of one more):
+// columns of decimals find their distinct keys, and columns of two bits or slots take their
+// cells and the spellings of their codes or slots.
+void finish_columns(CellReader& cr, const CellRules& rules, std::vector<ColumnBeingRead>& columns, RowsRead& r,
+                    int rows, int last_col) {
+  std::vector<std::uint8_t> seen;
+  std::vector<std::uint32_t> slots;
+  for (ColumnBeingRead& c : columns)
+    if (c.form == ColumnBeingRead::kScaled) finish_scaled_cells(c, r, seen, slots);
+  for (int col = 0; col < cr.ncols; ++col) {
+    if (rules.cov_of_col[col] < 0) continue;
+    ColumnBeingRead& c = columns[rules.cov_of_col[col]];
+    const std::size_t cells = static_cast<std::size_t>(rows) + (col < last_col ? 1 : 0);
+    if (c.form == ColumnBeingRead::kTwoBits) {
+      c.nslots = cells;
+      enter_two_bit_spellings(cr, col, c.nslots);
+      for (int code = 0; code < 4; ++code) {
+        const int slot = slot_of_two_bit_code(cr, code);
+        c.code_spelling[code] = slot < 0 ? -1 : cr.short_spelling[static_cast<std::size_t>(col) * kShortSlots + slot];
+      }
+      c.two_bit_words = two_bit_column(cr, col);
+    }
+    if (c.form != ColumnBeingRead::kSlots) continue;
+    std::copy_n(cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots, kShortSlots, c.slot_spelling.begin());
+    c.slots = slot_column(cr, col);
+    c.nslots = cells;
+  }
+}
+
+}  // namespace
+
+RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBeingRead>& columns, RowsRead& r,
+                  std::size_t block_size) {
+  CellReader cr = make_cell_reader(rules, columns, r);
+  Tile tile = make_tile(cr);
   Block block;
   block.take(in.take_read_ahead(), block_size);
   const long long rest_of_file = bytes_left(in.file());
@@ -1167,28 +1206,7 @@ RowScan read_rows(TokenReader& in, const CellRules& rules, std::vector<ColumnBei
     if (rows_read < two_tiles && block_size >= kGrowingBlock && block_size < kLargestBlock)
       block_size = std::min(kLargestBlock, std::max(block_size, len / std::max<std::size_t>(rows_read, 1) * two_tiles));
   }
-  std::vector<std::uint8_t> seen;
-  std::vector<std::uint32_t> slots;
-  for (ColumnBeingRead& c : columns)
-    if (c.form == ColumnBeingRead::kScaled) finish_scaled_cells(c, r, seen, slots);
-  const int last_col = col;
-  for (int col = 0; col < cr.ncols; ++col) {
-    if (rules.cov_of_col[col] < 0) continue;
-    ColumnBeingRead& c = columns[rules.cov_of_col[col]];
-    if (c.form == ColumnBeingRead::kTwoBits) {
-      c.nslots = static_cast<std::size_t>(row) + (col < last_col ? 1 : 0);
-      enter_two_bit_spellings(cr, col, c.nslots);
-      for (int code = 0; code < 4; ++code) {
-        const int slot = slot_of_two_bit_code(cr, code);
-        c.code_spelling[code] = slot < 0 ? -1 : cr.short_spelling[static_cast<std::size_t>(col) * kShortSlots + slot];
-      }
-      c.two_bit_words = two_bit_column(cr, col);
-    }
-    if (c.form != ColumnBeingRead::kSlots) continue;
-    std::copy_n(cr.short_spelling.data() + static_cast<std::size_t>(col) * kShortSlots, kShortSlots, c.slot_spelling.begin());
-    c.slots = slot_column(cr, col);
-    c.nslots = static_cast<std::size_t>(row) + (col < last_col ? 1 : 0);
-  }
+  finish_columns(cr, rules, columns, r, row, col);
   return rows_scanned(static_cast<long long>(row) * cr.ncols + col, cr.ncols, last_token);
 }
 
