@@ -324,9 +324,8 @@ void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, con
   for (int k = 0; k < nsp; ++k) code_of_spelling[k] = d.ncat_orig[j] == kOrdinal ? table_index[k] : t.code[table_index[k]];
   const ColumnMeta& m = d.codes.meta[j];
   if (d.ncat_orig[j] == kOrdinal && !ends_only(d, j, c)) zero_as_sorted(c, table_index, d.codes.values.data() + m.value);
-  // Cells recoded where they lie are read for their text first.
-  const bool in_place = c.form == ColumnBeingRead::kTwoBits && c.two_bit_words == d.codes.words.data() + m.word;
-  if (in_place && options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
+  // Before the codes: cells of two bits may be recoded where they lie.
+  if (options.keep_spellings) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
   pack_codes(c, code_of_spelling, m.bits, d.codes.words.data() + m.word);
   if (!t.count.empty())
     d.missing_cells[j] = missing_cells(d, j, t);
@@ -334,7 +333,6 @@ void code_column(DataSet& d, int j, ColumnBeingRead& c, const ValueTable& t, con
     d.missing_cells[j] = static_cast<long long>(c.scaled.missing[0] + c.scaled.missing[1] + c.scaled.missing[2]);
   else if (m.missing >= 0)
     d.missing_cells[j] = cells_of_code(c, code_of_spelling, m.missing);
-  if (options.keep_spellings && !in_place) d.text[j] = cell_text(c, code_of_spelling, m.ncode, d.ncase);
   if (ends_only(d, j, c)) d.codes.keys[j] = release_ordinal_scaled_keys(c, table_index);
   c = ColumnBeingRead{};
 }

@@ -115,9 +115,6 @@ std::string scaled_spelling(std::int32_t key, int scale) {
   return text;
 }
 
-  _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"") \
-      _Pragma("GCC diagnostic ignored \"-Wuninitialized\"")
-
 FORESTS_WIDE_VECTORS_BEGIN
 
 namespace {
