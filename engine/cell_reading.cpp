@@ -448,14 +448,11 @@ void spell_two_bits(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
     const int slot = slot_of_two_bit_code(cr, code);
     if (slot >= 0) spelling[code] = static_cast<std::uint8_t>(std::max(known[slot], 0));
   }
-  const std::uint64_t* words = two_bit_column(cr, col);
+  const TwoBitColumn code_of{two_bit_column(cr, col)};
   std::array<std::uint8_t, 256> run;
   for (int k = 0; k < rows;) {
     const int n = std::min(rows - k, 256);
-    for (int q = 0; q < n; ++q) {
-      const auto i = static_cast<std::size_t>(k + q);
-      run[q] = spelling[(words[i / 32] >> (2 * (i % 32))) & 3];
-    }
+    for (int q = 0; q < n; ++q) run[q] = spelling[code_of(k + q)];
     c.cells.append_small(run.data(), static_cast<std::size_t>(n));
     k += n;
   }
@@ -470,9 +467,9 @@ void two_bits_to_slots(CellReader& cr, ColumnBeingRead& c, int col, int rows) {
   make_slot_room(cr, static_cast<std::size_t>(rows));
   std::array<std::uint8_t, 4> slot{};
   for (int code = 0; code < 4; ++code) slot[code] = static_cast<std::uint8_t>(std::max(slot_of_two_bit_code(cr, code), 0));
-  const std::uint64_t* words = two_bit_column(cr, col);
+  const TwoBitColumn code_of{two_bit_column(cr, col)};
   std::uint8_t* out = slot_column(cr, col);
-  for (int i = 0; i < rows; ++i) out[i] = slot[(words[i / 32] >> (2 * (i % 32))) & 3];
+  for (int i = 0; i < rows; ++i) out[i] = slot[code_of(i)];
   c.form = ColumnBeingRead::kSlots;
   cr.slot_state[col] = static_cast<std::uint16_t>((cr.slot_state[col] & kEnteredSlots) | kInSlots);
   ++cr.slot_columns;
@@ -934,8 +931,9 @@ std::size_t two_bit_row(CellReader& cr, const char* b, std::size_t i, std::size_
 // from row `base` on, as slots.
 void two_bit_slots(const CellReader& cr, const std::uint64_t* words, int base, int first, int end, std::uint8_t* slots) {
   const int missing = std::max(cr.two_bit_missing, 0);
+  const TwoBitColumn code_of{words};
   for (int row = first; row < end; ++row) {
-    const int code = static_cast<int>((words[(row - base) / 32] >> (2 * ((row - base) % 32))) & 3);
+    const int code = code_of(row - base);
     slots[row - first] = static_cast<std::uint8_t>(code < 3 ? code : missing);
   }
 }

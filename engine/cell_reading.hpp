@@ -116,10 +116,10 @@ struct ColumnBeingRead {
       return;
     }
     if (form == kTwoBits) {
-      const std::uint64_t* words = two_bit_words;
+      const TwoBitColumn code_of{two_bit_words};
       const std::array<std::int32_t, 4> spelling = code_spelling;
       const std::size_t n = nslots;
-      for (std::size_t i = 0; i < n; ++i) f(i, static_cast<std::uint32_t>(spelling[(words[i / 32] >> (2 * (i % 32))) & 3]));
+      for (std::size_t i = 0; i < n; ++i) f(i, static_cast<std::uint32_t>(spelling[code_of(static_cast<int>(i))]));
       return;
     }
     if (form != kSlots) return cells.for_each(f);
